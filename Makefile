@@ -1,0 +1,47 @@
+# Top-level entry points. `make test` and `make run` install what is missing first.
+BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+GENERATOR ?= Ninja
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build test test-sanitize run fuzz bench clean format
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+$(ASAN_DIR)/CMakeCache.txt:
+	cmake -S . -B $(ASAN_DIR) -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTESSELLARION_SANITIZE=ON -DTESSELLARION_BENCH=OFF
+
+test-sanitize: deps $(ASAN_DIR)/CMakeCache.txt
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@scripts/run-demo $(BUILD_DIR)
+
+fuzz:
+	@scripts/install-deps --fuzz
+	cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELLARION_FUZZ=ON -DTESSELLARION_SANITIZE=ON -DTESSELLARION_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+
+bench: build
+	@bench/run $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) build-fuzz
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,56 @@
+// The in-memory image behind an ImageHandle.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace imaging {
+
+// One colour as the codecs and edits see it.
+struct Rgb {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// The colour depth an image is held at. Decoders always produce kTrue24; the reductions switch to
+// the other two states.
+enum class ColorDepth { kTrue24 = 24, kHigh16 = 16, kPalette8 = 8 };
+
+struct Bitmap {
+  int width = 0;
+  int height = 0;
+  // Top-down rows of red, green, blue bytes with no row padding. Whatever the depth, this always
+  // holds the colours the image shows: at kHigh16 each channel is a 5-bit value widened to 8 bits
+  // ((v << 3) | (v >> 2)), at kPalette8 each pixel is its palette entry.
+  std::vector<std::uint8_t> pixels;
+  ColorDepth depth = ColorDepth::kTrue24;
+  // kPalette8 only: at most 256 colours and one palette index per pixel, top-down, no padding.
+  std::vector<Rgb> palette;
+  std::vector<std::uint8_t> indices;
+  // A later BMP save of a kPalette8 image writes RLE8 data.
+  bool rleCompression = false;
+
+  std::size_t RowBytes() const { return static_cast<std::size_t>(width) * 3; }
+  std::size_t PixelCount() const {
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  }
+  std::uint8_t* Row(int y) { return pixels.data() + static_cast<std::size_t>(y) * RowBytes(); }
+  const std::uint8_t* Row(int y) const {
+    return pixels.data() + static_cast<std::size_t>(y) * RowBytes();
+  }
+};
+
+// True when width × height is a size the library accepts (both sides 1..kMaxImageSide and at most
+// kMaxImagePixels in all). Every decoder and every edit that makes a new size asks this before it
+// allocates.
+bool SizeWithinLimits(std::int64_t width, std::int64_t height);
+
+// A 24-bit bitmap of the given size with every pixel black, or nothing when the size is outside the
+// limits or the memory cannot be had.
+std::optional<Bitmap> MakeBitmap(std::int64_t width, std::int64_t height);
+
+}  // namespace imaging

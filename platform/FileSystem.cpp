@@ -1,0 +1,84 @@
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+namespace platform {
+namespace {
+
+// A read-only descriptor of a regular file, closed on scope exit.
+class RegularFile {
+ public:
+  explicit RegularFile(const std::string& path)
+      : descriptor_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    struct stat status {};
+    if (descriptor_ >= 0 && (fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode))) {
+      close(descriptor_);
+      descriptor_ = -1;
+    }
+    if (descriptor_ >= 0) size_ = static_cast<std::uint64_t>(status.st_size);
+  }
+  ~RegularFile() {
+    if (descriptor_ >= 0) close(descriptor_);
+  }
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+
+  bool IsOpen() const { return descriptor_ >= 0; }
+  std::uint64_t Size() const { return size_; }
+
+  // Reads up to `count` bytes into `buffer`; returns how many were read (short only at the end of
+  // the file), or nothing on a read error.
+  std::optional<std::size_t> ReadUpTo(std::uint8_t* buffer, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+      const ssize_t got = read(descriptor_, buffer + done, count - done);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return std::nullopt;
+      }
+      if (got == 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    return done;
+  }
+
+ private:
+  int descriptor_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
+                                                       std::uint64_t maxBytes) {
+  RegularFile file(path);
+  if (!file.IsOpen() || file.Size() > maxBytes || file.Size() > SIZE_MAX / 2) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(file.Size()));
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  const std::optional<std::size_t> got = file.ReadUpTo(bytes.data(), bytes.size());
+  if (!got) return std::nullopt;
+  // A file that shrank while it was read is taken as it now is.
+  bytes.resize(*got);
+  return bytes;
+}
+
+std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t count) {
+  RegularFile file(path);
+  if (!file.IsOpen()) return {};
+  std::vector<std::uint8_t> bytes(count);
+  const std::optional<std::size_t> got = file.ReadUpTo(bytes.data(), count);
+  if (!got) return {};
+  bytes.resize(*got);
+  return bytes;
+}
+
+}  // namespace platform

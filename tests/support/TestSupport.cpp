@@ -1,0 +1,115 @@
+#include "tests/support/TestSupport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tessellarion-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern + "/";
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempFolder::Entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+imaging::Bitmap LetterF() {
+  static const char* const kRows[] = {"RRRRBB", "RBBBBB", "RRRBBB", "RBBBBB", "RBBBBB"};
+  imaging::Bitmap bitmap = *imaging::MakeBitmap(6, 5);
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 6; ++x) SetPixel(bitmap, x, y, kRows[y][x] == 'R' ? kRed : kBlue);
+  }
+  return bitmap;
+}
+
+imaging::Bitmap PhotoLike(int width, int height) {
+  imaging::Bitmap bitmap = *imaging::MakeBitmap(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const double u = static_cast<double>(x) / width;
+      const double v = static_cast<double>(y) / height;
+      const auto channel = [](double value) {
+        return static_cast<std::uint8_t>(std::lround(127.5 + 127.5 * std::sin(value)));
+      };
+      SetPixel(bitmap, x, y,
+               {channel(6.0 * u + 2.0 * v), channel(5.0 * v - 3.0 * u * v + 1.0),
+                channel(4.0 * (u - 0.5) * (u - 0.5) + 7.0 * v * v + 2.0)});
+    }
+  }
+  return bitmap;
+}
+
+imaging::Rgb PixelAt(const imaging::Bitmap& bitmap, int x, int y) {
+  const std::uint8_t* pixel = bitmap.Row(y) + static_cast<std::size_t>(x) * 3;
+  return {pixel[0], pixel[1], pixel[2]};
+}
+
+void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color) {
+  std::uint8_t* pixel = bitmap.Row(y) + static_cast<std::size_t>(x) * 3;
+  pixel[0] = color.red;
+  pixel[1] = color.green;
+  pixel[2] = color.blue;
+}
+
+double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second) {
+  if (first.width != second.width || first.height != second.height) return 0.0;
+  double squaredError = 0.0;
+  for (std::size_t i = 0; i < first.pixels.size(); ++i) {
+    const double difference = static_cast<double>(first.pixels[i]) - second.pixels[i];
+    squaredError += difference * difference;
+  }
+  if (squaredError == 0.0) return std::numeric_limits<double>::infinity();
+  const double meanSquaredError = squaredError / static_cast<double>(first.pixels.size());
+  return 10.0 * std::log10(255.0 * 255.0 / meanSquaredError);
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+  WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::string ReadFileText(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
+  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+}  // namespace testsupport

@@ -1,0 +1,62 @@
+// Shared helpers for the tests: temporary folders, small asymmetric images, file bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+
+namespace testsupport {
+
+// A fresh folder under the system's temporary folder, removed with everything in it when the object
+// goes away. Path() ends with "/".
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + name; }
+  // Names of the entries in the folder, sorted.
+  std::vector<std::string> Entries() const;
+
+ private:
+  std::string path_;
+};
+
+inline constexpr imaging::Rgb kRed{255, 0, 0};
+inline constexpr imaging::Rgb kBlue{0, 0, 255};
+
+// A 6 × 5 image: a red "F" on blue. Its odd width catches BMP row padding, its asymmetry catches
+// flips and turns, and red on blue catches swapped channels.
+//   R R R R B B
+//   R B B B B B
+//   R R R B B B
+//   R B B B B B
+//   R B B B B B
+imaging::Bitmap LetterF();
+
+// A smooth, photo-like image with every channel varying, deterministic for a given size.
+imaging::Bitmap PhotoLike(int width, int height);
+
+// The colour at (x, y) of a 24-bit bitmap.
+imaging::Rgb PixelAt(const imaging::Bitmap& bitmap, int x, int y);
+void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color);
+
+// Peak signal-to-noise ratio of two bitmaps of equal size, in dB (infinity when equal).
+double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second);
+
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileText(const std::string& path, const std::string& text);
+std::string ReadFileText(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Little-endian writers for building file headers by hand.
+void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value);
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value);
+
+}  // namespace testsupport
