@@ -12,6 +12,12 @@ namespace imaging::png {
 
 inline constexpr std::size_t kSignatureSize = 8;
 
+// Encoder settings: zlib level 6 with libpng's per-row adaptive choice among all five filters
+// (the PNG_ALL_FILTERS mask) and zlib's strategy for filtered data. See PngCodec.cpp for the
+// measurements behind them.
+inline constexpr int kCompressionLevel = 6;
+inline constexpr int kFilterMask = 0xF8;
+
 // True when the bytes start with the PNG signature.
 bool Sniff(std::span<const std::uint8_t> bytes);
 
