@@ -83,7 +83,8 @@ std::int32_t SaveWith(const std::string& path, ImageHandle handle, Encode&& enco
 }
 
 Rgb ColorFromBgr(std::uint32_t value) {
-  return Rgb{static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>((value >> 8) & 0xFF),
+  return Rgb{static_cast<std::uint8_t>(value & 0xFF),
+             static_cast<std::uint8_t>((value >> 8) & 0xFF),
              static_cast<std::uint8_t>((value >> 16) & 0xFF)};
 }
 
@@ -165,9 +166,8 @@ std::int32_t EnableRleCompression(ImageHandle handle) {
 }
 
 std::int32_t SaveBmp(const std::string& path, ImageHandle handle) {
-  return SaveWith(path, handle, [](const Bitmap& bitmap, std::FILE* out) {
-    return bmp::Encode(bitmap, out);
-  });
+  return SaveWith(path, handle,
+                  [](const Bitmap& bitmap, std::FILE* out) { return bmp::Encode(bitmap, out); });
 }
 
 std::int32_t SaveJpeg(const std::string& path, ImageHandle handle, std::int32_t quality,

@@ -1,4 +1,5 @@
-// The imaging library: every piece of pixel work the converter does goes through these entry points.
+// The imaging library: every piece of pixel work the converter does goes through these entry
+// points.
 //
 // Images live in the library behind an ImageHandle; 0 means "no image". Every entry point accepts 0
 // or an unknown handle and then does nothing: GetImageInfo leaves the record untouched, saves and
@@ -77,7 +78,7 @@ std::int32_t ConvertTo24Bit(ImageHandle handle);
 // 5 bits per channel.
 std::int32_t ReduceTo16Bit(ImageHandle handle, std::int32_t reserved1, std::int32_t reserved2);
 // A palette of at most 256 colours: an image with at most 256 colours keeps them exactly, any
-// other gets a median-cut palette.
+// other gets a palette cut from its colour histogram.
 std::int32_t ReduceTo8Bit(ImageHandle handle, std::int32_t reserved1, std::int32_t reserved2);
 // A later SaveBmp of an 8-bit image writes RLE8 data. Ignored for other depths when saving.
 std::int32_t EnableRleCompression(ImageHandle handle);
