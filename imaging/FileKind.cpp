@@ -1,7 +1,69 @@
+// The file-kind probe: signatures at the start of a file, checked strictly enough that text files
+// and other formats are never taken for an image kind.
 #include "imaging/FileKind.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "imaging/BmpCodec.h"
 #include "imaging/Imaging.h"
 
 namespace imaging {
-std::int32_t FileKindOfBytes(std::span<const std::uint8_t>) { return kFileKindUnknown; }
+namespace {
+
+bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view signature) {
+  return bytes.size() >= signature.size() &&
+         std::equal(signature.begin(), signature.end(), bytes.begin(),
+                    [](char expected, std::uint8_t actual) {
+                      return static_cast<std::uint8_t>(expected) == actual;
+                    });
+}
+
+// PIC (X68000 / PC-98): "PIC", then a free comment ended by 0x1A, then the binary header. The
+// byte after "PIC" must be that 0x1A (no comment) or one that can begin a comment: printable ASCII
+// or a Shift-JIS lead byte. The 0x1A must also appear among the leading bytes, which no text file
+// has and which keeps a text file starting with "PIC" from passing.
+bool LooksLikePic(std::span<const std::uint8_t> bytes) {
+  constexpr std::uint8_t kCommentEnd = 0x1A;
+  if (!StartsWith(bytes, "PIC") || bytes.size() < 4) return false;
+  const std::uint8_t next = bytes[3];
+  const bool commentStart = (next >= 0x20 && next <= 0x7E) || (next >= 0x81 && next <= 0x9F) ||
+                            (next >= 0xE0 && next <= 0xFC);
+  if (next != kCommentEnd && !commentStart) return false;
+  return std::find(bytes.begin() + 3, bytes.end(), kCommentEnd) != bytes.end();
+}
+
+// PCX: manufacturer 0x0A, a known version, RLE encoding 1, a known bits-per-plane value and a
+// window whose maximum corner is not before its minimum. The version byte alone keeps out text
+// files that start with a line feed, since no printable character is a valid version.
+bool LooksLikePcx(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 12 || bytes[0] != 0x0A || bytes[2] != 1) return false;
+  const std::uint8_t version = bytes[1];
+  const std::uint8_t bitsPerPlane = bytes[3];
+  if (version != 0 && version != 2 && version != 3 && version != 4 && version != 5) return false;
+  if (bitsPerPlane != 1 && bitsPerPlane != 2 && bitsPerPlane != 4 && bitsPerPlane != 8) {
+    return false;
+  }
+  const auto word = [&](std::size_t offset) { return bytes[offset] | (bytes[offset + 1] << 8); };
+  return word(8) >= word(4) && word(10) >= word(6);
+}
+
+}  // namespace
+
+std::int32_t FileKindOfBytes(std::span<const std::uint8_t> leadingBytes) {
+  const std::span<const std::uint8_t> bytes =
+      leadingBytes.first(std::min(leadingBytes.size(), kFileKindProbeBytes));
+  using namespace std::string_view_literals;
+  if (bmp::Sniff(bytes)) return kFileKindBmp;
+  if (StartsWith(bytes, "\xFF\xD8\xFF"sv)) return kFileKindJpeg;
+  if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"sv)) return kFileKindPng;
+  if (StartsWith(bytes, "GIF87a"sv) || StartsWith(bytes, "GIF89a"sv)) return kFileKindGif;
+  if (StartsWith(bytes, "II*\0"sv) || StartsWith(bytes, "MM\0*"sv)) return kFileKindTiff;
+  if (LooksLikePic(bytes)) return kFileKindPic;
+  if (StartsWith(bytes, "MAKI02  "sv)) return kFileKindMag;
+  if (LooksLikePcx(bytes)) return kFileKindPcx;
+  return kFileKindUnknown;
+}
+
 }  // namespace imaging
