@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <new>
 
 namespace platform {
@@ -79,6 +80,53 @@ std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t co
   if (!got) return {};
   bytes.resize(*got);
   return bytes;
+}
+
+std::string ExecutableFolder() {
+  std::vector<char> buffer(256);
+  while (true) {
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return "";
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      const std::string path(buffer.data(), static_cast<std::size_t>(length));
+      return path.substr(0, path.rfind('/') + 1);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::int32_t FileSizeField(const std::string& path) {
+  const std::optional<std::uint64_t> size = FileSize(path);
+  if (!size) return -1;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(*size & 0xFFFFFFFFu));
+}
+
+bool CreateFolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+std::string CurrentFolder() {
+  std::vector<char> buffer(256);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return "";
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+bool SetCurrentFolder(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+bool TouchFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
 }
 
 }  // namespace platform

@@ -16,4 +16,31 @@ std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
 // Up to `count` leading bytes of a regular file; empty when it cannot be read.
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t count);
 
+// The folder of the running executable (from /proc/self/exe), ending in "/". Empty when it cannot
+// be found.
+std::string ExecutableFolder();
+
+// The size of a regular file in bytes, asked of the file system without reading the file; nothing
+// when the file does not exist, is not a regular file or cannot be queried.
+std::optional<std::uint64_t> FileSize(const std::string& path);
+
+// The size as the information fields show it: the low 32 bits of FileSize taken as a signed number,
+// or −1 when the size cannot be queried.
+std::int32_t FileSizeField(const std::string& path);
+
+// Creates one folder (its parent must exist). True when it was created; an existing folder or any
+// other failure gives false, which callers are free to ignore.
+bool CreateFolder(const std::string& path);
+
+// Removes a file. False when there was nothing to remove or it could not be removed.
+bool DeleteFile(const std::string& path);
+
+// The process's current folder, without a trailing "/" (except for the root); empty on failure.
+std::string CurrentFolder();
+bool SetCurrentFolder(const std::string& path);
+
+// Creates an empty file when there is none, leaving an existing file untouched (like opening it for
+// appending and closing it at once). False when the file cannot be opened.
+bool TouchFile(const std::string& path);
+
 }  // namespace platform
