@@ -1,0 +1,228 @@
+#include "engine/Converter.h"
+
+#include <array>
+
+#include "engine/ProcessState.h"
+#include "imaging/Imaging.h"
+
+namespace engine {
+namespace {
+
+constexpr std::uint32_t kWhite = 0x00FFFFFF;
+constexpr std::int64_t kThousandthsPerStep = 5000;
+constexpr std::int64_t kFullTurn = 360000;
+
+// The negative: every channel value v becomes 255 − v.
+std::array<std::uint8_t, 768> NegativeTables() {
+  std::array<std::uint8_t, 768> tables{};
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    tables[i] = static_cast<std::uint8_t>(255 - i % 256);
+  }
+  return tables;
+}
+
+void ApplyColorEffect(imaging::ImageHandle image, int effectIndex) {
+  switch (effectIndex) {
+    case 1:  // greyscale
+      imaging::MakeGreyscale(image, 255);
+      break;
+    case 2:  // sepia: grey first, then warm channel weights
+      imaging::MakeGreyscale(image, 255);
+      imaging::ScaleRgb(image, 1400, 1000, 725);
+      break;
+    case 3: {  // negative
+      static const std::array<std::uint8_t, 768> tables = NegativeTables();
+      imaging::ApplyLookupTables(image, tables.data());
+      break;
+    }
+    case 4:  // crisp
+      imaging::AdjustClarityRgb(image, 100, 100, 100);
+      break;
+    case 5:  // soft
+      imaging::AdjustClarityRgb(image, -100, -100, -100);
+      break;
+    case 6:  // reddish
+      imaging::TintRgb(image, 100, 0, 0);
+      break;
+    case 7:  // greenish
+      imaging::TintRgb(image, 0, 100, 0);
+      break;
+    case 8:  // bluish
+      imaging::TintRgb(image, 0, 0, 100);
+      break;
+    default:
+      break;
+  }
+}
+
+// Changes the depth of an image about to be written as BMP, by the depth mode.
+void ChangeDepth(imaging::ImageHandle image, int depthMode) {
+  switch (depthMode) {
+    case 0:
+      imaging::ConvertTo24Bit(image);
+      break;
+    case 1:
+      imaging::ReduceTo16Bit(image, 0, 0);
+      break;
+    case 2:
+      imaging::ReduceTo8Bit(image, 0, 0);
+      break;
+    case 3:
+      imaging::ReduceTo8Bit(image, 0, 0);
+      imaging::EnableRleCompression(image);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::string KindName(int kind) {
+  static const char* const kNames[] = {"HTM",  "BMP", "JPG", "PNG", "GIF",
+                                       "TIFF", "PIC", "MAG", "PCX"};
+  if (kind >= 0 && kind <= 8) return kNames[kind];
+  return "不明";
+}
+
+int Converter::SetResize(std::uint8_t on, int width, int height) {
+  Options().ResizeOn = on;
+  Options().ResizeWidth = width;
+  Options().ResizeHeight = height;
+  return 0;
+}
+
+void Converter::SetBmpDepth(int index) { Options().DepthMode = index; }
+
+void Converter::SetRotation(int index) { Options().RotationStep = index; }
+
+void Converter::SetColorEffect(int index) { Options().EffectIndex = index; }
+
+void Converter::SetCrop(std::uint8_t on, int left, int top, int width, int height) {
+  ConverterOptions& options = Options();
+  options.CropOn = on;
+  options.CropLeft = left;
+  options.CropTop = top;
+  options.CropW = width;
+  options.CropH = height;
+}
+
+void Converter::RunPipeline() {
+  const ConverterOptions& options = Options();
+  EngineState& engine = Engine();
+  if (options.CropOn == 1) {
+    // The crop takes over the handle it is given; a crop that yields nothing leaves 0, which every
+    // later step passes through harmlessly.
+    engine.CurrentImage = imaging::CropImage(engine.CurrentImage, options.CropLeft, options.CropTop,
+                                             options.CropW, options.CropH);
+  }
+  if (options.RotationStep != 0) {
+    // A step outside 0..71 still turns by 5° per step; taking the angle modulo a full turn keeps
+    // the thousandths within 32 bits.
+    const auto angle = static_cast<std::int32_t>(static_cast<std::int64_t>(options.RotationStep) *
+                                                 kThousandthsPerStep % kFullTurn);
+    imaging::RotateImage(engine.CurrentImage, angle, kWhite);
+  }
+  ApplyColorEffect(engine.CurrentImage, options.EffectIndex);
+  if (options.ResizeOn == 1) {
+    imaging::ResizeImage(engine.CurrentImage, options.ResizeWidth, options.ResizeHeight);
+  }
+  imaging::ImageInfoRecord record{};
+  imaging::GetImageInfo(engine.CurrentImage, record);
+  engine.LastOutputWidth = record[1];
+  engine.LastOutputHeight = record[2];
+}
+
+int Converter::Convert(const std::string& target, const std::string& input, Loader loader,
+                       const Encoding& encoding, bool rawCopy) {
+  EngineState& engine = Engine();
+  engine.CurrentImage = loader(input);
+  if (engine.CurrentImage == 0) return 0;
+  if (!rawCopy) {
+    if (encoding.output == Output::kBmp) {
+      // The image is written once as loaded, then its depth changes before the edits, so the
+      // edits work on the reduced image.
+      imaging::SaveBmp(target, engine.CurrentImage);
+      ChangeDepth(engine.CurrentImage, Options().DepthMode);
+    }
+    RunPipeline();
+  }
+  int result = 0;
+  switch (encoding.output) {
+    case Output::kBmp:
+      result = imaging::SaveBmp(target, engine.CurrentImage);
+      break;
+    case Output::kJpeg:
+      result =
+          imaging::SaveJpeg(target, engine.CurrentImage, encoding.quality, encoding.progressive);
+      break;
+    case Output::kPng:
+      result = imaging::SavePng(target, engine.CurrentImage, encoding.interlace);
+      break;
+  }
+  imaging::FreeImage(engine.CurrentImage);
+  engine.CurrentImage = 0;
+  return result;
+}
+
+int Converter::ConvertBmpToBmp(const std::string& target, const std::string& input,
+                               std::uint8_t rawCopy) {
+  return Convert(target, input, imaging::LoadImageFile, {Output::kBmp}, rawCopy != 0);
+}
+
+int Converter::ConvertJpegToBmp(const std::string& target, const std::string& input) {
+  return Convert(target, input, imaging::LoadJpeg, {Output::kBmp}, false);
+}
+
+int Converter::ConvertPngToBmp(const std::string& target, const std::string& input) {
+  return Convert(target, input, imaging::LoadPng, {Output::kBmp}, false);
+}
+
+int Converter::ConvertBmpToJpeg(const std::string& target, const std::string& input, int quality,
+                                int progressive) {
+  return Convert(target, input, imaging::LoadBmp, {Output::kJpeg, quality, progressive, 0}, false);
+}
+
+int Converter::ConvertJpegToJpeg(const std::string& target, const std::string& input, int quality,
+                                 int progressive, std::uint8_t rawCopy) {
+  return Convert(target, input, imaging::LoadImageFile, {Output::kJpeg, quality, progressive, 0},
+                 rawCopy != 0);
+}
+
+int Converter::ConvertPngToJpeg(const std::string& target, const std::string& input, int quality,
+                                int progressive) {
+  return Convert(target, input, imaging::LoadPng, {Output::kJpeg, quality, progressive, 0}, false);
+}
+
+int Converter::ConvertBmpToPng(const std::string& target, const std::string& input, int interlace) {
+  return Convert(target, input, imaging::LoadBmp, {Output::kPng, 0, 0, interlace}, false);
+}
+
+int Converter::ConvertJpegToPng(const std::string& target, const std::string& input,
+                                int interlace) {
+  return Convert(target, input, imaging::LoadJpeg, {Output::kPng, 0, 0, interlace}, false);
+}
+
+int Converter::ConvertPngToPng(const std::string& target, const std::string& input, int interlace,
+                               std::uint8_t rawCopy) {
+  return Convert(target, input, imaging::LoadImageFile, {Output::kPng, 0, 0, interlace},
+                 rawCopy != 0);
+}
+
+void Converter::WriteBeforeCopy(const std::string& input, const std::string& target) {
+  switch (imaging::ProbeFileKind(input, 0)) {
+    case kInputKindBmp:
+      ConvertBmpToBmp(target, input, 1);
+      break;
+    case kInputKindJpeg:
+      ConvertJpegToJpeg(target, input, 100, 1, 1);
+      break;
+    case kInputKindPng:
+      ConvertPngToPng(target, input, 1, 1);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace engine

@@ -1,0 +1,50 @@
+// Looking at an input file without converting it: its kind and its size in pixels.
+#include "engine/Converter.h"
+#include "engine/ProcessState.h"
+#include "imaging/Imaging.h"
+#include "platform/Shell.h"
+
+namespace engine {
+
+int Converter::CheckInputKind(const std::string& path) {
+  const int kind = imaging::ProbeFileKind(path, 0);
+  switch (kind) {
+    case kInputKindBmp:
+    case kInputKindJpeg:
+    case kInputKindPng:
+      return kind;
+    case 4:
+      platform::MessageBox("GIFです!!この形式は変換できません!!");
+      return kind;
+    case 5:
+      platform::MessageBox("TIFFです!!この形式は変換できません!!");
+      return kind;
+    case 6:
+      platform::MessageBox("PICです!!この形式は変換できません!!");
+      return kind;
+    case 7:
+      platform::MessageBox("MAGです!!この形式は変換できません!!");
+      return kind;
+    case 8:
+      platform::MessageBox("PCXです!!この形式は変換できません!!");
+      return kind;
+    default:
+      platform::MessageBox("このファイルは変換できません!!");
+      return kInputKindUnrecognised;
+  }
+}
+
+int Converter::ProbeImageSize(const std::string& path, int& width, int& height) {
+  EngineState& engine = Engine();
+  engine.CurrentImage = imaging::LoadImageFile(path);
+  if (engine.CurrentImage == 0) return 0;
+  imaging::ImageInfoRecord record{};
+  imaging::GetImageInfo(engine.CurrentImage, record);
+  width = record[1];
+  height = record[2];
+  imaging::FreeImage(engine.CurrentImage);
+  engine.CurrentImage = 0;
+  return 0;
+}
+
+}  // namespace engine

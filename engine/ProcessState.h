@@ -1,0 +1,101 @@
+// The program's process-wide state, in a few named records. Each record starts at the values a new
+// process has; ResetProcessState puts every one of them back, so a test starts like a new process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "imaging/Imaging.h"
+
+namespace engine {
+
+// Every choice on the main form that survives a restart, in the order the settings file stores
+// them. The numbers start at their fallback values, the texts empty.
+struct ConversionSettings {
+  std::string OutputFolder;
+  int OutputFormatIndex = 0;  // 0 BMP, 1 JPG, 2 PNG, 3 HTM
+  int SizeMode = 0;           // 0 keep, 1 640×480, 2 Width × Height
+  std::int32_t Width = 320;
+  std::int32_t Height = 240;
+  int BmpDepthIndex = 0;  // 0 24-bit, 1 16-bit, 2 8-bit, 3 8-bit RLE
+  std::uint8_t PngInterlace = 0;
+  std::uint8_t JpegProgressive = 0;
+  int Compression = 20;  // percent; JPEG quality is 100 − Compression
+  int ColorEffectIndex = 0;
+  int RotationIndex = 0;  // k: 5 × k degrees
+  int CropEnabled = 0;
+  int CropX = 0;
+  int CropY = 0;
+  int CropWidth = 100;
+  int CropHeight = 100;
+  int NamingScheme = 0;  // 0 input's name, 1 number, 2 CustomName + number
+  std::string CustomName;
+};
+
+// Flags of the current run, not persisted.
+struct RunFlags {
+  std::uint8_t InputPresent = 0;       // a file was offered to the list since it was last emptied
+  std::uint8_t SizeOutOfRange = 0;     // the custom size is outside 1..2000
+  std::uint8_t TableArtOverLimit = 0;  // table art chosen for more than 10 entries
+};
+
+// The engine's option block, filled by the Converter's setters before every job.
+struct ConverterOptions {
+  std::uint8_t ResizeOn = 0;
+  int ResizeWidth = 0;
+  int ResizeHeight = 0;
+  int DepthMode = 0;
+  int RotationStep = 0;
+  int EffectIndex = 0;
+  std::uint8_t CropOn = 0;
+  int CropLeft = 0;
+  int CropTop = 0;
+  int CropW = 100;
+  int CropH = 100;
+};
+
+// The image being converted and the size the last pipeline run measured.
+struct EngineState {
+  imaging::ImageHandle CurrentImage = 0;
+  int LastOutputWidth = 0;
+  int LastOutputHeight = 0;
+};
+
+// Output kinds of a conversion job.
+inline constexpr int kOutputKindHtm = 0;
+inline constexpr int kOutputKindBmp = 1;
+inline constexpr int kOutputKindJpeg = 2;
+inline constexpr int kOutputKindPng = 3;
+
+// What the current conversion job works on, and the program's own folder.
+struct JobState {
+  int OutputKind = kOutputKindHtm;
+  std::string CurrentInputPath;
+  std::string OutputPath;         // folder + name, then the extension the dispatcher appends
+  std::string PreviewTargetPath;  // LogFile/Temp.log beside the executable
+  std::string ExecutableFolder;   // ends with "/"
+};
+
+// What the information fields last showed.
+struct InformationState {
+  int CurrentInputKind = 0;
+  int ProbedWidth = 0;
+  int ProbedHeight = 0;
+  std::string ShownWidthText;
+  std::string ShownHeightText;
+  std::string BeforeSizeText;
+  std::string AfterSizeText;
+};
+
+ConversionSettings& Settings();
+RunFlags& Flags();
+ConverterOptions& Options();
+EngineState& Engine();
+JobState& Job();
+InformationState& Information();
+
+// Puts every record above back to its start values. Releases nothing: the imaging library's
+// handles have their own reset.
+void ResetProcessState();
+
+}  // namespace engine

@@ -1,0 +1,100 @@
+// The main form's operations. The form reaches its controls and the desktop only through the
+// Controls and Shell it is given, so the same operations run in the window and headless.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Controls.h"
+#include "platform/Shell.h"
+
+namespace form {
+
+// Where ConvertCurrentFile writes.
+inline constexpr int BatchTarget = 0;    // OutputPath plus the output kind's extension
+inline constexpr int PreviewTarget = 1;  // PreviewTargetPath as it stands
+
+// Which column of the information fields ShowFileInfo fills.
+inline constexpr int BeforeColumn = 0;
+inline constexpr int AfterColumn = 1;
+
+// The most entries the input list holds.
+inline constexpr int kMaxListEntries = 1000;
+// The most entries one table-art run converts.
+inline constexpr int kMaxTableArtEntries = 10;
+
+// How a batch run ended.
+struct BatchOutcome {
+  bool ran = false;    // every precondition held and the list was walked
+  int entries = 0;     // entries the run walked
+  int notWritten = 0;  // entries that produced no output file
+};
+
+// The file name of a path without its extension: the text after the last "/" or "\", less the
+// last "." and what follows it. Empty when the path has no separator.
+std::string FileNameOf(const std::string& path);
+// The text after the last "." of a text; empty when there is none.
+std::string ExtensionOf(const std::string& text);
+
+class MainForm {
+ public:
+  // The form's message boxes (and the engine's) go to `shell` from now on. The executable's
+  // folder is the running program's unless one is given (tests run the form in a folder of their
+  // own).
+  MainForm(platform::Controls& controls, platform::Shell& shell,
+           std::string executableFolder = {});
+  ~MainForm();
+  MainForm(const MainForm&) = delete;
+  MainForm& operator=(const MainForm&) = delete;
+
+  // Fills the combo boxes, loads the settings file and, the first time, puts the settings and the
+  // placeholders into the controls. A repeated call does not append the combo entries again.
+  void InitialUpdate();
+  // A horizontal scroll message from `sender`: the compression slider shows its position.
+  void OnHorizontalScroll(platform::ControlId sender);
+  // The form is going away: the preview images are deleted.
+  void RemovePreviewImages();
+
+  // The input list.
+  void AddFileFromDialog();
+  void AddDroppedFiles(const std::vector<std::string>& paths);
+  void DeleteSelectedEntry();
+  void DeleteAllEntries();
+  void ShowEntryCount();
+  void ShowTotalSize();
+
+  // The batch run behind the Execute button.
+  BatchOutcome BatchRun();
+  void GatherJobOptions();
+
+  // The quality preview.
+  void QualityPreview();
+  void ShowSelectedFile();
+  void ConvertForPreview();
+
+  // The output folder button.
+  void ChooseOutputFolder();
+
+  // Converts CurrentInputPath by the job's OutputKind and CurrentInputKind. In BatchTarget mode
+  // the extension is appended to OutputPath first. True when the target file was written.
+  bool ConvertCurrentFile(int targetMode);
+
+  // Fills a column of the information fields: the before column for CurrentInputPath, the after
+  // column by converting it for the preview first. Returns 0.
+  int ShowFileInfo(int infoColumn);
+
+  const std::string& ExecutableFolder() const { return executableFolder_; }
+  std::string WorkingFolder() const { return executableFolder_ + "LogFile"; }
+
+ private:
+  void ShowAfterColumn();
+
+  platform::Controls& controls_;
+  platform::Shell& shell_;
+  platform::Shell* previousShell_ = nullptr;
+  std::string executableFolder_;
+  bool firstDisplay_ = true;
+};
+
+}  // namespace form

@@ -1,0 +1,169 @@
+#include "settings/SettingsFile.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/ConversionSettings.h"
+#include "engine/ProcessState.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+
+namespace settings {
+namespace {
+
+using engine::ConversionSettings;
+using engine::Settings;
+
+// The first line of the file as the header check sees it: at most 39 characters.
+constexpr std::size_t kHeaderLineLimit = 39;
+
+bool HeaderMatches(const std::string& text) {
+  const std::string firstLine = text.substr(0, text.find('\n')).substr(0, kHeaderLineLimit);
+  return firstLine.size() >= kHeaderCheckLength &&
+         firstLine.compare(0, kHeaderCheckLength, kHeader, kHeaderCheckLength) == 0;
+}
+
+void Save(platform::Controls& controls) {
+  engine::SettingsFromControls(controls);
+  engine::ValidateSettings(controls);
+  platform::WriteTextFile(SettingsFilePath(), SettingsFileText());
+}
+
+void Reset(platform::Controls& controls) {
+  ConversionSettings& settings = Settings();
+  settings.OutputFormatIndex = 0;
+  settings.SizeMode = 0;
+  settings.Width = 320;
+  settings.Height = 240;
+  settings.CropX = 0;
+  settings.CropY = 0;
+  settings.CropWidth = 100;
+  settings.CropHeight = 100;
+  settings.CropEnabled = 0;
+  settings.BmpDepthIndex = 0;
+  settings.PngInterlace = 0;
+  settings.JpegProgressive = 0;
+  settings.Compression = 20;
+  engine::SettingsToControls(controls);
+  Save(controls);
+}
+
+// A numeric field of the file. A number beyond the signed 32-bit range cannot be any field's valid
+// value, so it becomes one that validation replaces by the fallback.
+std::int32_t NumberField(const std::string& token) {
+  return engine::ReadNumberInRange(token).value_or(INT32_MIN);
+}
+
+std::uint8_t SwitchField(const std::string& token) {
+  const std::optional<std::int32_t> value = engine::ReadNumberInRange(token);
+  if (!value) return 2;  // out of range: validation turns it off
+  return *value != 0 ? 1 : 0;
+}
+
+// Reads the file's fields in order. Fields after the end of the text keep the values the record
+// took from the controls.
+void ReadFields(const std::string& text) {
+  ConversionSettings& settings = Settings();
+  platform::TextScanner scanner(text);
+  scanner.ReadRestOfLine();  // the header line
+  // The folder is the whole of line 2, without the blanks it starts with; an empty line keeps the
+  // folder the record already holds.
+  std::string folder = scanner.ReadRestOfLine();
+  folder.erase(0, folder.find_first_not_of(" \t"));
+  if (!folder.empty()) settings.OutputFolder = folder;
+
+  constexpr std::size_t kNumberCount = 16;
+  std::vector<std::string> tokens;
+  while (tokens.size() < kNumberCount) {
+    std::string token = scanner.ReadToken();
+    if (token.empty()) break;
+    scanner.SkipWhiteSpace();
+    tokens.push_back(std::move(token));
+  }
+  const auto number = [&tokens](std::size_t index, auto& field) {
+    if (index >= tokens.size()) return;
+    if constexpr (sizeof(field) == 1) {
+      field = SwitchField(tokens[index]);
+    } else {
+      field = NumberField(tokens[index]);
+    }
+  };
+  number(0, settings.OutputFormatIndex);
+  number(1, settings.SizeMode);
+  number(2, settings.Width);
+  number(3, settings.Height);
+  number(4, settings.BmpDepthIndex);
+  number(5, settings.PngInterlace);
+  number(6, settings.JpegProgressive);
+  number(7, settings.Compression);
+  number(8, settings.ColorEffectIndex);
+  number(9, settings.RotationIndex);
+  number(10, settings.CropEnabled);
+  number(11, settings.CropX);
+  number(12, settings.CropY);
+  number(13, settings.CropWidth);
+  number(14, settings.CropHeight);
+  number(15, settings.NamingScheme);
+  // The white space after the last number is already skipped, so blanks that start the name are
+  // not part of it, and an empty last line leaves the name empty.
+  if (tokens.size() == kNumberCount) settings.CustomName = scanner.ReadRestOfLine();
+}
+
+}  // namespace
+
+std::string WorkingFolder() { return engine::Job().ExecutableFolder + "LogFile"; }
+
+std::string SettingsFilePath() { return WorkingFolder() + "/Log.ini"; }
+
+std::string SettingsFileText() {
+  const ConversionSettings& settings = Settings();
+  std::string text = std::string(kHeader) + "\n" + settings.OutputFolder + "\n";
+  const auto line = [&text](long long value) { text += std::to_string(value) + "\n"; };
+  line(settings.OutputFormatIndex);
+  line(settings.SizeMode);
+  line(settings.Width);
+  line(settings.Height);
+  line(settings.BmpDepthIndex);
+  line(settings.PngInterlace);
+  line(settings.JpegProgressive);
+  line(settings.Compression);
+  line(settings.ColorEffectIndex);
+  line(settings.RotationIndex);
+  line(settings.CropEnabled);
+  line(settings.CropX);
+  line(settings.CropY);
+  line(settings.CropWidth);
+  line(settings.CropHeight);
+  line(settings.NamingScheme);
+  text += settings.CustomName + "\n";
+  return text;
+}
+
+void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode) {
+  engine::SettingsFromControls(controls);
+  platform::CreateFolder(WorkingFolder());
+  platform::TouchFile(SettingsFilePath());
+
+  switch (mode) {
+    case SettingsFileMode::Save:
+      Save(controls);
+      return;
+    case SettingsFileMode::Reset:
+      Reset(controls);
+      return;
+    case SettingsFileMode::Load:
+      break;
+  }
+  const std::optional<std::string> text = platform::ReadTextFile(SettingsFilePath());
+  if (!text || !HeaderMatches(*text)) {
+    Reset(controls);
+    return;
+  }
+  ReadFields(*text);
+  engine::ValidateSettings(controls);
+  engine::SettingsToControls(controls);
+}
+
+}  // namespace settings

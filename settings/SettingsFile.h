@@ -1,0 +1,32 @@
+// The settings file LogFile/Log.ini beside the executable: every ConversionSettings field, one per
+// line, after a header line.
+#pragma once
+
+#include <string>
+
+#include "platform/Controls.h"
+
+namespace settings {
+
+enum class SettingsFileMode {
+  Save = 0,   // read the controls, validate, rewrite the file
+  Load = 1,   // read the file into the record and the controls (Reset when the header is wrong)
+  Reset = -1  // reset the resettable fields, show them, then Save
+};
+
+inline constexpr const char* kHeader = "TessellarionVer102";
+// How many leading characters of the header line must match for the file to be read.
+inline constexpr std::size_t kHeaderCheckLength = 10;
+
+// The working folder (executable folder + "LogFile") and the settings file in it.
+std::string WorkingFolder();
+std::string SettingsFilePath();
+
+// The only access to the settings file. Reports nothing: a file or folder that cannot be written
+// leaves the record and the controls as they are after the mode's steps.
+void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode);
+
+// The 19 lines the file holds for the current record, line feeds as "\n".
+std::string SettingsFileText();
+
+}  // namespace settings
