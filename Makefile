@@ -38,7 +38,7 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS)
 
 bench: build
-	@bench/run $(BUILD_DIR)
+	$(BUILD_DIR)/bench/imaging_bench
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) build-fuzz

@@ -1,0 +1,299 @@
+// tessellarion-cli: the converter without a window. It drives the same main form as the window
+// does, on the headless controls: start-up, the options set as their controls, the files added as
+// one drop, then Execute.
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/ControlIds.h"
+#include "form/ControlTable.h"
+#include "form/MainForm.h"
+#include "platform/FileSystem.h"
+#include "platform/Headless.h"
+
+namespace {
+
+using namespace engine;
+
+constexpr int kExitWritten = 0;
+constexpr int kExitSomeNotWritten = 1;
+constexpr int kExitNotRun = 2;
+constexpr int kExitUsage = 64;
+
+constexpr const char* kUsage =
+    "Usage: tessellarion-cli [OPTION]... FILE...\n"
+    "Converts BMP, JPEG and PNG files with the settings of Tessellarion's main window, then saves\n"
+    "those settings as the window's Execute does.\n"
+    "\n"
+    "  -o, --output DIR          output folder (must exist)\n"
+    "  -f, --format FORMAT       bmp, jpg, png or htm (table art)\n"
+    "  -s, --size SIZE           keep, 640x480 or WxH\n"
+    "      --bmp-depth DEPTH     24, 16, 8 or 8rle\n"
+    "  -q, --quality Q           JPEG quality 0..100\n"
+    "      --progressive, --no-progressive   progressive JPEG\n"
+    "      --interlace, --no-interlace       interlaced PNG\n"
+    "  -e, --effect EFFECT       none, grey, sepia, negative, sharpen, blur, red, green, blue\n"
+    "  -r, --rotate DEG          clockwise, 0..355 in steps of 5\n"
+    "  -c, --crop X,Y,W,H        crop rectangle, or 'off'\n"
+    "      --naming SCHEME       keep, number or custom\n"
+    "      --custom-name TEXT    text before the number (implies --naming custom)\n"
+    "  -h, --help                this help\n"
+    "      --version             the version\n"
+    "\n"
+    "Exit status: 0 every file written, 1 some files not written, 2 nothing converted (a\n"
+    "precondition failed), 64 a bad option.\n";
+
+// What the command line asks for; unset members leave the saved settings as they are.
+struct Request {
+  std::optional<std::string> outputFolder;
+  std::optional<ControlId> formatRadio;
+  std::optional<ControlId> sizeRadio;
+  std::optional<std::pair<std::string, std::string>> customSize;
+  std::optional<int> bmpDepth;
+  std::optional<int> quality;
+  std::optional<bool> progressive;
+  std::optional<bool> interlace;
+  std::optional<int> effect;
+  std::optional<int> rotationIndex;
+  std::optional<bool> crop;
+  std::optional<std::vector<std::string>> cropValues;
+  std::optional<ControlId> namingRadio;
+  std::optional<std::string> customName;
+  std::vector<std::string> files;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+  std::fprintf(stderr, "tessellarion-cli: %s\nTry 'tessellarion-cli --help'.\n", message.c_str());
+  std::exit(kExitUsage);
+}
+
+int IndexOf(const std::string& value, const std::vector<std::string>& choices,
+            const std::string& option) {
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    if (choices[i] == value) return static_cast<int>(i);
+  }
+  std::string expected;
+  for (const std::string& choice : choices) expected += (expected.empty() ? "" : ", ") + choice;
+  UsageError("invalid value '" + value + "' for " + option + " (expected " + expected + ")");
+}
+
+// A whole decimal number within the bounds, or a usage error naming the option.
+int WholeNumber(const std::string& value, int minimum, int maximum, const std::string& option) {
+  char* end = nullptr;
+  const long number = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || number < minimum || number > maximum) {
+    UsageError("invalid value '" + value + "' for " + option + " (expected " +
+               std::to_string(minimum) + ".." + std::to_string(maximum) + ")");
+  }
+  return static_cast<int>(number);
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path.front() == '/') return path;
+  return platform::CurrentFolder() + "/" + path;
+}
+
+Request ParseCommandLine(int argc, char** argv) {
+  enum LongOnly {
+    kBmpDepth = 256,
+    kProgressive,
+    kNoProgressive,
+    kInterlace,
+    kNoInterlace,
+    kNaming,
+    kCustomName,
+    kVersion
+  };
+  static const option kOptions[] = {
+      {"output", required_argument, nullptr, 'o'},
+      {"format", required_argument, nullptr, 'f'},
+      {"size", required_argument, nullptr, 's'},
+      {"bmp-depth", required_argument, nullptr, kBmpDepth},
+      {"quality", required_argument, nullptr, 'q'},
+      {"progressive", no_argument, nullptr, kProgressive},
+      {"no-progressive", no_argument, nullptr, kNoProgressive},
+      {"interlace", no_argument, nullptr, kInterlace},
+      {"no-interlace", no_argument, nullptr, kNoInterlace},
+      {"effect", required_argument, nullptr, 'e'},
+      {"rotate", required_argument, nullptr, 'r'},
+      {"crop", required_argument, nullptr, 'c'},
+      {"naming", required_argument, nullptr, kNaming},
+      {"custom-name", required_argument, nullptr, kCustomName},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  Request request;
+  int option = 0;
+  while ((option = getopt_long(argc, argv, ":o:f:s:q:e:r:c:h", kOptions, nullptr)) != -1) {
+    const std::string value = optarg != nullptr ? optarg : "";
+    switch (option) {
+      case 'o': {
+        struct stat status {};
+        if (stat(value.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+          UsageError("output folder '" + value + "' does not exist");
+        }
+        request.outputFolder = Absolute(value);
+        break;
+      }
+      case 'f':
+        request.formatRadio =
+            kFormatBmpRadio + IndexOf(value, {"bmp", "jpg", "png", "htm"}, "--format");
+        break;
+      case 's':
+        if (value == "keep") {
+          request.sizeRadio = kSizeKeepRadio;
+        } else if (value == "640x480") {
+          request.sizeRadio = kSize640Radio;
+        } else {
+          const std::vector<std::string> parts = Split(value, 'x');
+          if (parts.size() != 2 || parts[0].empty() || parts[1].empty()) {
+            UsageError("invalid value '" + value + "' for --size (expected keep, 640x480 or WxH)");
+          }
+          request.sizeRadio = kSizeCustomRadio;
+          request.customSize = {parts[0], parts[1]};
+        }
+        break;
+      case kBmpDepth:
+        request.bmpDepth = IndexOf(value, {"24", "16", "8", "8rle"}, "--bmp-depth");
+        break;
+      case 'q':
+        request.quality = WholeNumber(value, 0, 100, "--quality");
+        break;
+      case kProgressive:
+      case kNoProgressive:
+        request.progressive = option == kProgressive;
+        break;
+      case kInterlace:
+      case kNoInterlace:
+        request.interlace = option == kInterlace;
+        break;
+      case 'e':
+        request.effect = IndexOf(value,
+                                 {"none", "grey", "sepia", "negative", "sharpen", "blur", "red",
+                                  "green", "blue"},
+                                 "--effect");
+        break;
+      case 'r': {
+        const int degrees = WholeNumber(value, 0, 355, "--rotate");
+        if (degrees % 5 != 0) UsageError("--rotate takes a multiple of 5, not " + value);
+        request.rotationIndex = degrees / 5;
+        break;
+      }
+      case 'c':
+        if (value == "off") {
+          request.crop = false;
+        } else {
+          std::vector<std::string> parts = Split(value, ',');
+          if (parts.size() != 4) UsageError("--crop takes X,Y,W,H or off, not '" + value + "'");
+          for (const std::string& part : parts) WholeNumber(part, 0, 2000, "--crop");
+          request.crop = true;
+          request.cropValues = parts;
+        }
+        break;
+      case kNaming:
+        request.namingRadio =
+            kNamingKeepRadio + IndexOf(value, {"keep", "number", "custom"}, "--naming");
+        break;
+      case kCustomName:
+        request.customName = value;
+        if (!request.namingRadio) request.namingRadio = kNamingCustomRadio;
+        break;
+      case 'h':
+        std::fputs(kUsage, stdout);
+        std::exit(kExitWritten);
+      case kVersion:
+        std::puts("Tessellarion 1.02");
+        std::exit(kExitWritten);
+      case ':':
+        UsageError(std::string("option ") + argv[optind - 1] + " needs a value");
+      default:
+        UsageError(std::string("unknown option ") + argv[optind - 1]);
+    }
+  }
+  for (int index = optind; index < argc; ++index) request.files.push_back(Absolute(argv[index]));
+  if (request.files.empty()) UsageError("no input FILE given");
+  return request;
+}
+
+// Checks one radio button of a group and clears the others, as a click does.
+void SelectRadio(platform::Controls& controls, ControlId first, int count, ControlId chosen) {
+  for (ControlId id = first; id < first + count; ++id) controls.SetChecked(id, id == chosen);
+}
+
+void Apply(const Request& request, platform::HeadlessControls& controls,
+           platform::HeadlessShell& shell, form::MainForm& form) {
+  if (request.formatRadio) SelectRadio(controls, kFormatBmpRadio, 4, *request.formatRadio);
+  if (request.sizeRadio) SelectRadio(controls, kSizeKeepRadio, 3, *request.sizeRadio);
+  if (request.customSize) {
+    controls.SetText(kWidthEdit, request.customSize->first);
+    controls.SetText(kHeightEdit, request.customSize->second);
+  }
+  if (request.bmpDepth) controls.SetComboSelection(kBmpDepthCombo, *request.bmpDepth);
+  if (request.quality) {
+    controls.SetSliderPosition(kCompressionSlider, 100 - *request.quality, true);
+    form.OnHorizontalScroll(kCompressionSlider);
+  }
+  if (request.progressive) controls.SetChecked(kJpegProgressiveCheck, *request.progressive);
+  if (request.interlace) controls.SetChecked(kPngInterlaceCheck, *request.interlace);
+  if (request.effect) controls.SetComboSelection(kColorEffectCombo, *request.effect);
+  if (request.rotationIndex) controls.SetComboSelection(kRotationCombo, *request.rotationIndex);
+  if (request.crop) controls.SetChecked(kCropCheck, *request.crop);
+  if (request.cropValues) {
+    const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
+    for (std::size_t i = 0; i < 4; ++i) controls.SetText(edits[i], (*request.cropValues)[i]);
+  }
+  if (request.namingRadio) SelectRadio(controls, kNamingKeepRadio, 3, *request.namingRadio);
+  if (request.customName) controls.SetText(kCustomNameEdit, *request.customName);
+  if (request.outputFolder) {
+    // The folder is chosen as the folder browser would choose it, which also saves the settings.
+    shell.folderAnswers.push_back({platform::FolderChoiceOutcome::kChosen, *request.outputFolder});
+    form.ChooseOutputFolder();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Request request = ParseCommandLine(argc, argv);
+
+  platform::HeadlessControls controls(form::MainFormControls());
+  platform::HeadlessShell shell;
+  shell.onMessage = [](const std::string& text) {
+    std::fprintf(stderr, "Tessellarion: %s\n", text.c_str());
+  };
+  form::MainForm form(controls, shell);
+  form.InitialUpdate();
+  Apply(request, controls, shell, form);
+  form.AddDroppedFiles(request.files);
+
+  if (isatty(STDERR_FILENO) != 0) {
+    controls.onProgress = [](ControlId id, int position, int maximum) {
+      if (id == kProgressBar && position > 0) {
+        std::fprintf(stderr, "\r%d / %d", position, maximum);
+        if (position == maximum) std::fputc('\n', stderr);
+      }
+    };
+  }
+  const form::BatchOutcome outcome = form.BatchRun();
+  if (!outcome.ran) return kExitNotRun;
+  return outcome.notWritten == 0 ? kExitWritten : kExitSomeNotWritten;
+}
