@@ -1,0 +1,66 @@
+// The main window: the fixed title, the menu, the accelerators, and the main form in a scroll area.
+#pragma once
+
+#include <QMainWindow>
+#include <QSettings>
+#include <memory>
+#include <string>
+
+#include "app/FormView.h"
+#include "app/QtShell.h"
+
+class QAction;
+class QScrollArea;
+
+namespace app {
+
+// The main window's title; the program never changes it.
+inline constexpr const char* kWindowTitle = "TessellarionβＶｅｒ１．０２";
+
+// Where the application's own settings (only the recent-file list) are kept.
+inline constexpr const char* kSettingsOrganization = "Local AppWizard-Generated Applications";
+inline constexpr const char* kSettingsApplication = "Tessellarion";
+
+class MainWindow : public QMainWindow {
+ public:
+  // Builds the window and runs the form's initial update. The executable's folder is the running
+  // program's unless one is given.
+  explicit MainWindow(std::string executableFolder = {});
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  FormView& Form() { return *form_; }
+  QtShell& Shell() { return *shell_; }
+
+  // Ctrl+N: the document starts anew, which runs the form's initial update again.
+  void NewDocument();
+  // What Ctrl+O does with the file the user chose: nothing is read from it, it heads the
+  // recent-file list, and the form's initial update runs again.
+  void OpenDocument(const QString& path);
+  // The menu's help item.
+  void ShowHelp();
+  // The menu's version item: the About box, modal.
+  void ShowAbout();
+
+  QAction* NewAction() const { return newAction_; }
+  QAction* OpenAction() const { return openAction_; }
+  QAction* SaveAction() const { return saveAction_; }
+
+ private:
+  void BuildMenu();
+  void BuildAccelerators();
+  void ChooseDocument();
+  // Makes the window no larger than the form needs, so it opens at the form's size and scrolls
+  // when the screen or the user makes it smaller.
+  void ShrinkToForm();
+
+  std::unique_ptr<QtShell> shell_;
+  QScrollArea* scrollArea_ = nullptr;
+  FormView* form_ = nullptr;
+  QAction* newAction_ = nullptr;
+  QAction* openAction_ = nullptr;
+  QAction* saveAction_ = nullptr;
+};
+
+}  // namespace app

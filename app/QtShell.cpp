@@ -1,0 +1,77 @@
+#include "app/QtShell.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <QUrl>
+
+namespace app {
+
+QString FileDialogFilter(const std::vector<platform::FileFilter>& filters) {
+  QStringList entries;
+  for (const platform::FileFilter& filter : filters) {
+    QStringList patterns;
+    for (const QString& pattern : QString::fromStdString(filter.patterns).split(u';')) {
+      const QString trimmed = pattern.trimmed();
+      if (trimmed.isEmpty()) continue;
+      patterns << trimmed;
+      if (trimmed.toUpper() != trimmed) patterns << trimmed.toUpper();
+    }
+    entries << QString::fromStdString(filter.caption) + QStringLiteral(" (") + patterns.join(u' ') +
+                   QStringLiteral(")");
+  }
+  return entries.join(QStringLiteral(";;"));
+}
+
+QtShell::QtShell(QWidget* window) : window_(window) {}
+
+QtShell::~QtShell() {
+  if (waitCursor_) QApplication::restoreOverrideCursor();
+}
+
+void QtShell::ShowMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(platform::kMessageBoxCaption),
+                  QString::fromStdString(text), QMessageBox::Ok, window_);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+std::optional<std::string> QtShell::ChooseFile(const std::string& title,
+                                               const std::vector<platform::FileFilter>& filters) {
+  const QString chosen = QFileDialog::getOpenFileName(window_, QString::fromStdString(title),
+                                                      QString(), FileDialogFilter(filters));
+  if (chosen.isEmpty()) return std::nullopt;
+  return QFile::encodeName(chosen).toStdString();
+}
+
+platform::FolderChoice QtShell::ChooseFolder(const std::string& title) {
+  const QString chosen = QFileDialog::getExistingDirectory(window_, QString::fromStdString(title));
+  if (chosen.isEmpty()) return {platform::FolderChoiceOutcome::kCancelled, {}};
+  return {platform::FolderChoiceOutcome::kChosen, QFile::encodeName(chosen).toStdString()};
+}
+
+bool QtShell::OpenDocument(const std::string& pathOrUrl) {
+  const QString text = QString::fromStdString(pathOrUrl);
+  const bool isUrl = text.startsWith(QStringLiteral("http:"), Qt::CaseInsensitive) ||
+                     text.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive) ||
+                     text.startsWith(QStringLiteral("mailto:"), Qt::CaseInsensitive);
+  const QUrl url = isUrl ? QUrl(text) : QUrl::fromLocalFile(QFile::decodeName(pathOrUrl.c_str()));
+  return QDesktopServices::openUrl(url);
+}
+
+void QtShell::SetWaitCursor(bool on) {
+  // Qt stacks override cursors, so only a change of state pushes or pops one: repeated calls
+  // stay balanced.
+  if (on == waitCursor_) return;
+  waitCursor_ = on;
+  if (on) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+}  // namespace app
