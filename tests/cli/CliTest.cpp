@@ -5,8 +5,6 @@
 
 #include <filesystem>
 
-#include "imaging/HandleTable.h"
-#include "imaging/Imaging.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -36,39 +34,23 @@ class CliTest : public ::testing::Test {
   }
 
   std::string Image(const std::string& name, int width, int height) {
-    const std::string path = folder.File("in/" + name);
-    const imaging::ImageHandle handle = imaging::RegisterBitmap(testsupport::PhotoLike(width, height));
-    if (name.ends_with(".jpg")) imaging::SaveJpeg(path, handle, 90, 0);
-    if (name.ends_with(".png")) imaging::SavePng(path, handle, 0);
-    if (name.ends_with(".bmp")) imaging::SaveBmp(path, handle);
-    imaging::FreeImage(handle);
+    testsupport::SaveImageFile(testsupport::PhotoLike(width, height), folder.File("in/" + name));
     return "in/" + name;
   }
-
   std::vector<std::string> Outputs() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.File("out"))) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return testsupport::FolderEntries(folder.File("out"));
   }
 
   testsupport::TempFolder folder;
 };
 
 TEST_F(CliTest, ConvertsEveryFileAndSavesTheSettingsItRanWith) {
-  const CliRun run = Cli({"-o", "out", "-f", "png", "-s", "640x480", "-e", "sepia", Image("a.jpg", 41, 29),
-                       Image("b.bmp", 17, 9), Image("c.png", 8, 8)});
+  const CliRun run = Cli({"-o", "out", "-f", "png", "-s", "640x480", "-e", "sepia",
+                          Image("a.jpg", 41, 29), Image("b.bmp", 17, 9), Image("c.png", 8, 8)});
   EXPECT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.errors, "Tessellarion: 変換完了！！\n");
   ASSERT_EQ(Outputs(), (std::vector<std::string>{"a.png", "b.png", "c.png"}));
-  const imaging::ImageHandle result = imaging::LoadPng(folder.File("out/b.png"));
-  imaging::ImageInfoRecord record{};
-  imaging::GetImageInfo(result, record);
-  imaging::FreeImage(result);
-  EXPECT_EQ(record[1], 640);
-  EXPECT_EQ(record[2], 480);
+  EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/b.png")), (std::pair{640, 480}));
 
   const std::string settings = testsupport::ReadFileText(folder.File("LogFile/Log.ini"));
   EXPECT_EQ(settings.substr(0, 20), "TessellarionVer102\r\n");
@@ -78,8 +60,9 @@ TEST_F(CliTest, ConvertsEveryFileAndSavesTheSettingsItRanWith) {
 
 TEST_F(CliTest, CustomNamesQualityAndRefusedFiles) {
   testsupport::WriteFileText(folder.File("in/x.gif"), "GIF89a......");
-  const CliRun run = Cli({"--output", "out", "--format", "jpg", "-q", "60", "--progressive",
-                       "--custom-name", "img", Image("p.png", 12, 7), "in/x.gif", Image("q.bmp", 5, 3)});
+  const CliRun run =
+      Cli({"--output", "out", "--format", "jpg", "-q", "60", "--progressive", "--custom-name",
+           "img", Image("p.png", 12, 7), "in/x.gif", Image("q.bmp", 5, 3)});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.errors,
             "Tessellarion: GIFです!!この形式は変換できません!!\nTessellarion: 変換完了！！\n");

@@ -5,7 +5,6 @@
 #include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "imaging/HandleTable.h"
-#include "imaging/Imaging.h"
 
 namespace testsupport {
 
@@ -34,18 +33,7 @@ void FormFixture::FillComboBoxes() {
 }
 
 std::string FormFixture::SaveImage(const imaging::Bitmap& bitmap, const std::string& name) {
-  const std::string path = folder.File(name);
-  const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
-  const std::string extension = name.substr(name.rfind('.') + 1);
-  if (extension == "jpg") {
-    imaging::SaveJpeg(path, handle, 95, 0);
-  } else if (extension == "png") {
-    imaging::SavePng(path, handle, 0);
-  } else {
-    imaging::SaveBmp(path, handle);
-  }
-  imaging::FreeImage(handle);
-  return path;
+  return SaveImageFile(bitmap, folder.File(name));
 }
 
 }  // namespace testsupport

@@ -9,6 +9,9 @@
 #include <limits>
 #include <stdexcept>
 
+#include "imaging/HandleTable.h"
+#include "imaging/Imaging.h"
+
 namespace testsupport {
 
 TempFolder::TempFolder() {
@@ -23,14 +26,7 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<std::string> TempFolder::Entries() const {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::string> TempFolder::Entries() const { return FolderEntries(path_); }
 
 imaging::Bitmap LetterF() {
   static const char* const kRows[] = {"RRRRBB", "RBBBBB", "RRRBBB", "RBBBBB", "RBBBBB"};
@@ -104,6 +100,36 @@ std::string ReadFileText(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::vector<std::string> FolderEntries(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path) {
+  const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
+  if (path.ends_with(".jpg")) {
+    imaging::SaveJpeg(path, handle, 95, 0);
+  } else if (path.ends_with(".png")) {
+    imaging::SavePng(path, handle, 0);
+  } else {
+    imaging::SaveBmp(path, handle);
+  }
+  imaging::FreeImage(handle);
+  return path;
+}
+
+std::pair<int, int> ImageSizeOf(const std::string& path) {
+  const imaging::ImageHandle handle = imaging::LoadImageFile(path);
+  imaging::ImageInfoRecord record{};
+  imaging::GetImageInfo(handle, record);
+  imaging::FreeImage(handle);
+  return {record[1], record[2]};
+}
 
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
   out.push_back(static_cast<std::uint8_t>(value & 0xFF));

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/Bitmap.h"
@@ -54,6 +55,14 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 std::string ReadFileText(const std::string& path);
 bool FileExists(const std::string& path);
+// Names of the entries in a folder, sorted.
+std::vector<std::string> FolderEntries(const std::string& path);
+
+// Writes a bitmap through the imaging library as JPEG (quality 95), PNG or BMP, chosen by the
+// path's extension, and hands the path back.
+std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path);
+// Width and height of an image file as the imaging library loads it; {0, 0} when it does not load.
+std::pair<int, int> ImageSizeOf(const std::string& path);
 
 // Little-endian writers for building file headers by hand.
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value);
