@@ -38,7 +38,8 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS)
 
 bench: build
-	$(BUILD_DIR)/bench/imaging_bench
+	@scripts/install-deps --bench
+	bench/run $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) build-fuzz

@@ -147,6 +147,10 @@ Request ParseCommandLine(int argc, char** argv) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (option) {
       case 'o': {
+        // The settings file keeps the folder as one line; the window refuses such a folder too.
+        if (value.find('\n') != std::string::npos) {
+          UsageError("an output folder name with a line feed cannot be used");
+        }
         struct stat status {};
         if (stat(value.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
           UsageError("output folder '" + value + "' does not exist");
@@ -214,6 +218,9 @@ Request ParseCommandLine(int argc, char** argv) {
             kNamingKeepRadio + IndexOf(value, {"keep", "number", "custom"}, "--naming");
         break;
       case kCustomName:
+        if (value.find('\n') != std::string::npos) {
+          UsageError("--custom-name takes one line of text");
+        }
         request.customName = value;
         if (!request.namingRadio) request.namingRadio = kNamingCustomRadio;
         break;

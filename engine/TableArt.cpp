@@ -2,6 +2,7 @@
 #include "engine/TableArt.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,9 +38,28 @@ bool WriteAll(std::FILE* out, const std::string& bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 
+// CellColorText for a pixel's value (at most 0xFFFFFF), written straight to `out`: its 6 digits
+// read blue, green, red, and the exchanges turn them into red, green, blue, so each character is
+// one nibble. A page holds one per pixel; writing them where they go, one at a time, spares the
+// processor reading back a text it has just built.
+void PutPixelColor(std::uint32_t pixelValue, char* out) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out[0] = kDigits[(pixelValue >> 4) & 0xF];
+  out[1] = kDigits[pixelValue & 0xF];
+  out[2] = kDigits[(pixelValue >> 12) & 0xF];
+  out[3] = kDigits[(pixelValue >> 8) & 0xF];
+  out[4] = kDigits[(pixelValue >> 20) & 0xF];
+  out[5] = kDigits[(pixelValue >> 16) & 0xF];
+}
+
 }  // namespace
 
 std::array<char, 6> CellColorText(std::uint32_t pixelValue) {
+  std::array<char, 6> text{};
+  if (pixelValue <= 0xFFFFFF) {
+    PutPixelColor(pixelValue, text.data());
+    return text;
+  }
   static constexpr char kDigits[] = "0123456789abcdef";
   char hex[8];
   int length = 0;
@@ -48,7 +68,6 @@ std::array<char, 6> CellColorText(std::uint32_t pixelValue) {
     const unsigned digit = (pixelValue >> shift) & 0xF;
     if (digit != 0 || length > 0 || shift == 0) hex[length++] = kDigits[digit];
   }
-  std::array<char, 6> text{};
   const int padding = length < 6 ? 6 - length : 0;
   for (int i = 0; i < 6; ++i)
     text[static_cast<std::size_t>(i)] = i < padding ? '0' : hex[i - padding];
@@ -81,22 +100,33 @@ int Converter::TableArtWriter(const std::string& outputPath, const std::string& 
     platform::AppendWithCrLf(buffer, piece);
   }
   bool written = WriteAll(writer.Stream(), buffer);
-  // One row at a time: the page of a large image is never held whole in memory.
+  buffer.clear();
+  // Row by row into a buffer handed to the file whenever it passes kFlushBytes: the page of a
+  // large image is never held whole in memory, and the file gets a few large writes. Each cell is
+  // the same text but for its colour, so it is copied whole and the colour put in place.
+  constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+  constexpr std::size_t kColorBytes = 6;
+  constexpr std::size_t kCellBytes = kCellStart.size() + kColorBytes + kCellEnd.size();
+  std::array<char, kCellBytes> cell{};
+  std::memcpy(cell.data(), kCellStart.data(), kCellStart.size());
+  std::memcpy(cell.data() + kCellStart.size() + kColorBytes, kCellEnd.data(), kCellEnd.size());
   for (int y = 0; written && y < rows; ++y) {
-    buffer.clear();
     buffer.append(kRowStart);
-    for (int x = 0; x < columns; ++x) {
-      const std::array<char, 6> color =
-          CellColorText(imaging::ReadPixelColor(engine.CurrentImage, x, y));
-      buffer.append(kCellStart);
-      buffer.append(color.data(), color.size());
-      buffer.append(kCellEnd);
+    const std::size_t cellsStart = buffer.size();
+    buffer.resize(cellsStart + kCellBytes * static_cast<std::size_t>(columns));
+    char* out = buffer.data() + cellsStart;
+    for (int x = 0; x < columns; ++x, out += kCellBytes) {
+      std::memcpy(out, cell.data(), kCellBytes);
+      // ReadPixelColor gives at most 0xFFFFFF.
+      PutPixelColor(imaging::ReadPixelColor(engine.CurrentImage, x, y), out + kCellStart.size());
     }
     platform::AppendWithCrLf(buffer, kRowEnd);
-    written = WriteAll(writer.Stream(), buffer);
+    if (buffer.size() >= kFlushBytes) {
+      written = WriteAll(writer.Stream(), buffer);
+      buffer.clear();
+    }
   }
-  buffer.clear();
-  platform::AppendWithCrLf(buffer, kClosing);
+  if (written) platform::AppendWithCrLf(buffer, kClosing);
   written = written && WriteAll(writer.Stream(), buffer) && writer.Commit();
 
   imaging::FreeImage(engine.CurrentImage);

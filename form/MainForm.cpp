@@ -1,6 +1,7 @@
 // The form's start, its slider, its end, the dispatcher and the information fields.
 #include "form/MainForm.h"
 
+#include <csignal>
 #include <string>
 #include <utility>
 
@@ -30,6 +31,10 @@ MainForm::MainForm(platform::Controls& controls, platform::Shell& shell,
       executableFolder_(executableFolder.empty() ? platform::ExecutableFolder()
                                                  : std::move(executableFolder)) {
   platform::InstallShell(&shell_);
+  // A write past the process's file-size limit (ulimit -f) must fail like a full disk, as an error
+  // the batch reports before it goes on with the next entry, and not end the program with its
+  // temporary file left behind, which is what the signal's default action would do.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 MainForm::~MainForm() { platform::InstallShell(previousShell_); }

@@ -17,4 +17,20 @@ bool BmpRoundTrip(std::span<const std::uint8_t> bytes);
 // 24-bit state, or a handle that does not release).
 bool LoadImage(std::span<const std::uint8_t> bytes);
 
+// Probes the bytes as a file (an in-memory file, as LoadImage does). False when the kind is not a
+// FileKind value, when it depends on more than the leading bytes the probe promises to look at,
+// or when a BMP, JPEG or PNG kind is reported without that format's signature.
+bool ProbeFileKind(std::span<const std::uint8_t> bytes);
+
+// Puts the bytes in LogFile/Log.ini of a scratch executable folder and starts a headless main
+// form there, whose InitialUpdate loads the file (SyncSettingsFile in Load mode). False when a
+// field ends outside its range, when the controls do not show the record, or when the file saved
+// from that start loads to a different record.
+bool LoadSettingsFile(std::span<const std::uint8_t> bytes);
+
+// Takes the bytes as a path and checks FileNameOf and ExtensionOf: the extension is the text after
+// the last dot and holds none; the name is the start of the text after the last separator, holds
+// no separator, is that whole text less ".extension", and is valid UTF-8 when the path is.
+bool FileNameParts(std::span<const std::uint8_t> bytes);
+
 }  // namespace fuzztargets

@@ -1,12 +1,14 @@
 // Writes the fuzzing seeds: BMP files from our encoder at every depth, hand-made BMP files for the
 // header kinds and codings the encoder never writes, and JPEG and PNG files from our encoders (left
-// out while those encoders cannot write). Usage: fuzz_make_seeds <seeds folder>
+// out while those encoders cannot write); the leading bytes of the other kinds the probe tells
+// apart; settings files; and paths. Usage: fuzz_make_seeds <seeds folder>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "imaging/BmpCodec.h"
@@ -109,6 +111,16 @@ Bytes HandMade(std::uint32_t headerSize, std::int32_t width, std::int32_t height
   return file;
 }
 
+Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// The text with every line feed stored as CR LF, as the settings file is written.
+std::string WithCrLf(const std::string& text) {
+  std::string stored;
+  for (char character : text)
+    stored += character == '\n' ? std::string("\r\n") : std::string(1, character);
+  return stored;
+}
+
 bool WriteSeed(const std::filesystem::path& folder, const std::string& name, const Bytes& bytes) {
   if (bytes.empty()) {
     std::cerr << "skipped " << name << ": its encoder wrote nothing\n";
@@ -166,6 +178,42 @@ int main(int argc, char** argv) {
        Captured([&](std::FILE* out) { return imaging::png::Encode(photo, true, out); })},
   };
 
+  using namespace std::string_view_literals;
+  // The kinds the probe tells apart besides the three images, and text that starts like them.
+  const std::vector<std::pair<std::string, Bytes>> probeSeeds = {
+      {"gif87a.gif", Text("GIF87a\x07\x00\x05\x00\x80\x00\x00"sv)},
+      {"gif89a.gif", Text("GIF89a\x07\x00\x05\x00\x80\x00\x00"sv)},
+      {"intel.tif", Text("II*\x00\x08\x00\x00\x00\x00\x00"sv)},
+      {"motorola.tif", Text("MM\x00*\x00\x00\x00\x08\x00\x00"sv)},
+      {"bare.pic", Text("PIC\x1A\x00\x00\x00\x01\x00\x10"sv)},
+      {"commented.pic", Text("PIC made by hand\x1A\x00\x00\x00\x01"sv)},
+      {"maki.mag", Text("MAKI02  PC98 user     \x1A"sv)},
+      {"version5.pcx", Text("\x0A\x05\x01\x08\x00\x00\x00\x00\x06\x00\x04\x00"sv)},
+      {"text.txt", Text("PIC and GIF are named in this text file.\n")},
+  };
+  // Every field, one per line.
+  const std::string settings =
+      "TessellarionVer102\n/home/user/out dir/\n2\n2\n800\n600\n3\n1\n0\n35\n4\n71\n1\n10\n20\n30\n"
+      "40\n2\nholiday\n";
+  const std::string outOfRange =
+      "TessellarionVer102\n\n9\n-1\n0\n2001\nx\n5\n99999999999\n150\n9\n72\n2\n-5\n0\n0\n2001\n7\n"
+      "   name\n";
+  const std::vector<std::pair<std::string, Bytes>> settingsSeeds = {
+      {"every-field.ini", Text(WithCrLf(settings))},
+      {"lf-only.ini", Text(settings)},
+      {"byte-order-mark.ini", Text("\xEF\xBB\xBF" + WithCrLf(settings))},
+      {"short.ini", Text(WithCrLf(settings.substr(0, settings.find("35\n"))))},
+      {"out-of-range.ini", Text(WithCrLf(outOfRange))},
+  };
+  const std::vector<std::pair<std::string, Bytes>> nameSeeds = {
+      {"unix.txt", Text("/home/user/holiday.final.jpg")},
+      {"windows.txt", Text("C:\\in\\a.b.c.png")},
+      {"no-folder.txt", Text("nofolder.bmp")},
+      {"japanese.txt", Text("/表/ソフト.bmp")},
+      {"dotted-folder.txt", Text("/my.pics/scan")},
+      {"trailing-dot.txt", Text("/in/name.")},
+  };
+
   const std::filesystem::path root = argv[1];
   bool written = true;
   for (const auto& [name, bytes] : bmpSeeds) {
@@ -174,6 +222,18 @@ int main(int argc, char** argv) {
   }
   for (const auto& [name, bytes] : otherSeeds) {
     written = WriteSeed(root / "fuzz_load_image", name, bytes) && written;
+  }
+  // The probe sees the images too, one of each format.
+  for (const auto& seeds : {bmpSeeds, otherSeeds, probeSeeds}) {
+    for (const auto& [name, bytes] : seeds) {
+      written = WriteSeed(root / "fuzz_probe_file_kind", name, bytes) && written;
+    }
+  }
+  for (const auto& [name, bytes] : settingsSeeds) {
+    written = WriteSeed(root / "fuzz_settings_file", name, bytes) && written;
+  }
+  for (const auto& [name, bytes] : nameSeeds) {
+    written = WriteSeed(root / "fuzz_file_name", name, bytes) && written;
   }
   return written ? 0 : 1;
 }

@@ -33,6 +33,10 @@ struct Bitmap {
   std::vector<std::uint8_t> indices;
   // A later BMP save of a kPalette8 image writes RLE8 data.
   bool rleCompression = false;
+  // Every pixel has red = green = blue. Set by the full greyscale effect and by the decoders of
+  // greyscale files, kept by the edits that treat the three channels alike, cleared by any other.
+  // A JPEG save writes such an image as one greyscale component.
+  bool grey = false;
 
   std::size_t RowBytes() const { return static_cast<std::size_t>(width) * 3; }
   std::size_t PixelCount() const {
@@ -52,5 +56,24 @@ bool SizeWithinLimits(std::int64_t width, std::int64_t height);
 // A 24-bit bitmap of the given size with every pixel black, or nothing when the size is outside the
 // limits or the memory cannot be had.
 std::optional<Bitmap> MakeBitmap(std::int64_t width, std::int64_t height);
+// The same, but its pixels hold anything: for a decoder that writes every one of them. The memory
+// may be that of a released image.
+std::optional<Bitmap> MakeBitmapToFill(std::int64_t width, std::int64_t height);
+
+// Large buffers of released images and files, kept for the next file of a batch, so that each
+// file does not map, fault in and clear fresh memory. At most two are kept: a batch needs one for
+// the file's bytes and one for its pixels.
+//
+// A pooled buffer with room for `size` bytes, resized to exactly that (the bytes it held stay,
+// the rest are zero), or a new one of zeros. Throws std::bad_alloc when memory runs out.
+std::vector<std::uint8_t> TakeBuffer(std::size_t size);
+// The pooled buffer with the least room of those with room for `size` bytes, as it is (its size
+// and content unchanged); or an empty one with room for an eighth more than `size`, so that the
+// slightly larger files of a batch fit it too. Throws std::bad_alloc when memory runs out.
+std::vector<std::uint8_t> TakeBufferWithRoom(std::size_t size);
+// Hands a buffer back; small ones are simply released.
+void ReturnBuffer(std::vector<std::uint8_t>&& buffer);
+// Releases every pooled buffer.
+void ReleaseBuffers();
 
 }  // namespace imaging

@@ -16,8 +16,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <vector>
+
+#include "imaging/ColorEffects.h"
 
 namespace imaging::bmp {
 namespace {
@@ -171,6 +174,28 @@ std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes) {
   return layout;
 }
 
+std::uint64_t StrideOf(const Layout& layout) {
+  // Sides are at most kMaxImageSide here, so 64-bit arithmetic cannot overflow.
+  return (static_cast<std::uint64_t>(layout.width) * static_cast<std::uint64_t>(layout.bitCount) +
+          31) /
+         32 * 4;
+}
+
+bool Compressed(const Layout& layout) {
+  return layout.coding == Coding::kRle8 || layout.coding == Coding::kRle4;
+}
+
+// The layout of a file Decode accepts: uncompressed data must hold every row with its padding.
+std::optional<Layout> ValidLayout(std::span<const std::uint8_t> bytes) {
+  std::optional<Layout> layout = ReadLayout(bytes);
+  if (layout && !Compressed(*layout) &&
+      StrideOf(*layout) * static_cast<std::uint64_t>(layout->height) >
+          bytes.size() - layout->dataOffset) {
+    return std::nullopt;
+  }
+  return layout;
+}
+
 // Unpacks one row of 1-, 4- or 8-bit palette indices into red, green, blue bytes.
 template <std::size_t kBits>
 void DecodePaletteRow(const std::uint8_t* source, std::size_t width, const Palette& palette,
@@ -313,13 +338,47 @@ void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
   AppendU16(out, value >> 16);
 }
 
-bool WriteAll(std::FILE* out, const std::uint8_t* data, std::size_t size) {
-  return size == 0 || std::fwrite(data, 1, size, out) == size;
-}
+// The file's bytes on their way to the stream: rows are built in place in a block of at least
+// kBlockBytes and the stream gets whole blocks, so a large image costs a few large writes.
+class BlockWriter {
+ public:
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 18;
 
-// The file header, a 40-byte info header (bottom-up, 72 dots per inch) and the palette, written
-// in one go. False when the file would be too large for the format's 32-bit sizes.
-bool WriteHeaders(std::FILE* out, const Bitmap& bitmap, int bitCount, std::uint32_t compression,
+  explicit BlockWriter(std::FILE* out) : out_(out), block_(kBlockBytes) {}
+
+  // Room for `size` bytes, to be filled by the caller before the next call. Nullptr once a write
+  // failed.
+  std::uint8_t* Reserve(std::size_t size) {
+    if (used_ + size > block_.size() && !Flush()) return nullptr;
+    if (size > block_.size()) block_.resize(size);
+    std::uint8_t* room = block_.data() + used_;
+    used_ += size;
+    return room;
+  }
+  bool Append(std::span<const std::uint8_t> bytes) {
+    std::uint8_t* room = Reserve(bytes.size());
+    if (room == nullptr) return false;
+    if (!bytes.empty()) std::memcpy(room, bytes.data(), bytes.size());
+    return true;
+  }
+  bool Flush() {
+    if (!failed_ && used_ > 0 && std::fwrite(block_.data(), 1, used_, out_) != used_) {
+      failed_ = true;
+    }
+    used_ = 0;
+    return !failed_;
+  }
+
+ private:
+  std::FILE* out_;
+  std::vector<std::uint8_t> block_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+// The file header, a 40-byte info header (bottom-up, 72 dots per inch) and the palette. False
+// when the file would be too large for the format's 32-bit sizes.
+bool WriteHeaders(BlockWriter& out, const Bitmap& bitmap, int bitCount, std::uint32_t compression,
                   std::uint64_t imageSize, std::span<const Rgb> palette) {
   constexpr std::uint32_t kPixelsPerMetre = 2835;
   const std::uint64_t dataOffset = kFileHeaderSize + kInfoHeaderSize + 4 * palette.size();
@@ -345,41 +404,56 @@ bool WriteHeaders(std::FILE* out, const Bitmap& bitmap, int bitCount, std::uint3
   for (const Rgb& color : palette) {
     header.insert(header.end(), {color.blue, color.green, color.red, 0});
   }
-  return WriteAll(out, header.data(), header.size());
+  return out.Append(header);
 }
 
 std::size_t PaddedRowBytes(std::size_t bytes) { return (bytes + 3) & ~std::size_t{3}; }
 
-bool Encode24(const Bitmap& bitmap, std::FILE* out) {
+std::uint64_t ImageBytes(std::size_t stride, const Bitmap& bitmap) {
+  return static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(bitmap.height);
+}
+
+// Red, green, blue into blue, green, red, four pixels at a time where the row allows it.
+void SwapToBgr(const std::uint8_t* source, std::size_t pixels, std::uint8_t* target) {
+  std::size_t x = 0;
+  for (; x + 4 <= pixels; x += 4, source += 12, target += 12) {
+    const std::uint8_t swapped[12] = {source[2], source[1],  source[0],  source[5],
+                                      source[4], source[3],  source[8],  source[7],
+                                      source[6], source[11], source[10], source[9]};
+    std::memcpy(target, swapped, sizeof swapped);
+  }
+  for (; x < pixels; ++x, source += 3, target += 3) {
+    target[0] = source[2];
+    target[1] = source[1];
+    target[2] = source[0];
+  }
+}
+
+bool Encode24(const Bitmap& bitmap, BlockWriter& out) {
   const std::size_t stride = PaddedRowBytes(bitmap.RowBytes());
-  if (!WriteHeaders(out, bitmap, 24, kCompressionRgb,
-                    static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(bitmap.height),
-                    {})) {
+  if (!WriteHeaders(out, bitmap, 24, kCompressionRgb, ImageBytes(stride, bitmap), {})) {
     return false;
   }
-  std::vector<std::uint8_t> row(stride, 0);
+  const std::size_t padding = stride - bitmap.RowBytes();
   for (int y = bitmap.height - 1; y >= 0; --y) {
-    const std::uint8_t* source = bitmap.Row(y);
-    for (std::size_t offset = 0; offset < bitmap.RowBytes(); offset += 3) {
-      row[offset] = source[offset + 2];
-      row[offset + 1] = source[offset + 1];
-      row[offset + 2] = source[offset];
-    }
-    if (!WriteAll(out, row.data(), stride)) return false;
+    std::uint8_t* row = out.Reserve(stride);
+    if (row == nullptr) return false;
+    SwapToBgr(bitmap.Row(y), static_cast<std::size_t>(bitmap.width), row);
+    std::memset(row + bitmap.RowBytes(), 0, padding);
   }
   return true;
 }
 
-bool Encode16(const Bitmap& bitmap, std::FILE* out) {
+bool Encode16(const Bitmap& bitmap, BlockWriter& out) {
   const std::size_t width = static_cast<std::size_t>(bitmap.width);
   const std::size_t stride = PaddedRowBytes(width * 2);
-  if (!WriteHeaders(out, bitmap, 16, kCompressionRgb,
-                    static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(bitmap.height),
-                    {})) {
+  if (!WriteHeaders(out, bitmap, 16, kCompressionRgb, ImageBytes(stride, bitmap), {})) {
     return false;
   }
-  std::vector<std::uint8_t> row(stride, 0);
   for (int y = bitmap.height - 1; y >= 0; --y) {
+    std::uint8_t* row = out.Reserve(stride);
+    if (row == nullptr) return false;
+    std::memset(row + width * 2, 0, stride - width * 2);
     const std::uint8_t* source = bitmap.Row(y);
     for (std::size_t x = 0; x < width; ++x, source += 3) {
       const unsigned red = source[0] >> 3u;
@@ -389,7 +463,6 @@ bool Encode16(const Bitmap& bitmap, std::FILE* out) {
       row[2 * x] = static_cast<std::uint8_t>(value & 0xFF);
       row[2 * x + 1] = static_cast<std::uint8_t>(value >> 8);
     }
-    if (!WriteAll(out, row.data(), stride)) return false;
   }
   return true;
 }
@@ -430,7 +503,7 @@ void EncodeRle8Row(std::span<const std::uint8_t> indices, std::vector<std::uint8
   out.insert(out.end(), {0, 0});
 }
 
-bool Encode8(const Bitmap& bitmap, std::FILE* out) {
+bool Encode8(const Bitmap& bitmap, BlockWriter& out) {
   if (bitmap.palette.empty() || bitmap.palette.size() > 256 ||
       bitmap.indices.size() != bitmap.PixelCount()) {
     return false;
@@ -440,24 +513,23 @@ bool Encode8(const Bitmap& bitmap, std::FILE* out) {
     return std::span<const std::uint8_t>(bitmap.indices)
         .subspan(static_cast<std::size_t>(y) * width, width);
   };
-  std::vector<std::uint8_t> row;
   if (!bitmap.rleCompression) {
     const std::size_t stride = PaddedRowBytes(width);
-    if (!WriteHeaders(
-            out, bitmap, 8, kCompressionRgb,
-            static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(bitmap.height),
-            bitmap.palette)) {
+    if (!WriteHeaders(out, bitmap, 8, kCompressionRgb, ImageBytes(stride, bitmap),
+                      bitmap.palette)) {
       return false;
     }
-    row.assign(stride, 0);
     for (int y = bitmap.height - 1; y >= 0; --y) {
-      std::copy(indexRow(y).begin(), indexRow(y).end(), row.begin());
-      if (!WriteAll(out, row.data(), stride)) return false;
+      std::uint8_t* row = out.Reserve(stride);
+      if (row == nullptr) return false;
+      std::memcpy(row, indexRow(y).data(), width);
+      std::memset(row + width, 0, stride - width);
     }
     return true;
   }
   // The compressed size goes into the header, so a first pass measures the rows and a second
   // writes them; both reuse one row buffer instead of holding the whole compressed image.
+  std::vector<std::uint8_t> row;
   std::uint64_t compressedSize = 2;  // the end-of-bitmap code
   for (int y = bitmap.height - 1; y >= 0; --y) {
     EncodeRle8Row(indexRow(y), row);
@@ -467,7 +539,7 @@ bool Encode8(const Bitmap& bitmap, std::FILE* out) {
   for (int y = bitmap.height - 1; y >= 0; --y) {
     EncodeRle8Row(indexRow(y), row);
     if (y == 0) row.insert(row.end(), {0, 1});
-    if (!WriteAll(out, row.data(), row.size())) return false;
+    if (!out.Append(row)) return false;
   }
   return true;
 }
@@ -479,28 +551,31 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
          IsKnownHeaderSize(ReadU32(bytes.data() + kFileHeaderSize));
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
-  const std::optional<Layout> layout = ReadLayout(bytes);
+std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
+  const std::optional<Layout> layout = ValidLayout(bytes);
+  if (!layout) return std::nullopt;
+  return std::pair{static_cast<int>(layout->width), static_cast<int>(layout->height)};
+}
+
+std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale) {
+  const std::optional<Layout> layout = ValidLayout(bytes);
   if (!layout) return std::nullopt;
   const std::span<const std::uint8_t> data = bytes.subspan(layout->dataOffset);
-  const bool compressed = layout->coding == Coding::kRle8 || layout->coding == Coding::kRle4;
-  // Sides are at most kMaxImageSide here, so 64-bit arithmetic cannot overflow.
-  const std::uint64_t stride =
-      (static_cast<std::uint64_t>(layout->width) * static_cast<std::uint64_t>(layout->bitCount) +
-       31) /
-      32 * 4;
-  if (!compressed && stride * static_cast<std::uint64_t>(layout->height) > data.size()) {
-    return std::nullopt;
-  }
-  std::optional<Bitmap> bitmap = MakeBitmap(layout->width, layout->height);
+  // RLE data may leave pixels unwritten, and those stay black; uncompressed data writes them all.
+  std::optional<Bitmap> bitmap = Compressed(*layout)
+                                     ? MakeBitmap(layout->width, layout->height)
+                                     : MakeBitmapToFill(layout->width, layout->height);
   if (!bitmap) return std::nullopt;
-  if (compressed) {
+  bitmap->grey = greyscale;
+  const std::size_t width = static_cast<std::size_t>(bitmap->width);
+  if (Compressed(*layout)) {
     DecodeRle(data, *layout, *bitmap);
+    if (greyscale) GreyscalePixels(bitmap->pixels.data(), bitmap->PixelCount());
     return bitmap;
   }
 
+  const std::uint64_t stride = StrideOf(*layout);
   const int bits = layout->bitCount;
-  const std::size_t width = static_cast<std::size_t>(bitmap->width);
   const bool plain32 = bits == 32 && layout->coding == Coding::kPlain;
   std::array<ChannelField, 3> fields{};
   if (bits == 16 || (bits == 32 && !plain32)) {
@@ -526,6 +601,8 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
     } else {
       DecodeFieldRow<32>(source, width, fields, target);
     }
+    // While the row is still in the cache.
+    if (greyscale) GreyscalePixels(target, width);
   }
   return bitmap;
 }
@@ -535,15 +612,20 @@ bool Encode(const Bitmap& bitmap, std::FILE* out) {
       bitmap.pixels.size() != bitmap.PixelCount() * 3) {
     return false;
   }
+  BlockWriter writer(out);
+  bool written = false;
   switch (bitmap.depth) {
     case ColorDepth::kHigh16:
-      return Encode16(bitmap, out);
+      written = Encode16(bitmap, writer);
+      break;
     case ColorDepth::kPalette8:
-      return Encode8(bitmap, out);
+      written = Encode8(bitmap, writer);
+      break;
     case ColorDepth::kTrue24:
+      written = Encode24(bitmap, writer);
       break;
   }
-  return Encode24(bitmap, out);
+  return written && writer.Flush();
 }
 
 }  // namespace imaging::bmp

@@ -2,6 +2,7 @@
 // Imaging.h; the caller restores the image's depth afterwards.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imaging/Bitmap.h"
@@ -9,6 +10,10 @@
 namespace imaging {
 
 void MakeGreyscale(Bitmap& bitmap, int strength);
+// Full-strength greyscale of `count` consecutive red, green, blue pixels: each channel becomes the
+// BT.601 luma (299 R + 587 G + 114 B) / 1000, rounded. MakeGreyscale at strength 255 is exactly
+// this.
+void GreyscalePixels(std::uint8_t* pixels, std::size_t count);
 void TintRgb(Bitmap& bitmap, int redPercent, int greenPercent, int bluePercent);
 void ScaleRgb(Bitmap& bitmap, int redPerMille, int greenPerMille, int bluePerMille);
 void AdjustClarityRgb(Bitmap& bitmap, int redAmount, int greenAmount, int blueAmount);

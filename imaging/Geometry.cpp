@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace imaging {
@@ -152,7 +153,8 @@ bool TurnSmoothly(Bitmap& bitmap, double degrees, Rgb background) {
   const std::int64_t targetWidth = CanvasSide(std::abs(width * cosine) + std::abs(height * sine));
   const std::int64_t targetHeight = CanvasSide(std::abs(width * sine) + std::abs(height * cosine));
   if (!SizeWithinLimits(targetWidth, targetHeight)) return false;
-  std::optional<Bitmap> target = MakeBitmap(targetWidth, targetHeight);
+  // Filled with the background below, then the turned image drawn over it.
+  std::optional<Bitmap> target = MakeBitmapToFill(targetWidth, targetHeight);
   if (!target) return false;
   for (std::size_t i = 0; i < target->pixels.size(); i += 3) {
     target->pixels[i] = background.red;
@@ -201,7 +203,7 @@ bool TurnSmoothly(Bitmap& bitmap, double degrees, Rgb background) {
   }
   bitmap.width = target->width;
   bitmap.height = target->height;
-  bitmap.pixels = std::move(target->pixels);
+  ReturnBuffer(std::exchange(bitmap.pixels, std::move(target->pixels)));
   return true;
 }
 
@@ -365,8 +367,11 @@ std::optional<Bitmap> Crop(const Bitmap& source, std::int64_t left, std::int64_t
   const Span columns = ClipSpan(left, width, source.width);
   const Span rows = ClipSpan(top, height, source.height);
   if (columns.Empty() || rows.Empty()) return std::nullopt;
-  std::optional<Bitmap> result = MakeBitmap(columns.end - columns.begin, rows.end - rows.begin);
+  // Every row is copied in whole.
+  std::optional<Bitmap> result =
+      MakeBitmapToFill(columns.end - columns.begin, rows.end - rows.begin);
   if (!result) return std::nullopt;
+  result->grey = source.grey;
   const std::size_t offset = static_cast<std::size_t>(columns.begin) * 3;
   for (int y = 0; y < result->height; ++y) {
     std::memcpy(result->Row(y), source.Row(static_cast<int>(rows.begin) + y) + offset,
@@ -383,8 +388,8 @@ bool Rotate(Bitmap& bitmap, std::int64_t angleThousandths, Rgb background) {
     return TurnSmoothly(bitmap, static_cast<double>(angle) / 1000.0, background);
   }
   const bool halfTurn = angle == 180'000;
-  std::optional<Bitmap> target =
-      halfTurn ? MakeBitmap(bitmap.width, bitmap.height) : MakeBitmap(bitmap.height, bitmap.width);
+  std::optional<Bitmap> target = halfTurn ? MakeBitmapToFill(bitmap.width, bitmap.height)
+                                          : MakeBitmapToFill(bitmap.height, bitmap.width);
   if (!target) return false;
   if (halfTurn) {
     HalfTurn(bitmap, *target);
@@ -393,7 +398,7 @@ bool Rotate(Bitmap& bitmap, std::int64_t angleThousandths, Rgb background) {
   }
   bitmap.width = target->width;
   bitmap.height = target->height;
-  bitmap.pixels = std::move(target->pixels);
+  ReturnBuffer(std::exchange(bitmap.pixels, std::move(target->pixels)));
   return true;
 }
 
@@ -403,12 +408,12 @@ bool Resize(Bitmap& bitmap, std::int64_t width, std::int64_t height) {
   try {
     const AxisFilter horizontal = BuildFilter(bitmap.width, static_cast<int>(width));
     const AxisFilter vertical = BuildFilter(bitmap.height, static_cast<int>(height));
-    std::optional<Bitmap> target = MakeBitmap(width, height);
+    std::optional<Bitmap> target = MakeBitmapToFill(width, height);
     if (!target) return false;
     ResizeBoth(bitmap, horizontal, vertical, *target);
     bitmap.width = target->width;
     bitmap.height = target->height;
-    bitmap.pixels = std::move(target->pixels);
+    ReturnBuffer(std::exchange(bitmap.pixels, std::move(target->pixels)));
     return true;
   } catch (const std::bad_alloc&) {
     return false;

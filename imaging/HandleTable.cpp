@@ -3,12 +3,17 @@
 #include <unordered_map>
 #include <utility>
 
+#include "imaging/FileMemory.h"
+
 namespace imaging {
 namespace {
 
 struct HandleTableState {
-  std::unordered_map<ImageHandle, std::unique_ptr<Bitmap>> images;
+  std::unordered_map<ImageHandle, std::unique_ptr<Image>> images;
   ImageHandle lastHandle = 0;
+  // The last lookup; the map's elements never move, so the pointer stays valid until erased.
+  ImageHandle foundHandle = 0;
+  Image* found = nullptr;
 };
 
 HandleTableState& State() {
@@ -18,37 +23,54 @@ HandleTableState& State() {
 
 }  // namespace
 
-ImageHandle RegisterBitmap(Bitmap bitmap) {
+ImageHandle RegisterImage(Image image) {
   HandleTableState& state = State();
   ImageHandle handle = state.lastHandle;
   do {
     ++handle;
   } while (handle == 0 || state.images.contains(handle));
   state.lastHandle = handle;
-  state.images.emplace(handle, std::make_unique<Bitmap>(std::move(bitmap)));
+  state.images.emplace(handle, std::make_unique<Image>(std::move(image)));
   return handle;
 }
 
-Bitmap* FindBitmap(ImageHandle handle) {
+ImageHandle RegisterBitmap(Bitmap bitmap) { return RegisterImage(Image(std::move(bitmap))); }
+
+Image* FindImage(ImageHandle handle) {
+  HandleTableState& state = State();
   if (handle == 0) return nullptr;
-  auto found = State().images.find(handle);
-  return found == State().images.end() ? nullptr : found->second.get();
+  if (handle == state.foundHandle) return state.found;
+  auto found = state.images.find(handle);
+  if (found == state.images.end()) return nullptr;
+  state.foundHandle = handle;
+  state.found = found->second.get();
+  return state.found;
 }
 
-std::unique_ptr<Bitmap> TakeBitmap(ImageHandle handle) {
+std::unique_ptr<Image> TakeImage(ImageHandle handle) {
+  HandleTableState& state = State();
   if (handle == 0) return nullptr;
-  auto found = State().images.find(handle);
-  if (found == State().images.end()) return nullptr;
-  std::unique_ptr<Bitmap> bitmap = std::move(found->second);
-  State().images.erase(found);
-  return bitmap;
+  auto found = state.images.find(handle);
+  if (found == state.images.end()) return nullptr;
+  if (state.foundHandle == handle) {
+    state.foundHandle = 0;
+    state.found = nullptr;
+  }
+  std::unique_ptr<Image> image = std::move(found->second);
+  state.images.erase(found);
+  return image;
 }
 
 std::size_t LiveImageCount() { return State().images.size(); }
 
 void ResetHandleTable() {
-  State().images.clear();
-  State().lastHandle = 0;
+  HandleTableState& state = State();
+  state.images.clear();
+  state.lastHandle = 0;
+  state.foundHandle = 0;
+  state.found = nullptr;
+  ForgetFiles();
+  ReleaseBuffers();
 }
 
 }  // namespace imaging

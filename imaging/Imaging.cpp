@@ -1,7 +1,10 @@
 // The entry points: handle bookkeeping, file access and depth keeping around the codecs and edits.
+// What a load checks and what it leaves for the first use is described in Image.h; what the
+// library remembers of files between calls, in FileMemory.h.
 #include "imaging/Imaging.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <span>
@@ -10,9 +13,12 @@
 #include "imaging/BmpCodec.h"
 #include "imaging/ColorDepth.h"
 #include "imaging/ColorEffects.h"
+#include "imaging/EncodedOutput.h"
 #include "imaging/FileKind.h"
+#include "imaging/FileMemory.h"
 #include "imaging/Geometry.h"
 #include "imaging/HandleTable.h"
+#include "imaging/Image.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PngCodec.h"
 #include "platform/AtomicFile.h"
@@ -20,8 +26,6 @@
 
 namespace imaging {
 namespace {
-
-using Decoder = std::optional<Bitmap> (*)(std::span<const std::uint8_t>);
 
 // Runs an entry point's body and turns anything thrown (memory exhaustion in a container, say)
 // into the entry point's failure value, so nothing escapes the library.
@@ -34,52 +38,112 @@ Result Guarded(Result failure, Body&& body) noexcept {
   }
 }
 
-ImageHandle LoadWith(const std::string& path, Decoder decoder) {
-  return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
-    const std::optional<std::vector<std::uint8_t>> bytes = platform::ReadFileBytes(path);
-    if (!bytes) return 0;
-    std::optional<Bitmap> bitmap = decoder(*bytes);
-    return bitmap ? RegisterBitmap(std::move(*bitmap)) : 0;
-  });
+// Which entry point loads: LoadImageFile tells the format by content, the others read their own
+// format whatever the content.
+enum class Loader { kAnyFormat, kBmp, kJpeg, kPng };
+
+std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
+  switch (loader) {
+    case Loader::kAnyFormat: {
+      const std::int32_t kind =
+          FileKindOfBytes(bytes.first(std::min(bytes.size(), kFileKindProbeBytes)));
+      return kind == kFileKindBmp || kind == kFileKindJpeg || kind == kFileKindPng ? kind : 0;
+    }
+    case Loader::kBmp:
+      return kFileKindBmp;
+    case Loader::kJpeg:
+      return kFileKindJpeg;
+    case Loader::kPng:
+      return kFileKindPng;
+  }
+  return 0;
 }
 
-std::optional<Bitmap> DecodeAnyFormat(std::span<const std::uint8_t> bytes) {
-  switch (FileKindOfBytes(bytes.first(std::min(bytes.size(), kFileKindProbeBytes)))) {
-    case kFileKindBmp:
-      return bmp::Decode(bytes);
-    case kFileKindJpeg:
-      return jpeg::Decode(bytes);
-    case kFileKindPng:
-      return png::Decode(bytes);
+// The image of a file, or nothing when the load fails. Only LoadJpeg may leave a JPEG's image data
+// unread: its conversions write nothing when a later decode fails, whereas an image loaded by
+// LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
+std::optional<Image> Open(const FileBytes& bytes, std::int32_t kind, bool deferChecks) {
+  switch (kind) {
+    case kFileKindBmp: {
+      const std::optional<std::pair<int, int>> size = bmp::ReadSize(*bytes);
+      if (!size) return std::nullopt;
+      return Image::Deferred(bytes, kind, size->first, size->second, true);
+    }
+    case kFileKindJpeg: {
+      const std::optional<jpeg::Header> header = jpeg::ReadHeader(*bytes);
+      if (!header) return std::nullopt;
+      const bool good = IsGoodFile(*bytes, kind);
+      if (deferChecks || good) {
+        return Image::Deferred(bytes, kind, header->width, header->height, good, *header);
+      }
+      std::unique_ptr<jpeg::CoefficientImage> coefficients = jpeg::CoefficientImage::Read(*bytes);
+      if (coefficients == nullptr) return std::nullopt;
+      RememberGoodFile(*bytes, kind);
+      return Image::WithCoefficients(bytes, std::move(coefficients));
+    }
+    case kFileKindPng: {
+      if (IsGoodFile(*bytes, kind)) {
+        const std::optional<std::pair<int, int>> size = png::ReadSize(*bytes);
+        if (!size) return std::nullopt;
+        return Image::Deferred(bytes, kind, size->first, size->second, true);
+      }
+      std::optional<Bitmap> bitmap = png::Decode(*bytes);
+      if (!bitmap) return std::nullopt;
+      RememberGoodFile(*bytes, kind);
+      return Image(std::move(*bitmap), bytes, kind);
+    }
     default:
       return std::nullopt;
   }
 }
 
-// Runs a pixel edit on the 24-bit pixels of the image behind the handle, then brings the image back
-// to the depth and RLE switch it had. Returns 1, or 0 when there is no image or the edit failed.
-template <typename Edit>
-std::int32_t EditInPlace(ImageHandle handle, Edit&& edit) {
-  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
-    Bitmap* bitmap = FindBitmap(handle);
-    if (bitmap == nullptr) return 0;
-    const ColorDepth depth = bitmap->depth;
-    const bool rleCompression = bitmap->rleCompression;
-    const bool edited = edit(*bitmap);
-    if (edited) RestoreDepth(*bitmap, depth, rleCompression);
-    return edited ? 1 : 0;
+ImageHandle LoadWith(const std::string& path, Loader loader) {
+  return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
+    const FileBytes bytes = ReadWholeFile(path);
+    if (bytes == nullptr) return 0;
+    const std::int32_t kind = KindFor(loader, *bytes);
+    if (kind == 0) return 0;
+    const bool deferChecks = loader == Loader::kJpeg;
+    std::unique_ptr<Image> released = TakeReleasedImage(*bytes, kind);
+    if (released != nullptr) {
+      if (!deferChecks && !released->Validate()) return 0;
+      return RegisterImage(std::move(*released));
+    }
+    std::optional<Image> image = Open(bytes, kind, deferChecks);
+    return image ? RegisterImage(std::move(*image)) : 0;
   });
 }
 
-template <typename Encode>
-std::int32_t SaveWith(const std::string& path, ImageHandle handle, Encode&& encode) {
+// Runs a pixel edit on the 24-bit pixels of an image, then brings the image back to the depth and
+// RLE switch it had. Returns 1, or 0 when there are no pixels or the edit failed.
+template <typename Edit>
+std::int32_t EditPixels(Image& image, Bitmap* bitmap, Edit&& edit) {
+  if (bitmap == nullptr) return 0;
+  const ColorDepth depth = bitmap->depth;
+  const bool rleCompression = bitmap->rleCompression;
+  const bool edited = edit(*bitmap);
+  if (edited) {
+    RestoreDepth(*bitmap, depth, rleCompression);
+    image.Changed();
+  }
+  return edited ? 1 : 0;
+}
+
+template <typename Edit>
+std::int32_t EditInPlace(ImageHandle handle, Edit&& edit) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
-    const Bitmap* bitmap = FindBitmap(handle);
-    if (bitmap == nullptr) return 0;
-    platform::AtomicFileWriter writer(path);
-    if (writer.Stream() == nullptr || !encode(*bitmap, writer.Stream())) return 0;
-    return writer.Commit() ? 1 : 0;
+    Image* image = FindImage(handle);
+    if (image == nullptr) return 0;
+    return EditPixels(*image, image->Pixels(), edit);
   });
+}
+
+// Writes a file through the atomic writer; `encode` gets the stream once the image is known to
+// have what the encoder needs. Nothing is created when there is no image.
+template <typename Encode>
+bool WriteFile(const std::string& path, Encode&& encode) {
+  platform::AtomicFileWriter writer(path);
+  return writer.Stream() != nullptr && encode(writer.Stream()) && writer.Commit();
 }
 
 Rgb ColorFromBgr(std::uint32_t value) {
@@ -96,103 +160,194 @@ std::int32_t ProbeFileKind(const std::string& path, std::int32_t /*reserved*/) {
   });
 }
 
-ImageHandle LoadImageFile(const std::string& path) { return LoadWith(path, DecodeAnyFormat); }
-ImageHandle LoadBmp(const std::string& path) { return LoadWith(path, bmp::Decode); }
-ImageHandle LoadJpeg(const std::string& path) { return LoadWith(path, jpeg::Decode); }
-ImageHandle LoadPng(const std::string& path) { return LoadWith(path, png::Decode); }
+ImageHandle LoadImageFile(const std::string& path) { return LoadWith(path, Loader::kAnyFormat); }
+ImageHandle LoadBmp(const std::string& path) { return LoadWith(path, Loader::kBmp); }
+ImageHandle LoadJpeg(const std::string& path) { return LoadWith(path, Loader::kJpeg); }
+ImageHandle LoadPng(const std::string& path) { return LoadWith(path, Loader::kPng); }
 
-std::int32_t FreeImage(ImageHandle handle) { return TakeBitmap(handle) ? 1 : 0; }
+std::int32_t FreeImage(ImageHandle handle) {
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    std::unique_ptr<Image> image = TakeImage(handle);
+    if (image == nullptr) return 0;
+    const bool live = !image->Failed();
+    KeepReleasedImage(std::move(image));
+    return live ? 1 : 0;
+  });
+}
 
 std::int32_t GetImageInfo(ImageHandle handle, ImageInfoRecord& record) {
-  const Bitmap* bitmap = FindBitmap(handle);
-  if (bitmap == nullptr) return 0;
+  Image* image = FindImage(handle);
+  if (image == nullptr || image->Failed()) return 0;
   record.fill(0);
-  record[0] = static_cast<std::int32_t>(bitmap->depth);
-  record[1] = bitmap->width;
-  record[2] = bitmap->height;
-  record[3] = static_cast<std::int32_t>(bitmap->palette.size());
-  record[4] = bitmap->rleCompression ? 1 : 0;
-  record[5] = static_cast<std::int32_t>(bitmap->RowBytes());
+  record[1] = image->Width();
+  record[2] = image->Height();
+  record[5] = image->Width() * 3;
+  // An image still waiting for its pixels is 24-bit.
+  record[0] = 24;
+  if (image->HasPixels()) {
+    const Bitmap& bitmap = *image->Pixels();
+    record[0] = static_cast<std::int32_t>(bitmap.depth);
+    record[3] = static_cast<std::int32_t>(bitmap.palette.size());
+    record[4] = bitmap.rleCompression ? 1 : 0;
+  }
   return 1;
 }
 
 std::uint32_t ReadPixelColor(ImageHandle handle, std::int32_t x, std::int32_t y) {
-  const Bitmap* bitmap = FindBitmap(handle);
-  if (bitmap == nullptr || x < 0 || y < 0 || x >= bitmap->width || y >= bitmap->height) return 0;
-  const std::uint8_t* pixel = bitmap->Row(y) + static_cast<std::size_t>(x) * 3;
-  return static_cast<std::uint32_t>(pixel[0]) | (static_cast<std::uint32_t>(pixel[1]) << 8) |
-         (static_cast<std::uint32_t>(pixel[2]) << 16);
+  return Guarded<std::uint32_t>(0, [&]() -> std::uint32_t {
+    Image* image = FindImage(handle);
+    if (image == nullptr) return 0;
+    const Bitmap* bitmap = image->Pixels();
+    if (bitmap == nullptr || x < 0 || y < 0 || x >= bitmap->width || y >= bitmap->height) return 0;
+    const std::uint8_t* pixel = bitmap->Row(y) + static_cast<std::size_t>(x) * 3;
+    return static_cast<std::uint32_t>(pixel[0]) | (static_cast<std::uint32_t>(pixel[1]) << 8) |
+           (static_cast<std::uint32_t>(pixel[2]) << 16);
+  });
 }
 
 ImageHandle CropImage(ImageHandle handle, std::int32_t left, std::int32_t top, std::int32_t width,
                       std::int32_t height) {
-  std::unique_ptr<Bitmap> source = TakeBitmap(handle);
+  std::unique_ptr<Image> source = TakeImage(handle);
   if (!source) return 0;
   return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
-    std::optional<Bitmap> cropped = Crop(*source, left, top, width, height);
+    const Bitmap* bitmap = source->Pixels();
+    if (bitmap == nullptr) return 0;
+    std::optional<Bitmap> cropped = Crop(*bitmap, left, top, width, height);
     if (!cropped) return 0;
-    RestoreDepth(*cropped, source->depth, source->rleCompression);
+    RestoreDepth(*cropped, bitmap->depth, bitmap->rleCompression);
     source.reset();
     return RegisterBitmap(std::move(*cropped));
   });
 }
 
 std::int32_t ConvertTo24Bit(ImageHandle handle) {
-  Bitmap* bitmap = FindBitmap(handle);
-  if (bitmap == nullptr) return 0;
-  ExpandTo24(*bitmap);
-  return 1;
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    if (image == nullptr || image->Failed()) return 0;
+    // An image still waiting for its pixels is 24-bit already.
+    if (!image->HasPixels()) return 1;
+    Bitmap& bitmap = *image->Pixels();
+    if (bitmap.depth != ColorDepth::kTrue24 || bitmap.rleCompression) {
+      ExpandTo24(bitmap);
+      image->Changed();
+    }
+    return 1;
+  });
 }
 
 std::int32_t ReduceTo16Bit(ImageHandle handle, std::int32_t, std::int32_t) {
-  Bitmap* bitmap = FindBitmap(handle);
-  if (bitmap == nullptr) return 0;
-  ReduceTo16(*bitmap);
-  return 1;
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
+    if (bitmap == nullptr) return 0;
+    ReduceTo16(*bitmap);
+    image->Changed();
+    return 1;
+  });
 }
 
 std::int32_t ReduceTo8Bit(ImageHandle handle, std::int32_t, std::int32_t) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
-    Bitmap* bitmap = FindBitmap(handle);
-    return bitmap != nullptr && ReduceTo8(*bitmap) ? 1 : 0;
+    Image* image = FindImage(handle);
+    Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
+    if (bitmap == nullptr || !ReduceTo8(*bitmap)) return 0;
+    image->Changed();
+    return 1;
   });
 }
 
 std::int32_t EnableRleCompression(ImageHandle handle) {
-  Bitmap* bitmap = FindBitmap(handle);
-  if (bitmap == nullptr) return 0;
-  bitmap->rleCompression = true;
-  return 1;
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
+    if (bitmap == nullptr) return 0;
+    if (!bitmap->rleCompression) {
+      bitmap->rleCompression = true;
+      image->Changed();
+    }
+    return 1;
+  });
 }
 
 std::int32_t SaveBmp(const std::string& path, ImageHandle handle) {
-  return SaveWith(path, handle,
-                  [](const Bitmap& bitmap, std::FILE* out) { return bmp::Encode(bitmap, out); });
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    if (image == nullptr || image->Failed()) return 0;
+    // The engine writes a BMP twice, before and after the edits; with no edit between, the file
+    // the first save wrote is already what the second would write.
+    if (SavedAsBmp(path, image->Stamp())) return 1;
+    const Bitmap* bitmap = image->Pixels();
+    if (bitmap == nullptr ||
+        !WriteFile(path, [&](std::FILE* out) { return bmp::Encode(*bitmap, out); })) {
+      return 0;
+    }
+    RememberBmpSave(path, image->Stamp());
+    return 1;
+  });
 }
 
 std::int32_t SaveJpeg(const std::string& path, ImageHandle handle, std::int32_t quality,
                       std::int32_t progressive) {
-  return SaveWith(path, handle, [&](const Bitmap& bitmap, std::FILE* out) {
-    return jpeg::Encode(bitmap, std::clamp(quality, 0, 100), progressive != 0, out);
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    if (image == nullptr) return 0;
+    const int clamped = std::clamp(quality, 0, 100);
+    const bool transcode = image->CanTranscodeJpeg();
+    const Bitmap* bitmap = nullptr;
+    if (transcode ? !image->PrepareTranscode() : (bitmap = image->Pixels()) == nullptr) return 0;
+    std::optional<ContentHash> written;
+    const bool saved = WriteFile(path, [&](std::FILE* stream) {
+      EncodedOutput out(stream);
+      const bool encoded = transcode ? image->TranscodeJpeg(clamped, progressive != 0, out)
+                                     : jpeg::Encode(*bitmap, clamped, progressive != 0, out);
+      if (!encoded || !out.Finish()) return false;
+      written = out.Hash();
+      return true;
+    });
+    if (!saved) return 0;
+    RememberGoodFile(*written, kFileKindJpeg);
+    return 1;
   });
 }
 
 std::int32_t SavePng(const std::string& path, ImageHandle handle, std::int32_t interlace) {
-  return SaveWith(path, handle, [&](const Bitmap& bitmap, std::FILE* out) {
-    return png::Encode(bitmap, interlace != 0, out);
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    const Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
+    if (bitmap == nullptr) return 0;
+    std::optional<ContentHash> written;
+    const bool saved = WriteFile(path, [&](std::FILE* stream) {
+      EncodedOutput out(stream);
+      if (!png::Encode(*bitmap, interlace != 0, out) || !out.Finish()) return false;
+      written = out.Hash();
+      return true;
+    });
+    if (!saved) return 0;
+    RememberGoodFile(*written, kFileKindPng);
+    return 1;
   });
 }
 
 std::int32_t MakeGreyscale(ImageHandle handle, std::int32_t strength) {
-  return EditInPlace(handle, [&](Bitmap& bitmap) {
-    MakeGreyscale(bitmap, strength);
-    return true;
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    if (image == nullptr) return 0;
+    const int clamped = std::clamp(strength, 0, 255);
+    bool greyed = false;
+    Bitmap* bitmap = clamped == 255 ? image->PixelsToGreyscale(greyed) : image->Pixels();
+    return EditPixels(*image, bitmap, [&](Bitmap& pixels) {
+      if (!greyed) MakeGreyscale(pixels, clamped);
+      pixels.grey = pixels.grey || clamped == 255;
+      return true;
+    });
   });
 }
 
 std::int32_t TintRgb(ImageHandle handle, std::int32_t red, std::int32_t green, std::int32_t blue) {
   return EditInPlace(handle, [&](Bitmap& bitmap) {
     TintRgb(bitmap, red, green, blue);
+    const auto percent = [](std::int32_t value) { return std::clamp(value, -100, 100); };
+    bitmap.grey = bitmap.grey && percent(red) == percent(green) && percent(red) == percent(blue);
     return true;
   });
 }
@@ -200,6 +355,8 @@ std::int32_t TintRgb(ImageHandle handle, std::int32_t red, std::int32_t green, s
 std::int32_t ScaleRgb(ImageHandle handle, std::int32_t red, std::int32_t green, std::int32_t blue) {
   return EditInPlace(handle, [&](Bitmap& bitmap) {
     ScaleRgb(bitmap, red, green, blue);
+    const auto weight = [](std::int32_t value) { return std::clamp(value, 0, 255'000); };
+    bitmap.grey = bitmap.grey && weight(red) == weight(green) && weight(red) == weight(blue);
     return true;
   });
 }
@@ -208,6 +365,8 @@ std::int32_t AdjustClarityRgb(ImageHandle handle, std::int32_t red, std::int32_t
                               std::int32_t blue) {
   return EditInPlace(handle, [&](Bitmap& bitmap) {
     AdjustClarityRgb(bitmap, red, green, blue);
+    const auto amount = [](std::int32_t value) { return std::clamp(value, -100, 100); };
+    bitmap.grey = bitmap.grey && amount(red) == amount(green) && amount(red) == amount(blue);
     return true;
   });
 }
@@ -216,18 +375,29 @@ std::int32_t ApplyLookupTables(ImageHandle handle, const std::uint8_t* tables) {
   if (tables == nullptr) return 0;
   return EditInPlace(handle, [&](Bitmap& bitmap) {
     ApplyLookupTables(bitmap, tables);
+    bitmap.grey = bitmap.grey && std::memcmp(tables, tables + 256, 256) == 0 &&
+                  std::memcmp(tables, tables + 512, 256) == 0;
     return true;
   });
 }
 
 std::int32_t ResizeImage(ImageHandle handle, std::int32_t width, std::int32_t height) {
-  return EditInPlace(handle, [&](Bitmap& bitmap) { return Resize(bitmap, width, height); });
+  return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
+    Image* image = FindImage(handle);
+    // A size the resize refuses leaves the image as it is, decoded or not.
+    if (image == nullptr || !SizeWithinLimits(width, height)) return 0;
+    return EditPixels(*image, image->PixelsToShrink(width, height),
+                      [&](Bitmap& bitmap) { return Resize(bitmap, width, height); });
+  });
 }
 
 std::int32_t RotateImage(ImageHandle handle, std::int32_t angleThousandths,
                          std::uint32_t background) {
   return EditInPlace(handle, [&](Bitmap& bitmap) {
-    return Rotate(bitmap, angleThousandths, ColorFromBgr(background));
+    const Rgb color = ColorFromBgr(background);
+    if (!Rotate(bitmap, angleThousandths, color)) return false;
+    bitmap.grey = bitmap.grey && color.red == color.green && color.red == color.blue;
+    return true;
   });
 }
 

@@ -47,6 +47,10 @@ inline constexpr std::int64_t kMaxImagePixels = 100'000'000;
 // Progressive JPEG files with more scans than this are refused (each scan costs a pass over the
 // coefficients, so a crafted file with thousands of tiny scans would take minutes).
 inline constexpr int kMaxJpegScans = 256;
+// Files larger than this do not load, without being read: a load holds the whole file in memory.
+// Every image within the limits fits well below it (a 32-bit BMP of kMaxImagePixels is 400 MB, a
+// 16-bit RGBA PNG stored without compression 800 MB).
+inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{1} << 30;
 
 // The kind of the file at path, by content (see FileKind). `reserved` is ignored.
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t reserved);
@@ -55,6 +59,11 @@ std::int32_t ProbeFileKind(const std::string& path, std::int32_t reserved);
 ImageHandle LoadImageFile(const std::string& path);
 // Loaders for one format each: a file of any other format does not load.
 ImageHandle LoadBmp(const std::string& path);
+// LoadJpeg reads a file's headers only (a file whose headers are refused does not load); its image
+// data is decoded at the first use of the pixels, at a reduced scale when that use is a shrinking
+// ResizeImage, and GetImageInfo answers from the headers until then. Should that decode fail, the
+// image acts as no image from then on: every call does what it does for 0 (saves write nothing and
+// return 0, GetImageInfo leaves the record untouched...), and FreeImage releases it returning 0.
 ImageHandle LoadJpeg(const std::string& path);
 ImageHandle LoadPng(const std::string& path);
 

@@ -10,18 +10,27 @@
 // decoded as far as its data goes and the rest is filled by the library's mid-grey, as most
 // viewers show it. Each such problem is a libjpeg warning; a file that raises more than
 // kMaxJpegWarnings of them is refused, so a stream of garbage is not decoded block by block.
+// Nothing after the last scan a decode needs is read: a single-scan file's trailing bytes are never
+// looked at, a multi-scan file is read up to its end marker.
 #include "imaging/JpegCodec.h"
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 
 #include "imaging/Imaging.h"
 
-// jpeglib.h needs size_t and FILE declared before it.
+// jpeglib.h needs size_t and FILE declared before it. jpegint.h declares the coefficient
+// controller, whose one public field (the whole-image coefficient arrays, unchanged since libjpeg
+// 6b) lets a buffered-image decode be written again without a second pass over the file.
 extern "C" {
+#include <jerror.h>
 #include <jpeglib.h>
+// Needs jpeglib.h before it.
+#include <jpegint.h>
 }
 
 namespace imaging::jpeg {
@@ -65,7 +74,7 @@ jpeg_error_mgr* InstallErrorState(ErrorState& state) {
   return manager;
 }
 
-// Everything one decode needs from libjpeg, owned by Decode and released there on every path.
+// Everything one decode needs from libjpeg, owned by the caller and released there on every path.
 struct DecodeState {
   jpeg_decompress_struct info;
   ErrorState error;
@@ -81,7 +90,7 @@ void LimitScans(j_common_ptr common) {
 }
 
 // Reads the headers up to the first scan and chooses the output colour space. False on any error.
-bool ReadHeader(DecodeState& state, const std::uint8_t* data, std::size_t size) {
+bool ReadHeaderInto(DecodeState& state, const std::uint8_t* data, std::size_t size) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_create_decompress(&state.info);
   state.progress.progress_monitor = LimitScans;
@@ -93,6 +102,21 @@ bool ReadHeader(DecodeState& state, const std::uint8_t* data, std::size_t size) 
       state.info.jpeg_color_space == JCS_CMYK || state.info.jpeg_color_space == JCS_YCCK;
   state.info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGB;
   return true;
+}
+
+Header HeaderOf(const jpeg_decompress_struct& info) {
+  Header header;
+  header.width = static_cast<int>(info.image_width);
+  header.height = static_cast<int>(info.image_height);
+  header.greyscale = info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1;
+  const auto sampling = [&](int component, int horizontal, int vertical) {
+    return info.comp_info[component].h_samp_factor == horizontal &&
+           info.comp_info[component].v_samp_factor == vertical;
+  };
+  const bool yCbCr420 = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3 &&
+                        sampling(0, 2, 2) && sampling(1, 1, 1) && sampling(2, 1, 1);
+  header.transcodable = info.data_precision == 8 && (yCbCr420 || header.greyscale);
+  return header;
 }
 
 // CMYK as stored by Adobe applications (marked by the Adobe segment) is inverted: each byte is
@@ -108,12 +132,9 @@ void CmykRowToRgb(const JSAMPLE* cmyk, std::uint8_t* rgb, JDIMENSION width, bool
   }
 }
 
-// Decodes the image into `pixels` (output_height rows of rowBytes bytes, top-down). For a
-// multi-scan file jpeg_start_decompress gathers every scan first, under the scan limit.
-bool ReadPixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes) {
-  if (setjmp(state.error.jump) != 0) return false;
-  jpeg_start_decompress(&state.info);
-  jpeg_decompress_struct& info = state.info;
+// Reads every row of the output pass that has been started into `pixels` (output_height rows of
+// rowBytes bytes, top-down). The caller has set the jump target.
+bool ReadOutputRows(jpeg_decompress_struct& info, std::uint8_t* pixels, std::size_t rowBytes) {
   const bool cmyk = info.out_color_space == JCS_CMYK;
   if (static_cast<std::size_t>(info.output_width) * 3 != rowBytes ||
       info.output_components != (cmyk ? 4 : 3)) {
@@ -146,24 +167,234 @@ bool ReadPixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes) 
   return true;
 }
 
+// The output size at 1 / denominator of the image size. False on any error.
+bool ScaleOutput(DecodeState& state, int denominator) {
+  if (setjmp(state.error.jump) != 0) return false;
+  state.info.scale_num = 1;
+  state.info.scale_denom = static_cast<unsigned>(denominator);
+  jpeg_calc_output_dimensions(&state.info);
+  return true;
+}
+
+// Decodes the image into `pixels`. For a multi-scan file jpeg_start_decompress gathers every scan
+// first, under the scan limit.
+bool DecodePixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes) {
+  if (setjmp(state.error.jump) != 0) return false;
+  jpeg_start_decompress(&state.info);
+  return ReadOutputRows(state.info, pixels, rowBytes);
+}
+
+// Reads all the image data a decode would read into the whole-image coefficient buffer: every scan
+// of a multi-scan file up to the end marker (under the scan limit), the one scan of any other.
+bool ReadAllScans(DecodeState& state) {
+  if (setjmp(state.error.jump) != 0) return false;
+  jpeg_decompress_struct& info = state.info;
+  info.buffered_image = TRUE;
+  jpeg_start_decompress(&info);
+  const bool multipleScans = jpeg_has_multiple_scans(&info) != 0;
+  while (true) {
+    const int status = jpeg_consume_input(&info);
+    // The memory source never suspends: at the end of the data it supplies an end marker.
+    if (status == JPEG_SUSPENDED) return false;
+    if (status == JPEG_REACHED_EOI) return true;
+    if (status == JPEG_REACHED_SOS && info.input_scan_number > kMaxJpegScans) return false;
+    if (status == JPEG_SCAN_COMPLETED && !multipleScans) return true;
+  }
+}
+
+// One output pass over the buffered coefficients, as Decode would produce it.
+bool OutputPass(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes) {
+  if (setjmp(state.error.jump) != 0) return false;
+  jpeg_start_output(&state.info, state.info.input_scan_number);
+  return ReadOutputRows(state.info, pixels, rowBytes);
+}
+
+// libjpeg's output goes through this destination into an EncodedOutput, in blocks of the buffer's
+// size. `manager` is the first member, so libjpeg's pointer to it leads back to the whole struct.
+struct Destination {
+  jpeg_destination_mgr manager;
+  EncodedOutput* output;
+  JOCTET* buffer;
+  std::size_t size;
+};
+
+Destination& DestinationOf(j_compress_ptr info) {
+  return *reinterpret_cast<Destination*>(info->dest);
+}
+
+[[noreturn]] void FailWrite(j_compress_ptr info) {
+  info->err->msg_code = JERR_FILE_WRITE;
+  info->err->error_exit(reinterpret_cast<j_common_ptr>(info));
+  std::abort();  // error_exit never returns
+}
+
+void StartDestination(j_compress_ptr info) {
+  Destination& destination = DestinationOf(info);
+  destination.manager.next_output_byte = destination.buffer;
+  destination.manager.free_in_buffer = destination.size;
+}
+
+boolean EmptyDestination(j_compress_ptr info) {
+  Destination& destination = DestinationOf(info);
+  if (!destination.output->Write(destination.buffer, destination.size)) FailWrite(info);
+  StartDestination(info);
+  return TRUE;
+}
+
+void EndDestination(j_compress_ptr info) {
+  Destination& destination = DestinationOf(info);
+  const std::size_t used = destination.size - destination.manager.free_in_buffer;
+  if (!destination.output->Write(destination.buffer, used)) FailWrite(info);
+}
+
+void UseDestination(jpeg_compress_struct& info, Destination& destination) {
+  destination.manager.init_destination = StartDestination;
+  destination.manager.empty_output_buffer = EmptyDestination;
+  destination.manager.term_destination = EndDestination;
+  info.dest = &destination.manager;
+}
+
+constexpr std::size_t kDestinationBytes = std::size_t{1} << 16;
+
+// The JFIF segment jpeg_set_defaults writes: version 1.01, square pixels without a unit.
+void UseDefaultJfif(jpeg_compress_struct& info) {
+  info.write_JFIF_header = TRUE;
+  info.JFIF_major_version = 1;
+  info.JFIF_minor_version = 1;
+  info.density_unit = 0;
+  info.X_density = 1;
+  info.Y_density = 1;
+  info.write_Adobe_marker = FALSE;
+}
+
+// Requantisation of one block: a coefficient c quantised by `from` becomes the level nearest
+// c × from / to, halfway values toward zero: floor((2 |c| from + to − 1) / (2 to)), held within
+// the range an 8-bit baseline encoder can write (a valid file never comes near it; a crafted one
+// must not make the save fail).
+//
+// It is worked out in float, so the compiler can do four coefficients at once with plain SSE2:
+// |c| is first held to where the level passes 1024 (larger ones end at the clamp anyway), which
+// keeps the dividend an integer below 2^24, exact in a float. The quotient, at most about 1030,
+// is then within 2^-12 of the true one, and adding 2^-10 before truncating gives the exact floor:
+// a quotient that is not whole lies at least 1 / (2 to) ≥ 1/510 below the next integer. (Checked
+// exhaustively against integer division for every `from` and `to` up to 255 and every c.) Zero
+// stays zero, so the loop needs no branch; photos are mostly zeros in no predictable order.
+class BlockRequantiser {
+ public:
+  BlockRequantiser(const JQUANT_TBL& from, const JQUANT_TBL& to) {
+    for (std::size_t k = 0; k < DCTSIZE2; ++k) {
+      const std::uint32_t source = std::max<std::uint32_t>(from.quantval[k], 1);
+      const std::uint32_t target = std::clamp<std::uint32_t>(to.quantval[k], 1, 255);
+      twoFrom_[k] = 2.0f * static_cast<float>(source);
+      bias_[k] = static_cast<float>(target - 1);
+      reciprocal_[k] = 1.0f / (2.0f * static_cast<float>(target));
+      cap_[k] = static_cast<std::int32_t>(
+          std::min<std::uint64_t>(32768, std::uint64_t{1025} * target / source + 2));
+    }
+  }
+
+  void operator()(JCOEF* block) const {
+    const std::int32_t dc = block[0];
+    for (std::size_t k = 0; k < DCTSIZE2; ++k) {
+      const std::int32_t value = block[k];
+      const std::int32_t level = Level(k, value, 1023);
+      block[k] = static_cast<JCOEF>(value < 0 ? -level : level);
+    }
+    // The DC coefficient alone may reach −1024.
+    const std::int32_t level = Level(0, dc, dc < 0 ? 1024 : 1023);
+    block[0] = static_cast<JCOEF>(dc < 0 ? -level : level);
+  }
+
+ private:
+  std::int32_t Level(std::size_t k, std::int32_t value, std::int32_t limit) const {
+    constexpr float kNudge = 1.0f / 1024.0f;
+    const auto magnitude = static_cast<float>(std::min(value < 0 ? -value : value, cap_[k]));
+    const float dividend = magnitude * twoFrom_[k] + bias_[k];
+    return std::min(static_cast<std::int32_t>(dividend * reciprocal_[k] + kNudge), limit);
+  }
+
+  std::array<float, DCTSIZE2> twoFrom_{};
+  std::array<float, DCTSIZE2> bias_{};
+  std::array<float, DCTSIZE2> reciprocal_{};
+  std::array<std::int32_t, DCTSIZE2> cap_{};
+};
+
+void RequantiseComponent(jpeg_decompress_struct& source, jvirt_barray_ptr array,
+                         const jpeg_component_info& component, const JQUANT_TBL& from,
+                         const JQUANT_TBL& to) {
+  const BlockRequantiser requantise(from, to);
+  const auto step = static_cast<JDIMENSION>(component.v_samp_factor);
+  for (JDIMENSION row = 0; row < component.height_in_blocks; row += step) {
+    const JDIMENSION count = std::min(step, component.height_in_blocks - row);
+    JBLOCKARRAY rows = source.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&source),
+                                                      array, row, count, TRUE);
+    for (JDIMENSION offset = 0; offset < count; ++offset) {
+      for (JDIMENSION column = 0; column < component.width_in_blocks; ++column) {
+        requantise(rows[offset][column]);
+      }
+    }
+  }
+}
+
+// Everything one coefficient image holds, released by its destructor.
+struct CoefficientState {
+  DecodeState decode;
+  jpeg_compress_struct compress;
+  bool compressCreated;
+  Destination destination;
+  std::array<JOCTET, kDestinationBytes> buffer;
+};
+
+bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressive,
+                           EncodedOutput& out) {
+  jpeg_decompress_struct& source = state.decode.info;
+  if (setjmp(state.decode.error.jump) != 0) return false;
+  jvirt_barray_ptr* arrays = source.coef != nullptr ? source.coef->coef_arrays : nullptr;
+  if (arrays == nullptr) return false;
+  for (int component = 0; component < source.num_components; ++component) {
+    if (source.comp_info[component].quant_table == nullptr) return false;
+  }
+  jpeg_compress_struct& target = state.compress;
+  target.err = &state.decode.error.manager;
+  jpeg_create_compress(&target);
+  state.compressCreated = true;
+  state.destination = Destination{{}, &out, state.buffer.data(), state.buffer.size()};
+  UseDestination(target, state.destination);
+  jpeg_copy_critical_parameters(&source, &target);
+  UseDefaultJfif(target);
+  jpeg_set_quality(&target, std::clamp(quality, 0, 100), TRUE);
+  for (int component = 0; component < target.num_components; ++component) {
+    target.comp_info[component].quant_tbl_no = component == 0 ? 0 : 1;
+    RequantiseComponent(source, arrays[component], source.comp_info[component],
+                        *source.comp_info[component].quant_table,
+                        *target.quant_tbl_ptrs[target.comp_info[component].quant_tbl_no]);
+  }
+  if (progressive) jpeg_simple_progression(&target);
+  jpeg_write_coefficients(&target, arrays);
+  jpeg_finish_compress(&target);
+  return true;
+}
+
 // Everything one encode needs from libjpeg, owned by Encode and released there on every path.
 struct EncodeState {
   jpeg_compress_struct info;
   ErrorState error;
+  Destination destination;
 };
 
 bool WriteImage(EncodeState& state, const Bitmap& bitmap, int quality, bool progressive,
-                std::FILE* out) {
+                std::uint8_t* greyRows) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_compress_struct& info = state.info;
   jpeg_create_compress(&info);
-  jpeg_stdio_dest(&info, out);
+  UseDestination(info, state.destination);
   info.image_width = static_cast<JDIMENSION>(bitmap.width);
   info.image_height = static_cast<JDIMENSION>(bitmap.height);
-  info.input_components = 3;
-  info.in_color_space = JCS_EXT_RGB;
-  // The defaults give a JFIF file, YCbCr with 4:2:0 chroma, the standard Huffman tables (no
-  // optimisation pass, for speed) and the accurate integer DCT.
+  // A grey bitmap goes in as one component: the same picture in a third of the samples.
+  info.input_components = greyRows != nullptr ? 1 : 3;
+  info.in_color_space = greyRows != nullptr ? JCS_GRAYSCALE : JCS_EXT_RGB;
+  // The defaults give a JFIF file, YCbCr with 4:2:0 chroma (or greyscale), the standard Huffman
+  // tables (no optimisation pass, for speed) and the accurate integer DCT.
   jpeg_set_defaults(&info);
   // Forcing baseline tables keeps every quantiser within 8 bits; quality 0 is taken as 1.
   jpeg_set_quality(&info, quality, TRUE);
@@ -172,17 +403,24 @@ bool WriteImage(EncodeState& state, const Bitmap& bitmap, int quality, bool prog
   // libjpeg takes non-const rows but only reads them.
   auto* pixels = const_cast<std::uint8_t*>(bitmap.pixels.data());
   const std::size_t rowBytes = bitmap.RowBytes();
+  const auto width = static_cast<std::size_t>(bitmap.width);
   JSAMPROW rows[kRowsPerCall];
   while (info.next_scanline < info.image_height) {
     const JDIMENSION first = info.next_scanline;
     const JDIMENSION count =
         std::min<JDIMENSION>(info.image_height - first, static_cast<JDIMENSION>(kRowsPerCall));
     for (JDIMENSION row = 0; row < count; ++row) {
-      rows[row] = pixels + static_cast<std::size_t>(first + row) * rowBytes;
+      const std::uint8_t* source = pixels + static_cast<std::size_t>(first + row) * rowBytes;
+      if (greyRows == nullptr) {
+        rows[row] = const_cast<std::uint8_t*>(source);
+        continue;
+      }
+      rows[row] = greyRows + row * width;
+      for (std::size_t x = 0; x < width; ++x) rows[row][x] = source[3 * x];
     }
     if (jpeg_write_scanlines(&info, rows, count) == 0) return false;
   }
-  // Flushes the last bytes; the stdio destination raises an error when a write fails.
+  // Flushes the last bytes; the destination raises an error when a write fails.
   jpeg_finish_compress(&info);
   return true;
 }
@@ -193,30 +431,110 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
+std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes) {
+  DecodeState state{};
+  state.info.err = InstallErrorState(state.error);
+  std::optional<Header> header;
+  if (ReadHeaderInto(state, bytes.data(), bytes.size()) &&
+      SizeWithinLimits(state.info.image_width, state.info.image_height)) {
+    header = HeaderOf(state.info);
+  }
+  jpeg_destroy_decompress(&state.info);
+  return header;
+}
+
+int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t height) {
+  int denominator = 8;
+  const auto scaled = [&](std::int64_t side, int by) { return (side + by - 1) / by; };
+  while (denominator > 1 && (scaled(header.width, denominator) < width ||
+                             scaled(header.height, denominator) < height)) {
+    denominator /= 2;
+  }
+  return denominator;
+}
+
+std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator) {
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
   std::optional<Bitmap> bitmap;
   // The size check comes before anything is allocated for the pixels, by us or by libjpeg.
-  if (ReadHeader(state, bytes.data(), bytes.size()) &&
-      SizeWithinLimits(state.info.image_width, state.info.image_height)) {
-    bitmap = MakeBitmap(state.info.image_width, state.info.image_height);
-    if (bitmap && !ReadPixels(state, bitmap->pixels.data(), bitmap->RowBytes())) bitmap.reset();
+  if (ReadHeaderInto(state, bytes.data(), bytes.size()) &&
+      SizeWithinLimits(state.info.image_width, state.info.image_height) &&
+      ScaleOutput(state, scaleDenominator)) {
+    bitmap = MakeBitmapToFill(state.info.output_width, state.info.output_height);
+    if (bitmap && !DecodePixels(state, bitmap->pixels.data(), bitmap->RowBytes())) bitmap.reset();
+    if (bitmap) bitmap->grey = HeaderOf(state.info).greyscale;
   }
   jpeg_destroy_decompress(&state.info);
   return bitmap;
 }
 
-bool Encode(const Bitmap& bitmap, int quality, bool progressive, std::FILE* out) {
-  if (out == nullptr || !SizeWithinLimits(bitmap.width, bitmap.height) ||
+struct CoefficientImage::State : CoefficientState {
+  ~State() {
+    if (compressCreated) jpeg_destroy_compress(&compress);
+    jpeg_destroy_decompress(&decode.info);
+  }
+};
+
+CoefficientImage::CoefficientImage(std::unique_ptr<State> state) : state_(std::move(state)) {
+  header_ = HeaderOf(state_->decode.info);
+}
+
+CoefficientImage::~CoefficientImage() = default;
+
+std::unique_ptr<CoefficientImage> CoefficientImage::Read(std::span<const std::uint8_t> bytes) {
+  auto state = std::make_unique<State>();
+  state->decode.info.err = InstallErrorState(state->decode.error);
+  if (!ReadHeaderInto(state->decode, bytes.data(), bytes.size()) ||
+      !SizeWithinLimits(state->decode.info.image_width, state->decode.info.image_height) ||
+      !ReadAllScans(state->decode)) {
+    return nullptr;
+  }
+  return std::unique_ptr<CoefficientImage>(new CoefficientImage(std::move(state)));
+}
+
+std::optional<Bitmap> CoefficientImage::Pixels() {
+  const jpeg_decompress_struct& info = state_->decode.info;
+  std::optional<Bitmap> bitmap = MakeBitmapToFill(info.output_width, info.output_height);
+  if (!bitmap || !OutputPass(state_->decode, bitmap->pixels.data(), bitmap->RowBytes())) {
+    return std::nullopt;
+  }
+  bitmap->grey = header_.greyscale;
+  return bitmap;
+}
+
+bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& out) {
+  return header_.transcodable && TranscodeCoefficients(*state_, quality, progressive, out) &&
+         !out.Failed();
+}
+
+bool Transcode(std::span<const std::uint8_t> bytes, int quality, bool progressive,
+               EncodedOutput& out) {
+  const std::unique_ptr<CoefficientImage> image = CoefficientImage::Read(bytes);
+  return image != nullptr && image->Transcode(quality, progressive, out);
+}
+
+bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out) {
+  if (!SizeWithinLimits(bitmap.width, bitmap.height) ||
       bitmap.pixels.size() != bitmap.PixelCount() * 3) {
     return false;
   }
+  std::vector<std::uint8_t> greyRows;
+  if (bitmap.grey) greyRows.resize(static_cast<std::size_t>(bitmap.width) * kRowsPerCall);
+  std::vector<JOCTET> buffer(kDestinationBytes);
   EncodeState state{};
   state.info.err = InstallErrorState(state.error);
-  const bool written = WriteImage(state, bitmap, std::clamp(quality, 0, 100), progressive, out);
+  state.destination = Destination{{}, &out, buffer.data(), buffer.size()};
+  const bool written = WriteImage(state, bitmap, std::clamp(quality, 0, 100), progressive,
+                                  bitmap.grey ? greyRows.data() : nullptr);
   jpeg_destroy_compress(&state.info);
-  return written && std::ferror(out) == 0;
+  return written && !out.Failed();
+}
+
+bool Encode(const Bitmap& bitmap, int quality, bool progressive, std::FILE* out) {
+  if (out == nullptr) return false;
+  EncodedOutput output(out);
+  return Encode(bitmap, quality, progressive, output) && output.Finish();
 }
 
 }  // namespace imaging::jpeg

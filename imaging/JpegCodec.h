@@ -3,22 +3,86 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/EncodedOutput.h"
 
 namespace imaging::jpeg {
 
 // True when the bytes start like a JPEG file (SOI marker followed by another marker).
 bool Sniff(std::span<const std::uint8_t> bytes);
 
-// Decodes baseline, progressive, greyscale and CMYK files into a 24-bit bitmap; nothing on any
-// error, beyond the size limits, or for a progressive file of more than kMaxJpegScans scans.
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes);
+// What the headers up to the first scan say.
+struct Header {
+  int width = 0;
+  int height = 0;
+  // One component: greyscale, decoded with red = green = blue.
+  bool greyscale = false;
+  // The coefficients can be written again as they stand, requantised: YCbCr with the 4:2:0
+  // sampling Encode uses, or greyscale, 8-bit samples.
+  bool transcodable = false;
+};
 
-// Writes the bitmap as a JFIF file of the given quality (0..100, clamped), progressive when asked.
-// False on any library or write error.
+// The headers, read without touching the image data; nothing when they are malformed or the size
+// is beyond the limits.
+std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes);
+
+// The denominator among libjpeg's 1, 2, 4 and 8 that decodes the image smallest while both sides
+// stay at least the given size (1 when even the full size is smaller).
+int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t height);
+
+// Decodes baseline, progressive, greyscale and CMYK files into a 24-bit bitmap, at 1 /
+// scaleDenominator of the size in each direction (rounded up); nothing on any error, beyond the
+// size limits, or for a progressive file of more than kMaxJpegScans scans. Greyscale files give a
+// bitmap marked grey.
+std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator = 1);
+
+// A file read through all of its image data into libjpeg's whole-image coefficient buffer (its
+// buffered-image mode): reading it checks the file exactly as Decode does, and refuses exactly
+// the files Decode refuses. The pixels are then one output pass away, and the coefficients can
+// be written again at another quality without going through pixels at all.
+class CoefficientImage {
+ public:
+  // Reads the whole file; nothing when Decode would refuse it. The bytes must stay alive and
+  // unchanged while the object lives.
+  static std::unique_ptr<CoefficientImage> Read(std::span<const std::uint8_t> bytes);
+  ~CoefficientImage();
+  CoefficientImage(const CoefficientImage&) = delete;
+  CoefficientImage& operator=(const CoefficientImage&) = delete;
+
+  const Header& FileHeader() const { return header_; }
+
+  // The pixels Decode gives for the file; nothing when memory runs out. Call at most once.
+  std::optional<Bitmap> Pixels();
+
+  // Writes the image as Encode would write its pixels (JFIF, the same quantisation tables, 4:2:0
+  // or greyscale, standard Huffman tables, progressive when asked), from the coefficients
+  // requantised to the new tables (halfway values rounded toward zero). Only for a transcodable
+  // header. The coefficients are changed in place: afterwards neither Pixels nor Transcode may be
+  // called again. False on any error.
+  bool Transcode(int quality, bool progressive, EncodedOutput& out);
+
+ private:
+  struct State;
+  explicit CoefficientImage(std::unique_ptr<State> state);
+
+  std::unique_ptr<State> state_;
+  Header header_;
+};
+
+// Writes the coefficients of the file, requantised, as CoefficientImage::Transcode does, reading
+// the file first. False when the file does not read or on any error.
+bool Transcode(std::span<const std::uint8_t> bytes, int quality, bool progressive,
+               EncodedOutput& out);
+
+// Writes the bitmap as a JFIF file of the given quality (0..100, clamped), progressive when asked:
+// YCbCr with 4:2:0 chroma, or one greyscale component for a bitmap marked grey. False on any
+// library or write error.
+bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out);
 bool Encode(const Bitmap& bitmap, int quality, bool progressive, std::FILE* out);
 
 }  // namespace imaging::jpeg

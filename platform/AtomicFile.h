@@ -13,6 +13,11 @@ inline constexpr const char* kTemporaryFilePrefix = ".tessellarion-";
 // Opens a temporary file in the target's folder. Write to Stream(), then Commit() flushes, closes
 // and renames the temporary over the target. Until Commit succeeds the target is untouched; a
 // writer destroyed without a successful Commit removes its temporary.
+//
+// A target that is a symbolic link is replaced by the new file: the link goes, and the file it
+// pointed at stays as it was. Writing through the link would change a file outside the target's
+// folder, possibly the very input being converted, and the rename that makes the replacement
+// complete at once works on the link's own name.
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(std::string targetPath);

@@ -11,11 +11,14 @@
 namespace platform {
 namespace {
 
-// A read-only descriptor of a regular file, closed on scope exit.
+// A read-only descriptor of a regular file, closed on scope exit. The file is opened without
+// blocking: opening a named pipe for reading would otherwise wait for a writer forever, before the
+// check that refuses anything but a regular file could run. On a regular file the flag changes
+// nothing.
 class RegularFile {
  public:
   explicit RegularFile(const std::string& path)
-      : descriptor_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+      : descriptor_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
     struct stat status {};
     if (descriptor_ >= 0 && (fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode))) {
       close(descriptor_);
@@ -55,20 +58,26 @@ class RegularFile {
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
-                                                       std::uint64_t maxBytes) {
+bool ReadFileInto(const std::string& path, std::vector<std::uint8_t>& bytes,
+                  std::uint64_t maxBytes) {
   RegularFile file(path);
-  if (!file.IsOpen() || file.Size() > maxBytes || file.Size() > SIZE_MAX / 2) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
+  if (!file.IsOpen() || file.Size() > maxBytes || file.Size() > SIZE_MAX / 2) return false;
   try {
     bytes.resize(static_cast<std::size_t>(file.Size()));
   } catch (const std::bad_alloc&) {
-    return std::nullopt;
+    return false;
   }
   const std::optional<std::size_t> got = file.ReadUpTo(bytes.data(), bytes.size());
-  if (!got) return std::nullopt;
+  if (!got) return false;
   // A file that shrank while it was read is taken as it now is.
   bytes.resize(*got);
+  return true;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
+                                                       std::uint64_t maxBytes) {
+  std::vector<std::uint8_t> bytes;
+  if (!ReadFileInto(path, bytes, maxBytes)) return std::nullopt;
   return bytes;
 }
 
@@ -123,9 +132,12 @@ std::string CurrentFolder() {
 bool SetCurrentFolder(const std::string& path) { return chdir(path.c_str()) == 0; }
 
 bool TouchFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) return false;
-  std::fclose(file);
+  // Without blocking, so that a named pipe in the file's place fails at once instead of waiting
+  // for a reader.
+  const int descriptor =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (descriptor < 0) return false;
+  close(descriptor);
   return true;
 }
 

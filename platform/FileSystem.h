@@ -12,6 +12,10 @@ namespace platform {
 // regular file, or is larger than maxBytes.
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
                                                        std::uint64_t maxBytes = UINT64_MAX);
+// The same, read into `bytes` (resized to the content, its capacity reused); false when
+// ReadFileBytes would give nothing.
+bool ReadFileInto(const std::string& path, std::vector<std::uint8_t>& bytes,
+                  std::uint64_t maxBytes = UINT64_MAX);
 
 // Up to `count` leading bytes of a regular file; empty when it cannot be read.
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t count);

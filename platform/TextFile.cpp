@@ -41,9 +41,14 @@ bool WriteTextFile(const std::string& path, std::string_view text) {
 }
 
 std::optional<std::string> ReadTextFile(const std::string& path, std::uint64_t maxBytes) {
-  std::optional<std::vector<std::uint8_t>> bytes = ReadFileBytes(path);
+  // Only the first maxBytes are ever read, so a huge (or sparse) file costs no more memory than
+  // that.
+  const std::optional<std::uint64_t> size = FileSize(path);
+  if (!size) return std::nullopt;
+  std::optional<std::vector<std::uint8_t>> bytes =
+      *size > maxBytes ? ReadFilePrefix(path, static_cast<std::size_t>(maxBytes))
+                       : ReadFileBytes(path, maxBytes);
   if (!bytes) return std::nullopt;
-  if (bytes->size() > maxBytes) bytes->resize(static_cast<std::size_t>(maxBytes));
   std::string text;
   text.reserve(bytes->size());
   for (std::size_t i = 0; i < bytes->size(); ++i) {

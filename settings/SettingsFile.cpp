@@ -1,7 +1,10 @@
 #include "settings/SettingsFile.h"
 
+#include <algorithm>
+#include <climits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,6 +21,26 @@ using engine::Settings;
 
 // The first line of the file as the header check sees it: at most 39 characters.
 constexpr std::size_t kHeaderLineLimit = 39;
+// A UTF-8 byte-order mark, which some editors put in front of the first line when they save the
+// file; it is skipped, so the header after it still counts.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// The longest text that can name a folder (a path of PATH_MAX bytes with its terminating NUL) and
+// the longest file name. A longer folder or name line cannot be one and is not taken.
+constexpr std::size_t kMaxFolderBytes = PATH_MAX - 1;
+constexpr std::size_t kMaxNameBytes = NAME_MAX;
+
+// A text line of the file up to its first NUL byte. No path or file name can hold a NUL, and the
+// system would read every use of the text only up to it anyway, so the field ends there.
+std::string TextField(std::string line) {
+  line.resize(std::min(line.size(), line.find('\0')));
+  return line;
+}
+
+// A text field as its line of the file. A text holding a line feed would take two lines and move
+// every later field, so it is stored as an empty line instead, which loads as "not given".
+std::string AsOneLine(const std::string& text) {
+  return text.find('\n') == std::string::npos ? text : std::string();
+}
 
 bool HeaderMatches(const std::string& text) {
   const std::string firstLine = text.substr(0, text.find('\n')).substr(0, kHeaderLineLimit);
@@ -70,9 +93,9 @@ void ReadFields(const std::string& text) {
   scanner.ReadRestOfLine();  // the header line
   // The folder is the whole of line 2, without the blanks it starts with; an empty line keeps the
   // folder the record already holds.
-  std::string folder = scanner.ReadRestOfLine();
+  std::string folder = TextField(scanner.ReadRestOfLine());
   folder.erase(0, folder.find_first_not_of(" \t"));
-  if (!folder.empty()) settings.OutputFolder = folder;
+  if (!folder.empty() && folder.size() <= kMaxFolderBytes) settings.OutputFolder = folder;
 
   constexpr std::size_t kNumberCount = 16;
   std::vector<std::string> tokens;
@@ -107,8 +130,12 @@ void ReadFields(const std::string& text) {
   number(14, settings.CropHeight);
   number(15, settings.NamingScheme);
   // The white space after the last number is already skipped, so blanks that start the name are
-  // not part of it, and an empty last line leaves the name empty.
-  if (tokens.size() == kNumberCount) settings.CustomName = scanner.ReadRestOfLine();
+  // not part of it, and an empty last line leaves the name empty. A name too long for any file
+  // name is left empty too.
+  if (tokens.size() == kNumberCount) {
+    std::string name = TextField(scanner.ReadRestOfLine());
+    settings.CustomName = name.size() <= kMaxNameBytes ? std::move(name) : std::string();
+  }
 }
 
 }  // namespace
@@ -119,7 +146,7 @@ std::string SettingsFilePath() { return WorkingFolder() + "/Log.ini"; }
 
 std::string SettingsFileText() {
   const ConversionSettings& settings = Settings();
-  std::string text = std::string(kHeader) + "\n" + settings.OutputFolder + "\n";
+  std::string text = std::string(kHeader) + "\n" + AsOneLine(settings.OutputFolder) + "\n";
   const auto line = [&text](long long value) { text += std::to_string(value) + "\n"; };
   line(settings.OutputFormatIndex);
   line(settings.SizeMode);
@@ -137,7 +164,7 @@ std::string SettingsFileText() {
   line(settings.CropWidth);
   line(settings.CropHeight);
   line(settings.NamingScheme);
-  text += settings.CustomName + "\n";
+  text += AsOneLine(settings.CustomName) + "\n";
   return text;
 }
 
@@ -156,7 +183,8 @@ void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode) {
     case SettingsFileMode::Load:
       break;
   }
-  const std::optional<std::string> text = platform::ReadTextFile(SettingsFilePath());
+  std::optional<std::string> text = platform::ReadTextFile(SettingsFilePath());
+  if (text && text->starts_with(kByteOrderMark)) text->erase(0, kByteOrderMark.size());
   if (!text || !HeaderMatches(*text)) {
     Reset(controls);
     return;

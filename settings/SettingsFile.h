@@ -1,5 +1,11 @@
 // The settings file LogFile/Log.ini beside the executable: every ConversionSettings field, one per
 // line, after a header line.
+//
+// Whatever the file holds, a load ends with valid settings: a missing, unreadable or foreign file
+// (a folder or a pipe in its place, a wrong header) is reset, a value out of its range takes its
+// fallback, and only the first 16 MB are read. A UTF-8 byte-order mark before the header is
+// skipped. The folder and the name end at a NUL byte; a folder longer than a path can be is not
+// taken, nor a name longer than a file name can be.
 #pragma once
 
 #include <string>
@@ -26,7 +32,8 @@ std::string SettingsFilePath();
 // leaves the record and the controls as they are after the mode's steps.
 void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode);
 
-// The 19 lines the file holds for the current record, line feeds as "\n".
+// The 19 lines the file holds for the current record, line feeds as "\n". A folder or name that
+// holds a line feed is written as an empty line, so the lines after it stay in place.
 std::string SettingsFileText();
 
 }  // namespace settings

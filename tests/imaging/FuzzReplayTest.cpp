@@ -44,6 +44,24 @@ TEST(FuzzReplayTest, EveryStoredInputPassesBothTargets) {
   EXPECT_GT(count, 0u) << "no stored inputs under " << kFuzzFolder;
 }
 
+TEST(FuzzReplayTest, EveryStoredInputPassesTheProbeSettingsAndFileNameTargets) {
+  using Body = bool (*)(std::span<const std::uint8_t>);
+  const std::pair<const char*, Body> targets[] = {
+      {"fuzz_probe_file_kind", fuzztargets::ProbeFileKind},
+      {"fuzz_settings_file", fuzztargets::LoadSettingsFile},
+      {"fuzz_file_name", fuzztargets::FileNameParts}};
+  for (const auto& [target, body] : targets) {
+    std::size_t count = 0;
+    for (const char* kind : {"seeds", "regressions"}) {
+      for (const fs::path& file : StoredInputs(kind, target)) {
+        EXPECT_TRUE(body(testsupport::ReadFileBytes(file.string()))) << file;
+        ++count;
+      }
+    }
+    EXPECT_GT(count, 0u) << "no stored inputs for " << target;
+  }
+}
+
 TEST(FuzzReplayTest, BmpSeedsAllDecode) {
   // A seed that no longer decodes would only exercise the early refusals.
   const std::vector<fs::path> seeds = StoredInputs("seeds", "fuzz_bmp_roundtrip");

@@ -1,0 +1,170 @@
+#include "imaging/Image.h"
+
+#include <new>
+#include <utility>
+
+#include "imaging/BmpCodec.h"
+#include "imaging/FileMemory.h"
+#include "imaging/Imaging.h"
+#include "imaging/PngCodec.h"
+
+namespace imaging {
+namespace {
+
+std::uint64_t NextStamp() {
+  static std::uint64_t last = 0;
+  return ++last;
+}
+
+}  // namespace
+
+Image::Image() : stamp_(NextStamp()) {}
+
+Image::Image(Bitmap bitmap) : bitmap_(std::move(bitmap)), stamp_(NextStamp()) {}
+
+Image::Image(Bitmap bitmap, FileBytes bytes, std::int32_t kind)
+    : bitmap_(std::move(bitmap)),
+      source_(std::move(bytes)),
+      kind_(kind),
+      validated_(true),
+      asLoaded_(true),
+      stamp_(NextStamp()) {}
+
+Image Image::Deferred(FileBytes bytes, std::int32_t kind, int width, int height, bool validated,
+                      const jpeg::Header& jpegHeader) {
+  Image image;
+  image.source_ = std::move(bytes);
+  image.kind_ = kind;
+  image.width_ = width;
+  image.height_ = height;
+  image.jpegHeader_ = jpegHeader;
+  image.validated_ = validated;
+  image.asLoaded_ = true;
+  return image;
+}
+
+Image Image::WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::CoefficientImage> image) {
+  const jpeg::Header header = image->FileHeader();
+  Image result =
+      Deferred(std::move(bytes), kFileKindJpeg, header.width, header.height, true, header);
+  result.coefficients_ = std::move(image);
+  return result;
+}
+
+Image::Image(Image&&) noexcept = default;
+Image& Image::operator=(Image&&) noexcept = default;
+Image::~Image() {
+  if (bitmap_) ReturnBuffer(std::move(bitmap_->pixels));
+}
+
+void Image::Fail() {
+  failed_ = true;
+  if (bitmap_) ReturnBuffer(std::move(bitmap_->pixels));
+  bitmap_.reset();
+  coefficients_.reset();
+  source_.reset();
+}
+
+// Decodes the deferred file: a JPEG at 1 / scaleDenominator of its size, a BMP turned grey when
+// asked. A full-size decode leaves the image as loaded; the others are the first step of an edit.
+bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
+  if (failed_) return false;
+  if (bitmap_) return true;
+  try {
+    std::optional<Bitmap> decoded;
+    if (coefficients_) {
+      // The coefficients give the full size only; they are not needed once there are pixels.
+      decoded = coefficients_->Pixels();
+      coefficients_.reset();
+      scaleDenominator = 1;
+    } else if (source_ && kind_ == kFileKindJpeg) {
+      decoded = jpeg::Decode(*source_, scaleDenominator);
+    } else if (source_ && kind_ == kFileKindBmp) {
+      decoded = bmp::Decode(*source_, greyscale);
+    } else if (source_ && kind_ == kFileKindPng) {
+      decoded = png::Decode(*source_);
+    }
+    if (!decoded) {
+      Fail();
+      return false;
+    }
+    if (!validated_ && kind_ != kFileKindBmp) RememberGoodFile(*source_, kind_);
+    validated_ = true;
+    bitmap_ = std::move(decoded);
+  } catch (const std::bad_alloc&) {
+    Fail();
+    return false;
+  }
+  // A BMP's bytes are as large as its pixels and it decodes quickly: it is not kept for a reload.
+  if (kind_ == kFileKindBmp) source_.reset();
+  if (scaleDenominator != 1 || (greyscale && kind_ == kFileKindBmp) || !source_) Changed();
+  return true;
+}
+
+Bitmap* Image::DecodedPixels() { return DecodeDeferred(1, false) ? &*bitmap_ : nullptr; }
+
+Bitmap* Image::PixelsToShrink(std::int64_t width, std::int64_t height) {
+  int denominator = 1;
+  if (!bitmap_ && !coefficients_ && kind_ == kFileKindJpeg && width < width_ && height < height_) {
+    denominator = jpeg::ScaleDenominator(jpegHeader_, width, height);
+  }
+  return DecodeDeferred(denominator, false) ? &*bitmap_ : nullptr;
+}
+
+Bitmap* Image::PixelsToGreyscale(bool& greyed) {
+  greyed = !bitmap_ && !failed_ && kind_ == kFileKindBmp;
+  return DecodeDeferred(1, greyed) ? &*bitmap_ : nullptr;
+}
+
+// Reads a deferred JPEG through all its image data into its coefficients. False when the file
+// does not decode, and the image has failed.
+bool Image::ReadCoefficients() {
+  try {
+    coefficients_ = jpeg::CoefficientImage::Read(*source_);
+  } catch (const std::bad_alloc&) {
+    coefficients_.reset();
+  }
+  if (!coefficients_) {
+    Fail();
+    return false;
+  }
+  if (!validated_) RememberGoodFile(*source_, kind_);
+  validated_ = true;
+  return true;
+}
+
+bool Image::CanTranscodeJpeg() const {
+  return !failed_ && !bitmap_ && asLoaded_ && kind_ == kFileKindJpeg && source_ &&
+         jpegHeader_.transcodable;
+}
+
+bool Image::PrepareTranscode() { return coefficients_ != nullptr || ReadCoefficients(); }
+
+bool Image::TranscodeJpeg(int quality, bool progressive, EncodedOutput& out) {
+  if (!CanTranscodeJpeg() || !PrepareTranscode()) return false;
+  bool written = false;
+  try {
+    written = coefficients_->Transcode(quality, progressive, out);
+  } catch (const std::bad_alloc&) {
+    written = false;
+  }
+  coefficients_.reset();
+  return written;
+}
+
+bool Image::Validate() {
+  if (failed_) return false;
+  if (bitmap_ || validated_) return true;
+  if (kind_ == kFileKindJpeg && source_) return ReadCoefficients();
+  return DecodeDeferred(1, false);
+}
+
+void Image::Changed() {
+  asLoaded_ = false;
+  // Only an image as loaded is ever written from or matched with its file again.
+  source_.reset();
+  coefficients_.reset();
+  stamp_ = NextStamp();
+}
+
+}  // namespace imaging

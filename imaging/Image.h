@@ -1,0 +1,102 @@
+// The image behind a handle: its pixels, or the file it was loaded from and what the file's
+// headers say, until the pixels are first needed.
+//
+// A load checks what it must to answer as a failed load would: a BMP's headers and data length
+// decide everything; a JPEG opened by LoadImageFile is read through all its image data (the
+// coefficients are kept, so nothing is decoded twice); a PNG is decoded at once. A JPEG opened by
+// LoadJpeg is only read to the end of its headers: its first use decodes it, at a reduced scale
+// when that use is a shrinking resize. Should such a deferred decode fail, the image has failed:
+// from then on it acts as no image (see Imaging.h), and releasing it returns 0.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+#include "imaging/EncodedOutput.h"
+#include "imaging/JpegCodec.h"
+
+namespace imaging {
+
+using FileBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+
+class Image {
+ public:
+  // An image whose pixels are given.
+  explicit Image(Bitmap bitmap);
+  // An image of a file decoded at load: `bitmap` is what `bytes` decode to.
+  Image(Bitmap bitmap, FileBytes bytes, std::int32_t kind);
+  // An image of a file whose pixels are decoded when first needed. `validated` when the file is
+  // known to decode (a BMP whose headers passed; a file the library wrote or decoded before).
+  static Image Deferred(FileBytes bytes, std::int32_t kind, int width, int height, bool validated,
+                        const jpeg::Header& jpegHeader = {});
+  // A JPEG read through all its image data.
+  static Image WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::CoefficientImage> image);
+
+  Image(Image&&) noexcept;
+  Image& operator=(Image&&) noexcept;
+  ~Image();
+
+  // A deferred decode failed: the image acts as no image.
+  bool Failed() const { return failed_; }
+  bool HasPixels() const { return bitmap_.has_value(); }
+  // The size the pixels have or will have when decoded in full.
+  int Width() const { return bitmap_ ? bitmap_->width : width_; }
+  int Height() const { return bitmap_ ? bitmap_->height : height_; }
+
+  // The pixels, decoded in full first when they are deferred. Nullptr once the image failed.
+  Bitmap* Pixels() { return bitmap_ ? &*bitmap_ : DecodedPixels(); }
+  // The pixels for a resize to width × height that shrinks both sides: a deferred JPEG without
+  // its coefficients at hand is decoded at the smallest scale still at least that size.
+  Bitmap* PixelsToShrink(std::int64_t width, std::int64_t height);
+  // The pixels for the full greyscale effect: a deferred BMP is decoded grey right away, and
+  // `greyed` says so (the caller then has nothing left to do).
+  Bitmap* PixelsToGreyscale(bool& greyed);
+
+  // A JPEG save can write the image straight from its file's coefficients: the image holds no
+  // pixels yet, nothing has changed it, and its file is a JPEG of the layout the encoder writes.
+  bool CanTranscodeJpeg() const;
+  // Reads the coefficients for TranscodeJpeg if they are not at hand. False when the file does
+  // not decode, and the image has failed.
+  bool PrepareTranscode();
+  // Writes the coefficients requantised (jpeg::CoefficientImage::Transcode); they are spent
+  // either way, so the image decodes from its file again should it be needed later.
+  bool TranscodeJpeg(int quality, bool progressive, EncodedOutput& out);
+
+  // Makes sure the file decodes (reading a JPEG's image data when nothing has checked it yet);
+  // false when it does not, and the image has failed.
+  bool Validate();
+
+  // To be called after anything changed the image's pixels or state: the image is no longer as
+  // loaded, and gets a new stamp.
+  void Changed();
+  // Different for every image and every change of one.
+  std::uint64_t Stamp() const { return stamp_; }
+  // Nothing changed the image since its file was loaded.
+  bool AsLoaded() const { return asLoaded_ && !failed_; }
+  const FileBytes& Source() const { return source_; }
+  std::int32_t SourceKind() const { return kind_; }
+
+ private:
+  Image();
+  Bitmap* DecodedPixels();
+  bool DecodeDeferred(int scaleDenominator, bool greyscale);
+  bool ReadCoefficients();
+  void Fail();
+
+  std::optional<Bitmap> bitmap_;
+  FileBytes source_;
+  std::int32_t kind_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  jpeg::Header jpegHeader_{};
+  std::unique_ptr<jpeg::CoefficientImage> coefficients_;
+  bool validated_ = false;
+  bool failed_ = false;
+  bool asLoaded_ = false;
+  std::uint64_t stamp_ = 0;
+};
+
+}  // namespace imaging

@@ -1,0 +1,239 @@
+// Loads that leave work for the first use, and the files the library remembers between calls:
+// whatever the library defers or remembers, every call answers as if each load decoded its file
+// at once and nothing were remembered.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "imaging/HandleTable.h"
+#include "imaging/Imaging.h"
+#include "imaging/JpegCodec.h"
+#include "tests/support/TestSupport.h"
+
+extern "C" {
+#include <jpeglib.h>
+}
+
+namespace {
+
+using namespace imaging;
+using Bytes = std::vector<std::uint8_t>;
+using testsupport::PixelAt;
+
+Bytes EncodedJpeg(const Bitmap& bitmap, int quality, bool progressive) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = open_memstream(&buffer, &size);
+  const bool written = jpeg::Encode(bitmap, quality, progressive, stream);
+  std::fclose(stream);
+  Bytes bytes(buffer, buffer + (written ? size : 0));
+  std::free(buffer);
+  return bytes;
+}
+
+// A greyscale file whose headers read but whose image data holds `count` scans: a legal
+// progression (one DC scan, then the AC coefficients alone with successive refinements).
+Bytes GreyFileWithScans(int count) {
+  std::vector<jpeg_scan_info> scans = {{1, {0}, 0, 0, 0, 0}};
+  for (int coefficient = 1; coefficient <= 63; ++coefficient) {
+    const int steps = (count - 1) / 63 + (coefficient <= (count - 1) % 63 ? 1 : 0);
+    for (int low = steps - 1; low >= 0; --low) {
+      scans.push_back({1, {0}, coefficient, coefficient, low == steps - 1 ? 0 : low + 1, low});
+    }
+  }
+  jpeg_compress_struct info{};
+  jpeg_error_mgr errors{};
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = 16;
+  info.image_height = 16;
+  info.input_components = 1;
+  info.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  info.scan_info = scans.data();
+  info.num_scans = static_cast<int>(scans.size());
+  jpeg_start_compress(&info, TRUE);
+  Bytes row(16);
+  while (info.next_scanline < info.image_height) {
+    for (std::size_t x = 0; x < row.size(); ++x) {
+      row[x] = static_cast<std::uint8_t>(x * 16 + info.next_scanline);
+    }
+    JSAMPROW rows[] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  Bytes bytes(buffer, buffer + size);
+  std::free(buffer);
+  return bytes;
+}
+
+// The bitmap scaled up by a whole factor, each pixel a square: large and still asymmetric.
+Bitmap Enlarged(const Bitmap& bitmap, int factor) {
+  Bitmap large = *MakeBitmap(bitmap.width * factor, bitmap.height * factor);
+  for (int y = 0; y < large.height; ++y) {
+    for (int x = 0; x < large.width; ++x) {
+      testsupport::SetPixel(large, x, y, PixelAt(bitmap, x / factor, y / factor));
+    }
+  }
+  return large;
+}
+
+Bitmap PixelsOf(ImageHandle handle) {
+  ImageInfoRecord record{};
+  GetImageInfo(handle, record);
+  Bitmap bitmap = *MakeBitmap(record[1], record[2]);
+  for (int y = 0; y < bitmap.height; ++y) {
+    for (int x = 0; x < bitmap.width; ++x) {
+      const std::uint32_t color = ReadPixelColor(handle, x, y);
+      testsupport::SetPixel(
+          bitmap, x, y,
+          {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(color >> 8),
+           static_cast<std::uint8_t>(color >> 16)});
+    }
+  }
+  return bitmap;
+}
+
+class DeferredLoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetHandleTable(); }
+  void TearDown() override {
+    EXPECT_EQ(LiveImageCount(), 0u) << "an image was not released";
+    ResetHandleTable();
+  }
+  testsupport::TempFolder folder;
+};
+
+TEST_F(DeferredLoadTest, ADecodeThatFailsAtItsFirstUseActsAsAFailedLoad) {
+  // Headers that read, image data a decode refuses: one scan more than the limit.
+  const std::string path = folder.File("scans.jpg");
+  testsupport::WriteFileBytes(path, GreyFileWithScans(kMaxJpegScans + 1));
+  EXPECT_EQ(LoadImageFile(path), 0u) << "LoadImageFile reads the image data at once";
+
+  const ImageHandle handle = LoadJpeg(path);
+  EXPECT_EQ(SaveBmp(folder.File("a.bmp"), handle), 0);
+  ImageInfoRecord record;
+  record.fill(-7);
+  EXPECT_EQ(GetImageInfo(handle, record), 0);
+  for (std::int32_t value : record) EXPECT_EQ(value, -7) << "the record must stay untouched";
+  EXPECT_EQ(ReadPixelColor(handle, 0, 0), 0u);
+  EXPECT_EQ(MakeGreyscale(handle, 255), 0);
+  EXPECT_EQ(ConvertTo24Bit(handle), 0);
+  EXPECT_EQ(SaveJpeg(folder.File("a.jpg"), handle, 80, 0), 0);
+  EXPECT_EQ(SavePng(folder.File("a.png"), handle, 0), 0);
+  EXPECT_EQ(FreeImage(handle), 0);
+
+  // Whatever the first use is: a save straight from the coefficients, a shrinking resize (a
+  // reduced-scale decode), a crop.
+  const ImageHandle saved = LoadJpeg(path);
+  EXPECT_EQ(SaveJpeg(folder.File("b.jpg"), saved, 80, 1), 0);
+  EXPECT_EQ(FreeImage(saved), 0);
+  const ImageHandle shrunk = LoadJpeg(path);
+  EXPECT_EQ(ResizeImage(shrunk, 2, 2), 0);
+  EXPECT_EQ(FreeImage(shrunk), 0);
+  EXPECT_EQ(CropImage(LoadJpeg(path), 0, 0, 4, 4), 0u);
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"scans.jpg"})
+      << "nothing written and no temporary left";
+}
+
+TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
+  // The letter F at 384 × 320: shrinking to 96 × 80 decodes at 1/4, to 100 × 70 at 1/2; a resize
+  // that enlarges a side decodes in full.
+  const std::string path = folder.File("f.jpg");
+  testsupport::WriteFileBytes(path, EncodedJpeg(Enlarged(testsupport::LetterF(), 64), 95, false));
+  for (const auto& [width, height] : {std::pair{96, 80}, {100, 70}, {500, 300}}) {
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    const ImageHandle deferred = LoadJpeg(path);
+    const ImageHandle decoded = LoadImageFile(path);
+    ReadPixelColor(decoded, 0, 0);  // decoded in full before the resize
+    ASSERT_EQ(ResizeImage(deferred, width, height), 1);
+    ASSERT_EQ(ResizeImage(decoded, width, height), 1);
+    const Bitmap fast = PixelsOf(deferred);
+    const Bitmap full = PixelsOf(decoded);
+    EXPECT_EQ(fast.width, width);
+    EXPECT_EQ(fast.height, height);
+    EXPECT_GT(testsupport::Psnr(fast, full), 30.0);
+    // Top left in the F's stem is red, the bottom right corner blue: no flip, no channel swap.
+    EXPECT_GT(PixelAt(fast, 1, 1).red, 200);
+    EXPECT_LT(PixelAt(fast, 1, 1).blue, 60);
+    EXPECT_GT(PixelAt(fast, width - 2, height - 2).blue, 200);
+    FreeImage(deferred);
+    FreeImage(decoded);
+  }
+}
+
+TEST(CoefficientImageTest, GivesExactlyThePixelsOfAPlainDecode) {
+  const Bitmap photo = testsupport::PhotoLike(37, 23);
+  Bitmap grey = photo;
+  grey.grey = true;  // its red channel, written as one component
+  const Bytes baseline = EncodedJpeg(photo, 90, false);
+  const std::vector<Bytes> files = {
+      baseline, EncodedJpeg(photo, 75, true), EncodedJpeg(grey, 90, false),
+      // Cut in the image data: the rest is the decoder's grey, the same both ways.
+      Bytes(baseline.begin(),
+            baseline.begin() + static_cast<std::ptrdiff_t>(baseline.size() * 3 / 4))};
+  for (std::size_t index = 0; index < files.size(); ++index) {
+    SCOPED_TRACE(index);
+    const std::unique_ptr<jpeg::CoefficientImage> image =
+        jpeg::CoefficientImage::Read(files[index]);
+    ASSERT_NE(image, nullptr);
+    const std::optional<Bitmap> pixels = image->Pixels();
+    const std::optional<Bitmap> decoded = jpeg::Decode(files[index]);
+    ASSERT_TRUE(pixels && decoded);
+    EXPECT_EQ(pixels->pixels, decoded->pixels);
+    EXPECT_EQ(pixels->grey, index == 2);
+  }
+  // And it refuses what the decode refuses.
+  const Bytes tooManyScans = GreyFileWithScans(kMaxJpegScans + 1);
+  EXPECT_EQ(jpeg::CoefficientImage::Read(tooManyScans), nullptr);
+  EXPECT_FALSE(jpeg::Decode(tooManyScans));
+  EXPECT_NE(jpeg::CoefficientImage::Read(GreyFileWithScans(kMaxJpegScans)), nullptr);
+}
+
+TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {
+  // Released as loaded, then replaced under its name: the new content loads.
+  const std::string path = folder.File("f.jpg");
+  const Bitmap letter8 = Enlarged(testsupport::LetterF(), 8);
+  testsupport::WriteFileBytes(path, EncodedJpeg(letter8, 100, false));
+  FreeImage(LoadImageFile(path));
+  Bitmap swapped = letter8;
+  for (std::size_t i = 0; i < swapped.pixels.size(); i += 3)
+    std::swap(swapped.pixels[i], swapped.pixels[i + 2]);
+  testsupport::WriteFileBytes(path, EncodedJpeg(swapped, 100, false));
+  const ImageHandle reloaded = LoadImageFile(path);
+  EXPECT_GT(ReadPixelColor(reloaded, 0, 0) >> 16, 200u) << "the F is blue now";
+  FreeImage(reloaded);
+
+  // Written by the library (so known to decode), then replaced by a file that does not decode.
+  const ImageHandle letter = RegisterBitmap(testsupport::LetterF());
+  ASSERT_EQ(SaveJpeg(path, letter, 80, 0), 1);
+  testsupport::WriteFileBytes(path, GreyFileWithScans(kMaxJpegScans + 1));
+  EXPECT_EQ(LoadImageFile(path), 0u);
+
+  // A BMP saved again unchanged leaves the same file; replaced in between, it is written again;
+  // after an edit it is written anew.
+  const std::string bmp = folder.File("f.bmp");
+  ASSERT_EQ(SaveBmp(bmp, letter), 1);
+  const Bytes first = testsupport::ReadFileBytes(bmp);
+  EXPECT_EQ(SaveBmp(bmp, letter), 1);
+  EXPECT_EQ(testsupport::ReadFileBytes(bmp), first);
+  testsupport::WriteFileText(bmp, "replaced");
+  EXPECT_EQ(SaveBmp(bmp, letter), 1);
+  EXPECT_EQ(testsupport::ReadFileBytes(bmp), first);
+  ASSERT_EQ(TintRgb(letter, 0, 0, 100), 1);
+  EXPECT_EQ(SaveBmp(bmp, letter), 1);
+  EXPECT_NE(testsupport::ReadFileBytes(bmp), first);
+  FreeImage(letter);
+}
+
+}  // namespace
