@@ -5,6 +5,7 @@
 // messages count what was not written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -226,10 +227,13 @@ class RunFaultTest : public reliability::BatchFixture {
 };
 
 TEST_F(RunFaultTest, AFullFileSystemKeepsTheOldFileAndTheBatchGoesOn) {
-  // A tmpfs of 128 KiB as the output folder; only root can mount one.
+  // A tmpfs of 128 KiB as the output folder; only root can mount one. It is mounted in a mount
+  // namespace of this test process alone, so it goes away with the process however that ends.
   const std::string disk = folder.File("disk");
   platform::CreateFolder(disk);
-  if (mount("tessellarion-test", disk.c_str(), "tmpfs", 0, "size=128k") != 0) {
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tessellarion-test", disk.c_str(), "tmpfs", 0, "size=128k") != 0) {
     GTEST_SKIP() << "mounting a tmpfs was refused: " << std::strerror(errno);
   }
   struct Unmount {
