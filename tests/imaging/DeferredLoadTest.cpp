@@ -14,6 +14,7 @@
 #include "imaging/HandleTable.h"
 #include "imaging/Imaging.h"
 #include "imaging/JpegCodec.h"
+#include "tests/support/JpegFiles.h"
 #include "tests/support/TestSupport.h"
 
 extern "C" {
@@ -33,46 +34,6 @@ Bytes EncodedJpeg(const Bitmap& bitmap, int quality, bool progressive) {
   const bool written = jpeg::Encode(bitmap, quality, progressive, stream);
   std::fclose(stream);
   Bytes bytes(buffer, buffer + (written ? size : 0));
-  std::free(buffer);
-  return bytes;
-}
-
-// A greyscale file whose headers read but whose image data holds `count` scans: a legal
-// progression (one DC scan, then the AC coefficients alone with successive refinements).
-Bytes GreyFileWithScans(int count) {
-  std::vector<jpeg_scan_info> scans = {{1, {0}, 0, 0, 0, 0}};
-  for (int coefficient = 1; coefficient <= 63; ++coefficient) {
-    const int steps = (count - 1) / 63 + (coefficient <= (count - 1) % 63 ? 1 : 0);
-    for (int low = steps - 1; low >= 0; --low) {
-      scans.push_back({1, {0}, coefficient, coefficient, low == steps - 1 ? 0 : low + 1, low});
-    }
-  }
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = 16;
-  info.image_height = 16;
-  info.input_components = 1;
-  info.in_color_space = JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  info.scan_info = scans.data();
-  info.num_scans = static_cast<int>(scans.size());
-  jpeg_start_compress(&info, TRUE);
-  Bytes row(16);
-  while (info.next_scanline < info.image_height) {
-    for (std::size_t x = 0; x < row.size(); ++x) {
-      row[x] = static_cast<std::uint8_t>(x * 16 + info.next_scanline);
-    }
-    JSAMPROW rows[] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  Bytes bytes(buffer, buffer + size);
   std::free(buffer);
   return bytes;
 }
@@ -117,7 +78,7 @@ class DeferredLoadTest : public ::testing::Test {
 TEST_F(DeferredLoadTest, ADecodeThatFailsAtItsFirstUseActsAsAFailedLoad) {
   // Headers that read, image data a decode refuses: one scan more than the limit.
   const std::string path = folder.File("scans.jpg");
-  testsupport::WriteFileBytes(path, GreyFileWithScans(kMaxJpegScans + 1));
+  testsupport::WriteFileBytes(path, testsupport::GreyJpegWithScans(kMaxJpegScans + 1));
   EXPECT_EQ(LoadImageFile(path), 0u) << "LoadImageFile reads the image data at once";
 
   const ImageHandle handle = LoadJpeg(path);
@@ -194,10 +155,10 @@ TEST(CoefficientImageTest, GivesExactlyThePixelsOfAPlainDecode) {
     EXPECT_EQ(pixels->grey, index == 2);
   }
   // And it refuses what the decode refuses.
-  const Bytes tooManyScans = GreyFileWithScans(kMaxJpegScans + 1);
+  const Bytes tooManyScans = testsupport::GreyJpegWithScans(kMaxJpegScans + 1);
   EXPECT_EQ(jpeg::CoefficientImage::Read(tooManyScans), nullptr);
   EXPECT_FALSE(jpeg::Decode(tooManyScans));
-  EXPECT_NE(jpeg::CoefficientImage::Read(GreyFileWithScans(kMaxJpegScans)), nullptr);
+  EXPECT_NE(jpeg::CoefficientImage::Read(testsupport::GreyJpegWithScans(kMaxJpegScans)), nullptr);
 }
 
 TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {
@@ -217,7 +178,7 @@ TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {
   // Written by the library (so known to decode), then replaced by a file that does not decode.
   const ImageHandle letter = RegisterBitmap(testsupport::LetterF());
   ASSERT_EQ(SaveJpeg(path, letter, 80, 0), 1);
-  testsupport::WriteFileBytes(path, GreyFileWithScans(kMaxJpegScans + 1));
+  testsupport::WriteFileBytes(path, testsupport::GreyJpegWithScans(kMaxJpegScans + 1));
   EXPECT_EQ(LoadImageFile(path), 0u);
 
   // A BMP saved again unchanged leaves the same file; replaced in between, it is written again;

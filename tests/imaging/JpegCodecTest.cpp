@@ -9,6 +9,7 @@
 
 #include "imaging/Imaging.h"
 #include "imaging/JpegCodec.h"
+#include "tests/support/JpegFiles.h"
 #include "tests/support/TestSupport.h"
 
 extern "C" {
@@ -45,38 +46,6 @@ std::size_t Segment(const Bytes& bytes, std::uint8_t marker) {
     if (bytes[at + 1] == 0xDA) break;
   }
   return std::string::npos;
-}
-
-// A file written by libjpeg itself from raw samples, for what our encoder never makes.
-Bytes Compress(int width, int height, int components, J_COLOR_SPACE input, J_COLOR_SPACE file,
-               bool adobe, Bytes samples, std::vector<jpeg_scan_info> scans = {}) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = static_cast<JDIMENSION>(width);
-  info.image_height = static_cast<JDIMENSION>(height);
-  info.input_components = components;
-  info.in_color_space = input;
-  jpeg_set_defaults(&info);
-  jpeg_set_colorspace(&info, file);
-  info.write_Adobe_marker = adobe ? TRUE : FALSE;
-  jpeg_set_quality(&info, 100, TRUE);
-  info.scan_info = scans.empty() ? nullptr : scans.data();
-  info.num_scans = static_cast<int>(scans.size());
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < info.image_height) {
-    JSAMPROW row = samples.data() + info.next_scanline * static_cast<unsigned>(width * components);
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  Bytes bytes(buffer, buffer + size);
-  std::free(buffer);
-  return bytes;
 }
 
 TEST(JpegCodecTest, RoundTripsKeepSizeColoursAndProgressiveMode) {
@@ -151,9 +120,9 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
       const Bytes& half = pixel % 32 < 16 ? sample.left : sample.right;
       samples.insert(samples.end(), half.begin(), half.end());
     }
-    const std::optional<Bitmap> decoded =
-        imaging::jpeg::Decode(Compress(32, 16, static_cast<int>(sample.left.size()), sample.input,
-                                       sample.file, sample.adobe, samples));
+    const std::optional<Bitmap> decoded = imaging::jpeg::Decode(
+        testsupport::LibjpegFile(32, 16, static_cast<int>(sample.left.size()), sample.input,
+                                 sample.file, sample.adobe, samples));
     ASSERT_TRUE(decoded);
     for (const auto& [x, expected] :
          {std::pair{3, sample.expectedLeft}, std::pair{28, sample.expectedRight}}) {
@@ -177,23 +146,9 @@ TEST(JpegCodecTest, RefusesHostileSizesAndScanCounts) {
     }
     EXPECT_FALSE(imaging::jpeg::Decode(bytes)) << progressive;
   }
-  // Too many scans, each a pass over all coefficients. A legal progression of any length: one DC
-  // scan, then each of the 63 AC coefficients alone in a first scan plus successive-approximation
-  // refinements, spread so the file has exactly `count` scans.
-  const auto greyFileWithScans = [](int count) {
-    std::vector<jpeg_scan_info> scans = {{1, {0}, 0, 0, 0, 0}};
-    for (int coefficient = 1; coefficient <= 63; ++coefficient) {
-      const int steps = (count - 1) / 63 + (coefficient <= (count - 1) % 63 ? 1 : 0);
-      for (int low = steps - 1; low >= 0; --low) {
-        scans.push_back({1, {0}, coefficient, coefficient, low == steps - 1 ? 0 : low + 1, low});
-      }
-    }
-    Bytes samples(256);
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(i * 7);
-    return Compress(16, 16, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, samples, scans);
-  };
-  EXPECT_TRUE(imaging::jpeg::Decode(greyFileWithScans(imaging::kMaxJpegScans)));
-  EXPECT_FALSE(imaging::jpeg::Decode(greyFileWithScans(imaging::kMaxJpegScans + 1)));
+  // Too many scans, each a pass over all coefficients.
+  EXPECT_TRUE(imaging::jpeg::Decode(testsupport::GreyJpegWithScans(imaging::kMaxJpegScans)));
+  EXPECT_FALSE(imaging::jpeg::Decode(testsupport::GreyJpegWithScans(imaging::kMaxJpegScans + 1)));
 }
 
 TEST(JpegCodecTest, TruncatedFilesFailInTheHeaderAndLoadPartlyInTheData) {

@@ -17,6 +17,7 @@
 #include "imaging/Imaging.h"
 #include "platform/FileSystem.h"
 #include "tests/reliability/ReliabilitySupport.h"
+#include "tests/support/JpegFiles.h"
 
 extern "C" {
 #include <jpeglib.h>
@@ -136,52 +137,12 @@ Bytes HugeFrame(Bytes jpeg, std::uint8_t frameMarker) {
   return jpeg;
 }
 
-// A 16 × 16 JPEG written by libjpeg from `components` samples per pixel, optionally with a scan
-// script of its own.
-Bytes LibjpegFile(int components, J_COLOR_SPACE input, J_COLOR_SPACE stored,
-                  std::vector<jpeg_scan_info> scans = {}) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = 16;
-  info.image_height = 16;
-  info.input_components = components;
-  info.in_color_space = input;
-  jpeg_set_defaults(&info);
-  jpeg_set_colorspace(&info, stored);
-  info.scan_info = scans.empty() ? nullptr : scans.data();
-  info.num_scans = static_cast<int>(scans.size());
-  jpeg_start_compress(&info, TRUE);
-  Bytes row(static_cast<std::size_t>(16 * components));
-  while (info.next_scanline < info.image_height) {
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      row[i] = static_cast<std::uint8_t>(i * 13 + info.next_scanline * 7);
-    }
-    JSAMPROW rows[] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  Bytes bytes(buffer, buffer + size);
-  std::free(buffer);
-  return bytes;
-}
-
-// A legal greyscale progression of exactly `count` scans: the DC scan, then every AC coefficient
-// in a scan of its own, its precision split over successive-approximation refinements.
-Bytes JpegWithScans(int count) {
-  std::vector<jpeg_scan_info> scans = {{1, {0}, 0, 0, 0, 0}};
-  for (int coefficient = 1; coefficient <= 63; ++coefficient) {
-    const int steps = (count - 1) / 63 + (coefficient <= (count - 1) % 63 ? 1 : 0);
-    for (int low = steps - 1; low >= 0; --low) {
-      scans.push_back({1, {0}, coefficient, coefficient, low == steps - 1 ? 0 : low + 1, low});
-    }
-  }
-  return LibjpegFile(1, JCS_GRAYSCALE, JCS_GRAYSCALE, scans);
+// A 16 × 16 JPEG written by libjpeg from `components` samples per pixel, in a layout our encoder
+// never writes.
+Bytes LibjpegFile(int components, J_COLOR_SPACE input, J_COLOR_SPACE stored) {
+  Bytes samples(static_cast<std::size_t>(16 * 16 * components));
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(i * 13);
+  return testsupport::LibjpegFile(16, 16, components, input, stored, false, samples);
 }
 
 void PutBigEndian32(Bytes& out, std::uint32_t value) {
@@ -296,8 +257,8 @@ std::vector<Case> HostileCases() {
       {"width 10 at 4 bits", "bmp", Bmp({10, 3, 4, 0, 4, kPalette, PackedRows(10, 3, 4)}), kLoads},
 
       // More progressive scans than the limit: each one is a pass over every coefficient.
-      {"257 scans", "jpg", JpegWithScans(imaging::kMaxJpegScans + 1), kNotLoaded},
-      {"300 scans", "jpg", JpegWithScans(300), kNotLoaded},
+      {"257 scans", "jpg", testsupport::GreyJpegWithScans(imaging::kMaxJpegScans + 1), kNotLoaded},
+      {"300 scans", "jpg", testsupport::GreyJpegWithScans(300), kNotLoaded},
       // 65,500 × 65,500 claimed by a file of a few hundred bytes, baseline and progressive.
       {"65500 x 65500 baseline", "jpg", HugeFrame(jpeg, 0xC0), kNotLoaded},
       {"65500 x 65500 progressive", "jpg", HugeFrame(progressive, 0xC2), kNotLoaded},

@@ -1,0 +1,28 @@
+// JPEG files written by libjpeg itself, for layouts and scan scripts our encoder never makes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+// libjpeg's header needs FILE and size_t declared before it.
+extern "C" {
+#include <jpeglib.h>
+}
+
+namespace testsupport {
+
+// A width × height file at quality 100 from `samples` (components per pixel, rows top-down,
+// given in `input` colour space), stored in `file` colour space, with an Adobe marker when asked
+// and with its own scan script when one is given.
+std::vector<std::uint8_t> LibjpegFile(int width, int height, int components, J_COLOR_SPACE input,
+                                      J_COLOR_SPACE file, bool adobe,
+                                      std::vector<std::uint8_t> samples,
+                                      std::vector<jpeg_scan_info> scans = {});
+
+// A 16 × 16 greyscale file with a legal progression of exactly `count` scans: one DC scan, then
+// each of the 63 AC coefficients alone in a first scan plus successive-approximation refinements,
+// spread so the file has `count` scans in all.
+std::vector<std::uint8_t> GreyJpegWithScans(int count);
+
+}  // namespace testsupport
