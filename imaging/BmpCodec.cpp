@@ -27,6 +27,9 @@ namespace {
 
 using Palette = std::array<Rgb, 256>;
 
+// Uncompressed rows are read in blocks of about this size.
+constexpr std::size_t kRowBlockBytes = std::size_t{1} << 18;
+
 std::uint16_t ReadU16(const std::uint8_t* bytes) {
   return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
@@ -68,15 +71,20 @@ struct Layout {
   Coding coding = Coding::kPlain;
   std::array<std::uint32_t, 3> masks{};  // red, green, blue
   Palette palette{};                     // entries the file does not give stay black
-  std::size_t dataOffset = 0;
+  std::uint64_t dataOffset = 0;
 };
 
-std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes) {
+// Headers, masks and the largest colour table all lie within this many leading bytes.
+constexpr std::size_t kLayoutBytes = kFileHeaderSize + kV5HeaderSize + 16 + 256 * 4;
+
+// The layout from `bytes`, the file's first kLayoutBytes bytes (all of them when the file is
+// shorter), in a file of `fileSize` bytes.
+std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes, std::uint64_t fileSize) {
   if (bytes.size() < kFileHeaderSize + 4 || ReadU16(bytes.data()) != kSignature) {
     return std::nullopt;
   }
   const std::uint32_t headerSize = ReadU32(bytes.data() + kFileHeaderSize);
-  if (!IsKnownHeaderSize(headerSize) || bytes.size() < kFileHeaderSize + headerSize) {
+  if (!IsKnownHeaderSize(headerSize) || fileSize < kFileHeaderSize + headerSize) {
     return std::nullopt;
   }
   const std::uint8_t* header = bytes.data() + kFileHeaderSize;
@@ -141,7 +149,7 @@ std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes) {
   // The masks sit at the same place whether they follow a 40-byte header or belong to a longer one.
   constexpr std::size_t kMaskOffset = kFileHeaderSize + kInfoHeaderSize;
   if (layout.coding == Coding::kBitFields) {
-    if (bytes.size() < kMaskOffset + 12) return std::nullopt;
+    if (fileSize < kMaskOffset + 12) return std::nullopt;
     for (std::size_t channel = 0; channel < 3; ++channel) {
       layout.masks[channel] = ReadU32(bytes.data() + kMaskOffset + 4 * channel);
     }
@@ -162,15 +170,15 @@ std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes) {
   }
   const std::uint64_t tableEnd = tableStart + entries * entrySize;
   if (bits <= 8) {
-    if (tableEnd > bytes.size()) return std::nullopt;
+    if (tableEnd > fileSize) return std::nullopt;
     for (std::uint64_t index = 0; index < entries; ++index) {
       const std::uint8_t* entry = bytes.data() + tableStart + index * entrySize;
       layout.palette[index] = Rgb{entry[2], entry[1], entry[0]};
     }
   }
   const std::uint64_t dataOffset = declaredOffset >= tableStart ? declaredOffset : tableEnd;
-  if (dataOffset > bytes.size()) return std::nullopt;
-  layout.dataOffset = static_cast<std::size_t>(dataOffset);
+  if (dataOffset > fileSize) return std::nullopt;
+  layout.dataOffset = dataOffset;
   return layout;
 }
 
@@ -186,11 +194,11 @@ bool Compressed(const Layout& layout) {
 }
 
 // The layout of a file Decode accepts: uncompressed data must hold every row with its padding.
-std::optional<Layout> ValidLayout(std::span<const std::uint8_t> bytes) {
-  std::optional<Layout> layout = ReadLayout(bytes);
+std::optional<Layout> ValidLayout(const ByteSource& source) {
+  std::optional<Layout> layout = ReadLayout(source.Prefix(kLayoutBytes), source.Size());
   if (layout && !Compressed(*layout) &&
       StrideOf(*layout) * static_cast<std::uint64_t>(layout->height) >
-          bytes.size() - layout->dataOffset) {
+          source.Size() - layout->dataOffset) {
     return std::nullopt;
   }
   return layout;
@@ -551,16 +559,19 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
          IsKnownHeaderSize(ReadU32(bytes.data() + kFileHeaderSize));
 }
 
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
-  const std::optional<Layout> layout = ValidLayout(bytes);
+std::optional<std::pair<int, int>> ReadSize(const ByteSource& source) {
+  const std::optional<Layout> layout = ValidLayout(source);
   if (!layout) return std::nullopt;
   return std::pair{static_cast<int>(layout->width), static_cast<int>(layout->height)};
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale) {
-  const std::optional<Layout> layout = ValidLayout(bytes);
+std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
+  return ReadSize(MemorySource(bytes));
+}
+
+std::optional<Bitmap> Decode(const ByteSource& source, bool greyscale) {
+  const std::optional<Layout> layout = ValidLayout(source);
   if (!layout) return std::nullopt;
-  const std::span<const std::uint8_t> data = bytes.subspan(layout->dataOffset);
   // RLE data may leave pixels unwritten, and those stay black; uncompressed data writes them all.
   std::optional<Bitmap> bitmap = Compressed(*layout)
                                      ? MakeBitmap(layout->width, layout->height)
@@ -569,6 +580,10 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale
   bitmap->grey = greyscale;
   const std::size_t width = static_cast<std::size_t>(bitmap->width);
   if (Compressed(*layout)) {
+    // Compressed data is read whole: it is at most the size of the file, which was checked on
+    // opening, and runs and deltas jump about in it.
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(source.Size() - layout->dataOffset));
+    if (!source.ReadAt(layout->dataOffset, data)) return std::nullopt;
     DecodeRle(data, *layout, *bitmap);
     if (greyscale) GreyscalePixels(bitmap->pixels.data(), bitmap->PixelCount());
     return bitmap;
@@ -583,28 +598,46 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale
       fields[channel] = MakeChannelField(layout->masks[channel]);
     }
   }
+  // The rows are read a block at a time, in file order.
+  const std::size_t rowsPerBlock =
+      std::max<std::size_t>(1, kRowBlockBytes / static_cast<std::size_t>(stride));
+  std::vector<std::uint8_t> block;
   for (int row = 0; row < bitmap->height; ++row) {
-    const std::uint8_t* source = data.data() + static_cast<std::size_t>(row) * stride;
+    const std::size_t inBlock = static_cast<std::size_t>(row) % rowsPerBlock;
+    if (inBlock == 0) {
+      const std::size_t rows =
+          std::min(rowsPerBlock, static_cast<std::size_t>(bitmap->height - row));
+      block.resize(rows * static_cast<std::size_t>(stride));
+      // Only a file that shrank since its headers were read can end early here.
+      if (!source.ReadAt(layout->dataOffset + static_cast<std::uint64_t>(row) * stride, block)) {
+        return std::nullopt;
+      }
+    }
+    const std::uint8_t* rowBytes = block.data() + inBlock * static_cast<std::size_t>(stride);
     std::uint8_t* target = bitmap->Row(layout->topDown ? row : bitmap->height - 1 - row);
     if (bits == 1) {
-      DecodePaletteRow<1>(source, width, layout->palette, target);
+      DecodePaletteRow<1>(rowBytes, width, layout->palette, target);
     } else if (bits == 4) {
-      DecodePaletteRow<4>(source, width, layout->palette, target);
+      DecodePaletteRow<4>(rowBytes, width, layout->palette, target);
     } else if (bits == 8) {
-      DecodePaletteRow<8>(source, width, layout->palette, target);
+      DecodePaletteRow<8>(rowBytes, width, layout->palette, target);
     } else if (bits == 24) {
-      DecodeBgrRow<3>(source, width, target);
+      DecodeBgrRow<3>(rowBytes, width, target);
     } else if (plain32) {
-      DecodeBgrRow<4>(source, width, target);
+      DecodeBgrRow<4>(rowBytes, width, target);
     } else if (bits == 16) {
-      DecodeFieldRow<16>(source, width, fields, target);
+      DecodeFieldRow<16>(rowBytes, width, fields, target);
     } else {
-      DecodeFieldRow<32>(source, width, fields, target);
+      DecodeFieldRow<32>(rowBytes, width, fields, target);
     }
     // While the row is still in the cache.
     if (greyscale) GreyscalePixels(target, width);
   }
   return bitmap;
+}
+
+std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale) {
+  return Decode(MemorySource(bytes), greyscale);
 }
 
 bool Encode(const Bitmap& bitmap, std::FILE* out) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ByteSource.h"
 
 namespace imaging::bmp {
 
@@ -34,12 +35,14 @@ bool Sniff(std::span<const std::uint8_t> bytes);
 
 // The width and height Decode would give, from the headers alone; nothing exactly when Decode
 // refuses the file for its content (Decode can fail beyond that only for want of memory).
+std::optional<std::pair<int, int>> ReadSize(const ByteSource& source);
 std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes);
 
-// Decodes a whole BMP file held in memory into a 24-bit bitmap; nothing for anything malformed,
-// truncated, or beyond the size limits. With `greyscale` every row is turned grey as it is
-// decoded, exactly as the full greyscale effect (GreyscalePixels) turns the decoded bitmap, and
-// the bitmap is marked grey.
+// Decodes a whole BMP file into a 24-bit bitmap; nothing for anything malformed, truncated, or
+// beyond the size limits. With `greyscale` every row is turned grey as it is decoded, exactly as
+// the full greyscale effect (GreyscalePixels) turns the decoded bitmap, and the bitmap is marked
+// grey. Uncompressed rows are read from the source a block at a time.
+std::optional<Bitmap> Decode(const ByteSource& source, bool greyscale = false);
 std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale = false);
 
 // Writes the bitmap as a BMP file at its depth: 24-bit, 16-bit (5-5-5) or 8-bit with a palette,

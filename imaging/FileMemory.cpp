@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "imaging/Imaging.h"
-#include "platform/FileSystem.h"
 
 namespace imaging {
 namespace {
@@ -59,6 +57,7 @@ constexpr std::size_t kGoodFiles = 16;
 struct Memory {
   std::vector<GoodFile> goodFiles;
   std::unique_ptr<Image> released;
+  ContentHash releasedHash;
   std::optional<BmpSave> lastBmpSave;
 };
 
@@ -79,16 +78,9 @@ void Remember(GoodFile file) {
 
 }  // namespace
 
-FileBytes ReadWholeFile(const std::string& path) {
-  // A pooled buffer with room for the file as it is now, so that reading it never has to move
-  // what has been read into a larger one; a file that grows meanwhile is still read whole.
-  const std::optional<std::uint64_t> size = platform::FileSize(path);
-  if (!size || *size > kMaxImageFileBytes) return nullptr;
-  // A kept image whose file has another size cannot be taken back: its memory serves this file.
-  std::unique_ptr<Image>& released = State().released;
-  if (released != nullptr && released->Source()->size() != *size) released.reset();
-  std::vector<std::uint8_t> buffer = TakeBufferWithRoom(static_cast<std::size_t>(*size));
-  if (!platform::ReadFileInto(path, buffer, kMaxImageFileBytes)) {
+FileBytes ReadWholeFile(const ByteSource& file) {
+  std::vector<std::uint8_t> buffer = TakeBuffer(static_cast<std::size_t>(file.Size()));
+  if (!file.ReadAt(0, buffer)) {
     ReturnBuffer(std::move(buffer));
     return nullptr;
   }
@@ -108,34 +100,38 @@ void RememberGoodFile(const ContentHash& hash, std::int32_t kind) {
   Remember({hash.Length(), hash.Value(), kind});
 }
 
-bool IsGoodFile(std::span<const std::uint8_t> bytes, std::int32_t kind) {
+bool IsGoodFile(const ByteSource& file, std::int32_t kind) {
   const std::vector<GoodFile>& files = State().goodFiles;
-  // The hash is only worked out when a known file has the same length and kind.
   const bool candidate = std::any_of(files.begin(), files.end(), [&](const GoodFile& known) {
-    return known.length == bytes.size() && known.kind == kind;
+    return known.length == file.Size() && known.kind == kind;
   });
   if (!candidate) return false;
-  const std::array<std::uint64_t, 2> hash = ContentHash::Of(bytes);
-  return std::any_of(files.begin(), files.end(), [&](const GoodFile& known) {
-    return known.length == bytes.size() && known.kind == kind && known.hash == hash;
-  });
+  const std::optional<ContentHash> hash = file.Hash();
+  return hash && std::any_of(files.begin(), files.end(), [&](const GoodFile& known) {
+           return known.length == hash->Length() && known.kind == kind &&
+                  known.hash == hash->Value();
+         });
 }
 
 void KeepReleasedImage(std::unique_ptr<Image> image) {
-  State().released.reset();
-  if (image != nullptr && image->AsLoaded() && image->Source() != nullptr) {
-    State().released = std::move(image);
-  }
+  Memory& memory = State();
+  memory.released.reset();
+  if (image == nullptr) return;
+  const std::optional<ContentHash> hash = image->SourceHash();
+  if (!hash) return;
+  memory.released = std::move(image);
+  memory.releasedHash = *hash;
 }
 
-std::unique_ptr<Image> TakeReleasedImage(std::span<const std::uint8_t> bytes, std::int32_t kind) {
-  std::unique_ptr<Image> kept = std::move(State().released);
-  if (kept == nullptr || kept->SourceKind() != kind) return nullptr;
-  const std::vector<std::uint8_t>& source = *kept->Source();
-  if (source.size() != bytes.size() ||
-      (!bytes.empty() && std::memcmp(source.data(), bytes.data(), bytes.size()) != 0)) {
+std::unique_ptr<Image> TakeReleasedImage(const ByteSource& file, std::int32_t kind) {
+  Memory& memory = State();
+  std::unique_ptr<Image> kept = std::move(memory.released);
+  if (kept == nullptr || kept->SourceKind() != kind ||
+      memory.releasedHash.Length() != file.Size()) {
     return nullptr;
   }
+  const std::optional<ContentHash> hash = file.Hash();
+  if (!hash || hash->Value() != memory.releasedHash.Value()) return nullptr;
   return kept;
 }
 

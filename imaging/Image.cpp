@@ -22,31 +22,40 @@ Image::Image() : stamp_(NextStamp()) {}
 
 Image::Image(Bitmap bitmap) : bitmap_(std::move(bitmap)), stamp_(NextStamp()) {}
 
-Image::Image(Bitmap bitmap, FileBytes bytes, std::int32_t kind)
+Image::Image(Bitmap bitmap, const ContentHash& fileHash, std::int32_t kind)
     : bitmap_(std::move(bitmap)),
-      source_(std::move(bytes)),
+      fileHash_(fileHash),
       kind_(kind),
       validated_(true),
       asLoaded_(true),
       stamp_(NextStamp()) {}
 
-Image Image::Deferred(FileBytes bytes, std::int32_t kind, int width, int height, bool validated,
-                      const jpeg::Header& jpegHeader) {
+Image Image::Deferred(FileBytes bytes, bool validated, const jpeg::Header& header) {
   Image image;
   image.source_ = std::move(bytes);
-  image.kind_ = kind;
-  image.width_ = width;
-  image.height_ = height;
-  image.jpegHeader_ = jpegHeader;
+  image.kind_ = kFileKindJpeg;
+  image.width_ = header.width;
+  image.height_ = header.height;
+  image.jpegHeader_ = header;
   image.validated_ = validated;
   image.asLoaded_ = true;
   return image;
 }
 
+Image Image::Deferred(std::shared_ptr<const FileSource> file, std::int32_t kind, int width,
+                      int height) {
+  Image image;
+  image.file_ = std::move(file);
+  image.kind_ = kind;
+  image.width_ = width;
+  image.height_ = height;
+  image.validated_ = true;
+  image.asLoaded_ = true;
+  return image;
+}
+
 Image Image::WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::CoefficientImage> image) {
-  const jpeg::Header header = image->FileHeader();
-  Image result =
-      Deferred(std::move(bytes), kFileKindJpeg, header.width, header.height, true, header);
+  Image result = Deferred(std::move(bytes), true, image->FileHeader());
   result.coefficients_ = std::move(image);
   return result;
 }
@@ -63,6 +72,8 @@ void Image::Fail() {
   bitmap_.reset();
   coefficients_.reset();
   source_.reset();
+  file_.reset();
+  fileHash_.reset();
 }
 
 // Decodes the deferred file: a JPEG at 1 / scaleDenominator of its size, a BMP turned grey when
@@ -77,27 +88,24 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
       decoded = coefficients_->Pixels();
       coefficients_.reset();
       scaleDenominator = 1;
-    } else if (source_ && kind_ == kFileKindJpeg) {
+    } else if (source_) {
       decoded = jpeg::Decode(*source_, scaleDenominator);
-    } else if (source_ && kind_ == kFileKindBmp) {
-      decoded = bmp::Decode(*source_, greyscale);
-    } else if (source_ && kind_ == kFileKindPng) {
-      decoded = png::Decode(*source_);
+    } else if (file_ && file_->Unchanged()) {
+      decoded = kind_ == kFileKindBmp ? bmp::Decode(*file_, greyscale) : png::Decode(*file_);
     }
     if (!decoded) {
       Fail();
       return false;
     }
-    if (!validated_ && kind_ != kFileKindBmp) RememberGoodFile(*source_, kind_);
+    if (!validated_) RememberGoodFile(*source_, kind_);
     validated_ = true;
     bitmap_ = std::move(decoded);
   } catch (const std::bad_alloc&) {
     Fail();
     return false;
   }
-  // A BMP's bytes are as large as its pixels and it decodes quickly: it is not kept for a reload.
-  if (kind_ == kFileKindBmp) source_.reset();
-  if (scaleDenominator != 1 || (greyscale && kind_ == kFileKindBmp) || !source_) Changed();
+  // Only a JPEG decoded in full stays as loaded: it still has the bytes that identify its file.
+  if (scaleDenominator != 1 || !source_) Changed();
   return true;
 }
 
@@ -133,6 +141,17 @@ bool Image::ReadCoefficients() {
   return true;
 }
 
+std::optional<ContentHash> Image::SourceHash() const {
+  if (!AsLoaded()) return std::nullopt;
+  if (fileHash_) return fileHash_;
+  if (source_) {
+    ContentHash hash;
+    hash.Add(*source_);
+    return hash;
+  }
+  return std::nullopt;
+}
+
 bool Image::CanTranscodeJpeg() const {
   return !failed_ && !bitmap_ && asLoaded_ && kind_ == kFileKindJpeg && source_ &&
          jpegHeader_.transcodable;
@@ -155,7 +174,7 @@ bool Image::TranscodeJpeg(int quality, bool progressive, EncodedOutput& out) {
 bool Image::Validate() {
   if (failed_) return false;
   if (bitmap_ || validated_) return true;
-  if (kind_ == kFileKindJpeg && source_) return ReadCoefficients();
+  if (source_) return ReadCoefficients();
   return DecodeDeferred(1, false);
 }
 
@@ -163,6 +182,8 @@ void Image::Changed() {
   asLoaded_ = false;
   // Only an image as loaded is ever written from or matched with its file again.
   source_.reset();
+  file_.reset();
+  fileHash_.reset();
   coefficients_.reset();
   stamp_ = NextStamp();
 }

@@ -7,6 +7,11 @@
 // LoadJpeg is only read to the end of its headers: its first use decodes it, at a reduced scale
 // when that use is a shrinking resize. Should such a deferred decode fail, the image has failed:
 // from then on it acts as no image (see Imaging.h), and releasing it returns 0.
+//
+// A JPEG's bytes are held in memory (they are a fraction of its pixels, and libjpeg reads them
+// more than once). A BMP or PNG waiting for its pixels keeps its file open instead and is decoded
+// from it, so its whole file never sits in memory beside its pixels; should the file have been
+// written to since the load, the decode fails.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +20,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ByteSource.h"
 #include "imaging/EncodedOutput.h"
 #include "imaging/JpegCodec.h"
 
@@ -26,12 +32,14 @@ class Image {
  public:
   // An image whose pixels are given.
   explicit Image(Bitmap bitmap);
-  // An image of a file decoded at load: `bitmap` is what `bytes` decode to.
-  Image(Bitmap bitmap, FileBytes bytes, std::int32_t kind);
-  // An image of a file whose pixels are decoded when first needed. `validated` when the file is
-  // known to decode (a BMP whose headers passed; a file the library wrote or decoded before).
-  static Image Deferred(FileBytes bytes, std::int32_t kind, int width, int height, bool validated,
-                        const jpeg::Header& jpegHeader = {});
+  // An image of a file decoded at load: `bitmap` is what the file with this hash decodes to.
+  Image(Bitmap bitmap, const ContentHash& fileHash, std::int32_t kind);
+  // A JPEG whose pixels are decoded from its bytes when first needed; `validated` when the file is
+  // known to decode (the library wrote or decoded it before).
+  static Image Deferred(FileBytes bytes, bool validated, const jpeg::Header& header);
+  // A BMP (its headers passed) or a PNG known to decode, decoded from its file when first needed.
+  static Image Deferred(std::shared_ptr<const FileSource> file, std::int32_t kind, int width,
+                        int height);
   // A JPEG read through all its image data.
   static Image WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::CoefficientImage> image);
 
@@ -76,7 +84,9 @@ class Image {
   std::uint64_t Stamp() const { return stamp_; }
   // Nothing changed the image since its file was loaded.
   bool AsLoaded() const { return asLoaded_ && !failed_; }
-  const FileBytes& Source() const { return source_; }
+  // The hash of the file the image is still exactly as loaded from, when the image can tell it;
+  // a file with this hash loads as this image.
+  std::optional<ContentHash> SourceHash() const;
   std::int32_t SourceKind() const { return kind_; }
 
  private:
@@ -87,7 +97,11 @@ class Image {
   void Fail();
 
   std::optional<Bitmap> bitmap_;
+  // A JPEG's bytes; the open file of a BMP or PNG waiting for its pixels; the hash of the file of
+  // a PNG decoded at load.
   FileBytes source_;
+  std::shared_ptr<const FileSource> file_;
+  std::optional<ContentHash> fileHash_;
   std::int32_t kind_ = 0;
   int width_ = 0;
   int height_ = 0;

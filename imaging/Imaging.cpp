@@ -62,35 +62,39 @@ std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
 // The image of a file, or nothing when the load fails. Only LoadJpeg may leave a JPEG's image data
 // unread: its conversions write nothing when a later decode fails, whereas an image loaded by
 // LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
-std::optional<Image> Open(const FileBytes& bytes, std::int32_t kind, bool deferChecks) {
+std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind,
+                          bool deferChecks) {
   switch (kind) {
     case kFileKindBmp: {
-      const std::optional<std::pair<int, int>> size = bmp::ReadSize(*bytes);
+      const std::optional<std::pair<int, int>> size = bmp::ReadSize(*file);
       if (!size) return std::nullopt;
-      return Image::Deferred(bytes, kind, size->first, size->second, true);
+      return Image::Deferred(std::move(file), kind, size->first, size->second);
     }
     case kFileKindJpeg: {
+      const FileBytes bytes = ReadWholeFile(*file);
+      if (bytes == nullptr) return std::nullopt;
       const std::optional<jpeg::Header> header = jpeg::ReadHeader(*bytes);
       if (!header) return std::nullopt;
-      const bool good = IsGoodFile(*bytes, kind);
-      if (deferChecks || good) {
-        return Image::Deferred(bytes, kind, header->width, header->height, good, *header);
-      }
+      const bool good = IsGoodFile(MemorySource(*bytes), kind);
+      if (deferChecks || good) return Image::Deferred(bytes, good, *header);
       std::unique_ptr<jpeg::CoefficientImage> coefficients = jpeg::CoefficientImage::Read(*bytes);
       if (coefficients == nullptr) return std::nullopt;
       RememberGoodFile(*bytes, kind);
       return Image::WithCoefficients(bytes, std::move(coefficients));
     }
     case kFileKindPng: {
-      if (IsGoodFile(*bytes, kind)) {
-        const std::optional<std::pair<int, int>> size = png::ReadSize(*bytes);
+      if (IsGoodFile(*file, kind)) {
+        const std::optional<std::pair<int, int>> size = png::ReadSize(*file);
         if (!size) return std::nullopt;
-        return Image::Deferred(bytes, kind, size->first, size->second, true);
+        return Image::Deferred(std::move(file), kind, size->first, size->second);
       }
-      std::optional<Bitmap> bitmap = png::Decode(*bytes);
+      std::optional<Bitmap> bitmap = png::Decode(*file);
       if (!bitmap) return std::nullopt;
-      RememberGoodFile(*bytes, kind);
-      return Image(std::move(*bitmap), bytes, kind);
+      // The file is hashed after the decode, so that a file found not to decode costs no hashing.
+      const std::optional<ContentHash> hash = file->Hash();
+      if (!hash) return std::nullopt;
+      RememberGoodFile(*hash, kind);
+      return Image(std::move(*bitmap), *hash, kind);
     }
     default:
       return std::nullopt;
@@ -99,17 +103,17 @@ std::optional<Image> Open(const FileBytes& bytes, std::int32_t kind, bool deferC
 
 ImageHandle LoadWith(const std::string& path, Loader loader) {
   return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
-    const FileBytes bytes = ReadWholeFile(path);
-    if (bytes == nullptr) return 0;
-    const std::int32_t kind = KindFor(loader, *bytes);
+    std::shared_ptr<const FileSource> file = FileSource::Open(path);
+    if (file == nullptr) return 0;
+    const std::int32_t kind = KindFor(loader, file->Prefix(kFileKindProbeBytes));
     if (kind == 0) return 0;
     const bool deferChecks = loader == Loader::kJpeg;
-    std::unique_ptr<Image> released = TakeReleasedImage(*bytes, kind);
+    std::unique_ptr<Image> released = TakeReleasedImage(*file, kind);
     if (released != nullptr) {
       if (!deferChecks && !released->Validate()) return 0;
       return RegisterImage(std::move(*released));
     }
-    std::optional<Image> image = Open(bytes, kind, deferChecks);
+    std::optional<Image> image = Open(std::move(file), kind, deferChecks);
     return image ? RegisterImage(std::move(*image)) : 0;
   });
 }

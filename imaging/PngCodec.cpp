@@ -140,18 +140,11 @@ bool WriteWhole(const Bitmap& bitmap, const DeflateSettings& settings, EncodedOu
 
 void IgnoreWarning(png_structp, png_const_charp) {}
 
-// The file being decoded; libpng reads it through ReadFromMemory.
-struct MemorySource {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::size_t offset;
-};
-
-void ReadFromMemory(png_structp png, png_bytep out, std::size_t length) {
-  auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
-  if (length > source->size - source->offset) png_error(png, "file ends early");
-  std::memcpy(out, source->data + source->offset, length);
-  source->offset += length;
+// libpng reads the file being decoded through this.
+void ReadFromSource(png_structp png, png_bytep out, std::size_t length) {
+  if (!static_cast<SourceReader*>(png_get_io_ptr(png))->Read(out, length)) {
+    png_error(png, "file ends early");
+  }
 }
 
 // The read structs of one decode, released however the decode ends.
@@ -178,9 +171,9 @@ struct RowLayout {
 
 // Reads the chunks up to the image data and sets up the conversion of every colour type and depth
 // to 8-bit RGB, or RGBA when the file has transparency. False on any error.
-bool ReadHeader(png_structp png, png_infop info, MemorySource* source, RowLayout* layout) {
+bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout* layout) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
-  png_set_read_fn(png, source, ReadFromMemory);
+  png_set_read_fn(png, source, ReadFromSource);
   png_set_user_limits(png, static_cast<png_uint_32>(kMaxImageSide),
                       static_cast<png_uint_32>(kMaxImageSide));
   png_set_chunk_cache_max(png, kMaxCachedChunks);
@@ -318,25 +311,29 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= kSignatureSize && png_sig_cmp(bytes.data(), 0, kSignatureSize) == 0;
 }
 
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
+std::optional<std::pair<int, int>> ReadSize(const ByteSource& source) {
   ReadSession session;
   if (session.info == nullptr) return std::nullopt;
-  MemorySource source{bytes.data(), bytes.size(), 0};
+  SourceReader reader(source);
   RowLayout layout{};
-  if (!ReadHeader(session.png, session.info, &source, &layout) ||
+  if (!ReadHeader(session.png, session.info, &reader, &layout) ||
       !SizeWithinLimits(layout.width, layout.height)) {
     return std::nullopt;
   }
   return std::pair{static_cast<int>(layout.width), static_cast<int>(layout.height)};
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
+std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
+  return ReadSize(MemorySource(bytes));
+}
+
+std::optional<Bitmap> Decode(const ByteSource& source) {
   ReadSession session;
   if (session.info == nullptr) return std::nullopt;
-  MemorySource source{bytes.data(), bytes.size(), 0};
+  SourceReader reader(source);
   RowLayout layout{};
   // The size check comes before anything is allocated for the pixels.
-  if (!ReadHeader(session.png, session.info, &source, &layout) ||
+  if (!ReadHeader(session.png, session.info, &reader, &layout) ||
       !SizeWithinLimits(layout.width, layout.height)) {
     return std::nullopt;
   }
@@ -347,6 +344,10 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
   if (!ReadRows(session.png, layout, bitmap->pixels.data(), rgbaRow.data())) return std::nullopt;
   bitmap->grey = layout.grey;
   return bitmap;
+}
+
+std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
+  return Decode(MemorySource(bytes));
 }
 
 bool Encode(const Bitmap& bitmap, bool interlace, EncodedOutput& out) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ByteSource.h"
 #include "imaging/EncodedOutput.h"
 
 namespace imaging::png {
@@ -36,10 +37,13 @@ bool Sniff(std::span<const std::uint8_t> bytes);
 
 // The width and height from the headers up to the image data; nothing when they are refused or
 // the size is beyond the limits. (Only the decode itself checks the image data.)
+std::optional<std::pair<int, int>> ReadSize(const ByteSource& source);
 std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes);
 
 // Decodes any PNG (grey, palette, 16-bit, interlaced, with transparency composited onto white)
-// into a 24-bit bitmap; nothing on any error or beyond the size limits.
+// into a 24-bit bitmap; nothing on any error or beyond the size limits. The file is read from its
+// source a block at a time.
+std::optional<Bitmap> Decode(const ByteSource& source);
 std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes);
 
 // Writes the bitmap as an 8-bit RGB PNG, Adam7-interlaced when asked. False on any error.

@@ -9,58 +9,64 @@
 #include <new>
 
 namespace platform {
-namespace {
 
-// A read-only descriptor of a regular file, closed on scope exit. The file is opened without
-// blocking: opening a named pipe for reading would otherwise wait for a writer forever, before the
-// check that refuses anything but a regular file could run. On a regular file the flag changes
-// nothing.
-class RegularFile {
- public:
-  explicit RegularFile(const std::string& path)
-      : descriptor_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
-    struct stat status {};
-    if (descriptor_ >= 0 && (fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode))) {
-      close(descriptor_);
-      descriptor_ = -1;
+ReadOnlyFile::ReadOnlyFile(const std::string& path)
+    : descriptor_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+  struct stat status {};
+  if (descriptor_ >= 0 && (fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode))) {
+    close(descriptor_);
+    descriptor_ = -1;
+  }
+  if (descriptor_ < 0) return;
+  size_ = static_cast<std::uint64_t>(status.st_size);
+  modified_ = status.st_mtim;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+  if (descriptor_ >= 0) close(descriptor_);
+}
+
+std::optional<std::size_t> ReadOnlyFile::ReadUpTo(std::uint8_t* buffer, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = read(descriptor_, buffer + done, count - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
     }
-    if (descriptor_ >= 0) size_ = static_cast<std::uint64_t>(status.st_size);
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
   }
-  ~RegularFile() {
-    if (descriptor_ >= 0) close(descriptor_);
-  }
-  RegularFile(const RegularFile&) = delete;
-  RegularFile& operator=(const RegularFile&) = delete;
+  return done;
+}
 
-  bool IsOpen() const { return descriptor_ >= 0; }
-  std::uint64_t Size() const { return size_; }
-
-  // Reads up to `count` bytes into `buffer`; returns how many were read (short only at the end of
-  // the file), or nothing on a read error.
-  std::optional<std::size_t> ReadUpTo(std::uint8_t* buffer, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-      const ssize_t got = read(descriptor_, buffer + done, count - done);
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        return std::nullopt;
-      }
-      if (got == 0) break;
-      done += static_cast<std::size_t>(got);
+std::optional<std::size_t> ReadOnlyFile::ReadAt(std::uint64_t offset, std::uint8_t* buffer,
+                                                std::size_t count) const {
+  std::size_t done = 0;
+  while (done < count) {
+    const std::uint64_t at = offset + done;
+    if (at > static_cast<std::uint64_t>(INT64_MAX)) break;
+    const ssize_t got = pread(descriptor_, buffer + done, count - done, static_cast<off_t>(at));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
     }
-    return done;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
   }
+  return done;
+}
 
- private:
-  int descriptor_ = -1;
-  std::uint64_t size_ = 0;
-};
-
-}  // namespace
+bool ReadOnlyFile::Unchanged() const {
+  struct stat status {};
+  return descriptor_ >= 0 && fstat(descriptor_, &status) == 0 &&
+         static_cast<std::uint64_t>(status.st_size) == size_ &&
+         status.st_mtim.tv_sec == modified_.tv_sec && status.st_mtim.tv_nsec == modified_.tv_nsec;
+}
 
 bool ReadFileInto(const std::string& path, std::vector<std::uint8_t>& bytes,
                   std::uint64_t maxBytes) {
-  RegularFile file(path);
+  ReadOnlyFile file(path);
   if (!file.IsOpen() || file.Size() > maxBytes || file.Size() > SIZE_MAX / 2) return false;
   try {
     bytes.resize(static_cast<std::size_t>(file.Size()));
@@ -82,7 +88,7 @@ std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
 }
 
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t count) {
-  RegularFile file(path);
+  ReadOnlyFile file(path);
   if (!file.IsOpen()) return {};
   std::vector<std::uint8_t> bytes(count);
   const std::optional<std::size_t> got = file.ReadUpTo(bytes.data(), count);

@@ -1,12 +1,46 @@
 // File helpers: reading whole files, querying sizes, folders, and the executable's own folder.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+// A regular file opened for reading, closed when the object goes. Anything else (a folder, a
+// named pipe, a device) does not open. The file is opened without blocking: opening a named pipe
+// for reading would otherwise wait for a writer forever, before the check that refuses anything
+// but a regular file could run; on a regular file the flag changes nothing.
+class ReadOnlyFile {
+ public:
+  explicit ReadOnlyFile(const std::string& path);
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+  bool IsOpen() const { return descriptor_ >= 0; }
+  // The size when the file was opened.
+  std::uint64_t Size() const { return size_; }
+  // Reads up to `count` bytes from where the last read ended; returns how many were read (short
+  // only at the end of the file), or nothing on a read error.
+  std::optional<std::size_t> ReadUpTo(std::uint8_t* buffer, std::size_t count);
+  // The same from `offset` on, leaving the position of ReadUpTo alone.
+  std::optional<std::size_t> ReadAt(std::uint64_t offset, std::uint8_t* buffer,
+                                    std::size_t count) const;
+  // True while the file has the size and modification time it had when it was opened: nothing has
+  // written to it since (as far as the file system's clock can tell). Renaming or deleting the
+  // file changes neither: the open file is still the one that was opened.
+  bool Unchanged() const;
+
+ private:
+  int descriptor_ = -1;
+  std::uint64_t size_ = 0;
+  timespec modified_{};
+};
 
 // The whole content of a regular file, or nothing when it cannot be opened or read, is not a
 // regular file, or is larger than maxBytes.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -195,6 +196,51 @@ TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {
   EXPECT_EQ(SaveBmp(bmp, letter), 1);
   EXPECT_NE(testsupport::ReadFileBytes(bmp), first);
   FreeImage(letter);
+}
+
+TEST_F(DeferredLoadTest, BmpAndPngDecodeFromTheFileTheyWereLoadedFrom) {
+  // 1001 × 203: the BMP's rows (3004 bytes with padding) span several read blocks and end in a
+  // partial one; the PNG is larger than the reader's buffer.
+  const Bitmap photo = testsupport::PhotoLike(1001, 203);
+  const ImageHandle original = RegisterBitmap(photo);
+  const std::string bmp = folder.File("photo.bmp");
+  const std::string png = folder.File("photo.png");
+  ASSERT_EQ(SaveBmp(bmp, original), 1);
+  ASSERT_EQ(SavePng(png, original, 0), 1);
+  FreeImage(original);
+  ResetHandleTable();  // forgets that the library wrote the PNG, so it is decoded at load
+  for (const std::string& path : {bmp, png}) {
+    SCOPED_TRACE(path);
+    const ImageHandle loaded = LoadImageFile(path);
+    EXPECT_EQ(PixelsOf(loaded).pixels, photo.pixels);
+    FreeImage(loaded);
+  }
+
+  // Replaced under its name after the load: the image is still the file it was loaded from.
+  const ImageHandle deferred = LoadBmp(bmp);
+  const std::string other = folder.File("other.bmp");
+  const ImageHandle letter = RegisterBitmap(testsupport::LetterF());
+  ASSERT_EQ(SaveBmp(other, letter), 1);
+  FreeImage(letter);
+  ASSERT_EQ(std::rename(other.c_str(), bmp.c_str()), 0);
+  EXPECT_EQ(PixelsOf(deferred).pixels, photo.pixels);
+  FreeImage(deferred);
+
+  // Written to in place after the load, with an image of the same size: the decode fails and
+  // nothing is written, rather than the image reported at the load turning into another. (The
+  // file's time is set back first, so the write shows however coarse the file system's clock.)
+  Bitmap swapped = photo;
+  for (std::size_t i = 0; i < swapped.pixels.size(); i += 3)
+    std::swap(swapped.pixels[i], swapped.pixels[i + 2]);
+  ASSERT_EQ(SaveBmp(other, RegisterBitmap(swapped)), 1);
+  ASSERT_EQ(SaveBmp(bmp, RegisterBitmap(photo)), 1);
+  ResetHandleTable();
+  std::filesystem::last_write_time(bmp, std::filesystem::file_time_type{});
+  const ImageHandle rewritten = LoadBmp(bmp);
+  testsupport::WriteFileBytes(bmp, testsupport::ReadFileBytes(other));
+  EXPECT_EQ(SaveJpeg(folder.File("rewritten.jpg"), rewritten, 80, 0), 0);
+  EXPECT_EQ(FreeImage(rewritten), 0);
+  EXPECT_FALSE(testsupport::FileExists(folder.File("rewritten.jpg")));
 }
 
 }  // namespace
