@@ -62,7 +62,7 @@ std::optional<Bitmap> MakeBitmapToFill(std::int64_t width, std::int64_t height);
 
 // Large buffers of released images and files, kept for the next file of a batch, so that each
 // file does not map, fault in and clear fresh memory. At most two are kept: a batch needs one for
-// the file's bytes and one for its pixels.
+// a JPEG file's bytes and one for its pixels.
 //
 // A pooled buffer with room for `size` bytes, resized to exactly that (the bytes it held stay,
 // the rest are zero), or a new one of zeros. Throws std::bad_alloc when memory runs out.
