@@ -1,15 +1,13 @@
 #include "fuzz/FuzzTargets.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,59 +32,29 @@ std::optional<std::vector<std::uint8_t>> EncodeInMemory(const imaging::Bitmap& b
   std::size_t size = 0;
   std::FILE* stream = open_memstream(&buffer, &size);
   if (stream == nullptr) return std::nullopt;
-  const bool written = imaging::bmp::Encode(bitmap, stream);
-  const bool closed = std::fclose(stream) == 0;
+  const bool encoded = imaging::bmp::Encode(bitmap, stream);
+  const bool written = std::fclose(stream) == 0 && encoded;
   std::optional<std::vector<std::uint8_t>> bytes;
-  if (written && closed) bytes.emplace(buffer, buffer + size);
+  if (written) bytes.emplace(buffer, buffer + size);
   std::free(buffer);
   return bytes;
 }
 
-// The in-memory file the load target fills for every input, made once per process.
-int InputFile() {
-  static const int descriptor = memfd_create("fuzz-input", MFD_CLOEXEC);
-  return descriptor;
+// Replaces the file's content by the bytes.
+bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
 }
 
-bool FillInputFile(int descriptor, std::span<const std::uint8_t> bytes) {
-  if (ftruncate(descriptor, 0) != 0) return false;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written =
-        pwrite(descriptor, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-// The in-memory file filled with the bytes, by its /proc path; empty when it cannot be filled.
+// The path of an in-memory file, made once per process, holding the bytes; empty when it cannot
+// be filled.
 std::string InputPath(std::span<const std::uint8_t> bytes) {
-  const int descriptor = InputFile();
-  if (descriptor < 0 || !FillInputFile(descriptor, bytes)) return {};
-  return "/proc/self/fd/" + std::to_string(descriptor);
+  static const int descriptor = memfd_create("fuzz-input", MFD_CLOEXEC);
+  const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+  return descriptor >= 0 && WriteFile(path, bytes) ? path : std::string();
 }
-
-// A folder of this process standing in for the executable's folder, removed when the process ends.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tessellarion-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 bool InRange(long long value, long long minimum, long long maximum) {
   return value >= minimum && value <= maximum;
@@ -112,34 +80,20 @@ bool SettingsInRange() {
          text(settings.CustomName, NAME_MAX);
 }
 
-// The controls show exactly the record: one button of each group, the record's, and the values.
+// What a save cannot show by reading the controls back: each radio group has exactly the
+// record's button checked, and the folder box (which no save reads) shows the record's folder.
 bool SettingsShown(const platform::HeadlessControls& controls) {
   using namespace engine;
   const ConversionSettings& settings = Settings();
-  const auto group = [&](ControlId first, int count, int index) {
-    for (int button = 0; button < count; ++button) {
+  const std::pair<ControlId, int> groups[] = {{kFormatBmpRadio, settings.OutputFormatIndex},
+                                              {kSizeKeepRadio, settings.SizeMode},
+                                              {kNamingKeepRadio, settings.NamingScheme}};
+  for (const auto& [first, index] : groups) {
+    for (int button = 0; button < (first == kFormatBmpRadio ? 4 : 3); ++button) {
       if (controls.IsChecked(first + button) != (button == index)) return false;
     }
-    return true;
-  };
-  return group(kFormatBmpRadio, 4, settings.OutputFormatIndex) &&
-         group(kSizeKeepRadio, 3, settings.SizeMode) &&
-         group(kNamingKeepRadio, 3, settings.NamingScheme) &&
-         controls.IsChecked(kPngInterlaceCheck) == (settings.PngInterlace == 1) &&
-         controls.IsChecked(kJpegProgressiveCheck) == (settings.JpegProgressive == 1) &&
-         controls.IsChecked(kCropCheck) == (settings.CropEnabled == 1) &&
-         controls.ComboSelection(kBmpDepthCombo) == settings.BmpDepthIndex &&
-         controls.ComboSelection(kRotationCombo) == settings.RotationIndex &&
-         controls.ComboSelection(kColorEffectCombo) == settings.ColorEffectIndex &&
-         controls.SliderPosition(kCompressionSlider) == settings.Compression &&
-         controls.Text(kWidthEdit) == std::to_string(settings.Width) &&
-         controls.Text(kHeightEdit) == std::to_string(settings.Height) &&
-         controls.Text(kCropXEdit) == std::to_string(settings.CropX) &&
-         controls.Text(kCropYEdit) == std::to_string(settings.CropY) &&
-         controls.Text(kCropWidthEdit) == std::to_string(settings.CropWidth) &&
-         controls.Text(kCropHeightEdit) == std::to_string(settings.CropHeight) &&
-         controls.Text(kOutputFolderEdit) == settings.OutputFolder &&
-         controls.Text(kCustomNameEdit) == settings.CustomName;
+  }
+  return controls.Text(kOutputFolderEdit) == settings.OutputFolder;
 }
 
 // Starts a fresh form in `folder` as a new process would, checks the settings it loaded, then
@@ -184,16 +138,16 @@ bool BmpRoundTrip(std::span<const std::uint8_t> bytes) {
     return false;
   }
   const std::optional<std::vector<std::uint8_t>> encoded = EncodeInMemory(*first);
-  if (!encoded) return false;
-  const std::optional<imaging::Bitmap> second = imaging::bmp::Decode(*encoded);
+  const std::optional<imaging::Bitmap> second =
+      encoded ? imaging::bmp::Decode(*encoded) : std::nullopt;
   return second && second->width == first->width && second->height == first->height &&
          second->pixels == first->pixels;
 }
 
 bool LoadImage(std::span<const std::uint8_t> bytes) {
+  // An empty path (the bytes could not be written) gives kind 0, and the target fails.
   const std::string path = InputPath(bytes);
-  if (path.empty()) return false;
-  const std::int32_t kind = imaging::ProbeFileKind(path, 0);
+  const std::int32_t kind = path.empty() ? 0 : imaging::ProbeFileKind(path, 0);
   if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindUnknown) return false;
   const imaging::ImageHandle handle = imaging::LoadImageFile(path);
   if (handle == 0) return true;
@@ -205,50 +159,38 @@ bool LoadImage(std::span<const std::uint8_t> bytes) {
               imaging::GetImageInfo(handle, record) == 1 && record[0] == 24 &&
               imaging::SizeWithinLimits(record[1], record[2]) && record[5] == record[1] * 3;
   if (kept) imaging::ReadPixelColor(handle, record[1] - 1, record[2] - 1);
-  kept = imaging::FreeImage(handle) == 1 && kept;
-  return kept;
+  return imaging::FreeImage(handle) == 1 && kept;
 }
 
 bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
   std::string path = InputPath(bytes);
-  if (path.empty()) return false;
-  const std::int32_t kind = imaging::ProbeFileKind(path, 0);
+  const std::int32_t kind = path.empty() ? 0 : imaging::ProbeFileKind(path, 0);
   if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindUnknown) return false;
   // Only the leading bytes decide: the file cut to them is of the same kind.
-  const std::span<const std::uint8_t> leading =
-      bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes));
-  path = InputPath(leading);
+  path = InputPath(bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes)));
   if (path.empty() || imaging::ProbeFileKind(path, 0) != kind) return false;
   const auto startsWith = [&](std::initializer_list<std::uint8_t> signature) {
     return bytes.size() >= signature.size() &&
            std::equal(signature.begin(), signature.end(), bytes.begin());
   };
-  switch (kind) {
-    case imaging::kFileKindBmp:
-      return imaging::bmp::Sniff(bytes);
-    case imaging::kFileKindJpeg:
-      return startsWith({0xFF, 0xD8, 0xFF});
-    case imaging::kFileKindPng:
-      return startsWith({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
-    default:
-      return true;
-  }
+  if (kind == imaging::kFileKindBmp) return imaging::bmp::Sniff(bytes);
+  if (kind == imaging::kFileKindJpeg) return startsWith({0xFF, 0xD8, 0xFF});
+  return kind != imaging::kFileKindPng || startsWith({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
 }
 
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes) {
-  static const ScratchFolder scratch;
-  const std::string& folder = scratch.Path();
-  if (folder.empty()) return false;
+  // A fresh folder stands in for the executable's folder.
+  std::string folder =
+      (std::filesystem::temp_directory_path() / "tessellarion-fuzz-XXXXXX").string();
+  if (mkdtemp(folder.data()) == nullptr) return false;
+  folder += "/";
   std::filesystem::create_directory(folder + "LogFile");
-  const std::string file = folder + "LogFile/Log.ini";
-  const int descriptor = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const bool filled = descriptor >= 0 && FillInputFile(descriptor, bytes);
-  if (descriptor >= 0) close(descriptor);
-  if (!filled) return false;
   // The second start loads what the first one saved, and must find the same settings.
-  const std::optional<std::string> first = StartAndSave(folder);
-  if (!first) return false;
-  const std::optional<std::string> second = StartAndSave(folder);
+  const std::optional<std::string> first =
+      WriteFile(folder + "LogFile/Log.ini", bytes) ? StartAndSave(folder) : std::nullopt;
+  const std::optional<std::string> second = first ? StartAndSave(folder) : std::nullopt;
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
   return second && *second == *first;
 }
 

@@ -24,8 +24,9 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes);
 
 // Puts the bytes in LogFile/Log.ini of a scratch executable folder and starts a headless main
 // form there, whose InitialUpdate loads the file (SyncSettingsFile in Load mode). False when a
-// field ends outside its range, when the controls do not show the record, or when the file saved
-// from that start loads to a different record.
+// field ends outside its range, when a radio group or the folder box does not show the record, or
+// when the file saved from that start (which reads every other control) loads to a different
+// record.
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes);
 
 // Takes the bytes as a path and checks FileNameOf and ExtensionOf: the extension is the text after

@@ -1,5 +1,4 @@
 // libFuzzer entry point: any bytes as LogFile/Log.ini, loaded by a starting main form.
-// form.
 #include <cstdlib>
 
 #include "fuzz/FuzzTargets.h"

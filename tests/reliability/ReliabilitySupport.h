@@ -1,80 +1,77 @@
-// Shared pieces of the reliability suite: a watchdog that turns a hang into a failure, the
-// process's memory figures, and a headless main form ready for batch runs into an output folder.
+// Shared pieces of the reliability suite: the process's memory figures, the output formats, and a
+// headless main form ready for batch runs into an empty output folder.
 #pragma once
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdint>
-#include <ostream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/Controls.h"
+#include "engine/ControlIds.h"
+#include "engine/ProcessState.h"
 #include "tests/support/FormFixture.h"
 
 namespace reliability {
 
-// True in the sanitizer build, whose allocator keeps freed memory in quarantine, so resident-memory
-// figures say little there; leaks are LeakSanitizer's to find in that build.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
-#else
-inline constexpr bool kSanitized = false;
-#endif
+// True in the sanitizer build, whose allocator keeps freed memory in quarantine, so memory figures
+// say little there; leaks are LeakSanitizer's to find in that build.
+inline constexpr bool kSanitized = TESSELLARION_SANITIZED;
 
-// Ends the test process with SIGALRM when it is still alive after `seconds`, which ctest reports as
-// a failure: a hang fails the test instead of stalling the suite. The limits are generous; they
-// bound the time, they do not measure it.
-class Watchdog {
- public:
-  explicit Watchdog(unsigned seconds);
-  ~Watchdog();
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-};
+// The process's peak resident memory in bytes. ctest runs each test in a process of its own, so
+// this is the peak of the test and what its fixture set up.
+inline std::uint64_t PeakMemory() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
 
-// The process's resident memory now, and its peak since the last ResetPeakMemory (VmRSS and VmHWM
-// of /proc/self/status), in bytes.
-std::uint64_t ResidentMemory();
-std::uint64_t PeakMemory();
-void ResetPeakMemory();
-
-// An output format as the form offers it.
+// An output format as the form offers it, and the extension of the files a batch writes in it.
 struct OutputFormat {
   platform::ControlId radio;
-  const char* extension;  // of the files a batch writes, without the dot
+  std::string extension;
 };
-extern const std::vector<OutputFormat> kOutputFormats;
-// Test names and messages show a format by its extension.
-void PrintTo(const OutputFormat& format, std::ostream* out);
+inline const std::vector<OutputFormat> kOutputFormats = {{engine::kFormatBmpRadio, "bmp"},
+                                                         {engine::kFormatJpegRadio, "jpg"},
+                                                         {engine::kFormatPngRadio, "png"},
+                                                         {engine::kFormatHtmRadio, "htm"}};
 
-// The main form after its start, with an empty output folder `out/` chosen and a watchdog.
+// The main form after its start, with an empty output folder `out/` chosen. A hang ends the test
+// process with SIGALRM after ten minutes, far beyond any test's time, so it fails the test instead
+// of stalling the suite.
 class BatchFixture : public testsupport::FormFixture {
  protected:
-  BatchFixture();
+  BatchFixture() {
+    alarm(600);
+    form->InitialUpdate();
+    std::filesystem::create_directory(outFolder);
+    engine::Settings().OutputFolder = outFolder;
+  }
 
-  // Checks one radio button of a group of `count` and clears the others, as a click does.
-  void Select(platform::ControlId radio, platform::ControlId first, int count);
-  void SelectFormat(const OutputFormat& format);
-  // Puts the paths on the list as they are, without the checks of a drop.
-  void List(const std::vector<std::string>& paths);
-  // Names in the output folder, sorted; temporaries included.
-  std::vector<std::string> Outputs() const;
-  // Empties the output folder.
-  void ClearOutputs();
-  // Empties the list and the output folder and forgets the messages.
-  void Clear();
-  // The last two messages: what a batch run closes with.
-  std::vector<std::string> ClosingMessages() const;
+  // Checks the format's radio button and clears the other three, as a click does.
+  void SelectFormat(const OutputFormat& format) {
+    for (const OutputFormat& other : kOutputFormats) {
+      controls.SetChecked(other.radio, other.radio == format.radio);
+    }
+  }
 
-  std::string outFolder;
+  // Empties the output folder, forgets the messages and puts the paths on the list as they are,
+  // without the checks of a drop.
+  void List(const std::vector<std::string>& paths) {
+    for (const auto& entry : std::filesystem::directory_iterator(outFolder)) {
+      std::filesystem::remove_all(entry.path());
+    }
+    form->DeleteAllEntries();
+    shell.messages.clear();
+    for (const std::string& path : paths) controls.AppendListEntry(engine::kInputList, path);
+    engine::Flags().InputPresent = 1;
+  }
 
- private:
-  Watchdog watchdog_{600};
+  std::vector<std::string> Outputs() const { return testsupport::FolderEntries(outFolder); }
+
+  std::string outFolder = folder.File("out/");
 };
 
 }  // namespace reliability

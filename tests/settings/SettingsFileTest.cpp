@@ -1,6 +1,8 @@
 // The settings file: first start, the header check, loading with repairs, and saving.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
 #include "platform/FileSystem.h"
@@ -12,15 +14,12 @@ namespace {
 using namespace engine;
 using settings::SettingsFileMode;
 using settings::SyncSettingsFile;
+using Lines = std::vector<std::string>;
 
-std::string Golden(const std::string& name) {
-  return testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) + "/" + name);
-}
-
-// The 19 lines of a settings file, each ended by CR LF.
-std::string FileLines(const std::vector<std::string>& lines) {
+// The lines of a settings file, each ended by `end`.
+std::string FileText(const Lines& lines, const std::string& end = "\r\n") {
   std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
+  for (const std::string& line : lines) text += line + end;
   return text;
 }
 
@@ -29,123 +28,79 @@ class SettingsFileTest : public testsupport::FormFixture {
   SettingsFileTest() {
     FillComboBoxes();
     Settings().OutputFolder = folder.Path();
+    // Values away from the reset ones, mostly distinct, so that a swapped field shows.
+    std::istringstream valid(
+        "TessellarionVer102\n/photos/out dir/\n"
+        "2\n2\n800\n600\n3\n1\n0\n35\n4\n71\n1\n10\n20\n30\n40\n2\nholiday");
+    for (std::string line; std::getline(valid, line);) lines.push_back(line);
   }
   std::string FilePath() const { return folder.File("LogFile/Log.ini"); }
-  void WriteSettingsFile(const std::string& text) {
+  // Loads the text as the settings file, with the controls as they are.
+  void Load(const std::string& text) {
     platform::CreateFolder(folder.File("LogFile"));
     testsupport::WriteFileText(FilePath(), text);
+    SyncSettingsFile(controls, SettingsFileMode::Load);
   }
-  // Values away from the reset ones, mostly distinct, so that a swapped field shows.
-  std::vector<std::string> ValidLines() const {
-    std::vector<std::string> lines = {"TessellarionVer102", "/photos/out dir/"};
-    for (const char* number : {"2", "2", "800", "600", "3", "1", "0", "35", "4", "71", "1", "10",
-                               "20", "30", "40", "2"}) {
-      lines.push_back(number);
-    }
-    lines.push_back("holiday");
-    return lines;
-  }
-};
 
-// The numbers of a settings record in file order, for comparing all fields at once.
-std::vector<long long> Numbers(const ConversionSettings& settings) {
-  return {settings.OutputFormatIndex,
-          settings.SizeMode,
-          settings.Width,
-          settings.Height,
-          settings.BmpDepthIndex,
-          settings.PngInterlace,
-          settings.JpegProgressive,
-          settings.Compression,
-          settings.ColorEffectIndex,
-          settings.RotationIndex,
-          settings.CropEnabled,
-          settings.CropX,
-          settings.CropY,
-          settings.CropWidth,
-          settings.CropHeight,
-          settings.NamingScheme};
-}
+  Lines lines;
+};
 
 TEST_F(SettingsFileTest, FirstStartCreatesTheFolderAndTheResetFile) {
   SyncSettingsFile(controls, SettingsFileMode::Load);
-  std::string expected = Golden("first-start-Log.ini");
+  std::string expected =
+      testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) + "/first-start-Log.ini");
   expected.replace(expected.find("@EXECUTABLE_FOLDER@"), 19, folder.Path());
   EXPECT_EQ(testsupport::ReadFileText(FilePath()), expected);
   EXPECT_EQ(controls.Text(kOutputFolderEdit), folder.Path());
 }
 
-TEST_F(SettingsFileTest, LoadReadsEveryFieldIntoRecordAndControls) {
-  WriteSettingsFile(FileLines(ValidLines()));
-  SyncSettingsFile(controls, SettingsFileMode::Load);
-  EXPECT_EQ(Numbers(Settings()),
-            (std::vector<long long>{2, 2, 800, 600, 3, 1, 0, 35, 4, 71, 1, 10, 20, 30, 40, 2}));
-  EXPECT_EQ(Settings().OutputFolder, "/photos/out dir/") << "a folder with blanks is read whole";
-  EXPECT_EQ(Settings().CustomName, "holiday");
-  EXPECT_TRUE(controls.IsChecked(kFormatPngRadio));
-  EXPECT_TRUE(controls.IsChecked(kNamingCustomRadio));
-  EXPECT_EQ(controls.Text(kRotationCombo), "355°回転");
-  EXPECT_EQ(controls.Text(kOutputFolderEdit), "/photos/out dir/");
-
-  // Saving what was loaded gives the same file back, byte for byte.
+TEST_F(SettingsFileTest, LoadReadsEveryFieldIntoRecordAndControlsAndSavesThemBack) {
+  Load(FileText(lines));
+  EXPECT_EQ(settings::SettingsFileText(), FileText(lines, "\n")) << "the record holds every field";
+  EXPECT_EQ(controls.Text(kOutputFolderEdit), "/photos/out dir/") << "read whole, blanks and all";
+  // A save reads every control back into the record first: the file is the same.
   SyncSettingsFile(controls, SettingsFileMode::Save);
-  EXPECT_EQ(testsupport::ReadFileText(FilePath()), FileLines(ValidLines()));
+  EXPECT_EQ(testsupport::ReadFileText(FilePath()), FileText(lines));
+
+  // An empty name is an empty last line. A width out of range goes to the file as its fallback,
+  // while the edit box keeps what was typed.
+  controls.SetText(kCustomNameEdit, "");
+  controls.SetText(kWidthEdit, "0");
+  SyncSettingsFile(controls, SettingsFileMode::Save);
+  lines[4] = "320";
+  lines[18] = "";
+  EXPECT_EQ(testsupport::ReadFileText(FilePath()), FileText(lines));
+  EXPECT_EQ(controls.Text(kWidthEdit), "0");
 }
 
 TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
-  std::vector<std::string> lines = ValidLines();
-  for (const auto& [header, read] : std::vector<std::pair<std::string, bool>>{
-           {"TessellariXXX999", true},  // the version part is not compared
-           {"Tessellar", false},
-           {"", false},
-           {"tessellarionVer102", false}}) {
-    ResetProcessState();
-    Job().ExecutableFolder = folder.Path();
+  lines[0] = "TessellariXXX999";  // the version part is not compared
+  Load(FileText(lines));
+  EXPECT_EQ(Settings().Width, 800);
+  for (const std::string header : {"Tessellar", "", "tessellarionVer102"}) {
     lines[0] = header;
-    WriteSettingsFile(FileLines(lines));
-    SyncSettingsFile(controls, SettingsFileMode::Load);
-    EXPECT_EQ(Settings().Width, read ? 800 : 320) << "header '" << header << "'";
-    if (!read) {
-      EXPECT_EQ(testsupport::ReadFileText(FilePath()).substr(0, 20), "TessellarionVer102\r\n");
-    }
+    Load(FileText(lines));
+    EXPECT_EQ(Settings().Width, 320) << "header '" << header << "'";
+    EXPECT_TRUE(testsupport::ReadFileText(FilePath()).starts_with("TessellarionVer102\r\n"))
+        << "a refused file is replaced by the reset one";
   }
 }
 
 TEST_F(SettingsFileTest, OddLinesReadSafely) {
   // Out-of-range and unreadable numbers are repaired in every field; what is left here is how a
-  // line is read, not what it repairs to.
-  std::vector<std::string> lines = ValidLines();
+  // line is read, not what it repairs to. The line ends are LF alone.
   lines[7] = "5";                 // PngInterlace: any non-zero number is on
   lines[18] = "   two  blanks ";  // leading blanks of the name are not kept
-  WriteSettingsFile("TessellarionVer102\n" + FileLines({lines.begin() + 1, lines.end()}));
-  SyncSettingsFile(controls, SettingsFileMode::Load);
+  Load(FileText(lines, "\n"));
   EXPECT_EQ(Settings().PngInterlace, 1);
   EXPECT_EQ(Settings().CustomName, "two  blanks ");
 
   // A short file: the fields it does not reach keep what the controls held.
-  ResetProcessState();
-  Job().ExecutableFolder = folder.Path();
   controls.SetText(kCropHeightEdit, "77");
   controls.SetText(kCustomNameEdit, "kept");
-  WriteSettingsFile(FileLines({lines.begin(), lines.begin() + 12}));
-  SyncSettingsFile(controls, SettingsFileMode::Load);
+  Load(FileText({lines.begin(), lines.begin() + 12}));
   EXPECT_EQ(Settings().CropHeight, 77);
   EXPECT_EQ(Settings().CustomName, "kept");
-}
-
-TEST_F(SettingsFileTest, AnEmptyNameSurvivesAndASaveKeepsTheEditBoxAsTyped) {
-  std::vector<std::string> lines = ValidLines();
-  lines[18] = "";
-  WriteSettingsFile(FileLines(lines));
-  SyncSettingsFile(controls, SettingsFileMode::Load);
-  EXPECT_EQ(Settings().CustomName, "");
-
-  controls.SetText(kWidthEdit, "0");
-  SyncSettingsFile(controls, SettingsFileMode::Save);
-  lines[4] = "320";  // the file gets the fallback
-  EXPECT_EQ(testsupport::ReadFileText(FilePath()), FileLines(lines))
-      << "an empty name is an empty last line";
-  EXPECT_EQ(controls.Text(kWidthEdit), "0") << "the edit box keeps what was typed";
 }
 
 TEST_F(SettingsFileTest, AnUnwritableFolderIsNoError) {

@@ -1,0 +1,202 @@
+// The edits on 24-bit pixels and the 8-bit palette: exact pixels where the result is exact, the
+// formulas where rounding and clamping show, and sizes refused before a new canvas is allocated.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "imaging/ColorDepth.h"
+#include "imaging/ColorEffects.h"
+#include "imaging/Geometry.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using imaging::Bitmap;
+using imaging::ColorDepth;
+using imaging::Rgb;
+using testsupport::LetterF;
+using testsupport::PixelAt;
+
+constexpr Rgb kWhite{255, 255, 255};
+
+// A bitmap whose pixel (x, y) has the colour given for it.
+Bitmap Painted(int width, int height, const std::function<Rgb(int x, int y)>& color) {
+  Bitmap bitmap = *imaging::MakeBitmap(width, height);
+  for (int pixel = 0; pixel < width * height; ++pixel) {
+    testsupport::SetPixel(bitmap, pixel % width, pixel / width,
+                          color(pixel % width, pixel / width));
+  }
+  return bitmap;
+}
+
+Bitmap Flat(int width, int height, Rgb color) {
+  return Painted(width, height, [&](int, int) { return color; });
+}
+
+TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
+  // LetterF turned clockwise by a quarter, a half and three quarters, drawn with R and B.
+  const std::pair<std::vector<std::int64_t>, std::vector<std::string>> cases[] = {
+      {{90'000, 450'000, -270'000}, {"RRRRR", "BBRBR", "BBRBR", "BBBBR", "BBBBB", "BBBBB"}},
+      {{180'000, -180'000}, {"BBBBBR", "BBBBBR", "BBBRRR", "BBBBBR", "BBRRRR"}},
+      {{270'000, -90'000}, {"BBBBB", "BBBBB", "RBBBB", "RBRBB", "RBRBB", "RRRRR"}}};
+  for (const auto& [angles, drawing] : cases) {
+    const std::vector<std::string>& rows = drawing;
+    const Bitmap expected = Painted(int(rows[0].size()), int(rows.size()), [&](int x, int y) {
+      return rows[std::size_t(y)][std::size_t(x)] == 'R' ? testsupport::kRed : testsupport::kBlue;
+    });
+    for (const std::int64_t angle : angles) {
+      Bitmap bitmap = LetterF();
+      ASSERT_TRUE(imaging::Rotate(bitmap, angle, kWhite)) << angle;
+      EXPECT_EQ(bitmap.width, expected.width) << angle;
+      EXPECT_EQ(bitmap.pixels, expected.pixels) << angle;
+    }
+  }
+  // Larger than a 32-pixel tile of the turn: four quarter turns, or none, give back the image.
+  Bitmap photo = testsupport::PhotoLike(37, 35);
+  for (const int angle : {0, 360'000, -720'000, 90'000, 90'000, 90'000, 90'000}) {
+    ASSERT_TRUE(imaging::Rotate(photo, angle, kWhite));
+  }
+  EXPECT_EQ(photo.pixels, testsupport::PhotoLike(37, 35).pixels);
+
+  // Other angles grow the canvas and fill what the image leaves uncovered with the background.
+  const Rgb olive{120, 130, 20};
+  Bitmap flat = Flat(31, 21, olive);
+  ASSERT_TRUE(imaging::Rotate(flat, 5'000, kWhite));
+  // 31 cos 5° + 21 sin 5° = 32.71 wide, 31 sin 5° + 21 cos 5° = 23.62 high, both rounded up; a
+  // corner is background.
+  EXPECT_EQ(std::pair(flat.width, flat.height), std::pair(33, 24));
+  EXPECT_EQ(PixelAt(flat, 32, 23), kWhite);
+  // A 65535-pixel line turned by 45° needs a canvas of about 46341 × 46341 pixels.
+  Bitmap line = Flat(65535, 1, olive);
+  EXPECT_FALSE(imaging::Rotate(line, 45'000, kWhite));
+  EXPECT_EQ(std::pair(line.width, line.height), std::pair(65535, 1));
+}
+
+TEST(CropTest, IntersectsTheRectangleWithTheImage) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  // The rectangle, then the part of the 6 × 5 LetterF expected: left, top, width, height (width 0
+  // for none).
+  const std::array<std::int64_t, 8> cases[] = {
+      {1, 1, 3, 2, 1, 1, 3, 2},              // inside
+      {-2, -3, 4, 4, 0, 0, 2, 1},            // over the left and top edges
+      {4, 3, 10, 9, 4, 3, 2, 2},             // over the right and bottom edges
+      {2, 1, kMax, kMax, 2, 1, 4, 4},        // sizes that would overflow the end
+      {kMin, kMin, kMax, kMax, 0, 0, 0, 0},  // ends at −1
+      {0, 0, 0, 5, 0, 0, 0, 0},              // zero width
+  };
+  const Bitmap source = LetterF();
+  for (const auto& [left, top, width, height, partLeft, partTop, partWidth, partHeight] : cases) {
+    const std::optional<Bitmap> cropped = imaging::Crop(source, left, top, width, height);
+    ASSERT_EQ(cropped.has_value(), partWidth != 0) << left << "," << top;
+    if (!cropped) continue;
+    const int originX = int(partLeft), originY = int(partTop);
+    const Bitmap expected = Painted(int(partWidth), int(partHeight), [&](int x, int y) {
+      return PixelAt(source, originX + x, originY + y);
+    });
+    EXPECT_EQ(cropped->width, expected.width) << left << "," << top;
+    EXPECT_EQ(cropped->pixels, expected.pixels) << left << "," << top;
+  }
+}
+
+TEST(ResizeTest, MakesTheAskedSizeAveragingAreasOrRefusesItBeforeAllocating) {
+  const Rgb teal{10, 200, 77};
+  for (const auto& [width, height] : {std::pair{3, 2}, {12, 9}, {3, 11}, {1, 1}, {200, 1}}) {
+    Bitmap bitmap = Flat(7, 5, teal);
+    ASSERT_TRUE(imaging::Resize(bitmap, width, height));
+    EXPECT_EQ(bitmap.pixels, Flat(width, height, teal).pixels) << width << "x" << height;
+  }
+  for (const auto& [width, height] :
+       {std::pair<std::int64_t, std::int64_t>{0, 5}, {5, -1}, {65536, 1}, {20000, 20000}}) {
+    Bitmap bitmap = LetterF();
+    EXPECT_FALSE(imaging::Resize(bitmap, width, height)) << width << "x" << height;
+    EXPECT_EQ(bitmap.pixels, LetterF().pixels);
+  }
+
+  // 6 × 5 → 4 × 3: output pixel (0, 0) covers source columns 0 (whole) and 1 (half) of rows 0
+  // (whole) and 1 (two thirds), all red but (1, 1): 13/15 red, 2/15 blue.
+  Bitmap letter = LetterF();
+  ASSERT_TRUE(imaging::Resize(letter, 4, 3));
+  EXPECT_EQ(PixelAt(letter, 0, 0), (Rgb{221, 0, 34}));
+  EXPECT_EQ(PixelAt(letter, 3, 2), testsupport::kBlue);
+}
+
+TEST(ColorEffectsTest, GreyscaleIsTheRoundedLumaAndSepiaWeightsClamp) {
+  // The rounded BT.601 luma, for colours sampled with a prime step.
+  for (unsigned color = 0; color < 1u << 24; color += 97) {
+    const unsigned red = color >> 16, green = color >> 8 & 255, blue = color & 255;
+    std::uint8_t pixel[3] = {std::uint8_t(red), std::uint8_t(green), std::uint8_t(blue)};
+    imaging::GreyscalePixels(pixel, 1);
+    const unsigned luma = (299 * red + 587 * green + 114 * blue + 500) / 1000;
+    ASSERT_TRUE(pixel[0] == luma && pixel[1] == luma && pixel[2] == luma) << std::hex << color;
+  }
+  // Sepia's channel weights: red beyond 255 is clamped.
+  Bitmap sepia = Flat(1, 1, {240, 100, 50});
+  imaging::ScaleRgb(sepia, 1400, 1000, 725);
+  EXPECT_EQ(PixelAt(sepia, 0, 0), (Rgb{255, 100, 36}));
+}
+
+TEST(ClarityTest, FlatImagesStayAndADotSharpensOrSoftensTwice) {
+  // Flat images of every narrow shape, where the 3 × 3 neighbourhood meets the edges.
+  for (const auto& [width, height] : {std::pair{5, 3}, {1, 4}, {4, 1}, {2, 2}}) {
+    Bitmap flat = Flat(width, height, {90, 90, 90});
+    imaging::AdjustClarityRgb(flat, 100, -50, -100);
+    EXPECT_EQ(flat.pixels, Flat(width, height, {90, 90, 90}).pixels) << width << "x" << height;
+  }
+  // A dot 90 brighter than its surroundings. Sharpening pushes the two apart, in its own channel.
+  const Bitmap dot = Painted(7, 7, [](int x, int y) {
+    return x == 3 && y == 3 ? Rgb{190, 190, 190} : Rgb{100, 100, 100};
+  });
+  Bitmap sharp = dot;
+  imaging::AdjustClarityRgb(sharp, 100, 0, 0);
+  EXPECT_GT(PixelAt(sharp, 3, 3).red, 190);
+  EXPECT_LT(PixelAt(sharp, 2, 3).red, 100);
+  EXPECT_EQ(PixelAt(sharp, 3, 3).green, 190);
+  // Full softening blurs twice: one 3 × 3 box blur spreads the dot as 10 over its neighbourhood,
+  // the second two pixels far.
+  Bitmap soft = dot;
+  imaging::AdjustClarityRgb(soft, -100, -100, -100);
+  EXPECT_EQ(PixelAt(soft, 3, 3).red, 110);
+  EXPECT_EQ(PixelAt(soft, 2, 2).red, 104);  // 100 + 4 × 10 / 9
+  EXPECT_EQ(PixelAt(soft, 1, 1).red, 101);  // 100 + 10 / 9
+}
+
+// Every pixel shows its palette entry, and the palette has no more than 256 entries.
+void ExpectConsistentPalette(const Bitmap& bitmap) {
+  ASSERT_EQ(bitmap.depth, ColorDepth::kPalette8);
+  ASSERT_LE(bitmap.palette.size(), 256u);
+  ASSERT_EQ(bitmap.indices.size(), bitmap.PixelCount());
+  for (std::size_t i = 0; i < bitmap.indices.size(); ++i) {
+    ASSERT_LT(bitmap.indices[i], bitmap.palette.size());
+    const Rgb shown{bitmap.pixels[3 * i], bitmap.pixels[3 * i + 1], bitmap.pixels[3 * i + 2]};
+    ASSERT_EQ(shown, bitmap.palette[bitmap.indices[i]]) << "pixel " << i;
+  }
+}
+
+TEST(ReduceTo8Test, KeepsUpTo256ColoursExactlyAndQuantisesMore) {
+  // 256 distinct colours over 17 × 16 pixels.
+  const Bitmap many = Painted(17, 16, [](int x, int y) {
+    const auto color = unsigned(y * 17 + x) % 256;
+    return Rgb{std::uint8_t(color * 7), std::uint8_t(color / 2), std::uint8_t(color % 3 * 100)};
+  });
+  for (const auto& [original, colors] : {std::pair{LetterF(), 2u}, {many, 256u}}) {
+    Bitmap bitmap = original;
+    bitmap.rleCompression = true;
+    ASSERT_TRUE(imaging::ReduceTo8(bitmap));
+    ExpectConsistentPalette(bitmap);
+    EXPECT_EQ(bitmap.pixels, original.pixels);
+    EXPECT_EQ(bitmap.palette.size(), colors);
+    EXPECT_TRUE(bitmap.rleCompression);
+  }
+  const Bitmap photo = testsupport::PhotoLike(321, 203);
+  Bitmap reduced = photo;
+  ASSERT_TRUE(imaging::ReduceTo8(reduced));
+  ExpectConsistentPalette(reduced);
+  EXPECT_GT(testsupport::Psnr(photo, reduced), 30.0);
+}
+
+}  // namespace

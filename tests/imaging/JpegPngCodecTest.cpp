@@ -1,0 +1,169 @@
+// The JPEG and PNG codecs: the colour spaces and colour types our encoders never write, in files
+// made by libjpeg or assembled chunk by chunk here; PNG round trips under both encoder settings;
+// and the PNG pixel limit checked from the header.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "imaging/HandleTable.h"
+#include "imaging/JpegCodec.h"
+#include "imaging/PngCodec.h"
+#include "tests/support/JpegFiles.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using imaging::Bitmap;
+using imaging::Rgb;
+using testsupport::PixelAt;
+using Bytes = std::vector<std::uint8_t>;
+using Colors = std::vector<Rgb>;
+
+TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
+  // A 32 × 16 file of two flat halves, given by their samples, stored in the file's colour space;
+  // each half must decode to its colour.
+  const auto expectHalves = [](J_COLOR_SPACE input, J_COLOR_SPACE file, bool adobe,
+                               const Bytes& left, const Bytes& right, Colors expected) {
+    SCOPED_TRACE(testing::Message() << "stored as " << file << (adobe ? " with Adobe" : ""));
+    Bytes samples;
+    for (int pixel = 0; pixel < 32 * 16; ++pixel) {
+      const Bytes& half = pixel % 32 < 16 ? left : right;
+      samples.insert(samples.end(), half.begin(), half.end());
+    }
+    const std::optional<Bitmap> decoded = imaging::jpeg::Decode(
+        testsupport::LibjpegFile(32, 16, int(left.size()), input, file, adobe, samples));
+    ASSERT_TRUE(decoded);
+    for (const auto& [x, color] : {std::pair{3, expected[0]}, std::pair{28, expected[1]}}) {
+      const Rgb actual = PixelAt(*decoded, x, 9);
+      EXPECT_NEAR(actual.red, color.red, 3);
+      EXPECT_NEAR(actual.green, color.green, 3);
+      EXPECT_NEAR(actual.blue, color.blue, 3);
+    }
+  };
+  expectHalves(JCS_GRAYSCALE, JCS_GRAYSCALE, false, {40}, {200}, {{40, 40, 40}, {200, 200, 200}});
+  // Adobe CMYK and YCCK store 255 − ink: (255, 0, 0, 255) is full magenta and yellow, no black.
+  const Colors redAndMauve = {{255, 0, 0}, {157, 78, 200}};
+  for (const J_COLOR_SPACE stored : {JCS_CMYK, JCS_YCCK}) {
+    expectHalves(JCS_CMYK, stored, true, {255, 0, 0, 255}, {200, 100, 255, 200}, redAndMauve);
+  }
+  // Without the Adobe segment the samples are plain ink amounts.
+  expectHalves(JCS_CMYK, JCS_CMYK, false, {0, 255, 255, 0}, {55, 155, 0, 55}, redAndMauve);
+}
+
+TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
+  const Bitmap photo = testsupport::PhotoLike(64, 43), flat = testsupport::LetterF();
+  EXPECT_EQ(imaging::png::ChooseSettings(photo).filter, imaging::png::kPhotoSettings.filter);
+  EXPECT_EQ(imaging::png::ChooseSettings(flat).filter, imaging::png::kFlatSettings.filter);
+  // Without interlacing the image data is compressed in one piece, with it libpng streams it.
+  testsupport::TempFolder folder;
+  for (const Bitmap* bitmap : {&photo, &flat}) {
+    for (const int interlace : {0, 1}) {
+      const imaging::ImageHandle handle = imaging::RegisterBitmap(*bitmap);
+      ASSERT_EQ(imaging::SavePng(folder.File("image.png"), handle, interlace), 1);
+      imaging::FreeImage(handle);
+      const std::optional<Bitmap> decoded =
+          imaging::png::Decode(testsupport::ReadFileBytes(folder.File("image.png")));
+      ASSERT_TRUE(decoded);
+      EXPECT_EQ(decoded->pixels, bitmap->pixels) << bitmap->width << (interlace ? " Adam7" : "");
+    }
+  }
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes joined;
+  for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+Bytes BigEndian32(std::size_t value) {
+  return {std::uint8_t(value >> 24), std::uint8_t(value >> 16), std::uint8_t(value >> 8),
+          std::uint8_t(value)};
+}
+
+// One chunk with a correct CRC.
+Bytes Chunk(const std::string& type, const Bytes& data) {
+  const Bytes body = Join({Bytes(type.begin(), type.end()), data});
+  return Join(
+      {BigEndian32(data.size()), body, BigEndian32(crc32(0, body.data(), uInt(body.size())))});
+}
+
+// A whole file: IHDR, the `extra` chunks, one IDAT of the scanlines (each led by its filter
+// byte), IEND.
+Bytes MakePng(std::size_t width, std::size_t height, int bitDepth, int colorType,
+              const Bytes& scanlines, const Bytes& extra = {}, bool adam7 = false) {
+  Bytes header = Join({BigEndian32(width), BigEndian32(height)});
+  header.insert(header.end(), {std::uint8_t(bitDepth), std::uint8_t(colorType), 0, 0, adam7});
+  uLongf size = compressBound(uLong(scanlines.size()));
+  Bytes packed(size);
+  compress(packed.data(), &size, scanlines.data(), uLong(scanlines.size()));
+  packed.resize(size);
+  const Bytes signature = {137, 'P', 'N', 'G', 13, 10, 26, 10};
+  return Join(
+      {signature, Chunk("IHDR", header), extra, Chunk("IDAT", packed), Chunk("IEND", Bytes())});
+}
+
+// The colours of a 3 × 2 file, row by row; none when it does not decode.
+Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines, const Bytes& extra = {},
+                  bool adam7 = false) {
+  const std::optional<Bitmap> decoded =
+      imaging::png::Decode(MakePng(3, 2, bitDepth, colorType, scanlines, extra, adam7));
+  Colors colors;
+  for (int pixel = 0; decoded && pixel < 6; ++pixel) {
+    colors.push_back(PixelAt(*decoded, pixel % 3, pixel / 3));
+  }
+  return colors;
+}
+
+TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
+  const Rgb white{255, 255, 255}, black{}, red{255, 0, 0}, halfBlue{127, 127, 255};
+  // 2-bit palette indices 0 1 2 / 3 2 0, the first three entries with transparency.
+  const Bytes palette = Chunk("PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
+  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0},
+                       Join({palette, Chunk("tRNS", {255, 0, 128})})),
+            (Colors{red, white, halfBlue, white, halfBlue, red}));
+  EXPECT_EQ(Decoded3x2(1, PNG_COLOR_TYPE_GRAY, {0, 0xA0, 0, 0x20}),
+            (Colors{white, black, white, black, black, white}));
+}
+
+TEST(PngCodecTest, InterlacedTransparencyMatchesThePlainFile) {
+  // 13 × 11 16-bit RGBA with alpha varying across it, as scanlines in passes given by their first
+  // column and row and their steps across and down: one pass of every pixel, or the seven of
+  // Adam7, each of which composites only its own pixels onto white.
+  constexpr std::size_t kWhole[1][4] = {{0, 0, 1, 1}};
+  constexpr std::size_t kAdam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                        {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  const auto scanlines = [](const auto& passes) {
+    Bytes bytes;
+    for (const auto& [column, row, columnStep, rowStep] : passes) {
+      for (std::size_t y = row; y < 11; y += rowStep) {
+        bytes.push_back(0);  // the filter byte of an unfiltered scanline
+        for (std::size_t x = column; x < 13; x += columnStep) {
+          for (const std::size_t sample : {x * 19, y * 23, std::size_t{200}, (x + y) * 22}) {
+            bytes.insert(bytes.end(), 2, std::uint8_t(sample));
+          }
+        }
+      }
+    }
+    return bytes;
+  };
+  constexpr int kRgba = PNG_COLOR_TYPE_RGB_ALPHA;
+  const auto plain = imaging::png::Decode(MakePng(13, 11, 16, kRgba, scanlines(kWhole)));
+  const auto adam7 = imaging::png::Decode(MakePng(13, 11, 16, kRgba, scanlines(kAdam7), {}, true));
+  ASSERT_TRUE(plain && adam7);
+  EXPECT_EQ(adam7->pixels, plain->pixels);
+  EXPECT_EQ(PixelAt(*plain, 0, 0), (Rgb{255, 255, 255})) << "alpha 0 is white";
+}
+
+TEST(PngCodecTest, RefusesAPixelCountBeyondTheLimitFromTheHeader) {
+  // Each side within the limit, the pixel count just beyond it: refused although every row of
+  // the 1-bit image is there.
+  const Bytes blackRows(10'000 * (1 + 1'251), 0);
+  EXPECT_FALSE(imaging::png::Decode(MakePng(10'001, 10'000, 1, PNG_COLOR_TYPE_GRAY, blackRows)));
+  EXPECT_TRUE(
+      imaging::png::Decode(MakePng(10'001, 1'000, 1, PNG_COLOR_TYPE_GRAY, Bytes(1'000 * 1'252))));
+}
+
+}  // namespace
