@@ -201,6 +201,13 @@ bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout
          png_get_rowbytes(png, info) == layout->width * channels;
 }
 
+// Reads the headers as ReadHeader does; false also when the session could not be set up or the
+// size is beyond the limits.
+bool ReadAcceptedHeader(ReadSession& session, SourceReader& reader, RowLayout& layout) {
+  return session.info != nullptr && ReadHeader(session.png, session.info, &reader, &layout) &&
+         SizeWithinLimits(layout.width, layout.height);
+}
+
 // Composites the RGBA pixels from `first` on, every `step`-th, onto white:
 // out = (c × a + 255 × (255 − a)) / 255, rounded.
 void CompositeOntoWhite(const std::uint8_t* rgba, std::uint8_t* rgb, std::size_t width,
@@ -313,13 +320,9 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::pair<int, int>> ReadSize(const ByteSource& source) {
   ReadSession session;
-  if (session.info == nullptr) return std::nullopt;
   SourceReader reader(source);
   RowLayout layout{};
-  if (!ReadHeader(session.png, session.info, &reader, &layout) ||
-      !SizeWithinLimits(layout.width, layout.height)) {
-    return std::nullopt;
-  }
+  if (!ReadAcceptedHeader(session, reader, layout)) return std::nullopt;
   return std::pair{static_cast<int>(layout.width), static_cast<int>(layout.height)};
 }
 
@@ -329,14 +332,10 @@ std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes)
 
 std::optional<Bitmap> Decode(const ByteSource& source) {
   ReadSession session;
-  if (session.info == nullptr) return std::nullopt;
   SourceReader reader(source);
   RowLayout layout{};
   // The size check comes before anything is allocated for the pixels.
-  if (!ReadHeader(session.png, session.info, &reader, &layout) ||
-      !SizeWithinLimits(layout.width, layout.height)) {
-    return std::nullopt;
-  }
+  if (!ReadAcceptedHeader(session, reader, layout)) return std::nullopt;
   // Every pass of every row is read, so each pixel is written.
   std::optional<Bitmap> bitmap = MakeBitmapToFill(layout.width, layout.height);
   if (!bitmap) return std::nullopt;
