@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
 #include "platform/FileSystem.h"
 
 namespace app {
@@ -19,19 +21,20 @@ QString RecentKey(int index) { return QStringLiteral("File%1").arg(index + 1); }
 }  // namespace
 
 void OpenHelp(platform::Shell& shell, const std::string& executableFolder) {
-  const std::string current = platform::CurrentFolder();
-  std::string page;
-  if (!current.empty()) {
-    page = (current == "/" ? current : current + "/") + kHelpPage;
+  std::vector<std::string> candidates;
+  const std::string current = platform::InCurrentFolder(kHelpPage);
+  if (current.starts_with('/')) candidates.push_back(current);
+  if (!executableFolder.empty()) {
+    candidates.push_back(executableFolder + kHelpPage);
+    candidates.push_back(executableFolder + kInstalledHelpPage);
   }
-  if (page.empty() || !IsFile(page)) {
-    page = executableFolder.empty() ? std::string() : executableFolder + kHelpPage;
-    if (page.empty() || !IsFile(page)) {
-      shell.ShowMessage(kHelpMissingMessage);
-      return;
-    }
+  for (const std::string& page : candidates) {
+    if (!IsFile(page)) continue;
+    // A page that no program can open is as good as none.
+    if (!shell.OpenDocument(page)) shell.ShowMessage(kHelpMissingMessage);
+    return;
   }
-  shell.OpenDocument(page);
+  shell.ShowMessage(kHelpMissingMessage);
 }
 
 QStringList RecentFiles(QSettings& settings) {
