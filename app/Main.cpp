@@ -72,8 +72,12 @@ int main(int argc, char** argv) {
   QApplication::setFont(app::DialogFont());
   app::InstallQtTranslation();
 
-  auto window = std::make_unique<app::MainWindow>();
-  app::TerminationSignals terminationSignals([&window] { window->Form().Form().RemovePreviewImages(); });
+  // Caught from before the window exists, so no signal can slip past the clean-up.
+  std::unique_ptr<app::MainWindow> window;
+  app::TerminationSignals terminationSignals([&window] {
+    if (window) window->Form().Form().RemovePreviewImages();
+  });
+  window = std::make_unique<app::MainWindow>();
   window->show();
 #ifdef TESSELLARION_SCREENSHOT_SWITCHES
   if (const std::optional<int> shot = TakeScreenshot(*window, names)) return *shot;

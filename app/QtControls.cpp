@@ -116,7 +116,12 @@ QLineEdit* BuildEdit(QWidget* form, const ControlDefinition& definition) {
   edit->setReadOnly((definition.style & platform::kStyleReadOnly) != 0);
   edit->setFrame((definition.style & platform::kStyleBorder) != 0);
   Qt::Alignment alignment = Qt::AlignLeft;
-  if ((definition.style & platform::kStyleAlignCenter) != 0) alignment = Qt::AlignHCenter;
+  if ((definition.style & platform::kStyleAlignCenter) != 0) {
+    alignment = Qt::AlignHCenter;
+    // The narrow number boxes give their text the whole inside of the frame, and the cursor one
+    // pixel more, so four digits fit the crop height box; the text stays centred, off the frame.
+    edit->setTextMargins(-kLineEditTextMargin - 1, 0, -kLineEditTextMargin, 0);
+  }
   if ((definition.style & platform::kStyleAlignRight) != 0) alignment = Qt::AlignRight;
   edit->setAlignment(alignment | Qt::AlignVCenter);
   if (edit->isReadOnly()) {

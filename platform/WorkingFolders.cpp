@@ -36,17 +36,28 @@ bool IsSystemFolder(const std::string& folder) {
   return folder.starts_with("/usr/") && !folder.starts_with("/usr/local/");
 }
 
+std::string WithoutTrailingSlashes(std::string folder) {
+  while (folder.size() > 1 && folder.ends_with('/')) folder.pop_back();
+  return folder;
+}
+
 std::string HomeFolder() {
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return home;
+  if (home != nullptr && home[0] == '/') return WithoutTrailingSlashes(home);
   const passwd* entry = getpwuid(getuid());
-  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+  return entry != nullptr && entry->pw_dir != nullptr ? WithoutTrailingSlashes(entry->pw_dir) : "";
+}
+
+// The home folder as an output folder, ending in "/".
+std::string OutputFolderAtHome() {
+  const std::string home = HomeFolder();
+  return home == "/" ? home : home + "/";
 }
 
 // An XDG base folder: the variable when it holds an absolute path, else the fallback under home.
 std::string BaseFolder(const char* variable, const char* underHome) {
   const char* value = std::getenv(variable);
-  if (value != nullptr && value[0] == '/') return value;
+  if (value != nullptr && value[0] == '/') return WithoutTrailingSlashes(value);
   return HomeFolder() + "/" + underHome;
 }
 
@@ -70,7 +81,7 @@ WorkingFolders ChooseWorkingFolders(const std::string& executableFolder) {
   constexpr unsigned kPrivate = 0700;
   WorkingFolders folders{BaseFolder("XDG_CONFIG_HOME", ".config") + "/" + kUserFolderName,
                          BaseFolder("XDG_CACHE_HOME", ".cache") + "/" + kUserFolderName,
-                         HomeFolder() + "/"};
+                         OutputFolderAtHome()};
   CreateFolders(folders.settings, kPrivate);
   CreateFolders(folders.preview, kPrivate);
   return folders;
