@@ -1,7 +1,5 @@
 #include "app/Help.h"
 
-#include <sys/stat.h>
-
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -10,11 +8,6 @@ namespace app {
 namespace {
 
 constexpr const char* kRecentGroup = "Recent File List";
-
-bool IsFile(const std::string& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
 
 QString RecentKey(int index) { return QStringLiteral("File%1").arg(index + 1); }
 
@@ -29,7 +22,7 @@ void OpenHelp(platform::Shell& shell, const std::string& executableFolder) {
     candidates.push_back(executableFolder + kInstalledHelpPage);
   }
   for (const std::string& page : candidates) {
-    if (!IsFile(page)) continue;
+    if (!platform::FileSize(page)) continue;  // only a regular file has a size
     // A page that no program can open is as good as none.
     if (!shell.OpenDocument(page)) shell.ShowMessage(kHelpMissingMessage);
     return;
