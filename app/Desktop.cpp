@@ -34,6 +34,8 @@ bool InstallQtTranslation() {
     delete translator;
     return false;
   }
+  // Dates and sizes in the dialogs read the Japanese way too.
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
   return QCoreApplication::installTranslator(translator);
 }
 

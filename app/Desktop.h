@@ -9,8 +9,9 @@ class QSocketNotifier;
 
 namespace app {
 
-// Loads Qt's Japanese translation (file and folder dialogs, edit menus, standard buttons), so
-// Qt's own texts match the form's. False when the translation is not installed.
+// Loads Qt's Japanese translation (file and folder dialogs, edit menus, standard buttons) and
+// makes Japanese the default locale, so Qt's own texts match the form's. False when the
+// translation is not installed.
 bool InstallQtTranslation();
 
 // Turns SIGTERM and SIGINT into an orderly end: the event loop stops, so the window closes as

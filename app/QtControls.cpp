@@ -68,12 +68,14 @@ class FitsWidthValidator : public QValidator {
 };
 
 // The group's tab stop: its checked button, or its first when none is checked. Tab enters a radio
-// group there and leaves it from any of its buttons; the other buttons take focus by click or arrow.
+// group there and leaves it from any of its buttons; the other buttons take focus by click or
+// arrow.
 void PlaceTabStop(QButtonGroup* group) {
   const QList<QAbstractButton*> buttons = group->buttons();
   if (buttons.isEmpty()) return;
-  const auto checked = std::find_if(buttons.begin(), buttons.end(),
-                                    [](const QAbstractButton* button) { return button->isChecked(); });
+  const auto checked =
+      std::find_if(buttons.begin(), buttons.end(),
+                   [](const QAbstractButton* button) { return button->isChecked(); });
   const QAbstractButton* stop = checked == buttons.end() ? buttons.front() : *checked;
   for (QAbstractButton* button : buttons) {
     button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);

@@ -42,8 +42,8 @@ class MainForm {
  public:
   // The form's message boxes (and the engine's) go to `shell` from now on. The executable's
   // folder is the running program's unless one is given (tests run the form in a folder of their
-  // own); the settings and preview folders are chosen for it here, once. The process ignores SIGXFSZ from now on, so a write beyond the file-size limit fails as
-  // a write error.
+  // own); the settings and preview folders are chosen for it here, once. The process ignores
+  // SIGXFSZ from now on, so a write beyond the file-size limit fails as a write error.
   MainForm(platform::Controls& controls, platform::Shell& shell,
            std::string executableFolder = {});
   ~MainForm();

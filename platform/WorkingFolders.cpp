@@ -67,8 +67,7 @@ bool CreateFolders(const std::string& path, unsigned mode) {
   if (path.empty() || IsFolder(path)) return !path.empty();
   const std::size_t slash = path.find_last_of('/');
   if (slash != std::string::npos && slash > 0) CreateFolders(path.substr(0, slash), mode);
-  return (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0 || errno == EEXIST) &&
-         IsFolder(path);
+  return (mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0 || errno == EEXIST) && IsFolder(path);
 }
 
 WorkingFolders ChooseWorkingFolders(const std::string& executableFolder) {

@@ -4,13 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QLineEdit>
-#include <QStyle>
-#include <QStyleOptionFrame>
-#include <csignal>
-#include <filesystem>
-#include <functional>
-
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -19,20 +12,26 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
+#include <filesystem>
+#include <functional>
 
 #include "app/AboutBox.h"
 #include "app/Desktop.h"
-#include "app/QtShell.h"
 #include "app/Help.h"
 #include "app/MainWindow.h"
+#include "app/QtShell.h"
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
 #include "form/ControlTable.h"
@@ -254,8 +253,9 @@ TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
   const std::string previous = platform::CurrentFolder();
   ASSERT_TRUE(platform::SetCurrentFolder(folder.Path()));
   window->Shell().SetWaitCursor(true);
-  const Texts shown = AnswerMessageBoxes(
-      [&] { window->AddCommandLineFiles({"f.bmp", folder.File("a.gif"), "./f.bmp"}); });
+  const Texts shown = AnswerMessageBoxes([&] {
+    window->AddCommandLineFiles({"f.bmp", folder.File("a.gif"), "./f.bmp"});
+  });
   platform::SetCurrentFolder(previous);
   EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor) << "back after the box";
   window->Shell().SetWaitCursor(false);
@@ -381,9 +381,9 @@ TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
   app::OpenHelp(shell, program.Path());
   platform::SetCurrentFolder(previous);
   EXPECT_EQ(shell.messages, Texts(2, "HELPが見つかりませんでした。"));
-  EXPECT_EQ(shell.openedDocuments, (Texts{program.File("HELP/HTop.html"),
-                                          current.File("HELP/HTop.html"),
-                                          current.File("HELP/HTop.html")}));
+  EXPECT_EQ(shell.openedDocuments,
+            (Texts{program.File("HELP/HTop.html"), current.File("HELP/HTop.html"),
+                   current.File("HELP/HTop.html")}));
 }
 
 TEST(AboutBoxTest, ShowsTheVersionAndOpensItsLinks) {

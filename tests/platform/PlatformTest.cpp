@@ -78,8 +78,8 @@ class ScopedEnvironment {
   ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
     for (const auto& [name, value] : values) {
       const char* earlier = std::getenv(name);
-      earlier_.emplace_back(name, earlier == nullptr ? std::nullopt
-                                                     : std::optional<std::string>(earlier));
+      earlier_.emplace_back(
+          name, earlier == nullptr ? std::nullopt : std::optional<std::string>(earlier));
       if (value == nullptr) {
         unsetenv(name);
       } else {
@@ -114,9 +114,9 @@ TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
     const platform::WorkingFolders chosen = platform::ChooseWorkingFolders(executableFolder);
     return std::vector<std::string>{chosen.settings, chosen.preview, chosen.output};
   };
-  EXPECT_EQ(folders(program.Path()), (std::vector<std::string>{program.File("LogFile"),
-                                                               program.File("LogFile"),
-                                                               program.Path()}));
+  EXPECT_EQ(
+      folders(program.Path()),
+      (std::vector<std::string>{program.File("LogFile"), program.File("LogFile"), program.Path()}));
   EXPECT_EQ(program.Entries(), std::vector<std::string>{"LogFile"}) << "no probe file left";
   const std::vector<std::string> users{home.File(".config/tessellarion"),
                                        home.File(".cache/tessellarion"), home.Path()};
