@@ -316,8 +316,7 @@ TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUs
   testsupport::TempFolder program;
   testsupport::TempFolder home;
   testsupport::WriteFileText(program.File("LogFile"), "");  // in the way of the folder
-  const QByteArray earlierHome = qgetenv("HOME");
-  const QByteArray earlierConfig = qgetenv("XDG_CONFIG_HOME");
+  // ctest runs every test in a process of its own, so the environment is the test's to change.
   qputenv("HOME", QByteArray::fromStdString(home.Path()));
   qunsetenv("XDG_CONFIG_HOME");
   qunsetenv("XDG_CACHE_HOME");
@@ -334,8 +333,6 @@ TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUs
   }
   EXPECT_FALSE(testsupport::FileExists(home.File(".cache/tessellarion/Temp.log")));
   EXPECT_EQ(program.Entries(), Texts{"LogFile"});
-  qputenv("HOME", earlierHome);
-  qputenv("XDG_CONFIG_HOME", earlierConfig);
 }
 
 TEST(TerminationTest, SigtermRemovesThePreviewImagesAsClosingTheWindowDoes) {

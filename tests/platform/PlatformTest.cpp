@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <optional>
 
 #include "platform/AtomicFile.h"
 #include "platform/Encoding.h"
@@ -68,48 +67,16 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
   EXPECT_EQ(platform::AtomicFileWriter(folder.File("no/such/file")).Stream(), nullptr);
 }
 
-}  // namespace
-
-namespace {
-
-// Sets environment variables for one test and puts the earlier values back.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
-    for (const auto& [name, value] : values) {
-      const char* earlier = std::getenv(name);
-      earlier_.emplace_back(
-          name, earlier == nullptr ? std::nullopt : std::optional<std::string>(earlier));
-      if (value == nullptr) {
-        unsetenv(name);
-      } else {
-        setenv(name, value, 1);
-      }
-    }
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : earlier_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> earlier_;
-};
-
 TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
   TempFolder program;
   TempFolder home;
   TempFolder blocked;
   // A file in the way: LogFile cannot be created beside this program, even by root.
   testsupport::WriteFileText(blocked.File("LogFile"), "");
-  const ScopedEnvironment environment{{"HOME", home.Path().c_str()},
-                                      {"XDG_CONFIG_HOME", "relative/is/ignored"},
-                                      {"XDG_CACHE_HOME", nullptr}};
+  // ctest runs every test in a process of its own, so the environment is the test's to change.
+  setenv("HOME", home.Path().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+  unsetenv("XDG_CACHE_HOME");
   const auto folders = [](const std::string& executableFolder) {
     const platform::WorkingFolders chosen = platform::ChooseWorkingFolders(executableFolder);
     return std::vector<std::string>{chosen.settings, chosen.preview, chosen.output};
@@ -128,8 +95,8 @@ TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
   ASSERT_EQ(stat(users[0].c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0700u) << "the user's folders are private";
 
-  const ScopedEnvironment absolute{{"XDG_CONFIG_HOME", program.File("config/").c_str()},
-                                   {"XDG_CACHE_HOME", program.File("cache").c_str()}};
+  setenv("XDG_CONFIG_HOME", program.File("config/").c_str(), 1);
+  setenv("XDG_CACHE_HOME", program.File("cache").c_str(), 1);
   EXPECT_EQ(folders(blocked.Path()),
             (std::vector<std::string>{program.File("config/tessellarion"),
                                       program.File("cache/tessellarion"), home.Path()}));
