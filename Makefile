@@ -4,7 +4,7 @@ ASAN_DIR ?= build-asan
 GENERATOR ?= Ninja
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test test-sanitize run fuzz bench clean format
+.PHONY: all deps build test test-sanitize run package fuzz bench clean format
 
 all: build
 
@@ -30,6 +30,10 @@ test-sanitize: deps $(ASAN_DIR)/CMakeCache.txt
 
 run: build
 	@scripts/run-demo $(BUILD_DIR)
+
+# The Debian package, $(BUILD_DIR)/tessellarion_VERSION_ARCH.deb.
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 fuzz:
 	@scripts/install-deps --fuzz

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSlider>
 #include <QUrl>
 #include <vector>
@@ -65,9 +66,10 @@ void FormView::ConnectControls() {
       case platform::ControlKind::kListBox:
         if (id == engine::kInputList) {
           auto* list = static_cast<QListWidget*>(widget);
+          // A selection made with the keys is complete at once; one made with the mouse when the
+          // button is released (a drag over the rows passes many on its way).
           connect(list, &QListWidget::itemSelectionChanged, this, [this] {
-            // A Ctrl+click can clear the selection; only a selected entry is shown.
-            if (controls_->ListSelection(engine::kInputList) >= 0) form_->ShowSelectedFile();
+            if (!selectingWithMouse_) ShowSelectedEntry();
           });
           // A double-click selects like a click and does nothing more.
           dropTarget_ = list->viewport();
@@ -108,9 +110,37 @@ void FormView::ButtonClicked(platform::ControlId id) {
   }
 }
 
+void FormView::ShowSelectedEntry() {
+  // A Ctrl+click can clear the selection; only a selected entry is shown.
+  if (controls_->ListSelection(engine::kInputList) >= 0) form_->ShowSelectedFile();
+}
+
+bool FormView::ListMouseEvent(QMouseEvent* event) {
+  auto* list = static_cast<QListWidget*>(controls_->Widget(engine::kInputList));
+  if (event->type() == QEvent::MouseButtonRelease) {
+    if (!selectingWithMouse_ || event->button() != Qt::LeftButton) return false;
+    selectingWithMouse_ = false;
+    // Also a click on the entry already selected: the entry is shown afresh.
+    ShowSelectedEntry();
+    return false;
+  }
+  if (event->button() != Qt::LeftButton) return false;
+  if (!list->indexAt(event->position().toPoint()).isValid()) {
+    // The blank area below the entries keeps the selection, as the list of a form does.
+    list->setFocus(Qt::MouseFocusReason);
+    return true;
+  }
+  if (event->type() == QEvent::MouseButtonPress) selectingWithMouse_ = true;
+  return false;
+}
+
 bool FormView::eventFilter(QObject* watched, QEvent* event) {
   if (watched != dropTarget_) return QWidget::eventFilter(watched, event);
   switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+      return ListMouseEvent(static_cast<QMouseEvent*>(event));
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* drag = static_cast<QDropEvent*>(event);

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+class QMouseEvent;
+
 #include "app/QtControls.h"
 #include "form/MainForm.h"
 #include "platform/Shell.h"
@@ -35,10 +37,16 @@ class FormView : public QWidget {
  private:
   void ConnectControls();
   void ButtonClicked(platform::ControlId id);
+  // The selected entry of the input list, before and after conversion.
+  void ShowSelectedEntry();
+  // A mouse button on the input list; true when the list must not see it.
+  bool ListMouseEvent(QMouseEvent* event);
 
   std::unique_ptr<QtControls> controls_;
   std::unique_ptr<form::MainForm> form_;
   QWidget* dropTarget_ = nullptr;
+  // A mouse button went down on an entry and has not come up yet.
+  bool selectingWithMouse_ = false;
 };
 
 }  // namespace app

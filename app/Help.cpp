@@ -1,6 +1,6 @@
 #include "app/Help.h"
 
-#include <sys/stat.h>
+#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -9,29 +9,25 @@ namespace {
 
 constexpr const char* kRecentGroup = "Recent File List";
 
-bool IsFile(const std::string& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 QString RecentKey(int index) { return QStringLiteral("File%1").arg(index + 1); }
 
 }  // namespace
 
 void OpenHelp(platform::Shell& shell, const std::string& executableFolder) {
-  const std::string current = platform::CurrentFolder();
-  std::string page;
-  if (!current.empty()) {
-    page = (current == "/" ? current : current + "/") + kHelpPage;
+  std::vector<std::string> candidates;
+  const std::string current = platform::InCurrentFolder(kHelpPage);
+  if (current.starts_with('/')) candidates.push_back(current);
+  if (!executableFolder.empty()) {
+    candidates.push_back(executableFolder + kHelpPage);
+    candidates.push_back(executableFolder + kInstalledHelpPage);
   }
-  if (page.empty() || !IsFile(page)) {
-    page = executableFolder.empty() ? std::string() : executableFolder + kHelpPage;
-    if (page.empty() || !IsFile(page)) {
-      shell.ShowMessage(kHelpMissingMessage);
-      return;
-    }
+  for (const std::string& page : candidates) {
+    if (!platform::FileSize(page)) continue;  // only a regular file has a size
+    // A page that no program can open is as good as none.
+    if (!shell.OpenDocument(page)) shell.ShowMessage(kHelpMissingMessage);
+    return;
   }
-  shell.OpenDocument(page);
+  shell.ShowMessage(kHelpMissingMessage);
 }
 
 QStringList RecentFiles(QSettings& settings) {

@@ -1,18 +1,23 @@
-// tessellarion: the converter's window.
+// tessellarion [FILE...]: the converter's window. The files named on the command line (a file
+// manager opening pictures with the program) are added to the input list as one drop.
 //
-// Two switches are for making the help's pictures and are not advertised:
+// The build's own copy for the help's pictures (tessellarion-screenshot, never installed) also
+// knows two switches:
 //   --screenshot-main FILE [IMAGE...]  saves the main window as a PNG after the start, with the
 //                                      images dropped on the input list and the first selected
 //   --screenshot-about FILE            saves the About box as a PNG
 // Either makes the program exit once the picture is saved.
 #include <QApplication>
 #include <QFile>
-#include <QStringList>
+#include <QTimer>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/AboutBox.h"
+#include "app/Desktop.h"
 #include "app/DialogUnits.h"
 #include "app/MainWindow.h"
 #include "app/Resources.h"
@@ -20,6 +25,7 @@
 
 namespace {
 
+#ifdef TESSELLARION_SCREENSHOT_SWITCHES
 // Lets every pending paint and layout run before a widget is grabbed.
 void Settle() {
   for (int round = 0; round < 5; ++round) QApplication::processEvents();
@@ -34,34 +40,56 @@ int SaveGrab(QWidget& widget, const QString& file) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tessellarion"));
-  QApplication::setWindowIcon(app::ApplicationIcon());
-  QApplication::setFont(app::DialogFont());
-
-  const QStringList arguments = QApplication::arguments();
-  app::MainWindow window;
-  window.show();
-
-  if (arguments.size() >= 3 && arguments[1] == QStringLiteral("--screenshot-main")) {
-    std::vector<std::string> images;
-    for (qsizetype index = 3; index < arguments.size(); ++index) {
-      images.push_back(QFile::encodeName(arguments[index]).toStdString());
-    }
+// Takes the picture the switch asks for; nothing when the command line names no switch.
+std::optional<int> TakeScreenshot(app::MainWindow& window, const std::vector<std::string>& names) {
+  if (names.size() >= 2 && names[0] == "--screenshot-main") {
+    const std::vector<std::string> images(names.begin() + 2, names.end());
     if (!images.empty()) {
-      window.Form().Form().AddDroppedFiles(images);
+      window.AddCommandLineFiles(images);
       window.Form().Controls().SetListSelection(engine::kInputList, 0);
       window.Form().Form().ShowSelectedFile();
     }
-    return SaveGrab(window, arguments[2]);
+    return SaveGrab(window, QFile::decodeName(names[1].c_str()));
   }
-  if (arguments.size() >= 3 && arguments[1] == QStringLiteral("--screenshot-about")) {
+  if (names.size() >= 2 && names[0] == "--screenshot-about") {
     app::AboutBox box(window.Shell(), &window);
     box.show();
-    return SaveGrab(box, arguments[2]);
+    return SaveGrab(box, QFile::decodeName(names[1].c_str()));
   }
-  return QApplication::exec();
+  return std::nullopt;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Qt takes its own options (-platform, -display ...) out of argv; the rest are file names, as
+  // the bytes the caller gave.
+  QApplication application(argc, argv);
+  const std::vector<std::string> names(argv + 1, argv + argc);
+  QApplication::setApplicationName(QStringLiteral("Tessellarion"));
+  QApplication::setWindowIcon(app::ApplicationIcon());
+  QApplication::setFont(app::DialogFont());
+  app::InstallQtTranslation();
+
+  // Caught from before the window exists, so no signal can slip past the clean-up.
+  std::unique_ptr<app::MainWindow> window;
+  app::TerminationSignals terminationSignals([&window] {
+    if (window) window->Form().Form().RemovePreviewImages();
+  });
+  window = std::make_unique<app::MainWindow>();
+  window->show();
+#ifdef TESSELLARION_SCREENSHOT_SWITCHES
+  if (const std::optional<int> shot = TakeScreenshot(*window, names)) return *shot;
+#endif
+  // Added once the window is up, so the messages about refused files open over it.
+  if (!names.empty()) {
+    QTimer::singleShot(0, window.get(), [&window, &names] { window->AddCommandLineFiles(names); });
+  }
+  const int status = QApplication::exec();
+  // The form goes as on a normal close, its preview images with it, before a signal that ended
+  // the loop ends the process.
+  window.reset();
+  terminationSignals.EndByReceivedSignal();
+  return status;
 }

@@ -12,6 +12,7 @@
 #include "app/AboutBox.h"
 #include "app/Help.h"
 #include "app/Resources.h"
+#include "platform/FileSystem.h"
 
 namespace app {
 
@@ -98,6 +99,12 @@ void MainWindow::ShowHelp() { OpenHelp(*shell_, form_->Form().ExecutableFolder()
 void MainWindow::ShowAbout() {
   AboutBox box(*shell_, this);
   box.exec();
+}
+
+void MainWindow::AddCommandLineFiles(const std::vector<std::string>& names) {
+  std::vector<std::string> paths;
+  for (const std::string& name : names) paths.push_back(platform::InCurrentFolder(name));
+  form_->Form().AddDroppedFiles(paths);
 }
 
 void MainWindow::ShrinkToForm() {

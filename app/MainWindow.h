@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/FormView.h"
 #include "app/QtShell.h"
@@ -42,6 +43,9 @@ class MainWindow : public QMainWindow {
   void ShowHelp();
   // The menu's version item: the About box, modal.
   void ShowAbout();
+  // The files named on the command line (as a file manager passes them), added to the input list
+  // as one drop. Relative names are taken from the current folder.
+  void AddCommandLineFiles(const std::vector<std::string>& names);
 
   QAction* NewAction() const { return newAction_; }
   QAction* OpenAction() const { return openAction_; }

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -66,12 +67,63 @@ class FitsWidthValidator : public QValidator {
   QLineEdit* edit_;
 };
 
+// The group's tab stop: its checked button, or its first when none is checked. Tab enters a radio
+// group there and leaves it from any of its buttons; the other buttons take focus by click or
+// arrow.
+void PlaceTabStop(QButtonGroup* group) {
+  const QList<QAbstractButton*> buttons = group->buttons();
+  if (buttons.isEmpty()) return;
+  const auto checked =
+      std::find_if(buttons.begin(), buttons.end(),
+                   [](const QAbstractButton* button) { return button->isChecked(); });
+  const QAbstractButton* stop = checked == buttons.end() ? buttons.front() : *checked;
+  for (QAbstractButton* button : buttons) {
+    button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);
+  }
+}
+
+// A radio button of a form's group. The buttons are not exclusive, so the program can check one
+// without touching the others; the user works them as a group: the arrow keys move to the previous
+// or next button of the group (round at the ends) and click it, which checks it alone.
+class GroupRadioButton : public QRadioButton {
+ public:
+  using QRadioButton::QRadioButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    QButtonGroup* buttonGroup = group();
+    int step = 0;
+    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Left) step = -1;
+    if (event->key() == Qt::Key_Down || event->key() == Qt::Key_Right) step = 1;
+    if (buttonGroup == nullptr || step == 0 || event->modifiers() != Qt::NoModifier) {
+      QRadioButton::keyPressEvent(event);
+      return;
+    }
+    const QList<QAbstractButton*> buttons = buttonGroup->buttons();
+    const auto count = buttons.size();
+    QAbstractButton* next = buttons[(buttons.indexOf(this) + step + count) % count];
+    next->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    next->click();
+  }
+
+  void focusInEvent(QFocusEvent* event) override {
+    // Qt moves a group's tab stop to whichever button takes focus; it stays on the checked one.
+    QRadioButton::focusInEvent(event);
+    if (group() != nullptr) PlaceTabStop(group());
+  }
+};
+
 QLineEdit* BuildEdit(QWidget* form, const ControlDefinition& definition) {
   auto* edit = new QLineEdit(form);
   edit->setReadOnly((definition.style & platform::kStyleReadOnly) != 0);
   edit->setFrame((definition.style & platform::kStyleBorder) != 0);
   Qt::Alignment alignment = Qt::AlignLeft;
-  if ((definition.style & platform::kStyleAlignCenter) != 0) alignment = Qt::AlignHCenter;
+  if ((definition.style & platform::kStyleAlignCenter) != 0) {
+    alignment = Qt::AlignHCenter;
+    // The narrow number boxes give their text the whole inside of the frame, and the cursor one
+    // pixel more, so four digits fit the crop height box; the text stays centred, off the frame.
+    edit->setTextMargins(-kLineEditTextMargin - 1, 0, -kLineEditTextMargin, 0);
+  }
   if ((definition.style & platform::kStyleAlignRight) != 0) alignment = Qt::AlignRight;
   edit->setAlignment(alignment | Qt::AlignVCenter);
   if (edit->isReadOnly()) {
@@ -170,7 +222,7 @@ QWidget* QtControls::Build(QWidget* form, const ControlDefinition& definition) {
       break;
     }
     case ControlKind::kRadioButton: {
-      auto* radio = new QRadioButton(caption, form);
+      auto* radio = new GroupRadioButton(caption, form);
       radio->setStyle(style_);
       radio->setAutoExclusive(false);
       if (radioGroup_ == nullptr || (definition.style & platform::kStyleGroupStart) != 0) {
@@ -184,9 +236,11 @@ QWidget* QtControls::Build(QWidget* form, const ControlDefinition& definition) {
                            for (QAbstractButton* button : group->buttons()) {
                              button->setChecked(button == clicked);
                            }
+                           PlaceTabStop(group);
                          });
       }
       radioGroup_->addButton(radio);
+      PlaceTabStop(radioGroup_);
       widget = radio;
       break;
     }
@@ -256,6 +310,7 @@ void QtControls::SetChecked(ControlId id, bool checked) {
   if (button == nullptr || !button->isCheckable()) return;
   const QSignalBlocker blocker(button);
   button->setChecked(checked);
+  if (button->group() != nullptr) PlaceTabStop(button->group());
 }
 
 std::string QtControls::Text(ControlId id) const {
@@ -482,8 +537,14 @@ void QtControls::MoveProgress(Control& control, int position) {
   control.position = std::clamp(position, control.minimum, top);
   auto* bar = static_cast<QProgressBar*>(control.widget);
   const QSignalBlocker blocker(bar);
-  bar->setRange(control.minimum, top);
-  bar->setValue(control.position);
+  // Qt draws an empty range as a moving "busy" bar; the form's bar stays still and empty then.
+  if (top == control.minimum) {
+    bar->setRange(0, 1);
+    bar->setValue(0);
+  } else {
+    bar->setRange(control.minimum, top);
+    bar->setValue(control.position);
+  }
   // A batch runs without returning to the event loop, so the bar is painted at once.
   bar->repaint();
 }

@@ -17,8 +17,15 @@ QString FileDialogFilter(const std::vector<platform::FileFilter>& filters) {
     for (const QString& pattern : QString::fromStdString(filter.patterns).split(u';')) {
       const QString trimmed = pattern.trimmed();
       if (trimmed.isEmpty()) continue;
-      patterns << trimmed;
-      if (trimmed.toUpper() != trimmed) patterns << trimmed.toUpper();
+      // Each letter as a class of both cases: "*.[Jj][Pp]*[Gg]".
+      QString anyCase;
+      for (const QChar character : trimmed) {
+        const QChar lower = character.toLower();
+        const QChar upper = character.toUpper();
+        anyCase += lower == upper ? QString(character)
+                                  : QStringLiteral("[") + upper + lower + QStringLiteral("]");
+      }
+      patterns << anyCase;
     }
     entries << QString::fromStdString(filter.caption) + QStringLiteral(" (") + patterns.join(u' ') +
                    QStringLiteral(")");
@@ -36,13 +43,19 @@ void QtShell::ShowMessage(const std::string& text) {
   QMessageBox box(QMessageBox::Warning, QString::fromUtf8(platform::kMessageBoxCaption),
                   QString::fromStdString(text), QMessageBox::Ok, window_);
   box.setTextFormat(Qt::PlainText);
+  // The box waits for the user, so it shows the normal pointer even while the wait cursor is on.
+  if (waitCursor_) QApplication::setOverrideCursor(Qt::ArrowCursor);
   box.exec();
+  if (waitCursor_) QApplication::restoreOverrideCursor();
 }
 
 std::optional<std::string> QtShell::ChooseFile(const std::string& title,
                                                const std::vector<platform::FileFilter>& filters) {
-  const QString chosen = QFileDialog::getOpenFileName(window_, QString::fromStdString(title),
-                                                      QString(), FileDialogFilter(filters));
+  // Qt's own dialog: it shows each filter's text as given, without the patterns behind it, which
+  // the desktops' dialogs append or cut at the first parenthesis.
+  const QString chosen = QFileDialog::getOpenFileName(
+      window_, QString::fromStdString(title), QString(), FileDialogFilter(filters), nullptr,
+      QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
   if (chosen.isEmpty()) return std::nullopt;
   return QFile::encodeName(chosen).toStdString();
 }

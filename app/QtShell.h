@@ -14,8 +14,8 @@
 namespace app {
 
 // The Qt file dialog's filter string for the given filters: "text (patterns)" entries separated by
-// ";;", with each pattern also given in upper case, since names on Linux are case-sensitive and
-// pictures often come as "IMG_0001.JPG".
+// ";;", each pattern matching its letters in either case, since names on Linux are case-sensitive
+// and pictures often come as "IMG_0001.JPG". The dialog hides the patterns and shows the text.
 QString FileDialogFilter(const std::vector<platform::FileFilter>& filters);
 
 class QtShell : public platform::Shell {

@@ -72,8 +72,10 @@ struct JobState {
   int OutputKind = kOutputKindHtm;
   std::string CurrentInputPath;
   std::string OutputPath;         // folder + name, then the extension the dispatcher appends
-  std::string PreviewTargetPath;  // LogFile/Temp.log beside the executable
+  std::string PreviewTargetPath;  // Temp.log in the preview folder
   std::string ExecutableFolder;   // ends with "/"
+  std::string SettingsFolder;     // where Log.ini is kept (platform::ChooseWorkingFolders)
+  std::string PreviewFolder;      // where the preview page and its images are written
 };
 
 // What the information fields last showed.

@@ -29,8 +29,11 @@ MainForm::MainForm(platform::Controls& controls, platform::Shell& shell,
       shell_(shell),
       previousShell_(platform::InstalledShell()),
       executableFolder_(executableFolder.empty() ? platform::ExecutableFolder()
-                                                 : std::move(executableFolder)) {
+                                                 : std::move(executableFolder)),
+      folders_(platform::ChooseWorkingFolders(executableFolder_)) {
   platform::InstallShell(&shell_);
+  Job().SettingsFolder = folders_.settings;
+  Job().PreviewFolder = folders_.preview;
   // A write past the process's file-size limit (ulimit -f) must fail like a full disk, as an error
   // the batch reports before it goes on with the next entry, and not end the program with its
   // temporary file left behind, which is what the signal's default action would do.
@@ -60,8 +63,10 @@ void MainForm::InitialUpdate() {
     }
   }
 
-  Settings().OutputFolder = executableFolder_;
+  Settings().OutputFolder = folders_.output;
   Job().ExecutableFolder = executableFolder_;
+  Job().SettingsFolder = folders_.settings;
+  Job().PreviewFolder = folders_.preview;
   settings::SyncSettingsFile(controls_, settings::SettingsFileMode::Load);
 
   if (!firstDisplay_) return;
@@ -87,8 +92,8 @@ void MainForm::OnHorizontalScroll(platform::ControlId sender) {
 }
 
 void MainForm::RemovePreviewImages() {
-  platform::DeleteFile(WorkingFolder() + "/Now.log");
-  platform::DeleteFile(WorkingFolder() + "/Temp.log");
+  platform::DeleteFile(folders_.preview + "/Now.log");
+  platform::DeleteFile(folders_.preview + "/Temp.log");
 }
 
 bool MainForm::ConvertCurrentFile(int targetMode) {

@@ -8,6 +8,7 @@
 
 #include "platform/Controls.h"
 #include "platform/Shell.h"
+#include "platform/WorkingFolders.h"
 
 namespace form {
 
@@ -41,8 +42,8 @@ class MainForm {
  public:
   // The form's message boxes (and the engine's) go to `shell` from now on. The executable's
   // folder is the running program's unless one is given (tests run the form in a folder of their
-  // own). The process ignores SIGXFSZ from now on, so a write beyond the file-size limit fails as
-  // a write error.
+  // own); the settings and preview folders are chosen for it here, once. The process ignores
+  // SIGXFSZ from now on, so a write beyond the file-size limit fails as a write error.
   MainForm(platform::Controls& controls, platform::Shell& shell,
            std::string executableFolder = {});
   ~MainForm();
@@ -86,7 +87,8 @@ class MainForm {
   int ShowFileInfo(int infoColumn);
 
   const std::string& ExecutableFolder() const { return executableFolder_; }
-  std::string WorkingFolder() const { return executableFolder_ + "LogFile"; }
+  // Where the settings file and the preview page with its images are kept.
+  const platform::WorkingFolders& Folders() const { return folders_; }
 
  private:
   void ShowAfterColumn();
@@ -95,6 +97,7 @@ class MainForm {
   platform::Shell& shell_;
   platform::Shell* previousShell_ = nullptr;
   std::string executableFolder_;
+  platform::WorkingFolders folders_;
   bool firstDisplay_ = true;
 };
 

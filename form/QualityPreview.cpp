@@ -20,12 +20,12 @@ void MainForm::QualityPreview() {
     return;
   }
   const std::string entry = controls_.ListEntry(kInputList, selection);
-  platform::CreateFolder(WorkingFolder());
-  const std::string page = WorkingFolder() + "/LOG.html";
+  platform::CreateFolder(Folders().preview);
+  const std::string page = Folders().preview + "/LOG.html";
   Converter converter;
   converter.WritePreviewPage(page);
-  converter.WriteBeforeCopy(entry, WorkingFolder() + "/Now.log");
-  Job().PreviewTargetPath = WorkingFolder() + "/Temp.log";
+  converter.WriteBeforeCopy(entry, Folders().preview + "/Now.log");
+  Job().PreviewTargetPath = Folders().preview + "/Temp.log";
   ShowSelectedFile();
   shell_.OpenDocument(page);
 }
@@ -40,8 +40,8 @@ void MainForm::ShowSelectedFile() {
 void MainForm::ConvertForPreview() {
   JobState& job = Job();
   job.CurrentInputPath = controls_.ListEntry(kInputList, controls_.ListSelection(kInputList));
-  platform::CreateFolder(WorkingFolder());
-  job.PreviewTargetPath = WorkingFolder() + "/Temp.log";
+  platform::CreateFolder(Folders().preview);
+  job.PreviewTargetPath = Folders().preview + "/Temp.log";
   // An earlier preview's result must not pass for this one's when this conversion writes nothing.
   platform::DeleteFile(job.PreviewTargetPath);
   ShowFileInfo(AfterColumn);

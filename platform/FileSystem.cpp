@@ -137,6 +137,13 @@ std::string CurrentFolder() {
 
 bool SetCurrentFolder(const std::string& path) { return chdir(path.c_str()) == 0; }
 
+std::string InCurrentFolder(const std::string& name) {
+  if (name.starts_with('/')) return name;
+  const std::string current = CurrentFolder();
+  if (current.empty()) return name;
+  return (current == "/" ? current : current + "/") + name;
+}
+
 bool TouchFile(const std::string& path) {
   // Without blocking, so that a named pipe in the file's place fails at once instead of waiting
   // for a reader.

@@ -76,6 +76,9 @@ bool DeleteFile(const std::string& path);
 // The process's current folder, without a trailing "/" (except for the root); empty on failure.
 std::string CurrentFolder();
 bool SetCurrentFolder(const std::string& path);
+// A name as seen from the current folder: absolute names unchanged, relative ones joined to the
+// current folder (unchanged when that is unknown).
+std::string InCurrentFolder(const std::string& name);
 
 // Creates an empty file when there is none, leaving an existing file untouched (like opening it for
 // appending and closing it at once). False when the file cannot be opened.

@@ -215,7 +215,7 @@ FolderChoice HeadlessShell::ChooseFolder(const std::string& title) {
 
 bool HeadlessShell::OpenDocument(const std::string& pathOrUrl) {
   openedDocuments.push_back(pathOrUrl);
-  return true;
+  return opensDocuments;
 }
 
 void HeadlessShell::SetWaitCursor(bool on) {

@@ -98,6 +98,8 @@ class HeadlessShell : public Shell {
   std::vector<std::string> dialogTitles;
   std::vector<FileFilter> lastFilters;
   std::vector<std::string> openedDocuments;
+  // What OpenDocument answers: false plays a desktop with no program for the document.
+  bool opensDocuments = true;
   bool waitCursor = false;
   int waitCursorSwitches = 0;
 };

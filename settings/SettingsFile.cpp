@@ -140,9 +140,7 @@ void ReadFields(const std::string& text) {
 
 }  // namespace
 
-std::string WorkingFolder() { return engine::Job().ExecutableFolder + "LogFile"; }
-
-std::string SettingsFilePath() { return WorkingFolder() + "/Log.ini"; }
+std::string SettingsFilePath() { return engine::Job().SettingsFolder + "/Log.ini"; }
 
 std::string SettingsFileText() {
   const ConversionSettings& settings = Settings();
@@ -170,7 +168,7 @@ std::string SettingsFileText() {
 
 void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode) {
   engine::SettingsFromControls(controls);
-  platform::CreateFolder(WorkingFolder());
+  platform::CreateFolder(engine::Job().SettingsFolder);
   platform::TouchFile(SettingsFilePath());
 
   switch (mode) {

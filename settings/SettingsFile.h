@@ -1,4 +1,5 @@
-// The settings file LogFile/Log.ini beside the executable: every ConversionSettings field, one per
+// The settings file Log.ini in the settings folder (LogFile beside the executable, or the user's
+// configuration folder; see platform/WorkingFolders.h): every ConversionSettings field, one per
 // line, after a header line.
 //
 // Whatever the file holds, a load ends with valid settings: a missing, unreadable or foreign file
@@ -24,8 +25,7 @@ inline constexpr const char* kHeader = "TessellarionVer102";
 // How many leading characters of the header line must match for the file to be read.
 inline constexpr std::size_t kHeaderCheckLength = 10;
 
-// The working folder (executable folder + "LogFile") and the settings file in it.
-std::string WorkingFolder();
+// The settings file in the settings folder of the job state.
 std::string SettingsFilePath();
 
 // The only access to the settings file. Reports nothing: a file or folder that cannot be written

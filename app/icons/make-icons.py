@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws Tessellarion's icons as 16-colour palette PNGs: the application icon (a tile of coloured
 triangles, the tessellation the name comes from) and the document icon (a page with a folded
-corner carrying a smaller tile). Run it in this folder; it rewrites the four PNG files."""
+corner carrying a smaller tile). Run it in this folder; it rewrites the PNG files."""
 import struct
 import zlib
 
@@ -72,7 +72,8 @@ def frame(pixels, left, top, right, bottom, color=1):
 
 def application_icon(size):
     pixels = [[0] * size for _ in range(size)]
-    cells, cell = (4, 7) if size == 32 else (2, 7)
+    # Four cells a side from 32 pixels up, with a pixel of margin and one of frame all round.
+    cells, cell = (4, (size - 4) // 4) if size >= 32 else (2, 7)
     inner = cells * cell
     left = (size - inner) // 2
     tile(pixels, left, left, cells, cell)
@@ -111,6 +112,8 @@ def document_icon(size):
     return pixels
 
 
-for size in (32, 16):
+# The sizes a desktop's icon theme asks for; the program itself carries 32 and 16.
+for size in (256, 128, 64, 48, 32, 16):
     write_png("application-%d.png" % size, application_icon(size))
+for size in (32, 16):
     write_png("document-%d.png" % size, document_icon(size))

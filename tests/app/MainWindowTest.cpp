@@ -1,23 +1,37 @@
 // The window on Qt: the form built from the control table, user actions reaching the form's
 // handlers, the window's title, menu and accelerators, help and the About box.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
+#include <filesystem>
+#include <functional>
 
 #include "app/AboutBox.h"
+#include "app/Desktop.h"
 #include "app/Help.h"
 #include "app/MainWindow.h"
+#include "app/QtShell.h"
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
 #include "form/ControlTable.h"
@@ -54,6 +68,26 @@ class MainWindowTest : public ::testing::Test {
   testsupport::TempFolder folder;
   std::unique_ptr<app::MainWindow> window;
 };
+
+// Runs `action` and closes every message box it shows with OK, as soon as the box is up; returns
+// their texts. Each box is a warning captioned with the program's name, under the normal pointer.
+Texts AnswerMessageBoxes(const std::function<void()>& action) {
+  Texts shown;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    EXPECT_EQ(box->windowTitle().toStdString(), platform::kMessageBoxCaption);
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    const QCursor* cursor = QApplication::overrideCursor();
+    EXPECT_TRUE(cursor == nullptr || cursor->shape() == Qt::ArrowCursor) << "not the wait cursor";
+    shown.push_back(box->text().toStdString());
+    box->button(QMessageBox::Ok)->click();
+  });
+  closer.start(1);
+  action();
+  return shown;
+}
 
 TEST_F(MainWindowTest, EveryControlOfTheTableIsBuiltWithItsCaptionAndPlace) {
   const auto& table = form::MainFormControls();
@@ -109,26 +143,17 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
 }
 
 TEST_F(MainWindowTest, ExecuteReportsThroughWarningBoxesCaptionedWithTheProgramName) {
-  // Each box the run shows is recorded and closed with its OK button as soon as it is up.
-  Texts shown;
-  QTimer closer;
-  QObject::connect(&closer, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr || !box->isVisible()) return;
-    EXPECT_EQ(box->windowTitle().toStdString(), platform::kMessageBoxCaption);
-    EXPECT_EQ(box->icon(), QMessageBox::Warning);
-    shown.push_back(box->text().toStdString());
-    box->button(QMessageBox::Ok)->click();
-  });
-  closer.start(1);
   const auto execute = [&] { QTest::mouseClick(Widget(kExecuteButton), Qt::LeftButton); };
-  execute();
+  EXPECT_EQ(AnswerMessageBoxes(execute), Texts{"入力ファイルを追加してください！！"});
+  // Qt draws an empty range as a moving "busy" bar.
+  auto* bar = static_cast<QProgressBar*>(Widget(kProgressBar));
+  EXPECT_LT(bar->minimum(), bar->maximum()) << "the bar of an empty run stays still";
+  EXPECT_EQ(bar->value(), bar->minimum());
   DropLetterF();
   Settings().OutputFolder = folder.File("out/");
   platform::CreateFolder(Settings().OutputFolder);
   QTest::mouseClick(Widget(kNamingNumberRadio), Qt::LeftButton);
-  execute();
-  EXPECT_EQ(shown, (Texts{"入力ファイルを追加してください！！", "変換完了！！"}));
+  EXPECT_EQ(AnswerMessageBoxes(execute), Texts{"変換完了！！"});
   EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), Texts{"1.bmp"});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is off again";
 }
@@ -157,6 +182,185 @@ TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
             "ebdc");
 }
 
+TEST_F(MainWindowTest, RadioGroupsWorkFromTheKeyboard) {
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  const auto formats = [this] {
+    std::string marks;
+    for (ControlId id : {kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio, kFormatHtmRadio}) {
+      marks += Controls().IsChecked(id) ? 'x' : '-';
+    }
+    return marks;
+  };
+  const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+  Controls().SetChecked(kFormatBmpRadio, false);
+  Controls().SetChecked(kFormatPngRadio, true);
+  // Tab enters the group at its checked button.
+  QWidget* before = Widget(kFormatBmpRadio)->previousInFocusChain();
+  while ((before->focusPolicy() & Qt::TabFocus) == 0) before = before->previousInFocusChain();
+  before->setFocus(Qt::OtherFocusReason);
+  press(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Widget(kFormatPngRadio));
+  // The arrows move round the group and check the button they reach, alone.
+  press(Qt::Key_Down);
+  EXPECT_EQ(formats(), "---x");
+  press(Qt::Key_Right);
+  EXPECT_EQ(formats(), "x---");
+  press(Qt::Key_Up);
+  EXPECT_EQ(formats(), "---x");
+  EXPECT_EQ(QApplication::focusWidget(), Widget(kFormatHtmRadio));
+  press(Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Widget(kSizeKeepRadio)) << "on to the next group's";
+  // The program's check changes the button it names and nothing else.
+  Controls().SetChecked(kFormatJpegRadio, true);
+  EXPECT_EQ(formats(), "-x-x");
+}
+
+TEST_F(MainWindowTest, TheListShowsAnEntryWhenTheUserHasCompletedTheSelection) {
+  window->show();
+  DropLetterF();
+  DropLetterF();
+  auto* list = static_cast<QListWidget*>(Widget(kInputList));
+  QWidget* rows = list->viewport();
+  const QPoint first = list->visualItemRect(list->item(0)).center();
+  const QPoint second = list->visualItemRect(list->item(1)).center();
+  const auto shown = [this] { return Controls().Text(kBeforeKindEdit); };
+  // A drag over the rows selects as it goes and shows the entry it ends on.
+  QTest::mousePress(rows, Qt::LeftButton, {}, first);
+  QMouseEvent drag(QEvent::MouseMove, second, rows->mapToGlobal(second), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(rows, &drag);
+  EXPECT_EQ(Controls().ListSelection(kInputList), 1);
+  EXPECT_EQ(shown(), "????");
+  QTest::mouseRelease(rows, Qt::LeftButton, {}, second);
+  EXPECT_EQ(shown(), "BMP");
+  // The selected entry clicked again is shown afresh; the blank area keeps the selection.
+  Controls().SetText(kBeforeKindEdit, "????");
+  QTest::mouseClick(rows, Qt::LeftButton, {}, second);
+  EXPECT_EQ(shown(), "BMP");
+  QTest::mouseClick(rows, Qt::LeftButton, {}, QPoint(second.x(), rows->height() - 2));
+  EXPECT_EQ(Controls().ListSelection(kInputList), 1);
+  // A key completes its selection at once.
+  Controls().SetText(kBeforeKindEdit, "????");
+  QTest::keyClick(list, Qt::Key_Up);
+  EXPECT_EQ(Controls().ListSelection(kInputList), 0);
+  EXPECT_EQ(shown(), "BMP");
+}
+
+TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
+  testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.bmp"));
+  testsupport::WriteFileText(folder.File("a.gif"), "GIF89a");
+  const std::string previous = platform::CurrentFolder();
+  ASSERT_TRUE(platform::SetCurrentFolder(folder.Path()));
+  window->Shell().SetWaitCursor(true);
+  const Texts shown = AnswerMessageBoxes([&] {
+    window->AddCommandLineFiles({"f.bmp", folder.File("a.gif"), "./f.bmp"});
+  });
+  platform::SetCurrentFolder(previous);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor) << "back after the box";
+  window->Shell().SetWaitCursor(false);
+  EXPECT_EQ(shown, Texts{"GIFです!!この形式は変換できません!!"});
+  EXPECT_EQ((Texts{Controls().ListEntry(kInputList, 0), Controls().ListEntry(kInputList, 1),
+                   Controls().Text(kEntryCountEdit)}),
+            (Texts{folder.File("f.bmp"), folder.File("./f.bmp"), "2"}));
+}
+
+TEST_F(MainWindowTest, QtsOwnTextsAreJapaneseAndTheFileDialogShowsTheFilterTextsAlone) {
+  ASSERT_TRUE(app::InstallQtTranslation()) << "qt6-translations-l10n (scripts/install-deps)";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "キャンセル");
+  const std::vector<platform::FileFilter> filters{
+      {"変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png)", "*.bmp;*.jp*g;*.png"},
+      {"ピング (*.png)", "*.png"}};
+  QFileDialog dialog(nullptr, QString(), QString(), app::FileDialogFilter(filters));
+  dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+  auto* shownFilters = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+  ASSERT_NE(shownFilters, nullptr);
+  EXPECT_EQ(shownFilters->itemText(0).toStdString(), filters[0].caption);
+  EXPECT_EQ(shownFilters->itemText(1).toStdString(), filters[1].caption);
+  // The patterns behind each text, as the dialog reads them, match names in any case.
+  const QStringList entries = app::FileDialogFilter(filters).split(QStringLiteral(";;"));
+  const auto matches = [&entries](int filter, const QString& name) {
+    const QString& entry = entries[filter];
+    const qsizetype open = entry.lastIndexOf(u'(');
+    for (const QString& pattern : entry.mid(open + 1).chopped(1).split(u' ')) {
+      if (QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive).match(name).hasMatch()) {
+        return true;
+      }
+    }
+    return false;
+  };
+  QStringList matched;
+  for (const char* name : {"IMG_0001.JPG", "a.Jpeg", "b.bmp", "c.gif", "D.PNG"}) {
+    matched << QString::number(matches(0, name)) + QString::number(matches(1, name));
+  }
+  EXPECT_EQ(matched.join(u' ').toStdString(), "10 10 10 00 11");
+}
+
+TEST_F(MainWindowTest, TheCropHeightBoxShowsFourDigits) {
+  // A line edit scrolls its text unless text and cursor fit inside its frame, text margins and
+  // Qt's own margin of two pixels a side.
+  auto* edit = static_cast<QLineEdit*>(Widget(kCropHeightEdit));
+  QStyleOptionFrame option;
+  option.initFrom(edit);
+  option.rect = edit->rect();
+  option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+  const QRect inside = edit->style()
+                           ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                           .marginsRemoved(edit->textMargins());
+  EXPECT_LE(edit->fontMetrics().horizontalAdvance(QStringLiteral("9999")) + 1,
+            inside.width() - 2 * 2);
+}
+
+// The window of a program whose folder cannot hold LogFile, as under /usr/bin for a user.
+TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUsed) {
+  testsupport::TempFolder program;
+  testsupport::TempFolder home;
+  testsupport::WriteFileText(program.File("LogFile"), "");  // in the way of the folder
+  // ctest runs every test in a process of its own, so the environment is the test's to change.
+  qputenv("HOME", QByteArray::fromStdString(home.Path()));
+  qunsetenv("XDG_CONFIG_HOME");
+  qunsetenv("XDG_CACHE_HOME");
+  ResetProcessState();
+  const std::string image = testsupport::SaveImageFile(testsupport::LetterF(), home.File("f.bmp"));
+  {
+    app::MainWindow window(program.Path());
+    window.AddCommandLineFiles({image});
+    window.Form().Controls().SetListSelection(kInputList, 0);
+    window.Form().Form().ShowSelectedFile();
+    EXPECT_TRUE(testsupport::FileExists(home.File(".config/tessellarion/Log.ini")));
+    EXPECT_TRUE(testsupport::FileExists(home.File(".cache/tessellarion/Temp.log")));
+    EXPECT_EQ(window.Form().Controls().Text(kOutputFolderEdit), home.Path());
+  }
+  EXPECT_FALSE(testsupport::FileExists(home.File(".cache/tessellarion/Temp.log")));
+  EXPECT_EQ(program.Entries(), Texts{"LogFile"});
+}
+
+TEST(TerminationTest, SigtermRemovesThePreviewImagesAsClosingTheWindowDoes) {
+  testsupport::TempFolder program;
+  const std::string executable = program.File("tessellarion");
+  std::filesystem::copy_file(TESSELLARION_APP_PATH, executable);
+  platform::CreateFolder(program.File("LogFile"));
+  for (const char* name : {"LOG.html", "Now.log", "Temp.log"}) {
+    testsupport::WriteFileText(program.File("LogFile/") + name, "left by a preview");
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The window has started when its settings file is there.
+  for (int wait = 0; wait < 2000 && !testsupport::FileExists(program.File("LogFile/Log.ini"));
+       ++wait) {
+    usleep(10000);
+  }
+  kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "ended by the signal";
+  EXPECT_EQ(testsupport::FolderEntries(program.File("LogFile")), (Texts{"LOG.html", "Log.ini"}));
+}
+
 TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
   testsupport::TempFolder current;
   testsupport::TempFolder program;
@@ -169,10 +373,14 @@ TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
     testsupport::WriteFileText(folder->File("HELP/HTop.html"), "");
     app::OpenHelp(shell, program.Path());
   }
+  // A page that no program can open is reported as missing.
+  shell.opensDocuments = false;
+  app::OpenHelp(shell, program.Path());
   platform::SetCurrentFolder(previous);
-  EXPECT_EQ(shell.messages, Texts{"HELPが見つかりませんでした。"});
+  EXPECT_EQ(shell.messages, Texts(2, "HELPが見つかりませんでした。"));
   EXPECT_EQ(shell.openedDocuments,
-            (Texts{program.File("HELP/HTop.html"), current.File("HELP/HTop.html")}));
+            (Texts{program.File("HELP/HTop.html"), current.File("HELP/HTop.html"),
+                   current.File("HELP/HTop.html")}));
 }
 
 TEST(AboutBoxTest, ShowsTheVersionAndOpensItsLinks) {

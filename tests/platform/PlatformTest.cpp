@@ -1,11 +1,15 @@
-// The text files, Shift_JIS conversion, the file helpers and atomic replacement.
+// The text files, Shift_JIS conversion, the file helpers, atomic replacement and the choice of
+// working folders.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <cstdlib>
 
 #include "platform/AtomicFile.h"
 #include "platform/Encoding.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "platform/WorkingFolders.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -61,6 +65,41 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
   stat(target.c_str(), &status);
   EXPECT_EQ(status.st_mode & 0777, 0640u) << "the replacement keeps the file's permissions";
   EXPECT_EQ(platform::AtomicFileWriter(folder.File("no/such/file")).Stream(), nullptr);
+}
+
+TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
+  TempFolder program;
+  TempFolder home;
+  TempFolder blocked;
+  // A file in the way: LogFile cannot be created beside this program, even by root.
+  testsupport::WriteFileText(blocked.File("LogFile"), "");
+  // ctest runs every test in a process of its own, so the environment is the test's to change.
+  setenv("HOME", home.Path().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+  unsetenv("XDG_CACHE_HOME");
+  const auto folders = [](const std::string& executableFolder) {
+    const platform::WorkingFolders chosen = platform::ChooseWorkingFolders(executableFolder);
+    return std::vector<std::string>{chosen.settings, chosen.preview, chosen.output};
+  };
+  EXPECT_EQ(
+      folders(program.Path()),
+      (std::vector<std::string>{program.File("LogFile"), program.File("LogFile"), program.Path()}));
+  EXPECT_EQ(program.Entries(), std::vector<std::string>{"LogFile"}) << "no probe file left";
+  const std::vector<std::string> users{home.File(".config/tessellarion"),
+                                       home.File(".cache/tessellarion"), home.Path()};
+  // A program under /usr never writes beside itself, not even as root.
+  for (const std::string& executableFolder : {blocked.Path(), std::string("/usr/bin/")}) {
+    EXPECT_EQ(folders(executableFolder), users) << executableFolder;
+  }
+  struct stat status {};
+  ASSERT_EQ(stat(users[0].c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0700u) << "the user's folders are private";
+
+  setenv("XDG_CONFIG_HOME", program.File("config/").c_str(), 1);
+  setenv("XDG_CACHE_HOME", program.File("cache").c_str(), 1);
+  EXPECT_EQ(folders(blocked.Path()),
+            (std::vector<std::string>{program.File("config/tessellarion"),
+                                      program.File("cache/tessellarion"), home.Path()}));
 }
 
 }  // namespace
