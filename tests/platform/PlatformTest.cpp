@@ -1,6 +1,7 @@
 // The text files, Shift_JIS conversion, the file helpers and atomic replacement.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/AtomicFile.h"
 #include "platform/Encoding.h"
@@ -61,6 +62,23 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
   stat(target.c_str(), &status);
   EXPECT_EQ(status.st_mode & 0777, 0640u) << "the replacement keeps the file's permissions";
   EXPECT_EQ(platform::AtomicFileWriter(folder.File("no/such/file")).Stream(), nullptr);
+}
+
+TEST(AtomicFileTest, TheReplacementKeepsTheOwnerWhereTheProcessMaySetIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another owner";
+  TempFolder folder;
+  const std::string target = folder.File("target");
+  testsupport::WriteFileText(target, "old");
+  ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+  chmod(target.c_str(), 02640);
+  platform::AtomicFileWriter writer(target);
+  std::fputs("new", writer.Stream());
+  EXPECT_TRUE(writer.Commit());
+  struct stat status {};
+  stat(target.c_str(), &status);
+  EXPECT_EQ(status.st_uid, 65534u);
+  EXPECT_EQ(status.st_gid, 65534u);
+  EXPECT_EQ(status.st_mode & 07777, 02640u) << "the mode is set after the owner, which clears it";
 }
 
 }  // namespace
