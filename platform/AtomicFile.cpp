@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -80,6 +81,21 @@ bool RewriteInPlace(std::FILE* spool, const std::string& target) {
   return close(out) == 0 && done;
 }
 
+// The file this thread last wrote as a new file, unsynced. A BMP is written twice, the second
+// write replacing the first: when the first made a new file, no earlier file of the user's is at
+// stake and the second needs no sync either. A file is known by its name and its inode.
+struct WrittenFile {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+thread_local std::optional<WrittenFile> lastNewFile;
+
+bool IsLastNewFile(const std::string& path, const struct stat& named) {
+  return lastNewFile && lastNewFile->path == path && lastNewFile->device == named.st_dev &&
+         lastNewFile->inode == named.st_ino;
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::move(targetPath)) {
@@ -90,7 +106,7 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::mo
   const bool exists = stat(targetPath_.c_str(), &existing) == 0;
   if (exists && faccessat(AT_FDCWD, targetPath_.c_str(), W_OK, AT_EACCESS) != 0) return;
   // A folder under the name is never replaced: the rename fails, and nothing needs syncing.
-  replacing_ = nameTaken && !S_ISDIR(named.st_mode);
+  replacing_ = nameTaken && !S_ISDIR(named.st_mode) && !IsLastNewFile(targetPath_, named);
 
   std::string pattern = FolderOf(targetPath_) + kTemporaryFilePrefix + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -126,12 +142,18 @@ bool AtomicFileWriter::Commit() {
     // The new data reach the disk before the name moves to them.
     done = done && fsync(fileno(stream_)) == 0;
   }
+  struct stat written {};
+  const bool known = fstat(fileno(stream_), &written) == 0;
   done = std::fclose(stream_) == 0 && done;
   stream_ = nullptr;
   if (inPlace_) return done;
   done = done && std::rename(temporaryPath_.c_str(), targetPath_.c_str()) == 0;
   if (!done) unlink(temporaryPath_.c_str());
   temporaryPath_.clear();
+  lastNewFile.reset();
+  if (done && !replacing_ && known) {
+    lastNewFile = WrittenFile{targetPath_, written.st_dev, written.st_ino};
+  }
   return done;
 }
 
