@@ -75,8 +75,7 @@ bool SettingsInRange() {
          InRange(settings.CropEnabled, 0, 1) && InRange(settings.CropX, 0, 2000) &&
          InRange(settings.CropY, 0, 2000) && InRange(settings.CropWidth, 0, 2000) &&
          InRange(settings.CropHeight, 0, 2000) && InRange(settings.NamingScheme, 0, 2) &&
-         !settings.OutputFolder.empty() && text(settings.OutputFolder) &&
-         text(settings.CustomName);
+         !settings.OutputFolder.empty() && text(settings.OutputFolder) && text(settings.CustomName);
 }
 
 // What a save cannot show by reading the controls back: each radio group has exactly the

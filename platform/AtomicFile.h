@@ -48,9 +48,6 @@ class AtomicFileWriter {
   // the target's name, a name too long); the temporary is then gone and the target as it was.
   bool Commit();
 
-  // True when the target is being rewritten in place rather than replaced.
-  bool InPlace() const { return inPlace_; }
-
  private:
   void Discard();
 

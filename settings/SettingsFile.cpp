@@ -75,7 +75,9 @@ std::int32_t NumberField(const std::string& token) {
 }
 
 // A switch is on for any non-zero number, however many digits it has.
-std::uint8_t SwitchField(const std::string& token) { return engine::ReadNumber(token) != 0 ? 1 : 0; }
+std::uint8_t SwitchField(const std::string& token) {
+  return engine::ReadNumber(token) != 0 ? 1 : 0;
+}
 
 // Reads the file's fields in order. Fields after the end of the text keep the values the record
 // took from the controls.

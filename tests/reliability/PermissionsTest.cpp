@@ -66,8 +66,8 @@ class PermissionsTest : public ::testing::Test {
     if (child == 0) {
       dup2(open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 2);
       dup2(open("/dev/null", O_WRONLY | O_CLOEXEC), 1);
-      if (geteuid() == 0 &&
-          (setgroups(0, nullptr) != 0 || setgid(kUnprivileged) != 0 || setuid(kUnprivileged) != 0)) {
+      if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kUnprivileged) != 0 ||
+                             setuid(kUnprivileged) != 0)) {
         _exit(126);
       }
       if (chdir(folder.Path().c_str()) != 0) _exit(126);
@@ -112,7 +112,8 @@ TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsRepl
       {"0444 image", "png", file(0444), 0755, 1, kNotWritten, After::kOld, 0444},
       {"0444 page", "htm", file(0444), 0755, 1, kOpenFailed + kNotWritten, After::kOld, 0444},
       // The rename is the step that fails here; nothing is left behind either way.
-      {"folder in an image's place", "png", folderInItsPlace, 0755, 1, kNotWritten, After::kFolder, 0},
+      {"folder in an image's place", "png", folderInItsPlace, 0755, 1, kNotWritten, After::kFolder,
+       0},
       {"folder in a page's place", "htm", folderInItsPlace, 0755, 1, kOpenFailed + kNotWritten,
        After::kFolder, 0},
       {"0600 image", "png", file(0600), 0755, 0, kDone, After::kNew, 0600},
