@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/AtomicFile.h"
 #include "platform/Encoding.h"
 #include "platform/FileSystem.h"
@@ -54,10 +56,13 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
   }
   EXPECT_EQ(testsupport::ReadFileText(target), "old");
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"target"})) << "no temporary left";
+  std::filesystem::create_hard_link(target, folder.File("link"));
   platform::AtomicFileWriter writer(target);
   std::fputs("new", writer.Stream());
   EXPECT_TRUE(writer.Commit());
   EXPECT_EQ(testsupport::ReadFileText(target), "new");
+  EXPECT_EQ(testsupport::ReadFileText(folder.File("link")), "old")
+      << "the replacement is a new file";
   struct stat status {};
   stat(target.c_str(), &status);
   EXPECT_EQ(status.st_mode & 0777, 0640u) << "the replacement keeps the file's permissions";
