@@ -37,6 +37,7 @@ struct RunFlags {
   std::uint8_t InputPresent = 0;       // a file was offered to the list since it was last emptied
   std::uint8_t SizeOutOfRange = 0;     // the custom size is outside 1..2000
   std::uint8_t TableArtOverLimit = 0;  // table art chosen for more than 10 entries
+  std::uint8_t CustomNameRefused = 0;  // the custom name chosen would leave the output folder
 };
 
 // The engine's option block, filled by the Converter's setters before every job.

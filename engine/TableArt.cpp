@@ -127,7 +127,13 @@ int Converter::TableArtWriter(const std::string& outputPath, const std::string& 
     }
   }
   if (written) platform::AppendWithCrLf(buffer, kClosing);
-  written = written && WriteAll(writer.Stream(), buffer) && writer.Commit();
+  written = written && WriteAll(writer.Stream(), buffer);
+  // A page that cannot be put in place at the final step (a folder under its name, a name too
+  // long) has not been written, as surely as one that could not be opened, and shows the same.
+  if (written && !writer.Commit()) {
+    platform::MessageBox("オープン失敗");
+    written = false;
+  }
 
   imaging::FreeImage(engine.CurrentImage);
   engine.CurrentImage = 0;

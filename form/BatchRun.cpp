@@ -94,6 +94,10 @@ void MainForm::GatherJobOptions() {
   }
   flags.TableArtOverLimit =
       entries > kMaxTableArtEntries && controls_.IsChecked(kFormatHtmRadio) ? 1 : 0;
+  flags.CustomNameRefused = controls_.IsChecked(kNamingCustomRadio) &&
+                                    !IsUsableCustomName(controls_.Text(kCustomNameEdit))
+                                ? 1
+                                : 0;
 }
 
 BatchOutcome MainForm::BatchRun() {
@@ -105,7 +109,8 @@ BatchOutcome MainForm::BatchRun() {
 
   const RunFlags& flags = Flags();
   BatchOutcome outcome;
-  outcome.ran = flags.InputPresent == 1 && flags.SizeOutOfRange == 0 && flags.TableArtOverLimit == 0;
+  outcome.ran = flags.InputPresent == 1 && flags.SizeOutOfRange == 0 &&
+                flags.TableArtOverLimit == 0 && flags.CustomNameRefused == 0;
   if (outcome.ran) {
     JobState& job = Job();
     // The count is asked again before every entry.
@@ -136,6 +141,9 @@ BatchOutcome MainForm::BatchRun() {
   }
   if (flags.TableArtOverLimit == 1) {
     shell_.ShowMessage("TableArtは１０件までしか一括変換できません。");
+  }
+  if (flags.CustomNameRefused == 1) {
+    shell_.ShowMessage("任意の文字列には「/」を含む名前や「.」「..」は使えません！！");
   }
   if (outcome.ran) {
     if (outcome.notWritten > 0) {

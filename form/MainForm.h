@@ -37,6 +37,9 @@ struct BatchOutcome {
 std::string FileNameOf(const std::string& path);
 // The text after the last "." of a text; empty when there is none.
 std::string ExtensionOf(const std::string& text);
+// True when a custom name can start the file names of a run: it holds no "/" and is neither "."
+// nor "..", the names of folders, so every output stays a file in the output folder.
+bool IsUsableCustomName(const std::string& name);
 
 class MainForm {
  public:

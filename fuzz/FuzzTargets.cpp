@@ -3,7 +3,6 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -60,12 +59,12 @@ bool InRange(long long value, long long minimum, long long maximum) {
   return value >= minimum && value <= maximum;
 }
 
-// Every field of the record within the range the settings validation keeps it in.
+// Every field of the record within the range the settings validation keeps it in. The folder and
+// the name are kept as read, however long, but always as one line without a NUL.
 bool SettingsInRange() {
   const engine::ConversionSettings& settings = engine::Settings();
-  const auto text = [](const std::string& value, std::size_t limit) {
-    return value.size() <= limit &&
-           value.find_first_of(std::string("\n\0", 2)) == std::string::npos;
+  const auto text = [](const std::string& value) {
+    return value.find_first_of(std::string("\n\0", 2)) == std::string::npos;
   };
   return InRange(settings.OutputFormatIndex, 0, 3) && InRange(settings.SizeMode, 0, 2) &&
          InRange(settings.Width, 1, 2000) && InRange(settings.Height, 1, 2000) &&
@@ -76,8 +75,7 @@ bool SettingsInRange() {
          InRange(settings.CropEnabled, 0, 1) && InRange(settings.CropX, 0, 2000) &&
          InRange(settings.CropY, 0, 2000) && InRange(settings.CropWidth, 0, 2000) &&
          InRange(settings.CropHeight, 0, 2000) && InRange(settings.NamingScheme, 0, 2) &&
-         !settings.OutputFolder.empty() && text(settings.OutputFolder, PATH_MAX - 1) &&
-         text(settings.CustomName, NAME_MAX);
+         !settings.OutputFolder.empty() && text(settings.OutputFolder) && text(settings.CustomName);
 }
 
 // What a save cannot show by reading the controls back: each radio group has exactly the

@@ -24,11 +24,6 @@ constexpr std::size_t kHeaderLineLimit = 39;
 // A UTF-8 byte-order mark, which some editors put in front of the first line when they save the
 // file; it is skipped, so the header after it still counts.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// The longest text that can name a folder (a path of PATH_MAX bytes with its terminating NUL) and
-// the longest file name. A longer folder or name line cannot be one and is not taken.
-constexpr std::size_t kMaxFolderBytes = PATH_MAX - 1;
-constexpr std::size_t kMaxNameBytes = NAME_MAX;
-
 // A text line of the file up to its first NUL byte. No path or file name can hold a NUL, and the
 // system would read every use of the text only up to it anyway, so the field ends there.
 std::string TextField(std::string line) {
@@ -79,10 +74,9 @@ std::int32_t NumberField(const std::string& token) {
   return engine::ReadNumberInRange(token).value_or(INT32_MIN);
 }
 
+// A switch is on for any non-zero number, however many digits it has.
 std::uint8_t SwitchField(const std::string& token) {
-  const std::optional<std::int32_t> value = engine::ReadNumberInRange(token);
-  if (!value) return 2;  // out of range: validation turns it off
-  return *value != 0 ? 1 : 0;
+  return engine::ReadNumber(token) != 0 ? 1 : 0;
 }
 
 // Reads the file's fields in order. Fields after the end of the text keep the values the record
@@ -92,10 +86,12 @@ void ReadFields(const std::string& text) {
   platform::TextScanner scanner(text);
   scanner.ReadRestOfLine();  // the header line
   // The folder is the whole of line 2, without the blanks it starts with; an empty line keeps the
-  // folder the record already holds.
+  // folder the record already holds. A folder too long for the system is kept as it is: the
+  // outputs then fail to be written and are counted, where another folder would take them
+  // unasked.
   std::string folder = TextField(scanner.ReadRestOfLine());
   folder.erase(0, folder.find_first_not_of(" \t"));
-  if (!folder.empty() && folder.size() <= kMaxFolderBytes) settings.OutputFolder = folder;
+  if (!folder.empty()) settings.OutputFolder = folder;
 
   constexpr std::size_t kNumberCount = 16;
   std::vector<std::string> tokens;
@@ -130,12 +126,10 @@ void ReadFields(const std::string& text) {
   number(14, settings.CropHeight);
   number(15, settings.NamingScheme);
   // The white space after the last number is already skipped, so blanks that start the name are
-  // not part of it, and an empty last line leaves the name empty. A name too long for any file
-  // name is left empty too.
-  if (tokens.size() == kNumberCount) {
-    std::string name = TextField(scanner.ReadRestOfLine());
-    settings.CustomName = name.size() <= kMaxNameBytes ? std::move(name) : std::string();
-  }
+  // not part of it, and an empty last line leaves the name empty. A name too long for a file name
+  // is kept as it is: its outputs fail and are counted, where an empty name would quietly write
+  // numbers only, over the files of an earlier numbered run.
+  if (tokens.size() == kNumberCount) settings.CustomName = TextField(scanner.ReadRestOfLine());
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 // Whatever the file holds, a load ends with valid settings: a missing, unreadable or foreign file
 // (a folder or a pipe in its place, a wrong header) is reset, a value out of its range takes its
 // fallback, and only the first 16 MB are read. A UTF-8 byte-order mark before the header is
-// skipped. The folder and the name end at a NUL byte; a folder longer than a path can be is not
-// taken, nor a name longer than a file name can be.
+// skipped. The folder and the name end at a NUL byte; a folder or name too long for the system is
+// kept as read, so the run fails on it visibly instead of writing elsewhere or under other names.
 #pragma once
 
 #include <string>

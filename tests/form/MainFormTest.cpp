@@ -191,6 +191,15 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
   EXPECT_EQ(shell.messages, Messages{"TableArtは１０件までしか一括変換できません。"});
   Format(kFormatJpegRadio);
   EXPECT_TRUE(form->BatchRun().ran) << "only table art is limited";
+
+  // A custom name that would leave the output folder is the last precondition.
+  form->DeleteAllEntries();
+  Naming(kNamingCustomRadio);
+  controls.SetText(kCustomNameEdit, "../x");
+  shell.messages.clear();
+  EXPECT_FALSE(form->BatchRun().ran);
+  EXPECT_EQ(shell.messages,
+            (Messages{kAddFiles, "任意の文字列には「/」を含む名前や「.」「..」は使えません！！"}));
 }
 
 TEST_F(MainFormTest, OutputNamesFollowTheNamingSchemeAndTheRunTakesTheOptionsShown) {

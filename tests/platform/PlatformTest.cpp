@@ -2,6 +2,9 @@
 // working folders.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <cstdlib>
 
@@ -57,10 +60,13 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
   }
   EXPECT_EQ(testsupport::ReadFileText(target), "old");
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"target"})) << "no temporary left";
+  std::filesystem::create_hard_link(target, folder.File("link"));
   platform::AtomicFileWriter writer(target);
   std::fputs("new", writer.Stream());
   EXPECT_TRUE(writer.Commit());
   EXPECT_EQ(testsupport::ReadFileText(target), "new");
+  EXPECT_EQ(testsupport::ReadFileText(folder.File("link")), "old")
+      << "the replacement is a new file";
   struct stat status {};
   stat(target.c_str(), &status);
   EXPECT_EQ(status.st_mode & 0777, 0640u) << "the replacement keeps the file's permissions";
@@ -100,6 +106,23 @@ TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
   EXPECT_EQ(folders(blocked.Path()),
             (std::vector<std::string>{program.File("config/tessellarion"),
                                       program.File("cache/tessellarion"), home.Path()}));
+}
+
+TEST(AtomicFileTest, TheReplacementKeepsTheOwnerWhereTheProcessMaySetIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another owner";
+  TempFolder folder;
+  const std::string target = folder.File("target");
+  testsupport::WriteFileText(target, "old");
+  ASSERT_EQ(chown(target.c_str(), 65534, 65534), 0);
+  chmod(target.c_str(), 02640);
+  platform::AtomicFileWriter writer(target);
+  std::fputs("new", writer.Stream());
+  EXPECT_TRUE(writer.Commit());
+  struct stat status {};
+  stat(target.c_str(), &status);
+  EXPECT_EQ(status.st_uid, 65534u);
+  EXPECT_EQ(status.st_gid, 65534u);
+  EXPECT_EQ(status.st_mode & 07777, 02640u) << "the mode is set after the owner, which clears it";
 }
 
 }  // namespace

@@ -89,11 +89,22 @@ TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
 TEST_F(SettingsFileTest, OddLinesReadSafely) {
   // Out-of-range and unreadable numbers are repaired in every field; what is left here is how a
   // line is read, not what it repairs to. The line ends are LF alone.
-  lines[7] = "5";                 // PngInterlace: any non-zero number is on
   lines[18] = "   two  blanks ";  // leading blanks of the name are not kept
-  Load(FileText(lines, "\n"));
-  EXPECT_EQ(Settings().PngInterlace, 1);
+  // PngInterlace: any non-zero number is on, however long.
+  const std::pair<const char*, int> switches[] = {
+      {"5", 1}, {"99999999999", 1}, {"-99999999999", 1}, {"0", 0}, {"000000000000", 0}};
+  for (const auto& [line, on] : switches) {
+    lines[7] = line;
+    Load(FileText(lines, "\n"));
+    EXPECT_EQ(Settings().PngInterlace, on) << line;
+  }
   EXPECT_EQ(Settings().CustomName, "two  blanks ");
+  // A name or folder too long for the system is kept as read, not replaced by another.
+  lines[1] = "/" + std::string(5000, 'f') + "/";
+  lines[18] = std::string(300, 'n');
+  Load(FileText(lines));
+  EXPECT_EQ(Settings().OutputFolder, lines[1]);
+  EXPECT_EQ(Settings().CustomName, lines[18]);
 
   // A short file: the fields it does not reach keep what the controls held.
   controls.SetText(kCropHeightEdit, "77");

@@ -1,0 +1,199 @@
+// Saving as an ordinary user, through the real tessellarion-cli: write-protected outputs and
+// settings files are left alone, replaced files keep their mode, a writable file in a
+// write-protected folder is rewritten in place, and a custom name that would leave the output
+// folder is refused. Root may write anything, so when the suite runs as root the binary runs as
+// the unprivileged user 65534 ("nobody").
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+constexpr uid_t kUnprivileged = 65534;
+const std::string kDone = "Tessellarion: 変換完了！！\n";
+const std::string kNotWritten = "Tessellarion: 1件のファイルを変換できませんでした！！\n" + kDone;
+const std::string kOpenFailed = "Tessellarion: オープン失敗\n";
+
+mode_t ModeOf(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+class PermissionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chmod(folder.Path().c_str(), 0755);
+    std::filesystem::copy_file(TESSELLARION_CLI_PATH, folder.File("tessellarion-cli"));
+    testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.png"));
+    std::filesystem::create_directory(out);
+    Own(folder.Path());
+    Own(out);
+    if (Cli({"--version"}) != 0) {
+      GTEST_SKIP() << "the binary cannot be run as an unprivileged user here (as root, switching "
+                      "to user 65534 failed, or that user cannot reach the temporary folder)";
+    }
+  }
+  void TearDown() override { chmod(out.c_str(), 0755); }
+
+  // Gives a file or folder to the user the binary runs as, when that is not the suite's user.
+  void Own(const std::string& path) {
+    if (geteuid() == 0 && lchown(path.c_str(), kUnprivileged, kUnprivileged) != 0) {
+      ADD_FAILURE() << "chown " << path;
+    }
+  }
+
+  // Runs the binary in the folder, as the unprivileged user when the suite runs as root: its exit
+  // status, its standard error in `errors`; −1 when it could not be started as that user.
+  int Cli(std::vector<std::string> arguments) {
+    std::string cli = folder.File("tessellarion-cli");
+    const std::string errorsPath = folder.File("errors.txt");
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 2);
+      dup2(open("/dev/null", O_WRONLY | O_CLOEXEC), 1);
+      if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kUnprivileged) != 0 ||
+                             setuid(kUnprivileged) != 0)) {
+        _exit(126);
+      }
+      if (chdir(folder.Path().c_str()) != 0) _exit(126);
+      std::vector<char*> argv{cli.data()};
+      for (std::string& argument : arguments) argv.push_back(argument.data());
+      argv.push_back(nullptr);
+      execv(cli.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    errors = testsupport::ReadFileText(errorsPath);
+    return WIFEXITED(status) && WEXITSTATUS(status) < 126 ? WEXITSTATUS(status) : -1;
+  }
+
+  Names Outputs() const { return testsupport::FolderEntries(out); }
+
+  testsupport::TempFolder folder;
+  std::string out = folder.File("out/");
+  std::string errors;
+};
+
+TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsReplaced) {
+  constexpr mode_t kFolder = 0;
+  const struct {
+    const char* what;
+    std::string format;
+    mode_t targetMode;  // of the file "old" under the output name, or kFolder
+    mode_t folderMode;
+    int exitStatus;  // 0: replaced, keeping the mode; otherwise left as it was
+    std::string errors;
+  } cases[] = {
+      {"0444 image", "png", 0444, 0755, 1, kNotWritten},
+      {"0444 page", "htm", 0444, 0755, 1, kOpenFailed + kNotWritten},
+      // The rename is the step that fails here; nothing is left behind either way.
+      {"folder in an image's place", "png", kFolder, 0755, 1, kNotWritten},
+      {"folder in a page's place", "htm", kFolder, 0755, 1, kOpenFailed + kNotWritten},
+      {"0600 image", "png", 0600, 0755, 0, kDone},
+      {"0640 BMP, written twice", "bmp", 0640, 0755, 0, kDone},
+      // No temporary can go beside it: the file is rewritten in place.
+      {"writable image, read-only folder", "png", 0644, 0555, 0, kDone},
+      {"writable BMP, read-only folder", "bmp", 0600, 0555, 0, kDone},
+      {"0444 image, read-only folder", "png", 0444, 0555, 1, kNotWritten},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    chmod(out.c_str(), 0755);
+    for (const std::string& name : Outputs()) std::filesystem::remove_all(out + name);
+    const std::string target = out + "f." + test.format;
+    if (test.targetMode == kFolder) std::filesystem::create_directory(target);
+    if (test.targetMode != kFolder) testsupport::WriteFileText(target, "old");
+    Own(target);
+    chmod(target.c_str(), test.targetMode == kFolder ? 0755 : test.targetMode);
+    chmod(out.c_str(), test.folderMode);
+    EXPECT_EQ(Cli({"-o", "out", "-f", test.format, "f.png"}), test.exitStatus);
+    EXPECT_EQ(errors, test.errors);
+    EXPECT_EQ(Outputs(), Names{"f." + test.format}) << "no temporary is left";
+    if (test.targetMode == kFolder) {
+      EXPECT_TRUE(std::filesystem::is_directory(target));
+      continue;
+    }
+    EXPECT_EQ(testsupport::ReadFileText(target) == "old", test.exitStatus != 0);
+    if (test.exitStatus == 0) {
+      EXPECT_EQ(testsupport::ImageSizeOf(target), (std::pair{6, 5}));
+    }
+    EXPECT_EQ(ModeOf(target), test.targetMode);
+  }
+  // Rewritten in place, the file is the same one: another hard link to it shows the new content.
+  // (A replaced file is a new one; the platform tests show the link keeping the old content.)
+  chmod(out.c_str(), 0755);
+  std::filesystem::remove(out + "f.png");
+  testsupport::WriteFileText(out + "f.png", "old");
+  Own(out + "f.png");
+  std::filesystem::create_hard_link(out + "f.png", folder.File("link.png"));
+  chmod(out.c_str(), 0555);
+  EXPECT_EQ(Cli({"-o", "out", "-f", "png", "f.png"}), 0);
+  EXPECT_EQ(testsupport::ImageSizeOf(folder.File("link.png")), (std::pair{6, 5}));
+}
+
+TEST_F(PermissionsTest, AWriteProtectedSettingsFileIsLeftAsItIs) {
+  ASSERT_EQ(Cli({"-o", "out", "-f", "png", "f.png"}), 0);
+  const std::string settings = folder.File("LogFile/Log.ini");
+  const std::string saved = testsupport::ReadFileText(settings);
+  ASSERT_TRUE(saved.starts_with("TessellarionVer102\r\n"));
+  chmod(settings.c_str(), 0444);
+  EXPECT_EQ(Cli({"-f", "jpg", "f.png"}), 0);
+  EXPECT_EQ(testsupport::ReadFileText(settings), saved);
+  EXPECT_EQ(ModeOf(settings), 0444u);
+
+  // Writable, in a write-protected folder: rewritten in place with the JPEG choice.
+  chmod(settings.c_str(), 0644);
+  chmod(folder.File("LogFile").c_str(), 0555);
+  EXPECT_EQ(Cli({"-f", "jpg", "f.png"}), 0);
+  EXPECT_NE(testsupport::ReadFileText(settings).find(out + "\r\n1\r\n"), std::string::npos);
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), Names{"Log.ini"});
+  chmod(folder.File("LogFile").c_str(), 0755);
+}
+
+TEST_F(PermissionsTest, CustomNamesStayInTheOutputFolder) {
+  const std::string refused =
+      "Tessellarion: 任意の文字列には「/」を含む名前や「.」「..」は使えません！！\n";
+  const std::string tooLong(300, 'n');
+  const struct {
+    std::string name;
+    std::string format;
+    int exitStatus;
+    std::string errors;
+    Names outputs;
+  } cases[] = {
+      // Refused before the run: nothing is written anywhere.
+      {"../x", "png", 2, refused, {}},
+      {"a/b", "png", 2, refused, {}},
+      {".", "png", 2, refused, {}},
+      {"..", "htm", 2, refused, {}},
+      // Names that merely start with dots are names like any other.
+      {"..x", "png", 0, kDone, {"..x1.png"}},
+      // Too long for a file name: the rename fails, and the entry is counted.
+      {tooLong, "png", 1, kNotWritten, {}},
+      {tooLong, "htm", 1, kOpenFailed + kNotWritten, {}},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name.substr(0, 10));
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    Own(out);
+    EXPECT_EQ(Cli({"-o", "out", "-f", test.format, "--custom-name", test.name, "f.png"}),
+              test.exitStatus);
+    EXPECT_EQ(errors, test.errors);
+    EXPECT_EQ(Outputs(), test.outputs);
+    EXPECT_EQ(testsupport::FolderEntries(folder.Path()),
+              (Names{"LogFile", "errors.txt", "f.png", "out", "tessellarion-cli"}));
+  }
+}
+
+}  // namespace
