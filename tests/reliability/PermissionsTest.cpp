@@ -151,11 +151,18 @@ TEST_F(PermissionsTest, AWriteProtectedSettingsFileIsLeftAsItIs) {
   EXPECT_EQ(testsupport::ReadFileText(settings), saved);
   EXPECT_EQ(ModeOf(settings), 0444u);
 
-  // Writable, in a write-protected folder: rewritten in place with the JPEG choice.
+  // Writable, in a write-protected folder: LogFile cannot be written there, so the settings move
+  // to the user's folder and the file beside the program is left alone.
   chmod(settings.c_str(), 0644);
   chmod(folder.File("LogFile").c_str(), 0555);
-  EXPECT_EQ(Cli({"-f", "jpg", "f.png"}), 0);
-  EXPECT_NE(testsupport::ReadFileText(settings).find(out + "\r\n1\r\n"), std::string::npos);
+  // ctest runs every test in a process of its own, so the environment is the test's to change.
+  setenv("XDG_CONFIG_HOME", folder.File("config").c_str(), 1);
+  setenv("XDG_CACHE_HOME", folder.File("cache").c_str(), 1);
+  EXPECT_EQ(Cli({"-o", out, "-f", "jpg", "f.png"}), 0);
+  EXPECT_EQ(testsupport::ReadFileText(settings), saved);
+  EXPECT_NE(testsupport::ReadFileText(folder.File("config/tessellarion/Log.ini"))
+                .find(out + "\r\n1\r\n"),
+            std::string::npos);
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), Names{"Log.ini"});
   chmod(folder.File("LogFile").c_str(), 0755);
 }
