@@ -20,6 +20,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "imaging/Imaging.h"
 
@@ -89,13 +92,20 @@ void LimitScans(j_common_ptr common) {
   if (info->input_scan_number > kMaxJpegScans) std::longjmp(ErrorStateOf(common).jump, 1);
 }
 
-// Reads the headers up to the first scan and chooses the output colour space. False on any error.
-bool ReadHeaderInto(DecodeState& state, const std::uint8_t* data, std::size_t size) {
+// Reads the headers up to the first scan and chooses the output colour space; with
+// `saveMetadata` libjpeg keeps the APP1 and APP2 segments (at most 64 KB each, by the format).
+// False on any error.
+bool ReadHeaderInto(DecodeState& state, const std::uint8_t* data, std::size_t size,
+                    bool saveMetadata = false) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_create_decompress(&state.info);
   state.progress.progress_monitor = LimitScans;
   state.info.progress = &state.progress;
   jpeg_mem_src(&state.info, data, static_cast<unsigned long>(size));
+  if (saveMetadata) {
+    jpeg_save_markers(&state.info, kMarkerApp1, 0xFFFF);
+    jpeg_save_markers(&state.info, kMarkerApp2, 0xFFFF);
+  }
   jpeg_read_header(&state.info, TRUE);
   // libjpeg converts YCCK to CMYK but neither to RGB; CMYK rows are converted here instead.
   const bool cmyk =
@@ -116,7 +126,67 @@ Header HeaderOf(const jpeg_decompress_struct& info) {
   const bool yCbCr420 = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3 &&
                         sampling(0, 2, 2) && sampling(1, 1, 1) && sampling(2, 1, 1);
   header.transcodable = info.data_precision == 8 && (yCbCr420 || header.greyscale);
+  int maxHorizontal = 1;
+  int maxVertical = 1;
+  for (int component = 0; component < info.num_components; ++component) {
+    maxHorizontal = std::max(maxHorizontal, info.comp_info[component].h_samp_factor);
+    maxVertical = std::max(maxVertical, info.comp_info[component].v_samp_factor);
+  }
+  header.mcuWidth = DCTSIZE * maxHorizontal;
+  header.mcuHeight = DCTSIZE * maxVertical;
   return header;
+}
+
+// Writes the segments right after the file header. The caller has set the jump target.
+void WriteSegments(jpeg_compress_struct& info, std::span<const JpegSegment> segments) {
+  for (const JpegSegment& segment : segments) {
+    if (segment.payload.size() > kMaxSegmentBytes) continue;
+    jpeg_write_marker(&info, segment.marker, segment.payload.data(),
+                      static_cast<unsigned>(segment.payload.size()));
+  }
+}
+
+// How an EXIF orientation moves blocks and samples: the destination's (x, y) comes from the
+// source's (a, b) = transposed ? (y, x) : (x, y), with a counted from the right when mirrorX and b
+// from the bottom when mirrorY.
+struct Turn {
+  bool transpose = false;
+  bool mirrorX = false;
+  bool mirrorY = false;
+};
+
+Turn TurnFor(int orientation) {
+  switch (orientation) {
+    case 2:
+      return {false, true, false};
+    case 3:
+      return {false, true, true};
+    case 4:
+      return {false, false, true};
+    case 5:
+      return {true, false, false};
+    case 6:
+      return {true, false, true};
+    case 7:
+      return {true, true, true};
+    case 8:
+      return {true, true, false};
+    default:
+      return {};
+  }
+}
+
+// One block turned: mirroring a block negates its coefficients of odd frequency in that
+// direction, transposing it swaps the two frequencies.
+void TurnBlock(const JCOEF* in, JCOEF* out, const Turn& turn) {
+  for (int vertical = 0; vertical < DCTSIZE; ++vertical) {
+    for (int horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
+      const int value = in[vertical * DCTSIZE + horizontal];
+      const bool negate = (turn.mirrorX && (horizontal & 1) != 0) != (turn.mirrorY && (vertical & 1) != 0);
+      out[turn.transpose ? horizontal * DCTSIZE + vertical : vertical * DCTSIZE + horizontal] =
+          static_cast<JCOEF>(negate ? -value : value);
+    }
+  }
 }
 
 // CMYK as stored by Adobe applications (marked by the Adobe segment) is inverted: each byte is
@@ -345,8 +415,56 @@ struct CoefficientState {
   std::array<JOCTET, kDestinationBytes> buffer;
 };
 
+std::size_t RoundUp(std::size_t value, std::size_t step) { return (value + step - 1) / step * step; }
+
+// Moves every block of the source's coefficient arrays to where the turn puts it, into new arrays
+// of the turned size. libjpeg-turbo keeps virtual arrays wholly in memory (it has no backing
+// store), so a row of blocks fetched once stays where it is while the others are read.
+jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_ptr* arrays,
+                                   const Turn& turn) {
+  auto* common = reinterpret_cast<j_common_ptr>(&source);
+  auto* turned = static_cast<jvirt_barray_ptr*>(source.mem->alloc_small(
+      common, JPOOL_IMAGE, sizeof(jvirt_barray_ptr) * static_cast<std::size_t>(source.num_components)));
+  for (int index = 0; index < source.num_components; ++index) {
+    const jpeg_component_info& component = source.comp_info[index];
+    const std::size_t width = turn.transpose ? component.height_in_blocks : component.width_in_blocks;
+    const std::size_t height = turn.transpose ? component.width_in_blocks : component.height_in_blocks;
+    const auto horizontal = static_cast<std::size_t>(turn.transpose ? component.v_samp_factor : component.h_samp_factor);
+    const auto vertical = static_cast<std::size_t>(turn.transpose ? component.h_samp_factor : component.v_samp_factor);
+    turned[index] = source.mem->request_virt_barray(
+        common, JPOOL_IMAGE, FALSE, static_cast<JDIMENSION>(RoundUp(width, horizontal)),
+        static_cast<JDIMENSION>(RoundUp(height, vertical)), static_cast<JDIMENSION>(vertical));
+  }
+  source.mem->realize_virt_arrays(common);
+  for (int index = 0; index < source.num_components; ++index) {
+    const jpeg_component_info& component = source.comp_info[index];
+    const JDIMENSION sourceWidth = component.width_in_blocks;
+    const JDIMENSION sourceHeight = component.height_in_blocks;
+    // From libjpeg's pool, like everything here: an error jumps out of this function.
+    auto* sourceRows = static_cast<JBLOCKROW*>(source.mem->alloc_small(
+        common, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(sourceHeight, 1)));
+    for (JDIMENSION row = 0; row < sourceHeight; ++row) {
+      sourceRows[row] = source.mem->access_virt_barray(common, arrays[index], row, 1, FALSE)[0];
+    }
+    const JDIMENSION width = turn.transpose ? sourceHeight : sourceWidth;
+    const JDIMENSION height = turn.transpose ? sourceWidth : sourceHeight;
+    for (JDIMENSION y = 0; y < height; ++y) {
+      JBLOCKROW out = source.mem->access_virt_barray(common, turned[index], y, 1, TRUE)[0];
+      for (JDIMENSION x = 0; x < width; ++x) {
+        const JDIMENSION a = turn.transpose ? y : x;
+        const JDIMENSION b = turn.transpose ? x : y;
+        const JDIMENSION sourceX = turn.mirrorX ? sourceWidth - 1 - a : a;
+        const JDIMENSION sourceY = turn.mirrorY ? sourceHeight - 1 - b : b;
+        TurnBlock(sourceRows[sourceY][sourceX], out[x], turn);
+      }
+    }
+  }
+  return turned;
+}
+
 bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressive,
-                           EncodedOutput& out) {
+                           EncodedOutput& out, int orientation,
+                           std::span<const JpegSegment> segments) {
   jpeg_decompress_struct& source = state.decode.info;
   if (setjmp(state.decode.error.jump) != 0) return false;
   jvirt_barray_ptr* arrays = source.coef != nullptr ? source.coef->coef_arrays : nullptr;
@@ -361,16 +479,35 @@ bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressiv
   state.destination = Destination{{}, &out, state.buffer.data(), state.buffer.size()};
   UseDestination(target, state.destination);
   jpeg_copy_critical_parameters(&source, &target);
+  const Turn turn = TurnFor(orientation);
+  if (turn.transpose) {
+    std::swap(target.image_width, target.image_height);
+    for (int component = 0; component < target.num_components; ++component) {
+      std::swap(target.comp_info[component].h_samp_factor, target.comp_info[component].v_samp_factor);
+    }
+  }
   UseDefaultJfif(target);
   jpeg_set_quality(&target, std::clamp(quality, 0, 100), TRUE);
   for (int component = 0; component < target.num_components; ++component) {
     target.comp_info[component].quant_tbl_no = component == 0 ? 0 : 1;
+    // Requantised where they stand: a transposed block's coefficient at (u, v) lands at (v, u),
+    // so it is measured against the target table's entry there.
+    JQUANT_TBL to = *target.quant_tbl_ptrs[target.comp_info[component].quant_tbl_no];
+    if (turn.transpose) {
+      const JQUANT_TBL table = to;
+      for (int row = 0; row < DCTSIZE; ++row) {
+        for (int column = 0; column < DCTSIZE; ++column) {
+          to.quantval[row * DCTSIZE + column] = table.quantval[column * DCTSIZE + row];
+        }
+      }
+    }
     RequantiseComponent(source, arrays[component], source.comp_info[component],
-                        *source.comp_info[component].quant_table,
-                        *target.quant_tbl_ptrs[target.comp_info[component].quant_tbl_no]);
+                        *source.comp_info[component].quant_table, to);
   }
+  if (orientation >= 2 && orientation <= 8) arrays = TurnCoefficients(source, arrays, turn);
   if (progressive) jpeg_simple_progression(&target);
   jpeg_write_coefficients(&target, arrays);
+  WriteSegments(target, segments);
   jpeg_finish_compress(&target);
   return true;
 }
@@ -383,7 +520,7 @@ struct EncodeState {
 };
 
 bool WriteImage(EncodeState& state, const Bitmap& bitmap, int quality, bool progressive,
-                std::uint8_t* greyRows) {
+                std::uint8_t* greyRows, std::span<const JpegSegment> segments) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_compress_struct& info = state.info;
   jpeg_create_compress(&info);
@@ -400,6 +537,7 @@ bool WriteImage(EncodeState& state, const Bitmap& bitmap, int quality, bool prog
   jpeg_set_quality(&info, quality, TRUE);
   if (progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
+  WriteSegments(info, segments);
   // libjpeg takes non-const rows but only reads them.
   auto* pixels = const_cast<std::uint8_t*>(bitmap.pixels.data());
   const std::size_t rowBytes = bitmap.RowBytes();
@@ -431,16 +569,27 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes) {
+std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes,
+                                 std::vector<JpegSegment>* segments) {
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
   std::optional<Header> header;
-  if (ReadHeaderInto(state, bytes.data(), bytes.size()) &&
+  if (ReadHeaderInto(state, bytes.data(), bytes.size(), segments != nullptr) &&
       SizeWithinLimits(state.info.image_width, state.info.image_height)) {
     header = HeaderOf(state.info);
+    for (jpeg_saved_marker_ptr marker = state.info.marker_list;
+         segments != nullptr && marker != nullptr; marker = marker->next) {
+      segments->push_back({marker->marker, {marker->data, marker->data + marker->data_length}});
+    }
   }
   jpeg_destroy_decompress(&state.info);
   return header;
+}
+
+bool TurnsLosslessly(const Header& header, int orientation) {
+  const Turn turn = TurnFor(orientation);
+  return (!turn.mirrorX || header.width % header.mcuWidth == 0) &&
+         (!turn.mirrorY || header.height % header.mcuHeight == 0);
 }
 
 int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t height) {
@@ -503,8 +652,10 @@ std::optional<Bitmap> CoefficientImage::Pixels() {
   return bitmap;
 }
 
-bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& out) {
-  return header_.transcodable && TranscodeCoefficients(*state_, quality, progressive, out) &&
+bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& out,
+                                 int orientation, std::span<const JpegSegment> segments) {
+  return header_.transcodable && TurnsLosslessly(header_, orientation) &&
+         TranscodeCoefficients(*state_, quality, progressive, out, orientation, segments) &&
          !out.Failed();
 }
 
@@ -514,7 +665,8 @@ bool Transcode(std::span<const std::uint8_t> bytes, int quality, bool progressiv
   return image != nullptr && image->Transcode(quality, progressive, out);
 }
 
-bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out) {
+bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out,
+            std::span<const JpegSegment> segments) {
   if (!SizeWithinLimits(bitmap.width, bitmap.height) ||
       bitmap.pixels.size() != bitmap.PixelCount() * 3) {
     return false;
@@ -526,7 +678,7 @@ bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& 
   state.info.err = InstallErrorState(state.error);
   state.destination = Destination{{}, &out, buffer.data(), buffer.size()};
   const bool written = WriteImage(state, bitmap, std::clamp(quality, 0, 100), progressive,
-                                  bitmap.grey ? greyRows.data() : nullptr);
+                                  bitmap.grey ? greyRows.data() : nullptr, segments);
   jpeg_destroy_compress(&state.info);
   return written && !out.Failed();
 }
