@@ -431,8 +431,9 @@ jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_
     const std::size_t height = turn.transpose ? component.width_in_blocks : component.height_in_blocks;
     const auto horizontal = static_cast<std::size_t>(turn.transpose ? component.v_samp_factor : component.h_samp_factor);
     const auto vertical = static_cast<std::size_t>(turn.transpose ? component.h_samp_factor : component.v_samp_factor);
+    // Zeroed: the padding rows of the last MCU row are read by the encoder but never filled here.
     turned[index] = source.mem->request_virt_barray(
-        common, JPOOL_IMAGE, FALSE, static_cast<JDIMENSION>(RoundUp(width, horizontal)),
+        common, JPOOL_IMAGE, TRUE, static_cast<JDIMENSION>(RoundUp(width, horizontal)),
         static_cast<JDIMENSION>(RoundUp(height, vertical)), static_cast<JDIMENSION>(vertical));
   }
   source.mem->realize_virt_arrays(common);
