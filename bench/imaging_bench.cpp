@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "imaging/Bitmap.h"
 #include "imaging/BmpCodec.h"
@@ -77,6 +78,28 @@ imaging::Bitmap MakeFlat(int width, int height) {
     }
   }
   return bitmap;
+}
+
+// The JPEG file with an APP1 EXIF segment saying `orientation` put after its JFIF segment, as a
+// phone writes a portrait photo (stored on its side, tagged 6).
+bool WriteTagged(const std::string& path, const std::string& source, int orientation) {
+  std::FILE* in = std::fopen(source.c_str(), "rb");
+  if (in == nullptr) return false;
+  std::vector<std::uint8_t> bytes;
+  for (int byte = std::fgetc(in); byte != EOF; byte = std::fgetc(in)) {
+    bytes.push_back(static_cast<std::uint8_t>(byte));
+  }
+  std::fclose(in);
+  // "Exif\0\0", a little-endian TIFF header, IFD0 with the one orientation entry, no next IFD.
+  const std::vector<std::uint8_t> segment = {
+      0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
+      0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<std::uint8_t>(orientation), 0, 0, 0, 0, 0, 0, 0};
+  if (bytes.size() < 20) return false;
+  bytes.insert(bytes.begin() + 20, segment.begin(), segment.end());  // after SOI and JFIF
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && written;
 }
 
 bool WriteWithCodec(const std::string& path, const std::function<bool(std::FILE*)>& encode) {
@@ -194,6 +217,31 @@ int main(int argc, char** argv) {
            BestMilliseconds(runs, loadAny, [&](ImageHandle handle) {
              return imaging::SaveJpeg(output, handle, 80, 0) != 0;
            }));
+  // An unedited JPEG saved as JPEG, load included, untagged and tagged with orientation 6: at
+  // 1920 × 1080 the turn mirrors a partial MCU row (1080 = 67.5 × 16), so the tagged photo goes
+  // through pixels; a 4032 × 3024 phone photo is whole MCUs and turns in its coefficients.
+  const auto convert = [&](const std::string& input) {
+    return BestMilliseconds(runs, none, [&, input](ImageHandle) {
+      const ImageHandle handle = imaging::LoadImageFile(input);
+      const bool done = imaging::SaveJpeg(output, handle, 80, 0) != 0;
+      imaging::FreeImage(handle);
+      return done;
+    });
+  };
+  const std::string phoneFile = folder + "phone.jpg";
+  const bool tagged =
+      WriteTagged(folder + "tagged.jpg", jpegFile, 6) &&
+      WriteWithCodec(phoneFile,
+                     [&](std::FILE* out) {
+                       return imaging::jpeg::Encode(MakePhoto(4032, 3024), 90, false, out);
+                     }) &&
+      WriteTagged(folder + "phone-tagged.jpg", phoneFile, 6);
+  PrintRow("JPEG -> JPEG q80, load and save, untagged", convert(jpegFile));
+  PrintRow("  the same tagged 6 (turned through pixels)",
+           tagged ? convert(folder + "tagged.jpg") : std::nullopt);
+  PrintRow("  4032 x 3024 untagged", tagged ? convert(phoneFile) : std::nullopt);
+  PrintRow("  4032 x 3024 tagged 6 (turned in the coefficients)",
+           tagged ? convert(folder + "phone-tagged.jpg") : std::nullopt);
   PrintRow("JPEG q80 from pixels", BestMilliseconds(runs, decoded, [&](ImageHandle handle) {
              return imaging::SaveJpeg(output, handle, 80, 0) != 0;
            }));
