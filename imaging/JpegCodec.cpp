@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <span>
 #include <utility>
 #include <vector>
@@ -137,6 +139,8 @@ Header HeaderOf(const jpeg_decompress_struct& info) {
   return header;
 }
 
+std::size_t RoundUp(std::size_t value, std::size_t step) { return (value + step - 1) / step * step; }
+
 // Writes the segments right after the file header. The caller has set the jump target.
 void WriteSegments(jpeg_compress_struct& info, std::span<const JpegSegment> segments) {
   for (const JpegSegment& segment : segments) {
@@ -177,17 +181,37 @@ Turn TurnFor(int orientation) {
 }
 
 // One block turned: mirroring a block negates its coefficients of odd frequency in that
-// direction, transposing it swaps the two frequencies.
-void TurnBlock(const JCOEF* in, JCOEF* out, const Turn& turn) {
-  for (int vertical = 0; vertical < DCTSIZE; ++vertical) {
-    for (int horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
-      const int value = in[vertical * DCTSIZE + horizontal];
-      const bool negate = (turn.mirrorX && (horizontal & 1) != 0) != (turn.mirrorY && (vertical & 1) != 0);
-      out[turn.transpose ? horizontal * DCTSIZE + vertical : vertical * DCTSIZE + horizontal] =
-          static_cast<JCOEF>(negate ? -value : value);
+// direction, transposing it swaps the two frequencies. The signs are worked out once per turn, so
+// the loops over a block have no branch.
+class BlockTurn {
+ public:
+  explicit BlockTurn(const Turn& turn) : transpose_(turn.transpose) {
+    for (int vertical = 0; vertical < DCTSIZE; ++vertical) {
+      for (int horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
+        const bool negate = (turn.mirrorX && (horizontal & 1) != 0) !=
+                            (turn.mirrorY && (vertical & 1) != 0);
+        sign_[static_cast<std::size_t>(vertical * DCTSIZE + horizontal)] = negate ? -1 : 1;
+      }
     }
   }
-}
+
+  void operator()(const JCOEF* in, JCOEF* out) const {
+    if (!transpose_) {
+      for (std::size_t k = 0; k < DCTSIZE2; ++k) out[k] = static_cast<JCOEF>(in[k] * sign_[k]);
+      return;
+    }
+    for (std::size_t vertical = 0; vertical < DCTSIZE; ++vertical) {
+      for (std::size_t horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
+        const std::size_t k = vertical * DCTSIZE + horizontal;
+        out[horizontal * DCTSIZE + vertical] = static_cast<JCOEF>(in[k] * sign_[k]);
+      }
+    }
+  }
+
+ private:
+  bool transpose_;
+  std::array<int, DCTSIZE2> sign_{};
+};
 
 // CMYK as stored by Adobe applications (marked by the Adobe segment) is inverted: each byte is
 // 255 minus the ink, so it already measures the light let through, and red = c × k / 255. Files
@@ -415,48 +439,116 @@ struct CoefficientState {
   std::array<JOCTET, kDestinationBytes> buffer;
 };
 
-std::size_t RoundUp(std::size_t value, std::size_t step) { return (value + step - 1) / step * step; }
-
-// Moves every block of the source's coefficient arrays to where the turn puts it, into new arrays
-// of the turned size. libjpeg-turbo keeps virtual arrays wholly in memory (it has no backing
-// store), so a row of blocks fetched once stays where it is while the others are read.
-jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_ptr* arrays,
-                                   const Turn& turn) {
+// Every row of blocks of a coefficient array, fetched once. libjpeg-turbo keeps virtual arrays
+// wholly in memory (it has no backing store), so a row stays where it is while others are read.
+// The table comes from libjpeg's pool, like everything here: an error jumps out of the caller.
+JBLOCKROW* RowsOf(jpeg_decompress_struct& source, jvirt_barray_ptr array, JDIMENSION height,
+                  boolean writable) {
   auto* common = reinterpret_cast<j_common_ptr>(&source);
+  auto* rows = static_cast<JBLOCKROW*>(
+      source.mem->alloc_small(common, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(height, 1)));
+  for (JDIMENSION row = 0; row < height; ++row) {
+    rows[row] = source.mem->access_virt_barray(common, array, row, 1, writable)[0];
+  }
+  return rows;
+}
+
+// Mirrors a component in its own arrays: each block is swapped with its mirror image, both
+// turned, so no memory is needed beyond one block.
+void MirrorInPlace(JBLOCKROW* rows, JDIMENSION width, JDIMENSION height, const Turn& turn) {
+  const BlockTurn turnBlock(turn);
+  const std::uint64_t count = std::uint64_t{width} * height;
+  for (std::uint64_t index = 0; index < count; ++index) {
+    const auto x = static_cast<JDIMENSION>(index % width);
+    const auto y = static_cast<JDIMENSION>(index / width);
+    const JDIMENSION otherX = turn.mirrorX ? width - 1 - x : x;
+    const JDIMENSION otherY = turn.mirrorY ? height - 1 - y : y;
+    const std::uint64_t other = std::uint64_t{otherY} * width + otherX;
+    if (other < index) continue;  // swapped when its pair came
+    JBLOCK first;
+    turnBlock(rows[y][x], first);
+    if (other != index) turnBlock(rows[otherY][otherX], rows[y][x]);
+    std::copy(std::begin(first), std::end(first), rows[otherY][otherX]);
+  }
+}
+
+// The quantisation table with rows and columns swapped: the steps of a transposed block.
+JQUANT_TBL Transposed(const JQUANT_TBL& table) {
+  JQUANT_TBL transposed = table;
+  for (int row = 0; row < DCTSIZE; ++row) {
+    for (int column = 0; column < DCTSIZE; ++column) {
+      transposed.quantval[row * DCTSIZE + column] = table.quantval[column * DCTSIZE + row];
+    }
+  }
+  return transposed;
+}
+
+// Turns the coefficients. A mirror works in place, on coefficients already requantised. A turn
+// that transposes moves every block into new arrays of the turned size and requantises it there
+// to the target's tables, in one pass; it goes in tiles of blocks, reading along source rows, so
+// that the memory it touches stays in few pages at a time. Returns the arrays that hold the turned image.
+jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_ptr* arrays,
+                                   const Turn& turn, const jpeg_compress_struct& target) {
+  constexpr JDIMENSION kTileBlocks = 8;
+  JBLOCK tile[kTileBlocks][kTileBlocks];
+  auto* common = reinterpret_cast<j_common_ptr>(&source);
+  if (!turn.transpose) {
+    for (int index = 0; index < source.num_components; ++index) {
+      const jpeg_component_info& component = source.comp_info[index];
+      MirrorInPlace(RowsOf(source, arrays[index], component.height_in_blocks, TRUE),
+                    component.width_in_blocks, component.height_in_blocks, turn);
+    }
+    return arrays;
+  }
   auto* turned = static_cast<jvirt_barray_ptr*>(source.mem->alloc_small(
       common, JPOOL_IMAGE, sizeof(jvirt_barray_ptr) * static_cast<std::size_t>(source.num_components)));
   for (int index = 0; index < source.num_components; ++index) {
     const jpeg_component_info& component = source.comp_info[index];
-    const std::size_t width = turn.transpose ? component.height_in_blocks : component.width_in_blocks;
-    const std::size_t height = turn.transpose ? component.width_in_blocks : component.height_in_blocks;
-    const auto horizontal = static_cast<std::size_t>(turn.transpose ? component.v_samp_factor : component.h_samp_factor);
-    const auto vertical = static_cast<std::size_t>(turn.transpose ? component.h_samp_factor : component.v_samp_factor);
-    // Zeroed: the padding rows of the last MCU row are read by the encoder but never filled here.
+    // Whole MCU rows and columns: the encoder reads the padding rows of the last MCU row.
     turned[index] = source.mem->request_virt_barray(
-        common, JPOOL_IMAGE, TRUE, static_cast<JDIMENSION>(RoundUp(width, horizontal)),
-        static_cast<JDIMENSION>(RoundUp(height, vertical)), static_cast<JDIMENSION>(vertical));
+        common, JPOOL_IMAGE, FALSE,
+        static_cast<JDIMENSION>(RoundUp(component.height_in_blocks, static_cast<std::size_t>(component.v_samp_factor))),
+        static_cast<JDIMENSION>(RoundUp(component.width_in_blocks, static_cast<std::size_t>(component.h_samp_factor))),
+        static_cast<JDIMENSION>(component.h_samp_factor));
   }
   source.mem->realize_virt_arrays(common);
+  const BlockTurn turnBlock(turn);
   for (int index = 0; index < source.num_components; ++index) {
     const jpeg_component_info& component = source.comp_info[index];
+    const BlockRequantiser requantise(
+        Transposed(*component.quant_table),
+        *target.quant_tbl_ptrs[target.comp_info[index].quant_tbl_no]);
     const JDIMENSION sourceWidth = component.width_in_blocks;
     const JDIMENSION sourceHeight = component.height_in_blocks;
-    // From libjpeg's pool, like everything here: an error jumps out of this function.
-    auto* sourceRows = static_cast<JBLOCKROW*>(source.mem->alloc_small(
-        common, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(sourceHeight, 1)));
-    for (JDIMENSION row = 0; row < sourceHeight; ++row) {
-      sourceRows[row] = source.mem->access_virt_barray(common, arrays[index], row, 1, FALSE)[0];
-    }
-    const JDIMENSION width = turn.transpose ? sourceHeight : sourceWidth;
-    const JDIMENSION height = turn.transpose ? sourceWidth : sourceHeight;
-    for (JDIMENSION y = 0; y < height; ++y) {
-      JBLOCKROW out = source.mem->access_virt_barray(common, turned[index], y, 1, TRUE)[0];
-      for (JDIMENSION x = 0; x < width; ++x) {
-        const JDIMENSION a = turn.transpose ? y : x;
-        const JDIMENSION b = turn.transpose ? x : y;
-        const JDIMENSION sourceX = turn.mirrorX ? sourceWidth - 1 - a : a;
-        const JDIMENSION sourceY = turn.mirrorY ? sourceHeight - 1 - b : b;
-        TurnBlock(sourceRows[sourceY][sourceX], out[x], turn);
+    JBLOCKROW* sourceRows = RowsOf(source, arrays[index], sourceHeight, FALSE);
+    const auto paddedWidth = static_cast<JDIMENSION>(RoundUp(sourceHeight, static_cast<std::size_t>(component.v_samp_factor)));
+    const auto paddedHeight = static_cast<JDIMENSION>(RoundUp(sourceWidth, static_cast<std::size_t>(component.h_samp_factor)));
+    JBLOCKROW* rows = RowsOf(source, turned[index], paddedHeight, TRUE);
+    // Tile by tile through a buffer that stays in the first-level cache: filled along source rows,
+    // emptied along destination rows, so memory is only ever walked in runs.
+    for (JDIMENSION top = 0; top < paddedHeight; top += kTileBlocks) {
+      const JDIMENSION tileRows = std::min(kTileBlocks, paddedHeight - top);
+      for (JDIMENSION left = 0; left < paddedWidth; left += kTileBlocks) {
+        const JDIMENSION tileColumns = std::min(kTileBlocks, paddedWidth - left);
+        for (JDIMENSION column = 0; column < tileColumns; ++column) {
+          const JDIMENSION x = left + column;
+          for (JDIMENSION row = 0; row < tileRows; ++row) {
+            const JDIMENSION y = top + row;
+            JCOEF* out = tile[row][column];
+            if (x >= sourceHeight || y >= sourceWidth) {
+              std::fill(out, out + DCTSIZE2, JCOEF{0});
+              continue;
+            }
+            // Transposed: the destination's (x, y) comes from the source's (y, x), mirrored.
+            const JDIMENSION sourceX = turn.mirrorX ? sourceWidth - 1 - y : y;
+            const JDIMENSION sourceY = turn.mirrorY ? sourceHeight - 1 - x : x;
+            turnBlock(sourceRows[sourceY][sourceX], out);
+            requantise(out);
+          }
+        }
+        for (JDIMENSION row = 0; row < tileRows; ++row) {
+          std::memcpy(rows[top + row] + left, tile[row], tileColumns * sizeof(JBLOCK));
+        }
       }
     }
   }
@@ -491,21 +583,13 @@ bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressiv
   jpeg_set_quality(&target, std::clamp(quality, 0, 100), TRUE);
   for (int component = 0; component < target.num_components; ++component) {
     target.comp_info[component].quant_tbl_no = component == 0 ? 0 : 1;
-    // Requantised where they stand: a transposed block's coefficient at (u, v) lands at (v, u),
-    // so it is measured against the target table's entry there.
-    JQUANT_TBL to = *target.quant_tbl_ptrs[target.comp_info[component].quant_tbl_no];
-    if (turn.transpose) {
-      const JQUANT_TBL table = to;
-      for (int row = 0; row < DCTSIZE; ++row) {
-        for (int column = 0; column < DCTSIZE; ++column) {
-          to.quantval[row * DCTSIZE + column] = table.quantval[column * DCTSIZE + row];
-        }
-      }
-    }
+    // A transposing turn requantises as it moves the blocks.
+    if (turn.transpose) continue;
     RequantiseComponent(source, arrays[component], source.comp_info[component],
-                        *source.comp_info[component].quant_table, to);
+                        *source.comp_info[component].quant_table,
+                        *target.quant_tbl_ptrs[target.comp_info[component].quant_tbl_no]);
   }
-  if (orientation >= 2 && orientation <= 8) arrays = TurnCoefficients(source, arrays, turn);
+  if (orientation >= 2 && orientation <= 8) arrays = TurnCoefficients(source, arrays, turn, target);
   if (progressive) jpeg_simple_progression(&target);
   jpeg_write_coefficients(&target, arrays);
   WriteSegments(target, segments);
