@@ -217,9 +217,10 @@ int main(int argc, char** argv) {
            BestMilliseconds(runs, loadAny, [&](ImageHandle handle) {
              return imaging::SaveJpeg(output, handle, 80, 0) != 0;
            }));
-  // An unedited JPEG saved as JPEG, load included, untagged and tagged with orientation 6: at
-  // 1920 × 1080 the turn mirrors a partial MCU row (1080 = 67.5 × 16), so the tagged photo goes
-  // through pixels; a 4032 × 3024 phone photo is whole MCUs and turns in its coefficients.
+  // An unedited JPEG saved as JPEG, load included, untagged and tagged as a camera would: at
+  // 1920 × 1080, orientation 2 mirrors the coefficients in place and 8 transposes them, while 6
+  // would mirror the partial MCU row at the bottom (1080 = 67.5 × 16) to the left, so that photo
+  // goes through pixels; a 4032 × 3024 phone photo is whole MCUs and turns in its coefficients.
   const auto convert = [&](const std::string& input) {
     return BestMilliseconds(runs, none, [&, input](ImageHandle) {
       const ImageHandle handle = imaging::LoadImageFile(input);
@@ -229,19 +230,25 @@ int main(int argc, char** argv) {
     });
   };
   const std::string phoneFile = folder + "phone.jpg";
-  const bool tagged =
-      WriteTagged(folder + "tagged.jpg", jpegFile, 6) &&
-      WriteWithCodec(phoneFile,
-                     [&](std::FILE* out) {
-                       return imaging::jpeg::Encode(MakePhoto(4032, 3024), 90, false, out);
-                     }) &&
-      WriteTagged(folder + "phone-tagged.jpg", phoneFile, 6);
+  bool tagged = WriteWithCodec(phoneFile, [&](std::FILE* out) {
+    return imaging::jpeg::Encode(MakePhoto(4032, 3024), 90, false, out);
+  });
+  for (const int orientation : {2, 6, 8}) {
+    tagged = tagged &&
+             WriteTagged(folder + "tagged" + std::to_string(orientation) + ".jpg", jpegFile,
+                         orientation) &&
+             WriteTagged(folder + "phone" + std::to_string(orientation) + ".jpg", phoneFile,
+                         orientation);
+  }
+  const auto taggedRow = [&](const char* name, const std::string& file) {
+    PrintRow(name, tagged ? convert(folder + file) : std::nullopt);
+  };
   PrintRow("JPEG -> JPEG q80, load and save, untagged", convert(jpegFile));
-  PrintRow("  the same tagged 6 (turned through pixels)",
-           tagged ? convert(folder + "tagged.jpg") : std::nullopt);
+  taggedRow("  tagged 2 (mirrored in the coefficients)", "tagged2.jpg");
+  taggedRow("  tagged 8 (transposed in the coefficients)", "tagged8.jpg");
+  taggedRow("  tagged 6 (partial MCU row: through pixels)", "tagged6.jpg");
   PrintRow("  4032 x 3024 untagged", tagged ? convert(phoneFile) : std::nullopt);
-  PrintRow("  4032 x 3024 tagged 6 (turned in the coefficients)",
-           tagged ? convert(folder + "phone-tagged.jpg") : std::nullopt);
+  taggedRow("  4032 x 3024 tagged 6 (in the coefficients)", "phone6.jpg");
   PrintRow("JPEG q80 from pixels", BestMilliseconds(runs, decoded, [&](ImageHandle handle) {
              return imaging::SaveJpeg(output, handle, 80, 0) != 0;
            }));

@@ -489,8 +489,13 @@ JQUANT_TBL Transposed(const JQUANT_TBL& table) {
 // that the memory it touches stays in few pages at a time. Returns the arrays that hold the turned image.
 jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_ptr* arrays,
                                    const Turn& turn, const jpeg_compress_struct& target) {
-  constexpr JDIMENSION kTileBlocks = 8;
-  JBLOCK tile[kTileBlocks][kTileBlocks];
+  // A tile is tall, so each source row is read in long runs, and its buffer (32 KB) stays in cache.
+  constexpr JDIMENSION kTileRows = 32;
+  constexpr JDIMENSION kTileColumns = 8;
+  // Source blocks are fetched this far ahead of their use: the runs are too short for the
+  // processor to see them coming.
+  constexpr JDIMENSION kPrefetchBlocks = 4;
+  JBLOCK tile[kTileRows][kTileColumns];
   auto* common = reinterpret_cast<j_common_ptr>(&source);
   if (!turn.transpose) {
     for (int index = 0; index < source.num_components; ++index) {
@@ -526,10 +531,10 @@ jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_
     JBLOCKROW* rows = RowsOf(source, turned[index], paddedHeight, TRUE);
     // Tile by tile through a buffer that stays in the first-level cache: filled along source rows,
     // emptied along destination rows, so memory is only ever walked in runs.
-    for (JDIMENSION top = 0; top < paddedHeight; top += kTileBlocks) {
-      const JDIMENSION tileRows = std::min(kTileBlocks, paddedHeight - top);
-      for (JDIMENSION left = 0; left < paddedWidth; left += kTileBlocks) {
-        const JDIMENSION tileColumns = std::min(kTileBlocks, paddedWidth - left);
+    for (JDIMENSION top = 0; top < paddedHeight; top += kTileRows) {
+      const JDIMENSION tileRows = std::min(kTileRows, paddedHeight - top);
+      for (JDIMENSION left = 0; left < paddedWidth; left += kTileColumns) {
+        const JDIMENSION tileColumns = std::min(kTileColumns, paddedWidth - left);
         for (JDIMENSION column = 0; column < tileColumns; ++column) {
           const JDIMENSION x = left + column;
           for (JDIMENSION row = 0; row < tileRows; ++row) {
@@ -542,6 +547,10 @@ jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_
             // Transposed: the destination's (x, y) comes from the source's (y, x), mirrored.
             const JDIMENSION sourceX = turn.mirrorX ? sourceWidth - 1 - y : y;
             const JDIMENSION sourceY = turn.mirrorY ? sourceHeight - 1 - x : x;
+            const JDIMENSION ahead = turn.mirrorX ? sourceX - std::min(sourceX, kPrefetchBlocks)
+                                                  : std::min(sourceX + kPrefetchBlocks, sourceWidth - 1);
+            __builtin_prefetch(sourceRows[sourceY][ahead]);
+            __builtin_prefetch(sourceRows[sourceY][ahead] + DCTSIZE2 / 2);
             turnBlock(sourceRows[sourceY][sourceX], out);
             requantise(out);
           }
