@@ -160,24 +160,17 @@ struct Turn {
 };
 
 Turn TurnFor(int orientation) {
-  switch (orientation) {
-    case 2:
-      return {false, true, false};
-    case 3:
-      return {false, true, true};
-    case 4:
-      return {false, false, true};
-    case 5:
-      return {true, false, false};
-    case 6:
-      return {true, false, true};
-    case 7:
-      return {true, true, true};
-    case 8:
-      return {true, true, false};
-    default:
-      return {};
-  }
+  // Orientations 0 and 1 (and anything out of range) need no turn.
+  static constexpr Turn kTurns[] = {{},
+                                    {},
+                                    {false, true, false},
+                                    {false, true, true},
+                                    {false, false, true},
+                                    {true, false, false},
+                                    {true, false, true},
+                                    {true, true, true},
+                                    {true, true, false}};
+  return orientation >= 2 && orientation <= 8 ? kTurns[orientation] : Turn{};
 }
 
 // One block turned: mirroring a block negates its coefficients of odd frequency in that

@@ -50,17 +50,7 @@ class PhotoTest : public ::testing::Test {
   // The pixels of a saved file as a load with the same handling sees them.
   static Bitmap Pixels(const std::string& path, const PhotoHandling& handling) {
     const ImageHandle handle = LoadImageFile(path, handling);
-    ImageInfoRecord record{};
-    GetImageInfo(handle, record);
-    Bitmap bitmap = *MakeBitmap(record[1], record[2]);
-    for (int y = 0; y < bitmap.height; ++y) {
-      for (int x = 0; x < bitmap.width; ++x) {
-        const std::uint32_t color = ReadPixelColor(handle, x, y);
-        SetPixel(bitmap, x, y,
-                 {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(color >> 8),
-                  static_cast<std::uint8_t>(color >> 16)});
-      }
-    }
+    Bitmap bitmap = PixelsOf(handle);
     FreeImage(handle);
     return bitmap;
   }
