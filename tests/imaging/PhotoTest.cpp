@@ -7,6 +7,7 @@
 #include "imaging/HandleTable.h"
 #include "imaging/Imaging.h"
 #include "imaging/PhotoMetadata.h"
+#include "tests/support/JpegFiles.h"
 #include "tests/support/PhotoFiles.h"
 #include "tests/support/TestSupport.h"
 
@@ -175,6 +176,34 @@ TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
     Convert(input, "out.bmp");
     Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without.bmp");
     EXPECT_EQ(ReadFileBytes(folder.File("out.bmp")), ReadFileBytes(folder.File("without.bmp")));
+  }
+}
+
+TEST_F(PhotoTest, AProfileGoesOnlyWithAnOutputOfItsColourSpace) {
+  Bytes cmykSamples;
+  for (int pixel = 0; pixel < 32 * 16; ++pixel) cmykSamples.insert(cmykSamples.end(), {0, 255, 255, 0});
+  const Bytes cmyk = LibjpegFile(32, 16, 4, JCS_CMYK, JCS_CMYK, false, cmykSamples);
+  const Bytes colour = ReadFileBytes(SaveImageFile(LetterF(), folder.File("f.jpg")));
+  Bytes greySamples(9 * 7, 90);
+  const Bytes greyFile = LibjpegFile(9, 7, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, greySamples);
+  const struct {
+    const char* source;
+    Bytes jpeg;
+    const char* space;
+    bool keptInJpeg;  // a PNG is always RGB
+    bool keptInPng;
+  } kCases[] = {{"CMYK photo, CMYK profile", cmyk, "CMYK", false, false},
+                {"colour photo, grey profile", colour, "GRAY", false, false},
+                {"grey photo, grey profile", greyFile, "GRAY", true, false},
+                {"grey photo, RGB profile", greyFile, "RGB ", false, true}};
+  for (const auto& photo : kCases) {
+    SCOPED_TRACE(photo.source);
+    const Bytes icc = IccProfile(500, photo.space);
+    WriteFileBytes(folder.File("in.jpg"), WithSegments(photo.jpeg, CameraSegments({}, {}, icc, 400)));
+    Convert(folder.File("in.jpg"), "out.jpg");
+    Convert(folder.File("in.jpg"), "out.png");
+    EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).icc.empty(), !photo.keptInJpeg);
+    EXPECT_EQ(MetadataOfFile(folder.File("out.png")).icc.empty(), !photo.keptInPng);
   }
 }
 

@@ -75,13 +75,15 @@ std::vector<std::uint8_t> XmpPacket(int orientation) {
   return out;
 }
 
-std::vector<std::uint8_t> IccProfile(std::size_t bytes) {
+std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {
   Bytes out(128, 0);
   out[0] = static_cast<std::uint8_t>(bytes >> 24);
   out[1] = static_cast<std::uint8_t>(bytes >> 16);
   out[2] = static_cast<std::uint8_t>(bytes >> 8);
   out[3] = static_cast<std::uint8_t>(bytes);
-  std::memcpy(out.data() + 12, "mntrRGB XYZ ", 12);
+  std::memcpy(out.data() + 12, "mntr", 4);
+  std::memcpy(out.data() + 16, space, 4);
+  std::memcpy(out.data() + 20, "XYZ ", 4);
   std::memcpy(out.data() + 36, "acsp", 4);
   PutU32Be(out, 1);
   Append(out, "zzzz");

@@ -17,8 +17,9 @@ std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelS
                                      bool thumbnail);
 // A small XMP packet naming its orientation as an attribute.
 std::vector<std::uint8_t> XmpPacket(int orientation);
-// An RGB display profile of `bytes` bytes (header, one tag covering the rest).
-std::vector<std::uint8_t> IccProfile(std::size_t bytes);
+// A display profile of `bytes` bytes (header, one tag covering the rest) for the colour space
+// named by its four-character signature.
+std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space = "RGB ");
 
 // One APP segment (marker and payload) or PNG chunk (type and data).
 struct Piece {
