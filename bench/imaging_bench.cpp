@@ -91,9 +91,42 @@ bool WriteTagged(const std::string& path, const std::string& source, int orienta
   }
   std::fclose(in);
   // "Exif\0\0", a little-endian TIFF header, IFD0 with the one orientation entry, no next IFD.
-  const std::vector<std::uint8_t> segment = {
-      0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
-      0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<std::uint8_t>(orientation), 0, 0, 0, 0, 0, 0, 0};
+  const std::vector<std::uint8_t> segment = {0xFF,
+                                             0xE1,
+                                             0,
+                                             34,
+                                             'E',
+                                             'x',
+                                             'i',
+                                             'f',
+                                             0,
+                                             0,
+                                             'I',
+                                             'I',
+                                             42,
+                                             0,
+                                             8,
+                                             0,
+                                             0,
+                                             0,
+                                             1,
+                                             0,
+                                             0x12,
+                                             0x01,
+                                             3,
+                                             0,
+                                             1,
+                                             0,
+                                             0,
+                                             0,
+                                             static_cast<std::uint8_t>(orientation),
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0};
   if (bytes.size() < 20) return false;
   bytes.insert(bytes.begin() + 20, segment.begin(), segment.end());  // after SOI and JFIF
   std::FILE* out = std::fopen(path.c_str(), "wb");

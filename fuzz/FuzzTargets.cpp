@@ -167,7 +167,8 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
   const int orientation = imaging::ExifOrientation(bytes);
   if (orientation < 1 || orientation > 8) return false;
   for (const bool dropThumbnail : {false, true}) {
-    const auto rewritten = imaging::RewriteExif(bytes, {true, dropThumbnail, std::pair{4032, 3024}});
+    const auto rewritten =
+        imaging::RewriteExif(bytes, {true, dropThumbnail, std::pair{4032, 3024}});
     if (rewritten && rewritten->size() > bytes.size()) return false;
   }
   std::vector<imaging::JpegSegment> segments;
@@ -177,8 +178,9 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
         at + 2 < bytes.size() ? (std::size_t{bytes[at + 1]} << 8) | bytes[at + 2] : 0;
     const std::size_t start = std::min(at + 3, bytes.size());
     const std::size_t end = std::min(start + length, bytes.size());
-    segments.push_back({marker, {bytes.begin() + static_cast<std::ptrdiff_t>(start),
-                                 bytes.begin() + static_cast<std::ptrdiff_t>(end)}});
+    segments.push_back({marker,
+                        {bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(end)}});
     at = end;
   }
   const imaging::PhotoMetadata metadata = imaging::MetadataFromJpegSegments(segments);

@@ -64,7 +64,8 @@ Image Image::WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::Coefficient
 bool Image::SetPhoto(std::shared_ptr<const PhotoMetadata> metadata, int orientation,
                      const PhotoHandling& handling) {
   handling_ = handling;
-  if (handling.keepMetadata && metadata != nullptr && !metadata->Empty()) metadata_ = std::move(metadata);
+  if (handling.keepMetadata && metadata != nullptr && !metadata->Empty())
+    metadata_ = std::move(metadata);
   if (!handling.autoOrient || orientation < 2 || orientation > 8) return true;
   pendingOrientation_ = orientation;
   turnedUpright_ = true;

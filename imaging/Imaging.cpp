@@ -352,14 +352,14 @@ std::int32_t SaveJpeg(const std::string& path, ImageHandle handle, std::int32_t 
     const bool transcode = image->CanTranscodeJpeg();
     const Bitmap* bitmap = nullptr;
     if (transcode ? !image->PrepareTranscode() : (bitmap = image->Pixels()) == nullptr) return 0;
-    const std::vector<JpegSegment> segments = JpegSegmentsFor(
-        OutputMetadata(*image, transcode ? image->StoredGrey() : bitmap->grey));
+    const std::vector<JpegSegment> segments =
+        JpegSegmentsFor(OutputMetadata(*image, transcode ? image->StoredGrey() : bitmap->grey));
     std::optional<ContentHash> written;
     const bool saved = WriteFile(path, [&](std::FILE* stream) {
       EncodedOutput out(stream);
-      const bool encoded =
-          transcode ? image->TranscodeJpeg(clamped, progressive != 0, out, segments)
-                    : jpeg::Encode(*bitmap, clamped, progressive != 0, out, segments);
+      const bool encoded = transcode
+                               ? image->TranscodeJpeg(clamped, progressive != 0, out, segments)
+                               : jpeg::Encode(*bitmap, clamped, progressive != 0, out, segments);
       if (!encoded || !out.Finish()) return false;
       written = out.Hash();
       return true;

@@ -139,7 +139,9 @@ Header HeaderOf(const jpeg_decompress_struct& info) {
   return header;
 }
 
-std::size_t RoundUp(std::size_t value, std::size_t step) { return (value + step - 1) / step * step; }
+std::size_t RoundUp(std::size_t value, std::size_t step) {
+  return (value + step - 1) / step * step;
+}
 
 // Writes the segments right after the file header. The caller has set the jump target.
 void WriteSegments(jpeg_compress_struct& info, std::span<const JpegSegment> segments) {
@@ -181,8 +183,8 @@ class BlockTurn {
   explicit BlockTurn(const Turn& turn) : transpose_(turn.transpose) {
     for (int vertical = 0; vertical < DCTSIZE; ++vertical) {
       for (int horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
-        const bool negate = (turn.mirrorX && (horizontal & 1) != 0) !=
-                            (turn.mirrorY && (vertical & 1) != 0);
+        const bool negate =
+            (turn.mirrorX && (horizontal & 1) != 0) != (turn.mirrorY && (vertical & 1) != 0);
         sign_[static_cast<std::size_t>(vertical * DCTSIZE + horizontal)] = negate ? -1 : 1;
       }
     }
@@ -438,8 +440,8 @@ struct CoefficientState {
 JBLOCKROW* RowsOf(jpeg_decompress_struct& source, jvirt_barray_ptr array, JDIMENSION height,
                   boolean writable) {
   auto* common = reinterpret_cast<j_common_ptr>(&source);
-  auto* rows = static_cast<JBLOCKROW*>(
-      source.mem->alloc_small(common, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(height, 1)));
+  auto* rows = static_cast<JBLOCKROW*>(source.mem->alloc_small(
+      common, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(height, 1)));
   for (JDIMENSION row = 0; row < height; ++row) {
     rows[row] = source.mem->access_virt_barray(common, array, row, 1, writable)[0];
   }
@@ -479,7 +481,8 @@ JQUANT_TBL Transposed(const JQUANT_TBL& table) {
 // Turns the coefficients. A mirror works in place, on coefficients already requantised. A turn
 // that transposes moves every block into new arrays of the turned size and requantises it there
 // to the target's tables, in one pass; it goes in tiles of blocks, reading along source rows, so
-// that the memory it touches stays in few pages at a time. Returns the arrays that hold the turned image.
+// that the memory it touches stays in few pages at a time. Returns the arrays that hold the turned
+// image.
 jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_ptr* arrays,
                                    const Turn& turn, const jpeg_compress_struct& target) {
   // A tile is tall, so each source row is read in long runs, and its buffer (32 KB) stays in cache.
@@ -499,28 +502,32 @@ jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_
     return arrays;
   }
   auto* turned = static_cast<jvirt_barray_ptr*>(source.mem->alloc_small(
-      common, JPOOL_IMAGE, sizeof(jvirt_barray_ptr) * static_cast<std::size_t>(source.num_components)));
+      common, JPOOL_IMAGE,
+      sizeof(jvirt_barray_ptr) * static_cast<std::size_t>(source.num_components)));
   for (int index = 0; index < source.num_components; ++index) {
     const jpeg_component_info& component = source.comp_info[index];
     // Whole MCU rows and columns: the encoder reads the padding rows of the last MCU row.
     turned[index] = source.mem->request_virt_barray(
         common, JPOOL_IMAGE, FALSE,
-        static_cast<JDIMENSION>(RoundUp(component.height_in_blocks, static_cast<std::size_t>(component.v_samp_factor))),
-        static_cast<JDIMENSION>(RoundUp(component.width_in_blocks, static_cast<std::size_t>(component.h_samp_factor))),
+        static_cast<JDIMENSION>(
+            RoundUp(component.height_in_blocks, static_cast<std::size_t>(component.v_samp_factor))),
+        static_cast<JDIMENSION>(
+            RoundUp(component.width_in_blocks, static_cast<std::size_t>(component.h_samp_factor))),
         static_cast<JDIMENSION>(component.h_samp_factor));
   }
   source.mem->realize_virt_arrays(common);
   const BlockTurn turnBlock(turn);
   for (int index = 0; index < source.num_components; ++index) {
     const jpeg_component_info& component = source.comp_info[index];
-    const BlockRequantiser requantise(
-        Transposed(*component.quant_table),
-        *target.quant_tbl_ptrs[target.comp_info[index].quant_tbl_no]);
+    const BlockRequantiser requantise(Transposed(*component.quant_table),
+                                      *target.quant_tbl_ptrs[target.comp_info[index].quant_tbl_no]);
     const JDIMENSION sourceWidth = component.width_in_blocks;
     const JDIMENSION sourceHeight = component.height_in_blocks;
     JBLOCKROW* sourceRows = RowsOf(source, arrays[index], sourceHeight, FALSE);
-    const auto paddedWidth = static_cast<JDIMENSION>(RoundUp(sourceHeight, static_cast<std::size_t>(component.v_samp_factor)));
-    const auto paddedHeight = static_cast<JDIMENSION>(RoundUp(sourceWidth, static_cast<std::size_t>(component.h_samp_factor)));
+    const auto paddedWidth = static_cast<JDIMENSION>(
+        RoundUp(sourceHeight, static_cast<std::size_t>(component.v_samp_factor)));
+    const auto paddedHeight = static_cast<JDIMENSION>(
+        RoundUp(sourceWidth, static_cast<std::size_t>(component.h_samp_factor)));
     JBLOCKROW* rows = RowsOf(source, turned[index], paddedHeight, TRUE);
     // Tile by tile through a buffer that stays in the first-level cache: filled along source rows,
     // emptied along destination rows, so memory is only ever walked in runs.
@@ -540,8 +547,9 @@ jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_
             // Transposed: the destination's (x, y) comes from the source's (y, x), mirrored.
             const JDIMENSION sourceX = turn.mirrorX ? sourceWidth - 1 - y : y;
             const JDIMENSION sourceY = turn.mirrorY ? sourceHeight - 1 - x : x;
-            const JDIMENSION ahead = turn.mirrorX ? sourceX - std::min(sourceX, kPrefetchBlocks)
-                                                  : std::min(sourceX + kPrefetchBlocks, sourceWidth - 1);
+            const JDIMENSION ahead = turn.mirrorX
+                                         ? sourceX - std::min(sourceX, kPrefetchBlocks)
+                                         : std::min(sourceX + kPrefetchBlocks, sourceWidth - 1);
             __builtin_prefetch(sourceRows[sourceY][ahead]);
             __builtin_prefetch(sourceRows[sourceY][ahead] + DCTSIZE2 / 2);
             turnBlock(sourceRows[sourceY][sourceX], out);
@@ -578,7 +586,8 @@ bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressiv
   if (turn.transpose) {
     std::swap(target.image_width, target.image_height);
     for (int component = 0; component < target.num_components; ++component) {
-      std::swap(target.comp_info[component].h_samp_factor, target.comp_info[component].v_samp_factor);
+      std::swap(target.comp_info[component].h_samp_factor,
+                target.comp_info[component].v_samp_factor);
     }
   }
   UseDefaultJfif(target);
@@ -739,8 +748,8 @@ std::optional<Bitmap> CoefficientImage::Pixels() {
   return bitmap;
 }
 
-bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& out,
-                                 int orientation, std::span<const JpegSegment> segments) {
+bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& out, int orientation,
+                                 std::span<const JpegSegment> segments) {
   return header_.transcodable && TurnsLosslessly(header_, orientation) &&
          TranscodeCoefficients(*state_, quality, progressive, out, orientation, segments) &&
          !out.Failed();

@@ -50,7 +50,8 @@ constexpr std::size_t kIccSpaceOffset = 16;
 constexpr std::size_t kIccSignatureOffset = 36;
 
 bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view prefix) {
-  return bytes.size() >= prefix.size() && std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
+  return bytes.size() >= prefix.size() &&
+         std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
 // Bytes of one value of each TIFF type (0 for unknown types, whose values are never read).
@@ -210,7 +211,8 @@ void SetNumber(const Tiff& tiff, std::vector<std::uint8_t>& bytes, const Entry& 
 
 // The bytes a directory occupies: its table and every value stored outside it.
 std::vector<Range> RangesOf(const ExifLayout::Directory& directory) {
-  std::vector<Range> ranges = {{directory.at, directory.at + 2 + directory.entries.size() * kEntryBytes + 4}};
+  std::vector<Range> ranges = {
+      {directory.at, directory.at + 2 + directory.entries.size() * kEntryBytes + 4}};
   for (const Entry& entry : directory.entries) {
     if (!entry.valueInside && entry.valueReadable) {
       ranges.push_back({entry.valueAt, entry.valueAt + entry.valueBytes});
@@ -372,14 +374,21 @@ std::optional<std::vector<std::uint8_t>> RewriteExif(std::span<const std::uint8_
   for (const ExifLayout::Directory& directory : layout->directories) {
     if (directory.thumbnail) continue;
     for (const Entry& entry : directory.entries) {
-      if (entry.tag == kTagOrientation && changes.resetOrientation && &directory == &layout->directories.front()) {
+      if (entry.tag == kTagOrientation && changes.resetOrientation &&
+          &directory == &layout->directories.front()) {
         SetNumber(*tiff, bytes, entry, 1);
       }
       if (!changes.pixelSize) continue;
-      const bool isWidth = entry.tag == kTagPixelXDimension || (entry.tag == kTagImageWidth && &directory == &layout->directories.front());
-      const bool isHeight = entry.tag == kTagPixelYDimension || (entry.tag == kTagImageHeight && &directory == &layout->directories.front());
-      if (isWidth) SetNumber(*tiff, bytes, entry, static_cast<std::uint32_t>(changes.pixelSize->first));
-      if (isHeight) SetNumber(*tiff, bytes, entry, static_cast<std::uint32_t>(changes.pixelSize->second));
+      const bool isWidth =
+          entry.tag == kTagPixelXDimension ||
+          (entry.tag == kTagImageWidth && &directory == &layout->directories.front());
+      const bool isHeight =
+          entry.tag == kTagPixelYDimension ||
+          (entry.tag == kTagImageHeight && &directory == &layout->directories.front());
+      if (isWidth)
+        SetNumber(*tiff, bytes, entry, static_cast<std::uint32_t>(changes.pixelSize->first));
+      if (isHeight)
+        SetNumber(*tiff, bytes, entry, static_cast<std::uint32_t>(changes.pixelSize->second));
     }
   }
   if (changes.dropThumbnail) DropThumbnail(*tiff, *layout, bytes);

@@ -102,8 +102,9 @@ std::vector<MetadataChunk> MetadataChunks(const PhotoMetadata& metadata) {
       const std::size_t bound = libdeflate_zlib_compress_bound(compressor, metadata.icc.size());
       std::vector<std::uint8_t> data(kProfileName.begin(), kProfileName.end());
       data.resize(kProfileName.size() + bound);
-      const std::size_t compressed = libdeflate_zlib_compress(
-          compressor, metadata.icc.data(), metadata.icc.size(), data.data() + kProfileName.size(), bound);
+      const std::size_t compressed =
+          libdeflate_zlib_compress(compressor, metadata.icc.data(), metadata.icc.size(),
+                                   data.data() + kProfileName.size(), bound);
       if (compressed != 0) {
         data.resize(kProfileName.size() + compressed);
         chunks.push_back({"iCCP", std::move(data)});
@@ -225,7 +226,8 @@ bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout
   // The metadata chunks are read by libpng itself, under the same limits; a damaged one is
   // dropped with a warning.
   static constexpr png_byte kMetadataChunks[] = "iCCP\0eXIf\0iTXt";
-  if (readMetadata) png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kMetadataChunks, 3);
+  if (readMetadata)
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kMetadataChunks, 3);
   png_read_info(png, info);
 
   const int colorType = png_get_color_type(png, info);
@@ -444,8 +446,7 @@ bool Encode(const Bitmap& bitmap, bool interlace, EncodedOutput& out,
     }
     WriteSession session;
     return session.info != nullptr &&
-           WriteImage(session.png, session.info, bitmap, interlace, &chunks, &out) &&
-           !out.Failed();
+           WriteImage(session.png, session.info, bitmap, interlace, &chunks, &out) && !out.Failed();
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -98,7 +98,9 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
     const char* options;
     std::pair<int, int> size;
     int orientation;  // in the output's EXIF; 0 for none
-  } kRuns[] = {{"", {6, 5}, 1}, {"--no-auto-orient", {5, 6}, 6}, {"--strip", {6, 5}, 0},
+  } kRuns[] = {{"", {6, 5}, 1},
+               {"--no-auto-orient", {5, 6}, 6},
+               {"--strip", {6, 5}, 0},
                {"--strip --no-auto-orient", {5, 6}, 0}};
   for (const auto& run : kRuns) {
     for (const std::string format : {"jpg", "png"}) {
@@ -115,7 +117,9 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
       EXPECT_EQ(found.empty() ? 0 : imaging::ExifOrientation(found), run.orientation);
     }
   }
-  ASSERT_EQ(std::system(("cd '" + folder.Path() + "' && ./tessellarion-cli --help >help.txt").c_str()), 0);
+  ASSERT_EQ(
+      std::system(("cd '" + folder.Path() + "' && ./tessellarion-cli --help >help.txt").c_str()),
+      0);
   const std::string help = testsupport::ReadFileText(folder.File("help.txt"));
   EXPECT_NE(help.find("--strip"), std::string::npos);
   EXPECT_NE(help.find("--no-auto-orient"), std::string::npos);

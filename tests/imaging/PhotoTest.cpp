@@ -181,7 +181,8 @@ TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
 
 TEST_F(PhotoTest, AProfileGoesOnlyWithAnOutputOfItsColourSpace) {
   Bytes cmykSamples;
-  for (int pixel = 0; pixel < 32 * 16; ++pixel) cmykSamples.insert(cmykSamples.end(), {0, 255, 255, 0});
+  for (int pixel = 0; pixel < 32 * 16; ++pixel)
+    cmykSamples.insert(cmykSamples.end(), {0, 255, 255, 0});
   const Bytes cmyk = LibjpegFile(32, 16, 4, JCS_CMYK, JCS_CMYK, false, cmykSamples);
   const Bytes colour = ReadFileBytes(SaveImageFile(LetterF(), folder.File("f.jpg")));
   Bytes greySamples(9 * 7, 90);
@@ -199,7 +200,8 @@ TEST_F(PhotoTest, AProfileGoesOnlyWithAnOutputOfItsColourSpace) {
   for (const auto& photo : kCases) {
     SCOPED_TRACE(photo.source);
     const Bytes icc = IccProfile(500, photo.space);
-    WriteFileBytes(folder.File("in.jpg"), WithSegments(photo.jpeg, CameraSegments({}, {}, icc, 400)));
+    WriteFileBytes(folder.File("in.jpg"),
+                   WithSegments(photo.jpeg, CameraSegments({}, {}, icc, 400)));
     Convert(folder.File("in.jpg"), "out.jpg");
     Convert(folder.File("in.jpg"), "out.png");
     EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).icc.empty(), !photo.keptInJpeg);
@@ -226,7 +228,8 @@ TEST_F(PhotoTest, TurningOrEditingRewritesOrientationPixelSizeAndThumbnail) {
 
 // An EXIF block whose 32-bit value at `offset` is replaced.
 Bytes Patched(Bytes exif, std::size_t offset, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) exif.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    exif.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(value >> (8 * i));
   return exif;
 }
 
@@ -243,7 +246,8 @@ TEST_F(PhotoTest, DamagedMetadataIsDroppedOrPassedOverWhileThePhotoConverts) {
     bool exifKept;
   } kCases[] = {
       {"first directory past the end", Patched(exif, 4, 5000), 1, false},
-      {"first directory overlapping the end", Patched(exif, 4, static_cast<std::uint32_t>(exif.size() - 6)), 1, false},
+      {"first directory overlapping the end",
+       Patched(exif, 4, static_cast<std::uint32_t>(exif.size() - 6)), 1, false},
       {"IFD0 naming itself as the next directory", Patched(exif, 46, 8), 6, true},
       {"EXIF directory pointing back at IFD0", Patched(exif, 42, 8), 6, true},
       {"model text past the end", Patched(exif, 18, 0xFFFFFFF0), 6, true},

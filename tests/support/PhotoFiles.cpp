@@ -16,7 +16,8 @@ using Bytes = std::vector<std::uint8_t>;
 void Append(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
 
 void PutU32Be(Bytes& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 std::uint32_t U32Be(const Bytes& bytes, std::size_t at) {
@@ -66,12 +67,14 @@ std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelS
 
 std::vector<std::uint8_t> XmpPacket(int orientation) {
   Bytes out;
-  Append(out, "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf="
-              "'http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
-              "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Orientation=\"");
+  Append(out,
+         "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf="
+         "'http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+         "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Orientation=\"");
   out.push_back(static_cast<std::uint8_t>('0' + orientation));
-  Append(out, "\" xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='image/jpeg'/>"
-              "</rdf:RDF></x:xmpmeta>");
+  Append(out,
+         "\" xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='image/jpeg'/>"
+         "</rdf:RDF></x:xmpmeta>");
   return out;
 }
 
@@ -133,7 +136,8 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
     uLongf size = compressBound(static_cast<uLong>(icc.size()));
     Bytes compressed(size);
     compress(compressed.data(), &size, icc.data(), static_cast<uLong>(icc.size()));
-    data.insert(data.end(), compressed.begin(), compressed.begin() + static_cast<std::ptrdiff_t>(size));
+    data.insert(data.end(), compressed.begin(),
+                compressed.begin() + static_cast<std::ptrdiff_t>(size));
     chunks.push_back({"iCCP", data});
   }
   if (!exif.empty()) chunks.push_back({"eXIf", exif});
@@ -154,15 +158,17 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
   Bytes inserted;
   for (const Piece& segment : segments) {
     const std::size_t length = segment.data.size() + 2;
-    inserted.insert(inserted.end(), {0xFF, static_cast<std::uint8_t>(segment.name == "APP1" ? 0xE1 : 0xE2),
-                                     static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
+    inserted.insert(inserted.end(),
+                    {0xFF, static_cast<std::uint8_t>(segment.name == "APP1" ? 0xE1 : 0xE2),
+                     static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
     inserted.insert(inserted.end(), segment.data.begin(), segment.data.end());
   }
   jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
   return jpeg;
 }
 
-std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png, const std::vector<Piece>& chunks) {
+std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
+                                     const std::vector<Piece>& chunks) {
   const std::size_t at = 8 + 12 + 13;  // signature, IHDR
   Bytes inserted;
   for (const Piece& chunk : chunks) {
@@ -170,7 +176,8 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png, const std::v
     Bytes typed(chunk.name.begin(), chunk.name.end());
     typed.insert(typed.end(), chunk.data.begin(), chunk.data.end());
     inserted.insert(inserted.end(), typed.begin(), typed.end());
-    PutU32Be(inserted, static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+    PutU32Be(inserted,
+             static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
   }
   png.insert(png.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
   return png;
@@ -210,7 +217,8 @@ FoundMetadata MetadataOfFile(const std::string& path) {
   const Bytes bytes = ReadFileBytes(path);
   FoundMetadata found;
   const auto startsWith = [](const Bytes& data, std::string_view prefix) {
-    return data.size() >= prefix.size() && std::memcmp(data.data(), prefix.data(), prefix.size()) == 0;
+    return data.size() >= prefix.size() &&
+           std::memcmp(data.data(), prefix.data(), prefix.size()) == 0;
   };
   if (bytes.size() > 2 && bytes[0] == 0xFF) {
     std::map<int, Bytes> chunks;
@@ -223,7 +231,8 @@ FoundMetadata MetadataOfFile(const std::string& path) {
         chunks[segment.data.at(12)].assign(segment.data.begin() + 14, segment.data.end());
       }
     }
-    for (const auto& [number, chunk] : chunks) found.icc.insert(found.icc.end(), chunk.begin(), chunk.end());
+    for (const auto& [number, chunk] : chunks)
+      found.icc.insert(found.icc.end(), chunk.begin(), chunk.end());
     return found;
   }
   for (const Piece& chunk : ChunksOf(bytes)) {

@@ -40,7 +40,8 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
 // its header chunk.
 std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
                                        const std::vector<Piece>& segments);
-std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png, const std::vector<Piece>& chunks);
+std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
+                                     const std::vector<Piece>& chunks);
 
 // The APP1 and APP2 segments of a JPEG file up to its first scan; the chunks of a PNG file other
 // than IHDR, IDAT and IEND.
