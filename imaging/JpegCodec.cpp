@@ -425,6 +425,15 @@ void RequantiseComponent(jpeg_decompress_struct& source, jvirt_barray_ptr array,
   }
 }
 
+// The coefficients of a transposed image, in rows of blocks inside one pooled buffer. The
+// encoder is handed a pointer to this in place of one of libjpeg's virtual arrays, and reads it
+// through AccessTurned: libjpeg would otherwise map, fault in and release fresh memory as large as
+// the image's coefficients for every file turned.
+struct TurnedArray {
+  JBLOCKROW* rows;
+  JDIMENSION height;
+};
+
 // Everything one coefficient image holds, released by its destructor.
 struct CoefficientState {
   DecodeState decode;
@@ -432,7 +441,27 @@ struct CoefficientState {
   bool compressCreated;
   Destination destination;
   std::array<JOCTET, kDestinationBytes> buffer;
+  std::vector<std::uint8_t> turnedBlocks;
+  std::array<TurnedArray, MAX_COMPONENTS> turnedArrays;
+  // The encoder's own access to virtual arrays, for every array that is not a TurnedArray.
+  decltype(jpeg_memory_mgr::access_virt_barray) libraryAccess;
 };
+
+// The encoder's access to virtual arrays, with the TurnedArrays of the state in client_data
+// answered from their buffer.
+JBLOCKARRAY AccessTurned(j_common_ptr common, jvirt_barray_ptr array, JDIMENSION start,
+                         JDIMENSION count, boolean writable) {
+  auto& state = *static_cast<CoefficientState*>(common->client_data);
+  for (TurnedArray& turned : state.turnedArrays) {
+    if (array != reinterpret_cast<jvirt_barray_ptr>(&turned)) continue;
+    if (start > turned.height || count > turned.height - start) {
+      common->err->msg_code = JERR_BAD_VIRTUAL_ACCESS;
+      common->err->error_exit(common);
+    }
+    return turned.rows + start;
+  }
+  return state.libraryAccess(common, array, start, count, writable);
+}
 
 // Every row of blocks of a coefficient array, fetched once. libjpeg-turbo keeps virtual arrays
 // wholly in memory (it has no backing store), so a row stays where it is while others are read.
@@ -483,8 +512,10 @@ JQUANT_TBL Transposed(const JQUANT_TBL& table) {
 // to the target's tables, in one pass; it goes in tiles of blocks, reading along source rows, so
 // that the memory it touches stays in few pages at a time. Returns the arrays that hold the turned
 // image.
-jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_ptr* arrays,
-                                   const Turn& turn, const jpeg_compress_struct& target) {
+jvirt_barray_ptr* TurnCoefficients(CoefficientState& state, jvirt_barray_ptr* arrays,
+                                   const Turn& turn) {
+  jpeg_decompress_struct& source = state.decode.info;
+  const jpeg_compress_struct& target = state.compress;
   // A tile is tall, so each source row is read in long runs, and its buffer (32 KB) stays in cache.
   constexpr JDIMENSION kTileRows = 32;
   constexpr JDIMENSION kTileColumns = 8;
@@ -501,21 +532,35 @@ jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_
     }
     return arrays;
   }
+  // Whole MCU rows and columns: the encoder reads the padding rows of the last MCU row.
+  const auto paddedWidthOf = [](const jpeg_component_info& component) {
+    return static_cast<JDIMENSION>(
+        RoundUp(component.height_in_blocks, static_cast<std::size_t>(component.v_samp_factor)));
+  };
+  const auto paddedHeightOf = [](const jpeg_component_info& component) {
+    return static_cast<JDIMENSION>(
+        RoundUp(component.width_in_blocks, static_cast<std::size_t>(component.h_samp_factor)));
+  };
+  std::size_t blocks = 0;
+  for (int index = 0; index < source.num_components; ++index) {
+    blocks += std::size_t{paddedWidthOf(source.comp_info[index])} *
+              paddedHeightOf(source.comp_info[index]);
+  }
+  state.turnedBlocks = TakeBuffer(blocks * sizeof(JBLOCK));
+  auto* next = reinterpret_cast<JBLOCKROW>(state.turnedBlocks.data());
   auto* turned = static_cast<jvirt_barray_ptr*>(source.mem->alloc_small(
       common, JPOOL_IMAGE,
       sizeof(jvirt_barray_ptr) * static_cast<std::size_t>(source.num_components)));
   for (int index = 0; index < source.num_components; ++index) {
-    const jpeg_component_info& component = source.comp_info[index];
-    // Whole MCU rows and columns: the encoder reads the padding rows of the last MCU row.
-    turned[index] = source.mem->request_virt_barray(
-        common, JPOOL_IMAGE, FALSE,
-        static_cast<JDIMENSION>(
-            RoundUp(component.height_in_blocks, static_cast<std::size_t>(component.v_samp_factor))),
-        static_cast<JDIMENSION>(
-            RoundUp(component.width_in_blocks, static_cast<std::size_t>(component.h_samp_factor))),
-        static_cast<JDIMENSION>(component.h_samp_factor));
+    const JDIMENSION width = paddedWidthOf(source.comp_info[index]);
+    const JDIMENSION height = paddedHeightOf(source.comp_info[index]);
+    TurnedArray& array = state.turnedArrays[static_cast<std::size_t>(index)];
+    array.height = height;
+    array.rows = static_cast<JBLOCKROW*>(
+        source.mem->alloc_small(common, JPOOL_IMAGE, sizeof(JBLOCKROW) * height));
+    for (JDIMENSION row = 0; row < height; ++row, next += width) array.rows[row] = next;
+    turned[index] = reinterpret_cast<jvirt_barray_ptr>(&array);
   }
-  source.mem->realize_virt_arrays(common);
   const BlockTurn turnBlock(turn);
   for (int index = 0; index < source.num_components; ++index) {
     const jpeg_component_info& component = source.comp_info[index];
@@ -524,11 +569,9 @@ jvirt_barray_ptr* TurnCoefficients(jpeg_decompress_struct& source, jvirt_barray_
     const JDIMENSION sourceWidth = component.width_in_blocks;
     const JDIMENSION sourceHeight = component.height_in_blocks;
     JBLOCKROW* sourceRows = RowsOf(source, arrays[index], sourceHeight, FALSE);
-    const auto paddedWidth = static_cast<JDIMENSION>(
-        RoundUp(sourceHeight, static_cast<std::size_t>(component.v_samp_factor)));
-    const auto paddedHeight = static_cast<JDIMENSION>(
-        RoundUp(sourceWidth, static_cast<std::size_t>(component.h_samp_factor)));
-    JBLOCKROW* rows = RowsOf(source, turned[index], paddedHeight, TRUE);
+    const JDIMENSION paddedWidth = paddedWidthOf(component);
+    const JDIMENSION paddedHeight = paddedHeightOf(component);
+    JBLOCKROW* rows = state.turnedArrays[static_cast<std::size_t>(index)].rows;
     // Tile by tile through a buffer that stays in the first-level cache: filled along source rows,
     // emptied along destination rows, so memory is only ever walked in runs.
     for (JDIMENSION top = 0; top < paddedHeight; top += kTileRows) {
@@ -600,7 +643,12 @@ bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressiv
                         *source.comp_info[component].quant_table,
                         *target.quant_tbl_ptrs[target.comp_info[component].quant_tbl_no]);
   }
-  if (orientation >= 2 && orientation <= 8) arrays = TurnCoefficients(source, arrays, turn, target);
+  if (orientation >= 2 && orientation <= 8) arrays = TurnCoefficients(state, arrays, turn);
+  if (turn.transpose) {
+    state.libraryAccess = target.mem->access_virt_barray;
+    target.mem->access_virt_barray = AccessTurned;
+    target.client_data = &state;
+  }
   if (progressive) jpeg_simple_progression(&target);
   jpeg_write_coefficients(&target, arrays);
   WriteSegments(target, segments);
@@ -718,6 +766,7 @@ struct CoefficientImage::State : CoefficientState {
   ~State() {
     if (compressCreated) jpeg_destroy_compress(&compress);
     jpeg_destroy_decompress(&decode.info);
+    ReturnBuffer(std::move(turnedBlocks));
   }
 };
 
