@@ -77,7 +77,9 @@ bool WriteChunk(EncodedOutput& out, const char* type, std::span<const std::uint8
   PutU32(header.data(), static_cast<std::uint32_t>(data.size()));
   std::memcpy(header.data() + 4, type, 4);
   std::uint32_t crc = libdeflate_crc32(0, header.data() + 4, 4);
-  crc = libdeflate_crc32(crc, data.data(), data.size());
+  // libdeflate_crc32 takes a null buffer (an empty span's, as IEND has) as a request for the
+  // initial value and returns 0, so an empty chunk adds nothing to the type's CRC.
+  if (!data.empty()) crc = libdeflate_crc32(crc, data.data(), data.size());
   std::array<std::uint8_t, 4> trailer{};
   PutU32(trailer.data(), crc);
   return out.Write(header.data(), header.size()) && out.Write(data.data(), data.size()) &&

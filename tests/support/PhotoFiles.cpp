@@ -204,6 +204,10 @@ std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
     const std::size_t length = U32Be(png, at);
     const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
                            png.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    // Every chunk's CRC, the end chunk's too, which our decoder never reads but others do.
+    if (crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4)) != U32Be(png, at + 8 + length)) {
+      throw std::runtime_error("bad CRC in " + type);
+    }
     if (type != "IHDR" && type != "IDAT" && type != "IEND") {
       chunks.push_back({type, Bytes(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
                                     png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length))});

@@ -44,7 +44,7 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks);
 
 // The APP1 and APP2 segments of a JPEG file up to its first scan; the chunks of a PNG file other
-// than IHDR, IDAT and IEND.
+// than IHDR, IDAT and IEND (throws std::runtime_error when any chunk's CRC is wrong).
 std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg);
 std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png);
 
