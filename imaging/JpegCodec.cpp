@@ -721,8 +721,13 @@ std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes,
   if (ReadHeaderInto(state, bytes.data(), bytes.size(), segments != nullptr) &&
       SizeWithinLimits(state.info.image_width, state.info.image_height)) {
     header = HeaderOf(state.info);
+    // Copied up to what a whole profile and one EXIF and one XMP segment can take: a file of
+    // thousands of segments costs no more, and a profile whose chunks lie beyond is dropped.
+    std::size_t copied = 0;
     for (jpeg_saved_marker_ptr marker = state.info.marker_list;
          segments != nullptr && marker != nullptr; marker = marker->next) {
+      copied += marker->data_length;
+      if (copied > kMaxProfileBytes + 2 * kMaxSegmentBytes) break;
       segments->push_back({marker->marker, {marker->data, marker->data + marker->data_length}});
     }
   }
