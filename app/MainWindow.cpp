@@ -12,9 +12,22 @@
 #include "app/AboutBox.h"
 #include "app/Help.h"
 #include "app/Resources.h"
+#include "engine/ProcessState.h"
 #include "platform/FileSystem.h"
 
 namespace app {
+namespace {
+
+// The photo menu's choices in the application's settings, both on unless turned off.
+constexpr const char* kPhotoUprightKey = "Photo/AutoOrient";
+constexpr const char* kPhotoMetadataKey = "Photo/KeepMetadata";
+
+QSettings ApplicationSettings() {
+  return QSettings(QString::fromUtf8(kSettingsOrganization),
+                   QString::fromUtf8(kSettingsApplication));
+}
+
+}  // namespace
 
 MainWindow::MainWindow(std::string executableFolder) : shell_(std::make_unique<QtShell>(this)) {
   // A sizing border, the system menu and a minimize box; no maximize box.
@@ -57,6 +70,30 @@ void MainWindow::BuildMenu() {
   connect(helpItem, &QAction::triggered, this, &MainWindow::ShowHelp);
   QAction* version = help->addAction(QStringLiteral("ヴァージョン"));
   connect(version, &QAction::triggered, this, &MainWindow::ShowAbout);
+
+  QMenu* photo = menuBar()->addMenu(QStringLiteral("PHOTO(&P)"));
+  uprightAction_ = photo->addAction(QStringLiteral("写真の向きを自動で直す(&U)"));
+  keepMetadataAction_ = photo->addAction(QStringLiteral("撮影情報とカラープロファイルを残す(&M)"));
+  const QSettings settings = ApplicationSettings();
+  uprightAction_->setCheckable(true);
+  uprightAction_->setChecked(settings.value(QString::fromUtf8(kPhotoUprightKey), true).toBool());
+  keepMetadataAction_->setCheckable(true);
+  keepMetadataAction_->setChecked(
+      settings.value(QString::fromUtf8(kPhotoMetadataKey), true).toBool());
+  ApplyPhotoChoices();
+  for (QAction* action : {uprightAction_, keepMetadataAction_}) {
+    connect(action, &QAction::toggled, this, &MainWindow::ApplyPhotoChoices);
+  }
+}
+
+void MainWindow::ApplyPhotoChoices() {
+  engine::PhotoOptions& options = engine::Photo();
+  options.AutoOrient = uprightAction_->isChecked() ? 1 : 0;
+  options.KeepMetadata = keepMetadataAction_->isChecked() ? 1 : 0;
+  QSettings settings = ApplicationSettings();
+  settings.setValue(QString::fromUtf8(kPhotoUprightKey), uprightAction_->isChecked());
+  settings.setValue(QString::fromUtf8(kPhotoMetadataKey), keepMetadataAction_->isChecked());
+  settings.sync();
 }
 
 void MainWindow::BuildAccelerators() {

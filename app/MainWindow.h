@@ -18,7 +18,8 @@ namespace app {
 // The main window's title; the program never changes it.
 inline constexpr const char* kWindowTitle = "TessellarionβＶｅｒ１．０２";
 
-// Where the application's own settings (only the recent-file list) are kept.
+// Where the application's own settings (the recent-file list and the photo menu's two choices)
+// are kept.
 inline constexpr const char* kSettingsOrganization = "Local AppWizard-Generated Applications";
 inline constexpr const char* kSettingsApplication = "Tessellarion";
 
@@ -50,10 +51,15 @@ class MainWindow : public QMainWindow {
   QAction* NewAction() const { return newAction_; }
   QAction* OpenAction() const { return openAction_; }
   QAction* SaveAction() const { return saveAction_; }
+  // The photo menu's check items: turn photos upright, keep their metadata.
+  QAction* UprightAction() const { return uprightAction_; }
+  QAction* KeepMetadataAction() const { return keepMetadataAction_; }
 
  private:
   void BuildMenu();
   void BuildAccelerators();
+  // Puts the photo menu's choices into the engine and the application's settings.
+  void ApplyPhotoChoices();
   void ChooseDocument();
   // Makes the window no larger than the form needs, so it opens at the form's size and scrolls
   // when the screen or the user makes it smaller.
@@ -65,6 +71,8 @@ class MainWindow : public QMainWindow {
   QAction* newAction_ = nullptr;
   QAction* openAction_ = nullptr;
   QAction* saveAction_ = nullptr;
+  QAction* uprightAction_ = nullptr;
+  QAction* keepMetadataAction_ = nullptr;
 };
 
 }  // namespace app

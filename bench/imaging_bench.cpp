@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "imaging/Bitmap.h"
 #include "imaging/BmpCodec.h"
@@ -77,6 +78,61 @@ imaging::Bitmap MakeFlat(int width, int height) {
     }
   }
   return bitmap;
+}
+
+// The JPEG file with an APP1 EXIF segment saying `orientation` put after its JFIF segment, as a
+// phone writes a portrait photo (stored on its side, tagged 6).
+bool WriteTagged(const std::string& path, const std::string& source, int orientation) {
+  std::FILE* in = std::fopen(source.c_str(), "rb");
+  if (in == nullptr) return false;
+  std::vector<std::uint8_t> bytes;
+  for (int byte = std::fgetc(in); byte != EOF; byte = std::fgetc(in)) {
+    bytes.push_back(static_cast<std::uint8_t>(byte));
+  }
+  std::fclose(in);
+  // "Exif\0\0", a little-endian TIFF header, IFD0 with the one orientation entry, no next IFD.
+  const std::vector<std::uint8_t> segment = {0xFF,
+                                             0xE1,
+                                             0,
+                                             34,
+                                             'E',
+                                             'x',
+                                             'i',
+                                             'f',
+                                             0,
+                                             0,
+                                             'I',
+                                             'I',
+                                             42,
+                                             0,
+                                             8,
+                                             0,
+                                             0,
+                                             0,
+                                             1,
+                                             0,
+                                             0x12,
+                                             0x01,
+                                             3,
+                                             0,
+                                             1,
+                                             0,
+                                             0,
+                                             0,
+                                             static_cast<std::uint8_t>(orientation),
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0,
+                                             0};
+  if (bytes.size() < 20) return false;
+  bytes.insert(bytes.begin() + 20, segment.begin(), segment.end());  // after SOI and JFIF
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && written;
 }
 
 bool WriteWithCodec(const std::string& path, const std::function<bool(std::FILE*)>& encode) {
@@ -194,6 +250,38 @@ int main(int argc, char** argv) {
            BestMilliseconds(runs, loadAny, [&](ImageHandle handle) {
              return imaging::SaveJpeg(output, handle, 80, 0) != 0;
            }));
+  // An unedited JPEG saved as JPEG, load included, untagged and tagged as a camera would: at
+  // 1920 × 1080, orientation 2 mirrors the coefficients in place and 8 transposes them, while 6
+  // would mirror the partial MCU row at the bottom (1080 = 67.5 × 16) to the left, so that photo
+  // goes through pixels; a 4032 × 3024 phone photo is whole MCUs and turns in its coefficients.
+  const auto convert = [&](const std::string& input) {
+    return BestMilliseconds(runs, none, [&, input](ImageHandle) {
+      const ImageHandle handle = imaging::LoadImageFile(input);
+      const bool done = imaging::SaveJpeg(output, handle, 80, 0) != 0;
+      imaging::FreeImage(handle);
+      return done;
+    });
+  };
+  const std::string phoneFile = folder + "phone.jpg";
+  bool tagged = WriteWithCodec(phoneFile, [&](std::FILE* out) {
+    return imaging::jpeg::Encode(MakePhoto(4032, 3024), 90, false, out);
+  });
+  for (const int orientation : {2, 6, 8}) {
+    tagged = tagged &&
+             WriteTagged(folder + "tagged" + std::to_string(orientation) + ".jpg", jpegFile,
+                         orientation) &&
+             WriteTagged(folder + "phone" + std::to_string(orientation) + ".jpg", phoneFile,
+                         orientation);
+  }
+  const auto taggedRow = [&](const char* name, const std::string& file) {
+    PrintRow(name, tagged ? convert(folder + file) : std::nullopt);
+  };
+  PrintRow("JPEG -> JPEG q80, load and save, untagged", convert(jpegFile));
+  taggedRow("  tagged 2 (mirrored in the coefficients)", "tagged2.jpg");
+  taggedRow("  tagged 8 (transposed in the coefficients)", "tagged8.jpg");
+  taggedRow("  tagged 6 (partial MCU row: through pixels)", "tagged6.jpg");
+  PrintRow("  4032 x 3024 untagged", tagged ? convert(phoneFile) : std::nullopt);
+  taggedRow("  4032 x 3024 tagged 6 (in the coefficients)", "phone6.jpg");
   PrintRow("JPEG q80 from pixels", BestMilliseconds(runs, decoded, [&](ImageHandle handle) {
              return imaging::SaveJpeg(output, handle, 80, 0) != 0;
            }));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/ControlIds.h"
+#include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
@@ -43,6 +44,11 @@ constexpr const char* kUsage =
     "  -c, --crop X,Y,W,H        crop rectangle, or 'off'\n"
     "      --naming SCHEME       keep, number or custom\n"
     "      --custom-name TEXT    text before the number (implies --naming custom)\n"
+    "      --no-auto-orient      keep a photo's stored pixels and its orientation tag as they\n"
+    "                            are (by default photos are turned upright by their EXIF\n"
+    "                            orientation)\n"
+    "      --strip               write no metadata: no EXIF data (camera, date, GPS), XMP or\n"
+    "                            colour profile (by default JPEG and PNG output keeps them)\n"
     "  -h, --help                this help\n"
     "      --version             the version\n"
     "\n"
@@ -65,6 +71,8 @@ struct Request {
   std::optional<std::vector<std::string>> cropValues;
   std::optional<ControlId> namingRadio;
   std::optional<std::string> customName;
+  bool noAutoOrient = false;
+  bool strip = false;
   std::vector<std::string> files;
 };
 
@@ -119,7 +127,9 @@ Request ParseCommandLine(int argc, char** argv) {
     kNoInterlace,
     kNaming,
     kCustomName,
-    kVersion
+    kVersion,
+    kNoAutoOrient,
+    kStrip
   };
   static const option kOptions[] = {
       {"output", required_argument, nullptr, 'o'},
@@ -138,6 +148,8 @@ Request ParseCommandLine(int argc, char** argv) {
       {"custom-name", required_argument, nullptr, kCustomName},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersion},
+      {"no-auto-orient", no_argument, nullptr, kNoAutoOrient},
+      {"strip", no_argument, nullptr, kStrip},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -224,6 +236,12 @@ Request ParseCommandLine(int argc, char** argv) {
         request.customName = value;
         if (!request.namingRadio) request.namingRadio = kNamingCustomRadio;
         break;
+      case kNoAutoOrient:
+        request.noAutoOrient = true;
+        break;
+      case kStrip:
+        request.strip = true;
+        break;
       case 'h':
         std::fputs(kUsage, stdout);
         std::exit(kExitWritten);
@@ -268,6 +286,8 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
     const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
     for (std::size_t i = 0; i < 4; ++i) controls.SetText(edits[i], (*request.cropValues)[i]);
   }
+  if (request.noAutoOrient) Photo().AutoOrient = 0;
+  if (request.strip) Photo().KeepMetadata = 0;
   if (request.namingRadio) SelectRadio(controls, kNamingKeepRadio, 3, *request.namingRadio);
   if (request.customName) controls.SetText(kCustomNameEdit, *request.customName);
   if (request.outputFolder) {

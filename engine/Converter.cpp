@@ -136,7 +136,7 @@ void Converter::RunPipeline() {
 int Converter::Convert(const std::string& target, const std::string& input, Loader loader,
                        const Encoding& encoding, bool rawCopy) {
   EngineState& engine = Engine();
-  engine.CurrentImage = loader(input);
+  engine.CurrentImage = loader(input, PhotoHandlingOf(Photo()));
   if (engine.CurrentImage == 0) return 0;
   if (!rawCopy) {
     if (encoding.output == Output::kBmp) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/PhotoMetadata.h"
+
 namespace engine {
 
 // Kinds ProbeFileKind reports, as the engine names them.
@@ -80,7 +82,7 @@ class Converter {
     int progressive = 0;
     int interlace = 0;
   };
-  using Loader = std::uint32_t (*)(const std::string&);
+  using Loader = std::uint32_t (*)(const std::string&, const imaging::PhotoHandling&);
   int Convert(const std::string& target, const std::string& input, Loader loader,
               const Encoding& encoding, bool rawCopy);
 };

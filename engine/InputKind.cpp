@@ -36,7 +36,7 @@ int Converter::CheckInputKind(const std::string& path) {
 
 int Converter::ProbeImageSize(const std::string& path, int& width, int& height) {
   EngineState& engine = Engine();
-  engine.CurrentImage = imaging::LoadImageFile(path);
+  engine.CurrentImage = imaging::LoadImageFile(path, PhotoHandlingOf(Photo()));
   if (engine.CurrentImage == 0) return 0;
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(engine.CurrentImage, record);

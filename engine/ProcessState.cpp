@@ -7,6 +7,7 @@ struct ProcessState {
   ConversionSettings settings;
   RunFlags flags;
   ConverterOptions options;
+  PhotoOptions photo;
   EngineState engine;
   JobState job;
   InformationState information;
@@ -22,6 +23,7 @@ ProcessState& State() {
 ConversionSettings& Settings() { return State().settings; }
 RunFlags& Flags() { return State().flags; }
 ConverterOptions& Options() { return State().options; }
+PhotoOptions& Photo() { return State().photo; }
 EngineState& Engine() { return State().engine; }
 JobState& Job() { return State().job; }
 InformationState& Information() { return State().information; }

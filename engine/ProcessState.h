@@ -55,6 +55,18 @@ struct ConverterOptions {
   int CropH = 100;
 };
 
+// How photos are treated, set by the command line's --no-auto-orient and --strip and by the
+// window's photo menu. Kept apart from ConversionSettings: the settings file does not hold them.
+struct PhotoOptions {
+  std::uint8_t AutoOrient = 1;    // turn photos upright by their EXIF orientation
+  std::uint8_t KeepMetadata = 1;  // carry EXIF, XMP and the colour profile into JPEG and PNG output
+};
+
+// What the imaging library is told about photos as it loads them.
+inline imaging::PhotoHandling PhotoHandlingOf(const PhotoOptions& options) {
+  return {options.AutoOrient != 0, options.KeepMetadata != 0};
+}
+
 // The image being converted and the size the last pipeline run measured.
 struct EngineState {
   imaging::ImageHandle CurrentImage = 0;
@@ -93,6 +105,7 @@ struct InformationState {
 ConversionSettings& Settings();
 RunFlags& Flags();
 ConverterOptions& Options();
+PhotoOptions& Photo();
 EngineState& Engine();
 JobState& Job();
 InformationState& Information();

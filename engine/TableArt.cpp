@@ -78,7 +78,7 @@ std::array<char, 6> CellColorText(std::uint32_t pixelValue) {
 
 int Converter::TableArtWriter(const std::string& outputPath, const std::string& inputPath) {
   EngineState& engine = Engine();
-  engine.CurrentImage = imaging::LoadImageFile(inputPath);
+  engine.CurrentImage = imaging::LoadImageFile(inputPath, PhotoHandlingOf(Photo()));
   if (engine.CurrentImage == 0) return 0;
   RunPipeline();
 

@@ -19,6 +19,7 @@
 #include "imaging/BmpCodec.h"
 #include "imaging/FileKind.h"
 #include "imaging/Imaging.h"
+#include "imaging/PhotoMetadata.h"
 #include "platform/Headless.h"
 #include "settings/SettingsFile.h"
 
@@ -158,6 +159,50 @@ bool LoadImage(std::span<const std::uint8_t> bytes) {
               imaging::SizeWithinLimits(record[1], record[2]) && record[5] == record[1] * 3;
   if (kept) imaging::ReadPixelColor(handle, record[1] - 1, record[2] - 1);
   return imaging::FreeImage(handle) == 1 && kept;
+}
+
+bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
+  const int orientation = imaging::ExifOrientation(bytes);
+  if (orientation < 1 || orientation > 8) return false;
+  for (const bool dropThumbnail : {false, true}) {
+    const auto rewritten =
+        imaging::RewriteExif(bytes, {true, dropThumbnail, std::pair{4032, 3024}});
+    if (rewritten && rewritten->size() > bytes.size()) return false;
+  }
+  std::vector<imaging::JpegSegment> segments;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const int marker = (bytes[at] & 1) != 0 ? imaging::kMarkerApp1 : imaging::kMarkerApp2;
+    const std::size_t length =
+        at + 2 < bytes.size() ? (std::size_t{bytes[at + 1]} << 8) | bytes[at + 2] : 0;
+    const std::size_t start = std::min(at + 3, bytes.size());
+    const std::size_t end = std::min(start + length, bytes.size());
+    segments.push_back({marker,
+                        {bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(end)}});
+    at = end;
+  }
+  const imaging::PhotoMetadata metadata = imaging::MetadataFromJpegSegments(segments);
+  const imaging::PhotoMetadata again =
+      imaging::MetadataFromJpegSegments(imaging::JpegSegmentsFor(metadata));
+  // EXIF and XMP travel when they fit one segment beside their name.
+  const bool exifFits = metadata.exif.size() + 6 <= imaging::kMaxSegmentBytes;
+  const bool xmpFits = metadata.xmp.size() + 29 <= imaging::kMaxSegmentBytes;
+  if (again.icc != metadata.icc || (exifFits && again.exif != metadata.exif) ||
+      (xmpFits && again.xmp != metadata.xmp)) {
+    return false;
+  }
+  for (const bool turned : {false, true}) {
+    imaging::OutputFacts facts;
+    facts.width = 1;
+    facts.height = 2;
+    facts.turnedUpright = turned;
+    facts.pixelsAsStored = !turned;
+    const imaging::PhotoMetadata output = imaging::MetadataForOutput(metadata, facts);
+    if (output.exif.size() > metadata.exif.size() || output.xmp.size() != metadata.xmp.size()) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool ProbeFileKind(std::span<const std::uint8_t> bytes) {

@@ -17,6 +17,13 @@ bool BmpRoundTrip(std::span<const std::uint8_t> bytes);
 // 24-bit state, or a handle that does not release).
 bool LoadImage(std::span<const std::uint8_t> bytes);
 
+// Reads the bytes as photo metadata twice over: as EXIF data on their own, and as a run of JPEG
+// APP segments, each framed by a byte (odd: APP1, even: APP2) and a 16-bit big-endian length (the
+// last one takes what is left). False when an orientation falls outside 1..8, a rewritten EXIF
+// block grows, or the metadata kept from the segments do not come back unchanged when written as
+// segments and read again.
+bool PhotoMetadata(std::span<const std::uint8_t> bytes);
+
 // Probes the bytes as a file (an in-memory file, as LoadImage does). False when the kind is not a
 // FileKind value, when it depends on more than the leading bytes the probe promises to look at,
 // or when a BMP, JPEG or PNG kind is reported without that format's signature.

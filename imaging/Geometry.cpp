@@ -380,6 +380,51 @@ std::optional<Bitmap> Crop(const Bitmap& source, std::int64_t left, std::int64_t
   return result;
 }
 
+namespace {
+
+void MirrorRows(Bitmap& bitmap) {
+  for (int y = 0; y < bitmap.height; ++y) {
+    std::uint8_t* left = bitmap.Row(y);
+    std::uint8_t* right = left + bitmap.RowBytes() - 3;
+    for (; left < right; left += 3, right -= 3) std::swap_ranges(left, left + 3, right);
+  }
+}
+
+void FlipRows(Bitmap& bitmap) {
+  for (int top = 0, bottom = bitmap.height - 1; top < bottom; ++top, --bottom) {
+    std::swap_ranges(bitmap.Row(top), bitmap.Row(top) + bitmap.RowBytes(), bitmap.Row(bottom));
+  }
+}
+
+}  // namespace
+
+bool Orient(Bitmap& bitmap, int orientation) {
+  switch (orientation) {
+    case 2:
+      MirrorRows(bitmap);
+      return true;
+    case 4:
+      FlipRows(bitmap);
+      return true;
+    case 3:
+      return Rotate(bitmap, 180'000, Rgb{});
+    case 5:  // a quarter clockwise, then mirrored: the rows become the columns
+      if (!Rotate(bitmap, 90'000, Rgb{})) return false;
+      MirrorRows(bitmap);
+      return true;
+    case 6:
+      return Rotate(bitmap, 90'000, Rgb{});
+    case 7:  // a quarter clockwise, then upside down
+      if (!Rotate(bitmap, 90'000, Rgb{})) return false;
+      FlipRows(bitmap);
+      return true;
+    case 8:
+      return Rotate(bitmap, 270'000, Rgb{});
+    default:
+      return true;
+  }
+}
+
 bool Rotate(Bitmap& bitmap, std::int64_t angleThousandths, Rgb background) {
   std::int64_t angle = angleThousandths % kFullTurn;
   if (angle < 0) angle += kFullTurn;

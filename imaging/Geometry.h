@@ -21,6 +21,12 @@ std::optional<Bitmap> Crop(const Bitmap& source, std::int64_t left, std::int64_t
 // beyond the size limits or memory runs out.
 bool Rotate(Bitmap& bitmap, std::int64_t angleThousandths, Rgb background);
 
+// Turns a bitmap stored in EXIF orientation 2 to 8 upright (2 mirrored, 3 upside down, 4 upside
+// down and mirrored, 5 turned a quarter counter-clockwise and mirrored, 6 turned a quarter
+// counter-clockwise, 7 turned a quarter clockwise and mirrored, 8 turned a quarter clockwise).
+// Any other value leaves the bitmap. False (bitmap unchanged) when memory runs out.
+bool Orient(Bitmap& bitmap, int orientation);
+
 // Scales to exactly width × height: area averaging in a direction that shrinks, bilinear in one
 // that enlarges. False (bitmap unchanged) for a size below 1 or beyond the limits.
 bool Resize(Bitmap& bitmap, std::int64_t width, std::int64_t height);

@@ -5,6 +5,7 @@
 
 #include "imaging/BmpCodec.h"
 #include "imaging/FileMemory.h"
+#include "imaging/Geometry.h"
 #include "imaging/Imaging.h"
 #include "imaging/PngCodec.h"
 
@@ -60,6 +61,33 @@ Image Image::WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::Coefficient
   return result;
 }
 
+bool Image::SetPhoto(std::shared_ptr<const PhotoMetadata> metadata, int orientation,
+                     const PhotoHandling& handling) {
+  handling_ = handling;
+  if (handling.keepMetadata && metadata != nullptr && !metadata->Empty())
+    metadata_ = std::move(metadata);
+  if (!handling.autoOrient || orientation < 2 || orientation > 8) return true;
+  pendingOrientation_ = orientation;
+  turnedUpright_ = true;
+  return !bitmap_ || TurnDecoded();
+}
+
+void Image::InheritPhoto(const Image& from) {
+  metadata_ = from.metadata_;
+  handling_ = from.handling_;
+  turnedUpright_ = from.turnedUpright_;
+  edited_ = true;
+}
+
+bool Image::StoredGrey() const { return kind_ == kFileKindJpeg && jpegHeader_.greyscale; }
+
+bool Image::TurnDecoded() {
+  if (pendingOrientation_ == 1) return true;
+  if (!Orient(*bitmap_, pendingOrientation_)) return false;
+  pendingOrientation_ = 1;
+  return true;
+}
+
 Image::Image(Image&&) noexcept = default;
 Image& Image::operator=(Image&&) noexcept = default;
 Image::~Image() {
@@ -100,6 +128,10 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
     if (!validated_) RememberGoodFile(*source_, kind_);
     validated_ = true;
     bitmap_ = std::move(decoded);
+    if (!TurnDecoded()) {
+      Fail();
+      return false;
+    }
   } catch (const std::bad_alloc&) {
     Fail();
     return false;
@@ -113,6 +145,8 @@ Bitmap* Image::DecodedPixels() { return DecodeDeferred(1, false) ? &*bitmap_ : n
 
 Bitmap* Image::PixelsToShrink(std::int64_t width, std::int64_t height) {
   int denominator = 1;
+  // The size asked for is upright; the stored pixels may still lie on their side.
+  if (Transposed()) std::swap(width, height);
   if (!bitmap_ && !coefficients_ && kind_ == kFileKindJpeg && width < width_ && height < height_) {
     denominator = jpeg::ScaleDenominator(jpegHeader_, width, height);
   }
@@ -154,16 +188,17 @@ std::optional<ContentHash> Image::SourceHash() const {
 
 bool Image::CanTranscodeJpeg() const {
   return !failed_ && !bitmap_ && asLoaded_ && kind_ == kFileKindJpeg && source_ &&
-         jpegHeader_.transcodable;
+         jpegHeader_.transcodable && jpeg::TurnsLosslessly(jpegHeader_, pendingOrientation_);
 }
 
 bool Image::PrepareTranscode() { return coefficients_ != nullptr || ReadCoefficients(); }
 
-bool Image::TranscodeJpeg(int quality, bool progressive, EncodedOutput& out) {
+bool Image::TranscodeJpeg(int quality, bool progressive, EncodedOutput& out,
+                          std::span<const JpegSegment> segments) {
   if (!CanTranscodeJpeg() || !PrepareTranscode()) return false;
   bool written = false;
   try {
-    written = coefficients_->Transcode(quality, progressive, out);
+    written = coefficients_->Transcode(quality, progressive, out, pendingOrientation_, segments);
   } catch (const std::bad_alloc&) {
     written = false;
   }
@@ -176,6 +211,11 @@ bool Image::Validate() {
   if (bitmap_ || validated_) return true;
   if (source_) return ReadCoefficients();
   return DecodeDeferred(1, false);
+}
+
+void Image::Edited() {
+  edited_ = true;
+  Changed();
 }
 
 void Image::Changed() {

@@ -12,17 +12,24 @@
 // more than once). A BMP or PNG waiting for its pixels keeps its file open instead and is decoded
 // from it, so its whole file never sits in memory beside its pixels; should the file have been
 // written to since the load, the decode fails.
+//
+// A photo keeps the metadata its file carried (PhotoMetadata.h) and, when it loaded with its
+// orientation to be turned upright, the turn still owed to its stored pixels: its size is the
+// upright size from the start, and the pixels are turned the moment they are decoded. A JPEG saved
+// unedited turns its coefficients instead, where the turn is lossless.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "imaging/Bitmap.h"
 #include "imaging/ByteSource.h"
 #include "imaging/EncodedOutput.h"
 #include "imaging/JpegCodec.h"
+#include "imaging/PhotoMetadata.h"
 
 namespace imaging {
 
@@ -47,12 +54,30 @@ class Image {
   Image& operator=(Image&&) noexcept;
   ~Image();
 
+  // Attaches what the file carried beside its pixels (metadata may be null) and the orientation
+  // it is stored in, as the handling asks; pixels already decoded are turned upright at once.
+  // False when memory runs out for the turn.
+  bool SetPhoto(std::shared_ptr<const PhotoMetadata> metadata, int orientation,
+                const PhotoHandling& handling);
+  // An image made from this one's pixels (a crop) carries its metadata on, as an edited image.
+  void InheritPhoto(const Image& from);
+  // The metadata to write, or null.
+  const PhotoMetadata* Metadata() const { return metadata_.get(); }
+  // The stored pixels were (or will be, as they decode) turned upright.
+  bool TurnedUpright() const { return turnedUpright_; }
+  // The pixels are still those the file stored: no turn and no edit.
+  bool PixelsAsStored() const { return !turnedUpright_ && !edited_; }
+  // The handling the image was loaded with.
+  bool LoadedWith(const PhotoHandling& handling) const { return handling_ == handling; }
+  // A JPEG stored as one grey component.
+  bool StoredGrey() const;
+
   // A deferred decode failed: the image acts as no image.
   bool Failed() const { return failed_; }
   bool HasPixels() const { return bitmap_.has_value(); }
   // The size the pixels have or will have when decoded in full.
-  int Width() const { return bitmap_ ? bitmap_->width : width_; }
-  int Height() const { return bitmap_ ? bitmap_->height : height_; }
+  int Width() const { return bitmap_ ? bitmap_->width : (Transposed() ? height_ : width_); }
+  int Height() const { return bitmap_ ? bitmap_->height : (Transposed() ? width_ : height_); }
 
   // The pixels, decoded in full first when they are deferred. Nullptr once the image failed.
   Bitmap* Pixels() { return bitmap_ ? &*bitmap_ : DecodedPixels(); }
@@ -71,7 +96,8 @@ class Image {
   bool PrepareTranscode();
   // Writes the coefficients requantised (jpeg::CoefficientImage::Transcode); they are spent
   // either way, so the image decodes from its file again should it be needed later.
-  bool TranscodeJpeg(int quality, bool progressive, EncodedOutput& out);
+  bool TranscodeJpeg(int quality, bool progressive, EncodedOutput& out,
+                     std::span<const JpegSegment> segments);
 
   // Makes sure the file decodes (reading a JPEG's image data when nothing has checked it yet);
   // false when it does not, and the image has failed.
@@ -80,6 +106,9 @@ class Image {
   // To be called after anything changed the image's pixels or state: the image is no longer as
   // loaded, and gets a new stamp.
   void Changed();
+  // To be called after an edit changed what the pixels show (Changed, and a thumbnail no longer
+  // matches).
+  void Edited();
   // Different for every image and every change of one.
   std::uint64_t Stamp() const { return stamp_; }
   // Nothing changed the image since its file was loaded.
@@ -95,6 +124,10 @@ class Image {
   bool DecodeDeferred(int scaleDenominator, bool greyscale);
   bool ReadCoefficients();
   void Fail();
+  // The turn still owed to the stored pixels swaps their sides.
+  bool Transposed() const { return pendingOrientation_ >= 5; }
+  // Turns freshly decoded pixels upright. False when memory runs out.
+  bool TurnDecoded();
 
   std::optional<Bitmap> bitmap_;
   // A JPEG's bytes; the open file of a BMP or PNG waiting for its pixels; the hash of the file of
@@ -111,6 +144,12 @@ class Image {
   bool failed_ = false;
   bool asLoaded_ = false;
   std::uint64_t stamp_ = 0;
+  std::shared_ptr<const PhotoMetadata> metadata_;
+  PhotoHandling handling_{};
+  // The EXIF orientation the stored pixels still need turning from (1: none).
+  int pendingOrientation_ = 1;
+  bool turnedUpright_ = false;
+  bool edited_ = false;
 };
 
 }  // namespace imaging

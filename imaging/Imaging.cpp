@@ -62,8 +62,10 @@ std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
 // The image of a file, or nothing when the load fails. Only LoadJpeg may leave a JPEG's image data
 // unread: its conversions write nothing when a later decode fails, whereas an image loaded by
 // LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
-std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind,
-                          bool deferChecks) {
+// The image of the file, its metadata (when the handling wants either the metadata or the
+// orientation they give) still to be attached.
+std::optional<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t kind,
+                                bool deferChecks, PhotoMetadata* metadata) {
   switch (kind) {
     case kFileKindBmp: {
       const std::optional<std::pair<int, int>> size = bmp::ReadSize(*file);
@@ -73,8 +75,13 @@ std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t k
     case kFileKindJpeg: {
       const FileBytes bytes = ReadWholeFile(*file);
       if (bytes == nullptr) return std::nullopt;
-      const std::optional<jpeg::Header> header = jpeg::ReadHeader(*bytes);
+      std::vector<JpegSegment> segments;
+      const std::optional<jpeg::Header> header =
+          jpeg::ReadHeader(*bytes, metadata != nullptr ? &segments : nullptr);
       if (!header) return std::nullopt;
+      if (metadata != nullptr && !segments.empty()) {
+        *metadata = MetadataFromJpegSegments(segments);
+      }
       const bool good = IsGoodFile(MemorySource(*bytes), kind);
       if (deferChecks || good) return Image::Deferred(bytes, good, *header);
       std::unique_ptr<jpeg::CoefficientImage> coefficients = jpeg::CoefficientImage::Read(*bytes);
@@ -84,11 +91,11 @@ std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t k
     }
     case kFileKindPng: {
       if (IsGoodFile(*file, kind)) {
-        const std::optional<std::pair<int, int>> size = png::ReadSize(*file);
+        const std::optional<std::pair<int, int>> size = png::ReadSize(*file, metadata);
         if (!size) return std::nullopt;
         return Image::Deferred(std::move(file), kind, size->first, size->second);
       }
-      std::optional<Bitmap> bitmap = png::Decode(*file);
+      std::optional<Bitmap> bitmap = png::Decode(*file, metadata);
       if (!bitmap) return std::nullopt;
       // The file is hashed after the decode, so that a file found not to decode costs no hashing.
       const std::optional<ContentHash> hash = file->Hash();
@@ -101,7 +108,37 @@ std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t k
   }
 }
 
-ImageHandle LoadWith(const std::string& path, Loader loader) {
+std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind,
+                          bool deferChecks, const PhotoHandling& handling) {
+  const bool readMetadata = handling.autoOrient || handling.keepMetadata;
+  PhotoMetadata metadata;
+  std::optional<Image> image =
+      OpenPixels(std::move(file), kind, deferChecks, readMetadata ? &metadata : nullptr);
+  if (!image) return std::nullopt;
+  if (!metadata.Empty()) CheckMetadata(metadata);
+  const int orientation = ExifOrientation(metadata.exif);
+  std::shared_ptr<const PhotoMetadata> kept;
+  if (handling.keepMetadata && !metadata.Empty()) {
+    kept = std::make_shared<const PhotoMetadata>(std::move(metadata));
+  }
+  if (!image->SetPhoto(std::move(kept), orientation, handling)) return std::nullopt;
+  return image;
+}
+
+// The metadata a save writes for the image (empty when it has none).
+PhotoMetadata OutputMetadata(const Image& image, bool grey) {
+  const PhotoMetadata* metadata = image.Metadata();
+  if (metadata == nullptr) return {};
+  OutputFacts facts;
+  facts.width = image.Width();
+  facts.height = image.Height();
+  facts.turnedUpright = image.TurnedUpright();
+  facts.pixelsAsStored = image.PixelsAsStored();
+  facts.space = grey ? ProfileSpace::kGrey : ProfileSpace::kRgb;
+  return MetadataForOutput(*metadata, facts);
+}
+
+ImageHandle LoadWith(const std::string& path, Loader loader, const PhotoHandling& handling) {
   return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
     std::shared_ptr<const FileSource> file = FileSource::Open(path);
     if (file == nullptr) return 0;
@@ -109,11 +146,12 @@ ImageHandle LoadWith(const std::string& path, Loader loader) {
     if (kind == 0) return 0;
     const bool deferChecks = loader == Loader::kJpeg;
     std::unique_ptr<Image> released = TakeReleasedImage(*file, kind);
-    if (released != nullptr) {
+    // An image loaded with another handling may be turned or carry metadata differently.
+    if (released != nullptr && released->LoadedWith(handling)) {
       if (!deferChecks && !released->Validate()) return 0;
       return RegisterImage(std::move(*released));
     }
-    std::optional<Image> image = Open(std::move(file), kind, deferChecks);
+    std::optional<Image> image = Open(std::move(file), kind, deferChecks, handling);
     return image ? RegisterImage(std::move(*image)) : 0;
   });
 }
@@ -128,7 +166,7 @@ std::int32_t EditPixels(Image& image, Bitmap* bitmap, Edit&& edit) {
   const bool edited = edit(*bitmap);
   if (edited) {
     RestoreDepth(*bitmap, depth, rleCompression);
-    image.Changed();
+    image.Edited();
   }
   return edited ? 1 : 0;
 }
@@ -164,10 +202,23 @@ std::int32_t ProbeFileKind(const std::string& path, std::int32_t /*reserved*/) {
   });
 }
 
-ImageHandle LoadImageFile(const std::string& path) { return LoadWith(path, Loader::kAnyFormat); }
-ImageHandle LoadBmp(const std::string& path) { return LoadWith(path, Loader::kBmp); }
-ImageHandle LoadJpeg(const std::string& path) { return LoadWith(path, Loader::kJpeg); }
-ImageHandle LoadPng(const std::string& path) { return LoadWith(path, Loader::kPng); }
+ImageHandle LoadImageFile(const std::string& path) { return LoadImageFile(path, {}); }
+ImageHandle LoadBmp(const std::string& path) { return LoadBmp(path, {}); }
+ImageHandle LoadJpeg(const std::string& path) { return LoadJpeg(path, {}); }
+ImageHandle LoadPng(const std::string& path) { return LoadPng(path, {}); }
+
+ImageHandle LoadImageFile(const std::string& path, const PhotoHandling& handling) {
+  return LoadWith(path, Loader::kAnyFormat, handling);
+}
+ImageHandle LoadBmp(const std::string& path, const PhotoHandling& handling) {
+  return LoadWith(path, Loader::kBmp, handling);
+}
+ImageHandle LoadJpeg(const std::string& path, const PhotoHandling& handling) {
+  return LoadWith(path, Loader::kJpeg, handling);
+}
+ImageHandle LoadPng(const std::string& path, const PhotoHandling& handling) {
+  return LoadWith(path, Loader::kPng, handling);
+}
 
 std::int32_t FreeImage(ImageHandle handle) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
@@ -219,8 +270,10 @@ ImageHandle CropImage(ImageHandle handle, std::int32_t left, std::int32_t top, s
     std::optional<Bitmap> cropped = Crop(*bitmap, left, top, width, height);
     if (!cropped) return 0;
     RestoreDepth(*cropped, bitmap->depth, bitmap->rleCompression);
+    Image image(std::move(*cropped));
+    image.InheritPhoto(*source);
     source.reset();
-    return RegisterBitmap(std::move(*cropped));
+    return RegisterImage(std::move(image));
   });
 }
 
@@ -245,7 +298,7 @@ std::int32_t ReduceTo16Bit(ImageHandle handle, std::int32_t, std::int32_t) {
     Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
     if (bitmap == nullptr) return 0;
     ReduceTo16(*bitmap);
-    image->Changed();
+    image->Edited();
     return 1;
   });
 }
@@ -255,7 +308,7 @@ std::int32_t ReduceTo8Bit(ImageHandle handle, std::int32_t, std::int32_t) {
     Image* image = FindImage(handle);
     Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
     if (bitmap == nullptr || !ReduceTo8(*bitmap)) return 0;
-    image->Changed();
+    image->Edited();
     return 1;
   });
 }
@@ -299,11 +352,14 @@ std::int32_t SaveJpeg(const std::string& path, ImageHandle handle, std::int32_t 
     const bool transcode = image->CanTranscodeJpeg();
     const Bitmap* bitmap = nullptr;
     if (transcode ? !image->PrepareTranscode() : (bitmap = image->Pixels()) == nullptr) return 0;
+    const std::vector<JpegSegment> segments =
+        JpegSegmentsFor(OutputMetadata(*image, transcode ? image->StoredGrey() : bitmap->grey));
     std::optional<ContentHash> written;
     const bool saved = WriteFile(path, [&](std::FILE* stream) {
       EncodedOutput out(stream);
-      const bool encoded = transcode ? image->TranscodeJpeg(clamped, progressive != 0, out)
-                                     : jpeg::Encode(*bitmap, clamped, progressive != 0, out);
+      const bool encoded = transcode
+                               ? image->TranscodeJpeg(clamped, progressive != 0, out, segments)
+                               : jpeg::Encode(*bitmap, clamped, progressive != 0, out, segments);
       if (!encoded || !out.Finish()) return false;
       written = out.Hash();
       return true;
@@ -319,10 +375,12 @@ std::int32_t SavePng(const std::string& path, ImageHandle handle, std::int32_t i
     Image* image = FindImage(handle);
     const Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
     if (bitmap == nullptr) return 0;
+    // PNG output is always RGB.
+    const PhotoMetadata metadata = OutputMetadata(*image, false);
     std::optional<ContentHash> written;
     const bool saved = WriteFile(path, [&](std::FILE* stream) {
       EncodedOutput out(stream);
-      if (!png::Encode(*bitmap, interlace != 0, out) || !out.Finish()) return false;
+      if (!png::Encode(*bitmap, interlace != 0, out, metadata) || !out.Finish()) return false;
       written = out.Hash();
       return true;
     });

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/PhotoMetadata.h"
+
 namespace imaging {
 
 using ImageHandle = std::uint32_t;
@@ -56,17 +58,22 @@ inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{1} << 30;
 // The kind of the file at path, by content (see FileKind). `reserved` is ignored.
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t reserved);
 
-// Loads a BMP, JPEG or PNG file, told by content. Returns a new handle, 0 on failure.
+// Loads a BMP, JPEG or PNG file, told by content. Returns a new handle, 0 on failure. Without a
+// PhotoHandling, photos are turned upright and keep their metadata.
 ImageHandle LoadImageFile(const std::string& path);
+ImageHandle LoadImageFile(const std::string& path, const PhotoHandling& handling);
 // Loaders for one format each: a file of any other format does not load.
 ImageHandle LoadBmp(const std::string& path);
+ImageHandle LoadBmp(const std::string& path, const PhotoHandling& handling);
 // LoadJpeg reads a file's headers only (a file whose headers are refused does not load); its image
 // data is decoded at the first use of the pixels, at a reduced scale when that use is a shrinking
 // ResizeImage, and GetImageInfo answers from the headers until then. Should that decode fail, the
 // image acts as no image from then on: every call does what it does for 0 (saves write nothing and
 // return 0, GetImageInfo leaves the record untouched...), and FreeImage releases it returning 0.
 ImageHandle LoadJpeg(const std::string& path);
+ImageHandle LoadJpeg(const std::string& path, const PhotoHandling& handling);
 ImageHandle LoadPng(const std::string& path);
+ImageHandle LoadPng(const std::string& path, const PhotoHandling& handling);
 
 // Releases the image. Returns 1 when a live image was released, else 0.
 std::int32_t FreeImage(ImageHandle handle);

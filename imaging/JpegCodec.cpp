@@ -20,6 +20,11 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "imaging/Imaging.h"
 
@@ -89,13 +94,20 @@ void LimitScans(j_common_ptr common) {
   if (info->input_scan_number > kMaxJpegScans) std::longjmp(ErrorStateOf(common).jump, 1);
 }
 
-// Reads the headers up to the first scan and chooses the output colour space. False on any error.
-bool ReadHeaderInto(DecodeState& state, const std::uint8_t* data, std::size_t size) {
+// Reads the headers up to the first scan and chooses the output colour space; with
+// `saveMetadata` libjpeg keeps the APP1 and APP2 segments (at most 64 KB each, by the format).
+// False on any error.
+bool ReadHeaderInto(DecodeState& state, const std::uint8_t* data, std::size_t size,
+                    bool saveMetadata = false) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_create_decompress(&state.info);
   state.progress.progress_monitor = LimitScans;
   state.info.progress = &state.progress;
   jpeg_mem_src(&state.info, data, static_cast<unsigned long>(size));
+  if (saveMetadata) {
+    jpeg_save_markers(&state.info, kMarkerApp1, 0xFFFF);
+    jpeg_save_markers(&state.info, kMarkerApp2, 0xFFFF);
+  }
   jpeg_read_header(&state.info, TRUE);
   // libjpeg converts YCCK to CMYK but neither to RGB; CMYK rows are converted here instead.
   const bool cmyk =
@@ -116,8 +128,85 @@ Header HeaderOf(const jpeg_decompress_struct& info) {
   const bool yCbCr420 = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3 &&
                         sampling(0, 2, 2) && sampling(1, 1, 1) && sampling(2, 1, 1);
   header.transcodable = info.data_precision == 8 && (yCbCr420 || header.greyscale);
+  int maxHorizontal = 1;
+  int maxVertical = 1;
+  for (int component = 0; component < info.num_components; ++component) {
+    maxHorizontal = std::max(maxHorizontal, info.comp_info[component].h_samp_factor);
+    maxVertical = std::max(maxVertical, info.comp_info[component].v_samp_factor);
+  }
+  header.mcuWidth = DCTSIZE * maxHorizontal;
+  header.mcuHeight = DCTSIZE * maxVertical;
   return header;
 }
+
+std::size_t RoundUp(std::size_t value, std::size_t step) {
+  return (value + step - 1) / step * step;
+}
+
+// Writes the segments right after the file header. The caller has set the jump target.
+void WriteSegments(jpeg_compress_struct& info, std::span<const JpegSegment> segments) {
+  for (const JpegSegment& segment : segments) {
+    if (segment.payload.size() > kMaxSegmentBytes) continue;
+    jpeg_write_marker(&info, segment.marker, segment.payload.data(),
+                      static_cast<unsigned>(segment.payload.size()));
+  }
+}
+
+// How an EXIF orientation moves blocks and samples: the destination's (x, y) comes from the
+// source's (a, b) = transposed ? (y, x) : (x, y), with a counted from the right when mirrorX and b
+// from the bottom when mirrorY.
+struct Turn {
+  bool transpose = false;
+  bool mirrorX = false;
+  bool mirrorY = false;
+};
+
+Turn TurnFor(int orientation) {
+  // Orientations 0 and 1 (and anything out of range) need no turn.
+  static constexpr Turn kTurns[] = {{},
+                                    {},
+                                    {false, true, false},
+                                    {false, true, true},
+                                    {false, false, true},
+                                    {true, false, false},
+                                    {true, false, true},
+                                    {true, true, true},
+                                    {true, true, false}};
+  return orientation >= 2 && orientation <= 8 ? kTurns[orientation] : Turn{};
+}
+
+// One block turned: mirroring a block negates its coefficients of odd frequency in that
+// direction, transposing it swaps the two frequencies. The signs are worked out once per turn, so
+// the loops over a block have no branch.
+class BlockTurn {
+ public:
+  explicit BlockTurn(const Turn& turn) : transpose_(turn.transpose) {
+    for (int vertical = 0; vertical < DCTSIZE; ++vertical) {
+      for (int horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
+        const bool negate =
+            (turn.mirrorX && (horizontal & 1) != 0) != (turn.mirrorY && (vertical & 1) != 0);
+        sign_[static_cast<std::size_t>(vertical * DCTSIZE + horizontal)] = negate ? -1 : 1;
+      }
+    }
+  }
+
+  void operator()(const JCOEF* in, JCOEF* out) const {
+    if (!transpose_) {
+      for (std::size_t k = 0; k < DCTSIZE2; ++k) out[k] = static_cast<JCOEF>(in[k] * sign_[k]);
+      return;
+    }
+    for (std::size_t vertical = 0; vertical < DCTSIZE; ++vertical) {
+      for (std::size_t horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
+        const std::size_t k = vertical * DCTSIZE + horizontal;
+        out[horizontal * DCTSIZE + vertical] = static_cast<JCOEF>(in[k] * sign_[k]);
+      }
+    }
+  }
+
+ private:
+  bool transpose_;
+  std::array<int, DCTSIZE2> sign_{};
+};
 
 // CMYK as stored by Adobe applications (marked by the Adobe segment) is inverted: each byte is
 // 255 minus the ink, so it already measures the light let through, and red = c × k / 255. Files
@@ -336,6 +425,15 @@ void RequantiseComponent(jpeg_decompress_struct& source, jvirt_barray_ptr array,
   }
 }
 
+// The coefficients of a transposed image, in rows of blocks inside one pooled buffer. The
+// encoder is handed a pointer to this in place of one of libjpeg's virtual arrays, and reads it
+// through AccessTurned: libjpeg would otherwise map, fault in and release fresh memory as large as
+// the image's coefficients for every file turned.
+struct TurnedArray {
+  JBLOCKROW* rows;
+  JDIMENSION height;
+};
+
 // Everything one coefficient image holds, released by its destructor.
 struct CoefficientState {
   DecodeState decode;
@@ -343,10 +441,176 @@ struct CoefficientState {
   bool compressCreated;
   Destination destination;
   std::array<JOCTET, kDestinationBytes> buffer;
+  std::vector<std::uint8_t> turnedBlocks;
+  std::array<TurnedArray, MAX_COMPONENTS> turnedArrays;
+  // The encoder's own access to virtual arrays, for every array that is not a TurnedArray.
+  decltype(jpeg_memory_mgr::access_virt_barray) libraryAccess;
 };
 
+// The encoder's access to virtual arrays, with the TurnedArrays of the state in client_data
+// answered from their buffer.
+JBLOCKARRAY AccessTurned(j_common_ptr common, jvirt_barray_ptr array, JDIMENSION start,
+                         JDIMENSION count, boolean writable) {
+  auto& state = *static_cast<CoefficientState*>(common->client_data);
+  for (TurnedArray& turned : state.turnedArrays) {
+    if (array != reinterpret_cast<jvirt_barray_ptr>(&turned)) continue;
+    if (start > turned.height || count > turned.height - start) {
+      common->err->msg_code = JERR_BAD_VIRTUAL_ACCESS;
+      common->err->error_exit(common);
+    }
+    return turned.rows + start;
+  }
+  return state.libraryAccess(common, array, start, count, writable);
+}
+
+// Every row of blocks of a coefficient array, fetched once. libjpeg-turbo keeps virtual arrays
+// wholly in memory (it has no backing store), so a row stays where it is while others are read.
+// The table comes from libjpeg's pool, like everything here: an error jumps out of the caller.
+JBLOCKROW* RowsOf(jpeg_decompress_struct& source, jvirt_barray_ptr array, JDIMENSION height,
+                  boolean writable) {
+  auto* common = reinterpret_cast<j_common_ptr>(&source);
+  auto* rows = static_cast<JBLOCKROW*>(source.mem->alloc_small(
+      common, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(height, 1)));
+  for (JDIMENSION row = 0; row < height; ++row) {
+    rows[row] = source.mem->access_virt_barray(common, array, row, 1, writable)[0];
+  }
+  return rows;
+}
+
+// Mirrors a component in its own arrays: each block is swapped with its mirror image, both
+// turned, so no memory is needed beyond one block.
+void MirrorInPlace(JBLOCKROW* rows, JDIMENSION width, JDIMENSION height, const Turn& turn) {
+  const BlockTurn turnBlock(turn);
+  const std::uint64_t count = std::uint64_t{width} * height;
+  for (std::uint64_t index = 0; index < count; ++index) {
+    const auto x = static_cast<JDIMENSION>(index % width);
+    const auto y = static_cast<JDIMENSION>(index / width);
+    const JDIMENSION otherX = turn.mirrorX ? width - 1 - x : x;
+    const JDIMENSION otherY = turn.mirrorY ? height - 1 - y : y;
+    const std::uint64_t other = std::uint64_t{otherY} * width + otherX;
+    if (other < index) continue;  // swapped when its pair came
+    JBLOCK first;
+    turnBlock(rows[y][x], first);
+    if (other != index) turnBlock(rows[otherY][otherX], rows[y][x]);
+    std::copy(std::begin(first), std::end(first), rows[otherY][otherX]);
+  }
+}
+
+// The quantisation table with rows and columns swapped: the steps of a transposed block.
+JQUANT_TBL Transposed(const JQUANT_TBL& table) {
+  JQUANT_TBL transposed = table;
+  for (int row = 0; row < DCTSIZE; ++row) {
+    for (int column = 0; column < DCTSIZE; ++column) {
+      transposed.quantval[row * DCTSIZE + column] = table.quantval[column * DCTSIZE + row];
+    }
+  }
+  return transposed;
+}
+
+// Turns the coefficients. A mirror works in place, on coefficients already requantised. A turn
+// that transposes moves every block into new arrays of the turned size and requantises it there
+// to the target's tables, in one pass; it goes in tiles of blocks, reading along source rows, so
+// that the memory it touches stays in few pages at a time. Returns the arrays that hold the turned
+// image.
+jvirt_barray_ptr* TurnCoefficients(CoefficientState& state, jvirt_barray_ptr* arrays,
+                                   const Turn& turn) {
+  jpeg_decompress_struct& source = state.decode.info;
+  const jpeg_compress_struct& target = state.compress;
+  // A tile is tall, so each source row is read in long runs, and its buffer (32 KB) stays in cache.
+  constexpr JDIMENSION kTileRows = 32;
+  constexpr JDIMENSION kTileColumns = 8;
+  // Source blocks are fetched this far ahead of their use: the runs are too short for the
+  // processor to see them coming.
+  constexpr JDIMENSION kPrefetchBlocks = 4;
+  JBLOCK tile[kTileRows][kTileColumns];
+  auto* common = reinterpret_cast<j_common_ptr>(&source);
+  if (!turn.transpose) {
+    for (int index = 0; index < source.num_components; ++index) {
+      const jpeg_component_info& component = source.comp_info[index];
+      MirrorInPlace(RowsOf(source, arrays[index], component.height_in_blocks, TRUE),
+                    component.width_in_blocks, component.height_in_blocks, turn);
+    }
+    return arrays;
+  }
+  // Whole MCU rows and columns: the encoder reads the padding rows of the last MCU row.
+  const auto paddedWidthOf = [](const jpeg_component_info& component) {
+    return static_cast<JDIMENSION>(
+        RoundUp(component.height_in_blocks, static_cast<std::size_t>(component.v_samp_factor)));
+  };
+  const auto paddedHeightOf = [](const jpeg_component_info& component) {
+    return static_cast<JDIMENSION>(
+        RoundUp(component.width_in_blocks, static_cast<std::size_t>(component.h_samp_factor)));
+  };
+  std::size_t blocks = 0;
+  for (int index = 0; index < source.num_components; ++index) {
+    blocks += std::size_t{paddedWidthOf(source.comp_info[index])} *
+              paddedHeightOf(source.comp_info[index]);
+  }
+  state.turnedBlocks = TakeBuffer(blocks * sizeof(JBLOCK));
+  auto* next = reinterpret_cast<JBLOCKROW>(state.turnedBlocks.data());
+  auto* turned = static_cast<jvirt_barray_ptr*>(source.mem->alloc_small(
+      common, JPOOL_IMAGE,
+      sizeof(jvirt_barray_ptr) * static_cast<std::size_t>(source.num_components)));
+  for (int index = 0; index < source.num_components; ++index) {
+    const JDIMENSION width = paddedWidthOf(source.comp_info[index]);
+    const JDIMENSION height = paddedHeightOf(source.comp_info[index]);
+    TurnedArray& array = state.turnedArrays[static_cast<std::size_t>(index)];
+    array.height = height;
+    array.rows = static_cast<JBLOCKROW*>(
+        source.mem->alloc_small(common, JPOOL_IMAGE, sizeof(JBLOCKROW) * height));
+    for (JDIMENSION row = 0; row < height; ++row, next += width) array.rows[row] = next;
+    turned[index] = reinterpret_cast<jvirt_barray_ptr>(&array);
+  }
+  const BlockTurn turnBlock(turn);
+  for (int index = 0; index < source.num_components; ++index) {
+    const jpeg_component_info& component = source.comp_info[index];
+    const BlockRequantiser requantise(Transposed(*component.quant_table),
+                                      *target.quant_tbl_ptrs[target.comp_info[index].quant_tbl_no]);
+    const JDIMENSION sourceWidth = component.width_in_blocks;
+    const JDIMENSION sourceHeight = component.height_in_blocks;
+    JBLOCKROW* sourceRows = RowsOf(source, arrays[index], sourceHeight, FALSE);
+    const JDIMENSION paddedWidth = paddedWidthOf(component);
+    const JDIMENSION paddedHeight = paddedHeightOf(component);
+    JBLOCKROW* rows = state.turnedArrays[static_cast<std::size_t>(index)].rows;
+    // Tile by tile through a buffer that stays in the first-level cache: filled along source rows,
+    // emptied along destination rows, so memory is only ever walked in runs.
+    for (JDIMENSION top = 0; top < paddedHeight; top += kTileRows) {
+      const JDIMENSION tileRows = std::min(kTileRows, paddedHeight - top);
+      for (JDIMENSION left = 0; left < paddedWidth; left += kTileColumns) {
+        const JDIMENSION tileColumns = std::min(kTileColumns, paddedWidth - left);
+        for (JDIMENSION column = 0; column < tileColumns; ++column) {
+          const JDIMENSION x = left + column;
+          for (JDIMENSION row = 0; row < tileRows; ++row) {
+            const JDIMENSION y = top + row;
+            JCOEF* out = tile[row][column];
+            if (x >= sourceHeight || y >= sourceWidth) {
+              std::fill(out, out + DCTSIZE2, JCOEF{0});
+              continue;
+            }
+            // Transposed: the destination's (x, y) comes from the source's (y, x), mirrored.
+            const JDIMENSION sourceX = turn.mirrorX ? sourceWidth - 1 - y : y;
+            const JDIMENSION sourceY = turn.mirrorY ? sourceHeight - 1 - x : x;
+            const JDIMENSION ahead = turn.mirrorX
+                                         ? sourceX - std::min(sourceX, kPrefetchBlocks)
+                                         : std::min(sourceX + kPrefetchBlocks, sourceWidth - 1);
+            __builtin_prefetch(sourceRows[sourceY][ahead]);
+            __builtin_prefetch(sourceRows[sourceY][ahead] + DCTSIZE2 / 2);
+            turnBlock(sourceRows[sourceY][sourceX], out);
+            requantise(out);
+          }
+        }
+        for (JDIMENSION row = 0; row < tileRows; ++row) {
+          std::memcpy(rows[top + row] + left, tile[row], tileColumns * sizeof(JBLOCK));
+        }
+      }
+    }
+  }
+  return turned;
+}
+
 bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressive,
-                           EncodedOutput& out) {
+                           EncodedOutput& out, int orientation,
+                           std::span<const JpegSegment> segments) {
   jpeg_decompress_struct& source = state.decode.info;
   if (setjmp(state.decode.error.jump) != 0) return false;
   jvirt_barray_ptr* arrays = source.coef != nullptr ? source.coef->coef_arrays : nullptr;
@@ -361,16 +625,33 @@ bool TranscodeCoefficients(CoefficientState& state, int quality, bool progressiv
   state.destination = Destination{{}, &out, state.buffer.data(), state.buffer.size()};
   UseDestination(target, state.destination);
   jpeg_copy_critical_parameters(&source, &target);
+  const Turn turn = TurnFor(orientation);
+  if (turn.transpose) {
+    std::swap(target.image_width, target.image_height);
+    for (int component = 0; component < target.num_components; ++component) {
+      std::swap(target.comp_info[component].h_samp_factor,
+                target.comp_info[component].v_samp_factor);
+    }
+  }
   UseDefaultJfif(target);
   jpeg_set_quality(&target, std::clamp(quality, 0, 100), TRUE);
   for (int component = 0; component < target.num_components; ++component) {
     target.comp_info[component].quant_tbl_no = component == 0 ? 0 : 1;
+    // A transposing turn requantises as it moves the blocks.
+    if (turn.transpose) continue;
     RequantiseComponent(source, arrays[component], source.comp_info[component],
                         *source.comp_info[component].quant_table,
                         *target.quant_tbl_ptrs[target.comp_info[component].quant_tbl_no]);
   }
+  if (orientation >= 2 && orientation <= 8) arrays = TurnCoefficients(state, arrays, turn);
+  if (turn.transpose) {
+    state.libraryAccess = target.mem->access_virt_barray;
+    target.mem->access_virt_barray = AccessTurned;
+    target.client_data = &state;
+  }
   if (progressive) jpeg_simple_progression(&target);
   jpeg_write_coefficients(&target, arrays);
+  WriteSegments(target, segments);
   jpeg_finish_compress(&target);
   return true;
 }
@@ -383,7 +664,7 @@ struct EncodeState {
 };
 
 bool WriteImage(EncodeState& state, const Bitmap& bitmap, int quality, bool progressive,
-                std::uint8_t* greyRows) {
+                std::uint8_t* greyRows, std::span<const JpegSegment> segments) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_compress_struct& info = state.info;
   jpeg_create_compress(&info);
@@ -400,6 +681,7 @@ bool WriteImage(EncodeState& state, const Bitmap& bitmap, int quality, bool prog
   jpeg_set_quality(&info, quality, TRUE);
   if (progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
+  WriteSegments(info, segments);
   // libjpeg takes non-const rows but only reads them.
   auto* pixels = const_cast<std::uint8_t*>(bitmap.pixels.data());
   const std::size_t rowBytes = bitmap.RowBytes();
@@ -431,16 +713,32 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes) {
+std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes,
+                                 std::vector<JpegSegment>* segments) {
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
   std::optional<Header> header;
-  if (ReadHeaderInto(state, bytes.data(), bytes.size()) &&
+  if (ReadHeaderInto(state, bytes.data(), bytes.size(), segments != nullptr) &&
       SizeWithinLimits(state.info.image_width, state.info.image_height)) {
     header = HeaderOf(state.info);
+    // Copied up to what a whole profile and one EXIF and one XMP segment can take: a file of
+    // thousands of segments costs no more, and a profile whose chunks lie beyond is dropped.
+    std::size_t copied = 0;
+    for (jpeg_saved_marker_ptr marker = state.info.marker_list;
+         segments != nullptr && marker != nullptr; marker = marker->next) {
+      copied += marker->data_length;
+      if (copied > kMaxProfileBytes + 2 * kMaxSegmentBytes) break;
+      segments->push_back({marker->marker, {marker->data, marker->data + marker->data_length}});
+    }
   }
   jpeg_destroy_decompress(&state.info);
   return header;
+}
+
+bool TurnsLosslessly(const Header& header, int orientation) {
+  const Turn turn = TurnFor(orientation);
+  return (!turn.mirrorX || header.width % header.mcuWidth == 0) &&
+         (!turn.mirrorY || header.height % header.mcuHeight == 0);
 }
 
 int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t height) {
@@ -473,6 +771,7 @@ struct CoefficientImage::State : CoefficientState {
   ~State() {
     if (compressCreated) jpeg_destroy_compress(&compress);
     jpeg_destroy_decompress(&decode.info);
+    ReturnBuffer(std::move(turnedBlocks));
   }
 };
 
@@ -503,8 +802,10 @@ std::optional<Bitmap> CoefficientImage::Pixels() {
   return bitmap;
 }
 
-bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& out) {
-  return header_.transcodable && TranscodeCoefficients(*state_, quality, progressive, out) &&
+bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& out, int orientation,
+                                 std::span<const JpegSegment> segments) {
+  return header_.transcodable && TurnsLosslessly(header_, orientation) &&
+         TranscodeCoefficients(*state_, quality, progressive, out, orientation, segments) &&
          !out.Failed();
 }
 
@@ -514,7 +815,8 @@ bool Transcode(std::span<const std::uint8_t> bytes, int quality, bool progressiv
   return image != nullptr && image->Transcode(quality, progressive, out);
 }
 
-bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out) {
+bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out,
+            std::span<const JpegSegment> segments) {
   if (!SizeWithinLimits(bitmap.width, bitmap.height) ||
       bitmap.pixels.size() != bitmap.PixelCount() * 3) {
     return false;
@@ -526,7 +828,7 @@ bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& 
   state.info.err = InstallErrorState(state.error);
   state.destination = Destination{{}, &out, buffer.data(), buffer.size()};
   const bool written = WriteImage(state, bitmap, std::clamp(quality, 0, 100), progressive,
-                                  bitmap.grey ? greyRows.data() : nullptr);
+                                  bitmap.grey ? greyRows.data() : nullptr, segments);
   jpeg_destroy_compress(&state.info);
   return written && !out.Failed();
 }

@@ -10,6 +10,7 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/EncodedOutput.h"
+#include "imaging/PhotoMetadata.h"
 
 namespace imaging::jpeg {
 
@@ -25,11 +26,22 @@ struct Header {
   // The coefficients can be written again as they stand, requantised: YCbCr with the 4:2:0
   // sampling Encode uses, or greyscale, 8-bit samples.
   bool transcodable = false;
+  // The pixel size of one MCU: the coefficients turn or mirror without loss along a side that is a
+  // whole number of MCUs.
+  int mcuWidth = 8;
+  int mcuHeight = 8;
 };
 
 // The headers, read without touching the image data; nothing when they are malformed or the size
-// is beyond the limits.
-std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes);
+// is beyond the limits. When `segments` is given it receives the APP1 and APP2 segments (EXIF, XMP,
+// colour profile) in file order.
+std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes,
+                                 std::vector<JpegSegment>* segments = nullptr);
+
+// True when a file with these headers can be turned upright from EXIF orientation 2 to 8 in its
+// coefficients, block by block: every side the turn mirrors is a whole number of MCUs (a partial
+// MCU at the right or bottom edge would otherwise land at the left or top).
+bool TurnsLosslessly(const Header& header, int orientation);
 
 // The denominator among libjpeg's 1, 2, 4 and 8 that decodes the image smallest while both sides
 // stay at least the given size (1 when even the full size is smaller).
@@ -61,10 +73,12 @@ class CoefficientImage {
 
   // Writes the image as Encode would write its pixels (JFIF, the same quantisation tables, 4:2:0
   // or greyscale, standard Huffman tables, progressive when asked), from the coefficients
-  // requantised to the new tables (halfway values rounded toward zero). Only for a transcodable
-  // header. The coefficients are changed in place: afterwards neither Pixels nor Transcode may be
-  // called again. False on any error.
-  bool Transcode(int quality, bool progressive, EncodedOutput& out);
+  // requantised to the new tables (halfway values rounded toward zero), turned upright from EXIF
+  // orientation `orientation` when it is 2 to 8 (only where TurnsLosslessly), with `segments`
+  // written after the JFIF segment. Only for a transcodable header. The coefficients are changed
+  // in place: afterwards neither Pixels nor Transcode may be called again. False on any error.
+  bool Transcode(int quality, bool progressive, EncodedOutput& out, int orientation = 1,
+                 std::span<const JpegSegment> segments = {});
 
  private:
   struct State;
@@ -80,9 +94,10 @@ bool Transcode(std::span<const std::uint8_t> bytes, int quality, bool progressiv
                EncodedOutput& out);
 
 // Writes the bitmap as a JFIF file of the given quality (0..100, clamped), progressive when asked:
-// YCbCr with 4:2:0 chroma, or one greyscale component for a bitmap marked grey. False on any
-// library or write error.
-bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out);
+// YCbCr with 4:2:0 chroma, or one greyscale component for a bitmap marked grey, with `segments`
+// written after the JFIF segment. False on any library or write error.
+bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out,
+            std::span<const JpegSegment> segments = {});
 bool Encode(const Bitmap& bitmap, int quality, bool progressive, std::FILE* out);
 
 }  // namespace imaging::jpeg

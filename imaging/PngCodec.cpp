@@ -23,6 +23,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "imaging/Imaging.h"
@@ -71,16 +72,56 @@ void PutU32(std::uint8_t* out, std::uint32_t value) {
 }
 
 // One chunk: length, type, data and the CRC of type and data.
-bool WriteChunk(EncodedOutput& out, const char (&type)[5], std::span<const std::uint8_t> data) {
+bool WriteChunk(EncodedOutput& out, const char* type, std::span<const std::uint8_t> data) {
   std::array<std::uint8_t, 8> header{};
   PutU32(header.data(), static_cast<std::uint32_t>(data.size()));
   std::memcpy(header.data() + 4, type, 4);
   std::uint32_t crc = libdeflate_crc32(0, header.data() + 4, 4);
-  crc = libdeflate_crc32(crc, data.data(), data.size());
+  // libdeflate_crc32 takes a null buffer (an empty span's, as IEND has) as a request for the
+  // initial value and returns 0, so an empty chunk adds nothing to the type's CRC.
+  if (!data.empty()) crc = libdeflate_crc32(crc, data.data(), data.size());
   std::array<std::uint8_t, 4> trailer{};
   PutU32(trailer.data(), crc);
   return out.Write(header.data(), header.size()) && out.Write(data.data(), data.size()) &&
          out.Write(trailer.data(), trailer.size());
+}
+
+// A chunk that carries metadata: its type and its data.
+struct MetadataChunk {
+  const char* type;
+  std::vector<std::uint8_t> data;
+};
+
+// The chunks that carry the metadata. The profile is compressed with zlib, as iCCP requires, under
+// a name of its own; the XMP packet goes into an uncompressed iTXt chunk with neither language nor
+// translated keyword. Throws std::bad_alloc when memory runs out.
+std::vector<MetadataChunk> MetadataChunks(const PhotoMetadata& metadata) {
+  std::vector<MetadataChunk> chunks;
+  if (!metadata.icc.empty()) {
+    constexpr std::string_view kProfileName{"ICC Profile\0\0", 13};  // name, end, method 0
+    libdeflate_compressor* compressor = Compressor(6);
+    if (compressor != nullptr) {
+      const std::size_t bound = libdeflate_zlib_compress_bound(compressor, metadata.icc.size());
+      std::vector<std::uint8_t> data(kProfileName.begin(), kProfileName.end());
+      data.resize(kProfileName.size() + bound);
+      const std::size_t compressed =
+          libdeflate_zlib_compress(compressor, metadata.icc.data(), metadata.icc.size(),
+                                   data.data() + kProfileName.size(), bound);
+      if (compressed != 0) {
+        data.resize(kProfileName.size() + compressed);
+        chunks.push_back({"iCCP", std::move(data)});
+      }
+    }
+  }
+  if (!metadata.exif.empty()) chunks.push_back({"eXIf", metadata.exif});
+  if (!metadata.xmp.empty()) {
+    // Keyword, its end, compression flag 0, method 0, empty language and translated keyword.
+    std::vector<std::uint8_t> data(kPngXmpKeyword.begin(), kPngXmpKeyword.end());
+    data.insert(data.end(), {0, 0, 0, 0, 0});
+    data.insert(data.end(), metadata.xmp.begin(), metadata.xmp.end());
+    chunks.push_back({"iTXt", std::move(data)});
+  }
+  return chunks;
 }
 
 // The rows with their filter bytes, as the image data holds them before compression.
@@ -105,7 +146,8 @@ void FilterRows(const Bitmap& bitmap, int filter, std::uint8_t* filtered) {
 // The whole file: signature, header, the image data compressed in one piece, and the end chunk,
 // the chunks libpng writes for an image without ancillary data. The image data goes into IDAT
 // chunks of at most kIdatBytes. Throws std::bad_alloc when memory runs out.
-bool WriteWhole(const Bitmap& bitmap, const DeflateSettings& settings, EncodedOutput& out) {
+bool WriteWhole(const Bitmap& bitmap, const DeflateSettings& settings,
+                std::span<const MetadataChunk> metadata, EncodedOutput& out) {
   constexpr std::size_t kIdatBytes = std::size_t{1} << 20;
   constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   libdeflate_compressor* compressor = Compressor(settings.wholeLevel);
@@ -129,6 +171,9 @@ bool WriteWhole(const Bitmap& bitmap, const DeflateSettings& settings, EncodedOu
   header[9] = PNG_COLOR_TYPE_RGB;
   // Compression, filter and interlace methods 0: deflate, adaptive filtering, none.
   bool written = out.Write(kSignature.data(), kSignature.size()) && WriteChunk(out, "IHDR", header);
+  for (const MetadataChunk& chunk : metadata) {
+    written = written && WriteChunk(out, chunk.type, chunk.data);
+  }
   for (std::size_t offset = 0; written && offset < compressedBytes; offset += kIdatBytes) {
     written = WriteChunk(
         out, "IDAT", {compressed.get() + offset, std::min(kIdatBytes, compressedBytes - offset)});
@@ -171,7 +216,8 @@ struct RowLayout {
 
 // Reads the chunks up to the image data and sets up the conversion of every colour type and depth
 // to 8-bit RGB, or RGBA when the file has transparency. False on any error.
-bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout* layout) {
+bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout* layout,
+                bool readMetadata) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   png_set_read_fn(png, source, ReadFromSource);
   png_set_user_limits(png, static_cast<png_uint_32>(kMaxImageSide),
@@ -179,6 +225,11 @@ bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout
   png_set_chunk_cache_max(png, kMaxCachedChunks);
   png_set_chunk_malloc_max(png, kMaxChunkBytes);
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  // The metadata chunks are read by libpng itself, under the same limits; a damaged one is
+  // dropped with a warning.
+  static constexpr png_byte kMetadataChunks[] = "iCCP\0eXIf\0iTXt";
+  if (readMetadata)
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kMetadataChunks, 3);
   png_read_info(png, info);
 
   const int colorType = png_get_color_type(png, info);
@@ -203,9 +254,39 @@ bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout
 
 // Reads the headers as ReadHeader does; false also when the session could not be set up or the
 // size is beyond the limits.
-bool ReadAcceptedHeader(ReadSession& session, SourceReader& reader, RowLayout& layout) {
-  return session.info != nullptr && ReadHeader(session.png, session.info, &reader, &layout) &&
-         SizeWithinLimits(layout.width, layout.height);
+bool ReadAcceptedHeader(ReadSession& session, SourceReader& reader, RowLayout& layout,
+                        PhotoMetadata* metadata) {
+  if (session.info == nullptr ||
+      !ReadHeader(session.png, session.info, &reader, &layout, metadata != nullptr) ||
+      !SizeWithinLimits(layout.width, layout.height)) {
+    return false;
+  }
+  if (metadata == nullptr) return true;
+  png_charp name = nullptr;
+  int method = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 profileBytes = 0;
+  if (png_get_iCCP(session.png, session.info, &name, &method, &profile, &profileBytes) != 0 &&
+      profile != nullptr) {
+    metadata->icc.assign(profile, profile + profileBytes);
+  }
+  png_bytep exif = nullptr;
+  png_uint_32 exifBytes = 0;
+  if (png_get_eXIf_1(session.png, session.info, &exifBytes, &exif) != 0 && exif != nullptr) {
+    metadata->exif.assign(exif, exif + exifBytes);
+  }
+  png_textp texts = nullptr;
+  int textCount = 0;
+  png_get_text(session.png, session.info, &texts, &textCount);
+  for (int i = 0; i < textCount; ++i) {
+    const png_text& text = texts[i];
+    if (text.compression == PNG_ITXT_COMPRESSION_NONE && text.key != nullptr &&
+        text.text != nullptr && kPngXmpKeyword == text.key) {
+      metadata->xmp.assign(text.text, text.text + text.itxt_length);
+      break;
+    }
+  }
+  return true;
 }
 
 // Composites the RGBA pixels from `first` on, every `step`-th, onto white:
@@ -275,7 +356,7 @@ void WriteToOutput(png_structp png, png_bytep data, std::size_t length) {
 void FlushNothing(png_structp) {}
 
 bool WriteImage(png_structp png, png_infop info, const Bitmap& bitmap, bool interlace,
-                EncodedOutput* out) {
+                const std::vector<MetadataChunk>* metadata, EncodedOutput* out) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   png_set_write_fn(png, out, WriteToOutput, FlushNothing);
   png_set_IHDR(png, info, static_cast<png_uint_32>(bitmap.width),
@@ -287,6 +368,10 @@ bool WriteImage(png_structp png, png_infop info, const Bitmap& bitmap, bool inte
   png_set_compression_mem_level(png, 9);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, settings.filter);
   png_write_info(png, info);
+  for (const MetadataChunk& chunk : *metadata) {
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>(chunk.type), chunk.data.data(),
+                    chunk.data.size());
+  }
   // For Adam7 libpng picks each pass's pixels out of the full rows it is given.
   const int passes = png_set_interlace_handling(png);
   for (int pass = 0; pass < passes; ++pass) {
@@ -318,11 +403,11 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= kSignatureSize && png_sig_cmp(bytes.data(), 0, kSignatureSize) == 0;
 }
 
-std::optional<std::pair<int, int>> ReadSize(const ByteSource& source) {
+std::optional<std::pair<int, int>> ReadSize(const ByteSource& source, PhotoMetadata* metadata) {
   ReadSession session;
   SourceReader reader(source);
   RowLayout layout{};
-  if (!ReadAcceptedHeader(session, reader, layout)) return std::nullopt;
+  if (!ReadAcceptedHeader(session, reader, layout, metadata)) return std::nullopt;
   return std::pair{static_cast<int>(layout.width), static_cast<int>(layout.height)};
 }
 
@@ -330,12 +415,12 @@ std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes)
   return ReadSize(MemorySource(bytes));
 }
 
-std::optional<Bitmap> Decode(const ByteSource& source) {
+std::optional<Bitmap> Decode(const ByteSource& source, PhotoMetadata* metadata) {
   ReadSession session;
   SourceReader reader(source);
   RowLayout layout{};
   // The size check comes before anything is allocated for the pixels.
-  if (!ReadAcceptedHeader(session, reader, layout)) return std::nullopt;
+  if (!ReadAcceptedHeader(session, reader, layout, metadata)) return std::nullopt;
   // Every pass of every row is read, so each pixel is written.
   std::optional<Bitmap> bitmap = MakeBitmapToFill(layout.width, layout.height);
   if (!bitmap) return std::nullopt;
@@ -349,22 +434,24 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
   return Decode(MemorySource(bytes));
 }
 
-bool Encode(const Bitmap& bitmap, bool interlace, EncodedOutput& out) {
+bool Encode(const Bitmap& bitmap, bool interlace, EncodedOutput& out,
+            const PhotoMetadata& metadata) {
   if (!SizeWithinLimits(bitmap.width, bitmap.height) ||
       bitmap.pixels.size() != bitmap.PixelCount() * 3) {
     return false;
   }
-  if (!interlace &&
-      (bitmap.RowBytes() + 1) * static_cast<std::size_t>(bitmap.height) <= kWholeImageBytes) {
-    try {
-      return WriteWhole(bitmap, ChooseSettings(bitmap), out) && !out.Failed();
-    } catch (const std::bad_alloc&) {
-      return false;
+  try {
+    const std::vector<MetadataChunk> chunks = MetadataChunks(metadata);
+    if (!interlace &&
+        (bitmap.RowBytes() + 1) * static_cast<std::size_t>(bitmap.height) <= kWholeImageBytes) {
+      return WriteWhole(bitmap, ChooseSettings(bitmap), chunks, out) && !out.Failed();
     }
+    WriteSession session;
+    return session.info != nullptr &&
+           WriteImage(session.png, session.info, bitmap, interlace, &chunks, &out) && !out.Failed();
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  WriteSession session;
-  return session.info != nullptr &&
-         WriteImage(session.png, session.info, bitmap, interlace, &out) && !out.Failed();
 }
 
 bool Encode(const Bitmap& bitmap, bool interlace, std::FILE* out) {

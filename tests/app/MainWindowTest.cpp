@@ -171,7 +171,8 @@ TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
   }
   EXPECT_EQ(texts.join("|").toStdString(),
             "TessellarionβＶｅｒ１．０２|FILE(&F)|  ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|HELP(&H)|  ヘルプ|"
-            "  ヴァージョン|Ctrl+N|Ctrl+O|Ctrl+S");
+            "  ヴァージョン|PHOTO(&P)|  写真の向きを自動で直す(&U)|"
+            "  撮影情報とカラープロファイルを残す(&M)|Ctrl+N|Ctrl+O|Ctrl+S");
 
   // What Ctrl+O opens heads the recent-file list: each file once, four at most.
   for (const char* name : {"a", "b", "c", "d", "b", "e"}) {
@@ -359,6 +360,25 @@ TEST(TerminationTest, SigtermRemovesThePreviewImagesAsClosingTheWindowDoes) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "ended by the signal";
   EXPECT_EQ(testsupport::FolderEntries(program.File("LogFile")), (Texts{"LOG.html", "Log.ini"}));
+}
+
+TEST_F(MainWindowTest, ThePhotoMenuIsOnByDefaultReachesTheEngineAndIsRemembered) {
+  QAction* upright = window->UprightAction();
+  QAction* keep = window->KeepMetadataAction();
+  ASSERT_TRUE(upright->isCheckable() && keep->isCheckable());
+  EXPECT_TRUE(upright->isChecked() && keep->isChecked());
+  EXPECT_EQ(Photo().AutoOrient + Photo().KeepMetadata, 2);
+  keep->trigger();
+  EXPECT_EQ(Photo().KeepMetadata, 0);
+  EXPECT_EQ(Photo().AutoOrient, 1);
+  // A new window (a new start) finds the choice in the application's settings, beside the
+  // recent-file list; the settings file of the form is not touched.
+  ResetProcessState();
+  window = std::make_unique<app::MainWindow>(folder.Path());
+  EXPECT_FALSE(window->KeepMetadataAction()->isChecked());
+  EXPECT_EQ(Photo().KeepMetadata, 0);
+  window->KeepMetadataAction()->trigger();
+  EXPECT_EQ(Photo().KeepMetadata, 1);
 }
 
 TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "imaging/Imaging.h"
+#include "tests/support/PhotoFiles.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -82,6 +84,45 @@ TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {
   // A size out of range is the form's precondition: status 2, with its message.
   EXPECT_EQ(Cli("-o out -s 2001x10 c.png"), 2);
   EXPECT_NE(errors.find("２０００*２０００"), std::string::npos);
+}
+
+TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
+  // A phone's portrait photo: stored on its side (5 × 6), tagged with orientation 6.
+  const std::string stored = testsupport::SaveImageFile(
+      testsupport::StoredForOrientation(testsupport::LetterF(), 6), folder.File("phone.jpg"));
+  const std::vector<std::uint8_t> exif = testsupport::CameraExif(6, {5, 6}, false);
+  testsupport::WriteFileBytes(
+      stored, testsupport::WithSegments(testsupport::ReadFileBytes(stored),
+                                        testsupport::CameraSegments(exif, {}, {}, 1)));
+  const struct {
+    const char* options;
+    std::pair<int, int> size;
+    int orientation;  // in the output's EXIF; 0 for none
+  } kRuns[] = {{"", {6, 5}, 1},
+               {"--no-auto-orient", {5, 6}, 6},
+               {"--strip", {6, 5}, 0},
+               {"--strip --no-auto-orient", {5, 6}, 0}};
+  for (const auto& run : kRuns) {
+    for (const std::string format : {"jpg", "png"}) {
+      SCOPED_TRACE(std::string(run.options) + " " + format);
+      ASSERT_EQ(Cli("-o out -f " + format + " -s keep " + run.options + " phone.jpg"), 0);
+      const std::string output = folder.File("out/phone." + format);
+      const std::vector<std::uint8_t> found = testsupport::MetadataOfFile(output).exif;
+      // The size as stored, whatever the file's orientation says.
+      const imaging::ImageHandle image = imaging::LoadImageFile(output, {false, false});
+      imaging::ImageInfoRecord record{};
+      imaging::GetImageInfo(image, record);
+      imaging::FreeImage(image);
+      EXPECT_EQ(std::pair(record[1], record[2]), run.size);
+      EXPECT_EQ(found.empty() ? 0 : imaging::ExifOrientation(found), run.orientation);
+    }
+  }
+  ASSERT_EQ(
+      std::system(("cd '" + folder.Path() + "' && ./tessellarion-cli --help >help.txt").c_str()),
+      0);
+  const std::string help = testsupport::ReadFileText(folder.File("help.txt"));
+  EXPECT_NE(help.find("--strip"), std::string::npos);
+  EXPECT_NE(help.find("--no-auto-orient"), std::string::npos);
 }
 
 }  // namespace

@@ -50,22 +50,6 @@ Bitmap Enlarged(const Bitmap& bitmap, int factor) {
   return large;
 }
 
-Bitmap PixelsOf(ImageHandle handle) {
-  ImageInfoRecord record{};
-  GetImageInfo(handle, record);
-  Bitmap bitmap = *MakeBitmap(record[1], record[2]);
-  for (int y = 0; y < bitmap.height; ++y) {
-    for (int x = 0; x < bitmap.width; ++x) {
-      const std::uint32_t color = ReadPixelColor(handle, x, y);
-      testsupport::SetPixel(
-          bitmap, x, y,
-          {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(color >> 8),
-           static_cast<std::uint8_t>(color >> 16)});
-    }
-  }
-  return bitmap;
-}
-
 class DeferredLoadTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetHandleTable(); }
@@ -120,8 +104,8 @@ TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
     ReadPixelColor(decoded, 0, 0);  // decoded in full before the resize
     ASSERT_EQ(ResizeImage(deferred, width, height), 1);
     ASSERT_EQ(ResizeImage(decoded, width, height), 1);
-    const Bitmap fast = PixelsOf(deferred);
-    const Bitmap full = PixelsOf(decoded);
+    const Bitmap fast = testsupport::PixelsOf(deferred);
+    const Bitmap full = testsupport::PixelsOf(decoded);
     EXPECT_EQ(fast.width, width);
     EXPECT_EQ(fast.height, height);
     EXPECT_GT(testsupport::Psnr(fast, full), 30.0);
@@ -212,7 +196,7 @@ TEST_F(DeferredLoadTest, BmpAndPngDecodeFromTheFileTheyWereLoadedFrom) {
   for (const std::string& path : {bmp, png}) {
     SCOPED_TRACE(path);
     const ImageHandle loaded = LoadImageFile(path);
-    EXPECT_EQ(PixelsOf(loaded).pixels, photo.pixels);
+    EXPECT_EQ(testsupport::PixelsOf(loaded).pixels, photo.pixels);
     FreeImage(loaded);
   }
 
@@ -223,7 +207,7 @@ TEST_F(DeferredLoadTest, BmpAndPngDecodeFromTheFileTheyWereLoadedFrom) {
   ASSERT_EQ(SaveBmp(other, letter), 1);
   FreeImage(letter);
   ASSERT_EQ(std::rename(other.c_str(), bmp.c_str()), 0);
-  EXPECT_EQ(PixelsOf(deferred).pixels, photo.pixels);
+  EXPECT_EQ(testsupport::PixelsOf(deferred).pixels, photo.pixels);
   FreeImage(deferred);
 
   // Written to in place after the load, with an image of the same size: the decode fails and

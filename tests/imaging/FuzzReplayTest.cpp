@@ -16,7 +16,8 @@ TEST(FuzzReplayTest, EveryStoredInputPassesItsTarget) {
       {"fuzz_load_image", fuzztargets::LoadImage},
       {"fuzz_probe_file_kind", fuzztargets::ProbeFileKind},
       {"fuzz_settings_file", fuzztargets::LoadSettingsFile},
-      {"fuzz_file_name", fuzztargets::FileNameParts}};
+      {"fuzz_file_name", fuzztargets::FileNameParts},
+      {"fuzz_photo_metadata", fuzztargets::PhotoMetadata}};
   for (const auto& [target, body] : targets) {
     std::size_t count = 0;
     for (const char* kind : {"seeds", "regressions"}) {

@@ -123,6 +123,21 @@ std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path
   return path;
 }
 
+imaging::Bitmap PixelsOf(std::uint32_t handle) {
+  imaging::ImageInfoRecord record{};
+  imaging::GetImageInfo(handle, record);
+  imaging::Bitmap bitmap = *imaging::MakeBitmap(record[1], record[2]);
+  for (int y = 0; y < bitmap.height; ++y) {
+    for (int x = 0; x < bitmap.width; ++x) {
+      const std::uint32_t color = imaging::ReadPixelColor(handle, x, y);
+      SetPixel(bitmap, x, y,
+               {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(color >> 8),
+                static_cast<std::uint8_t>(color >> 16)});
+    }
+  }
+  return bitmap;
+}
+
 std::pair<int, int> ImageSizeOf(const std::string& path) {
   const imaging::ImageHandle handle = imaging::LoadImageFile(path);
   imaging::ImageInfoRecord record{};

@@ -1,0 +1,282 @@
+// Photos as cameras write them: stored in any of the eight EXIF orientations, carrying EXIF data,
+// an XMP packet and an ICC profile, some of it damaged.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "imaging/HandleTable.h"
+#include "imaging/Imaging.h"
+#include "imaging/PhotoMetadata.h"
+#include "tests/support/JpegFiles.h"
+#include "tests/support/PhotoFiles.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace imaging;
+using namespace testsupport;
+using Bytes = std::vector<std::uint8_t>;
+
+class PhotoTest : public ::testing::Test {
+ protected:
+  ~PhotoTest() override { ResetHandleTable(); }
+
+  // The bitmap saved as `name` (JPEG or PNG by its extension) with the metadata put in.
+  std::string Photo(const Bitmap& bitmap, const std::string& name, const Bytes& exif,
+                    const Bytes& xmp = {}, const Bytes& icc = {}, std::size_t chunkBytes = 60000) {
+    const std::string path = SaveImageFile(bitmap, folder.File(name));
+    const Bytes plain = ReadFileBytes(path);
+    WriteFileBytes(path, name.ends_with(".jpg")
+                             ? WithSegments(plain, CameraSegments(exif, xmp, icc, chunkBytes))
+                             : WithChunks(plain, PngMetadataChunks(exif, xmp, icc)));
+    return path;
+  }
+
+  // Loads `input`, applies `edit` and saves it as `output` (by extension); the pixels saved.
+  Bitmap Convert(const std::string& input, const std::string& output,
+                 const PhotoHandling& handling = {},
+                 const std::function<ImageHandle(ImageHandle)>& edit = nullptr) {
+    ImageHandle handle = LoadImageFile(input, handling);
+    EXPECT_NE(handle, 0u) << input;
+    if (edit) handle = edit(handle);
+    const std::string path = folder.File(output);
+    const std::int32_t saved = output.ends_with(".jpg")   ? SaveJpeg(path, handle, 100, 0)
+                               : output.ends_with(".png") ? SavePng(path, handle, 0)
+                                                          : SaveBmp(path, handle);
+    EXPECT_EQ(saved, 1) << output;
+    FreeImage(handle);
+    return Pixels(path, handling);
+  }
+
+  // The pixels of a saved file as a load with the same handling sees them.
+  static Bitmap Pixels(const std::string& path, const PhotoHandling& handling) {
+    const ImageHandle handle = LoadImageFile(path, handling);
+    Bitmap bitmap = PixelsOf(handle);
+    FreeImage(handle);
+    return bitmap;
+  }
+
+  TempFolder folder;
+};
+
+// The letter's shape, red against blue, whatever a lossy codec did to the exact colours: told by
+// brightness (red 76, blue 29), which JPEG keeps for every pixel where it blurs the colours.
+std::vector<std::string> Shape(const Bitmap& bitmap) {
+  std::vector<std::string> rows;
+  for (int y = 0; y < bitmap.height; ++y) {
+    std::string row;
+    for (int x = 0; x < bitmap.width; ++x) {
+      const Rgb color = PixelAt(bitmap, x, y);
+      row += 299 * color.red + 587 * color.green + 114 * color.blue > 52'500 ? 'R' : 'B';
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+Bitmap Cropped(const Bitmap& bitmap, int left, int top, int width, int height) {
+  Bitmap part = *MakeBitmap(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) SetPixel(part, x, y, PixelAt(bitmap, left + x, top + y));
+  }
+  return part;
+}
+
+TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
+  const Bitmap upright = LetterF();
+  // Clockwise a quarter: (x, y) shows the upright pixel (y, H − 1 − x).
+  Bitmap turned = *MakeBitmap(5, 6);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 5; ++x) SetPixel(turned, x, y, PixelAt(upright, y, 4 - x));
+  }
+  Bitmap tripled = *MakeBitmap(18, 15);
+  for (int y = 0; y < 15; ++y) {
+    for (int x = 0; x < 18; ++x) SetPixel(tripled, x, y, PixelAt(upright, x / 3, y / 3));
+  }
+  const auto crop = [](ImageHandle handle) { return CropImage(handle, 1, 1, 4, 3); };
+  const auto resize = [](ImageHandle handle) { return ResizeImage(handle, 18, 15), handle; };
+  const auto rotate = [](ImageHandle handle) { return RotateImage(handle, 90'000, 0), handle; };
+  for (const std::string format : {".png", ".jpg"}) {
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+      SCOPED_TRACE(format + " orientation " + std::to_string(orientation));
+      const std::string input = Photo(StoredForOrientation(upright, orientation), "in" + format,
+                                      CameraExif(orientation, {6, 5}, false));
+      EXPECT_EQ(Shape(Convert(input, "out.png")), Shape(upright));
+      EXPECT_EQ(Shape(Convert(input, "out.png", {}, crop)), Shape(Cropped(upright, 1, 1, 4, 3)));
+      const std::vector<std::string> resized = Shape(Convert(input, "out.png", {}, resize));
+      for (std::size_t y = 0; y < 5; ++y) {
+        for (std::size_t x = 0; x < 6; ++x) {
+          EXPECT_EQ(resized[3 * y + 1][3 * x + 1], Shape(upright)[y][x]);
+        }
+      }
+      EXPECT_EQ(Shape(Convert(input, "out.png", {}, rotate)), Shape(turned));
+      // Upright in a saved JPEG too, which says orientation 1. (A second JPEG generation blurs a
+      // one-pixel letter beyond telling, so from a JPEG only the size is compared.)
+      const Bitmap jpeg = Convert(input, "out.jpg");
+      EXPECT_EQ(std::pair(jpeg.width, jpeg.height), std::pair(6, 5));
+      if (format == ".png") {
+        EXPECT_EQ(Shape(jpeg), Shape(upright));
+      }
+      EXPECT_EQ(ExifOrientation(MetadataOfFile(folder.File("out.jpg")).exif), 1);
+      // Without turning, the stored pixels and their tag stay.
+      const Bytes stored = ReadFileBytes(input);
+      EXPECT_EQ(Shape(Convert(input, "out.png", {false, true})),
+                Shape(StoredForOrientation(upright, orientation)));
+      EXPECT_EQ(ExifOrientation(MetadataOfFile(folder.File("out.png")).exif), orientation);
+    }
+  }
+}
+
+TEST_F(PhotoTest, AnUneditedJpegTurnsUprightInItsCoefficients) {
+  // Whole MCUs (16 × 16) on both sides, so every orientation turns without going through pixels;
+  // and one side a partial MCU, which takes the pixels' way where the turn mirrors that side.
+  for (const auto& [width, height] : {std::pair{48, 32}, std::pair{48, 40}}) {
+    const Bitmap upright = PhotoLike(width, height);
+    for (int orientation = 2; orientation <= 8; ++orientation) {
+      SCOPED_TRACE(std::to_string(height) + " orientation " + std::to_string(orientation));
+      const std::string input = Photo(StoredForOrientation(upright, orientation), "in.jpg",
+                                      CameraExif(orientation, {width, height}, false));
+      const Bitmap saved = Convert(input, "out.jpg");
+      ASSERT_EQ(std::pair(saved.width, saved.height), std::pair(width, height));
+      EXPECT_GT(Psnr(saved, upright), 30.0);
+    }
+  }
+}
+
+TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
+  const Bitmap photo = PhotoLike(41, 29);
+  const Bytes exif = CameraExif(1, {41, 29}, true);
+  const Bytes xmp = XmpPacket(1);
+  // Large enough for two APP2 chunks, and stored in chunks of another size than ours.
+  const Bytes icc = IccProfile(100'000);
+  const std::string jpeg = Photo(photo, "camera.jpg", exif, xmp, icc);
+  const std::string png = Photo(photo, "camera.png", exif, xmp, icc);
+  const std::string plainJpeg = SaveImageFile(photo, folder.File("plain.jpg"));
+  const std::string plainPng = SaveImageFile(photo, folder.File("plain.png"));
+  for (const std::string& input : {jpeg, png}) {
+    for (const std::string output : {"out.jpg", "out.png"}) {
+      SCOPED_TRACE(input + " to " + output);
+      Convert(input, output);
+      FoundMetadata found = MetadataOfFile(folder.File(output));
+      EXPECT_EQ(found.exif, exif);
+      EXPECT_EQ(found.xmp, xmp);
+      EXPECT_EQ(found.icc, icc);
+      // And again from what was written.
+      Convert(folder.File(output), "again" + output.substr(3));
+      found = MetadataOfFile(folder.File("again" + output.substr(3)));
+      EXPECT_EQ(found.exif, exif);
+      EXPECT_EQ(found.icc, icc);
+      // Stripped, the output is the very file the photo without metadata gives.
+      Convert(input, "stripped" + output.substr(3), {true, false});
+      Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without" + output.substr(3));
+      EXPECT_EQ(ReadFileBytes(folder.File("stripped" + output.substr(3))),
+                ReadFileBytes(folder.File("without" + output.substr(3))));
+    }
+    // A BMP holds the pixels only: the same file as for the photo without metadata.
+    Convert(input, "out.bmp");
+    Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without.bmp");
+    EXPECT_EQ(ReadFileBytes(folder.File("out.bmp")), ReadFileBytes(folder.File("without.bmp")));
+  }
+}
+
+TEST_F(PhotoTest, AProfileGoesOnlyWithAnOutputOfItsColourSpace) {
+  Bytes cmykSamples;
+  for (int pixel = 0; pixel < 32 * 16; ++pixel)
+    cmykSamples.insert(cmykSamples.end(), {0, 255, 255, 0});
+  const Bytes cmyk = LibjpegFile(32, 16, 4, JCS_CMYK, JCS_CMYK, false, cmykSamples);
+  const Bytes colour = ReadFileBytes(SaveImageFile(LetterF(), folder.File("f.jpg")));
+  Bytes greySamples(9 * 7, 90);
+  const Bytes greyFile = LibjpegFile(9, 7, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, greySamples);
+  const struct {
+    const char* source;
+    Bytes jpeg;
+    const char* space;
+    bool keptInJpeg;  // a PNG is always RGB
+    bool keptInPng;
+  } kCases[] = {{"CMYK photo, CMYK profile", cmyk, "CMYK", false, false},
+                {"colour photo, grey profile", colour, "GRAY", false, false},
+                {"grey photo, grey profile", greyFile, "GRAY", true, false},
+                {"grey photo, RGB profile", greyFile, "RGB ", false, true}};
+  for (const auto& photo : kCases) {
+    SCOPED_TRACE(photo.source);
+    const Bytes icc = IccProfile(500, photo.space);
+    WriteFileBytes(folder.File("in.jpg"),
+                   WithSegments(photo.jpeg, CameraSegments({}, {}, icc, 400)));
+    Convert(folder.File("in.jpg"), "out.jpg");
+    Convert(folder.File("in.jpg"), "out.png");
+    EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).icc.empty(), !photo.keptInJpeg);
+    EXPECT_EQ(MetadataOfFile(folder.File("out.png")).icc.empty(), !photo.keptInPng);
+  }
+}
+
+TEST_F(PhotoTest, TurningOrEditingRewritesOrientationPixelSizeAndThumbnail) {
+  const Bitmap stored = StoredForOrientation(LetterF(), 6);  // 5 × 6
+  const std::string input = Photo(stored, "in.jpg", CameraExif(6, {5, 6}, true), XmpPacket(6));
+  // Turned: orientation 1, the upright size, the thumbnail (at the end) cut off.
+  Convert(input, "out.jpg");
+  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(1, {6, 5}, false));
+  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(1));
+  // Not turned and not edited: everything as it was, thumbnail included.
+  Convert(input, "out.jpg", {false, true});
+  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(6, {5, 6}, true));
+  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(6));
+  // Not turned but cropped: the crop's size, no thumbnail, the orientation tag as it was.
+  Convert(input, "out.png", {false, true},
+          [](ImageHandle handle) { return CropImage(handle, 0, 0, 4, 3); });
+  EXPECT_EQ(MetadataOfFile(folder.File("out.png")).exif, CameraExif(6, {4, 3}, false));
+}
+
+// An EXIF block whose 32-bit value at `offset` is replaced.
+Bytes Patched(Bytes exif, std::size_t offset, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    exif.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(value >> (8 * i));
+  return exif;
+}
+
+TEST_F(PhotoTest, DamagedMetadataIsDroppedOrPassedOverWhileThePhotoConverts) {
+  const Bitmap stored = StoredForOrientation(LetterF(), 6);
+  const Bytes exif = CameraExif(6, {5, 6}, true);
+  const Bytes icc = IccProfile(3000);
+  // Offsets within CameraExif: IFD0 at 4, IFD0's next link at 46, the model's offset at 18, the
+  // orientation value at 30, the EXIF directory's offset at 42, the date's count at 68.
+  const struct {
+    const char* attack;
+    Bytes exif;
+    int orientation;  // that the photo then shows upright from; 1 when the EXIF is dropped
+    bool exifKept;
+  } kCases[] = {
+      {"first directory past the end", Patched(exif, 4, 5000), 1, false},
+      {"first directory overlapping the end",
+       Patched(exif, 4, static_cast<std::uint32_t>(exif.size() - 6)), 1, false},
+      {"IFD0 naming itself as the next directory", Patched(exif, 46, 8), 6, true},
+      {"EXIF directory pointing back at IFD0", Patched(exif, 42, 8), 6, true},
+      {"model text past the end", Patched(exif, 18, 0xFFFFFFF0), 6, true},
+      {"a count of four billion", Patched(exif, 68, 4'000'000'000), 6, true},
+      {"orientation 9", Patched(exif, 30, 9), 1, true},
+      {"not TIFF at all", Bytes{'I', 'I', 43, 0, 8, 0, 0, 0}, 1, false},
+  };
+  for (const auto& damaged : kCases) {
+    SCOPED_TRACE(damaged.attack);
+    const std::string input = Photo(stored, "in.jpg", damaged.exif, {}, icc);
+    const Bitmap upright = damaged.orientation == 6 ? LetterF() : stored;
+    EXPECT_EQ(Shape(Convert(input, "out.jpg")), Shape(upright));
+    EXPECT_EQ(Shape(Convert(input, "out.png")), Shape(upright));
+    EXPECT_EQ(MetadataOfFile(folder.File("out.png")).exif.empty(), !damaged.exifKept);
+    EXPECT_EQ(MetadataOfFile(folder.File("out.png")).icc, icc) << "the profile still travels";
+  }
+  // A profile whose chunks do not add up is dropped; the photo converts.
+  const Bytes plain = ReadFileBytes(SaveImageFile(stored, folder.File("in.jpg")));
+  std::vector<Piece> chunks = CameraSegments({}, {}, icc, 1000);
+  const std::vector<Piece> missing(chunks.begin(), chunks.end() - 1);
+  std::vector<Piece> repeated = chunks;
+  repeated[1] = repeated[0];
+  std::vector<Piece> miscounted = chunks;
+  miscounted[1].data[13] = 9;
+  for (const auto& broken : {missing, repeated, miscounted}) {
+    WriteFileBytes(folder.File("in.jpg"), WithSegments(plain, broken));
+    EXPECT_EQ(Shape(Convert(folder.File("in.jpg"), "out.png")), Shape(stored));
+    EXPECT_TRUE(MetadataOfFile(folder.File("out.png")).icc.empty());
+  }
+}
+
+}  // namespace

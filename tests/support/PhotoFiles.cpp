@@ -1,0 +1,284 @@
+#include "tests/support/PhotoFiles.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+#include "tests/support/TestSupport.h"
+
+namespace testsupport {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Append(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+
+void PutU32Be(Bytes& out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+std::uint32_t U32Be(const Bytes& bytes, std::size_t at) {
+  return (std::uint32_t{bytes.at(at)} << 24) | (std::uint32_t{bytes.at(at + 1)} << 16) |
+         (std::uint32_t{bytes.at(at + 2)} << 8) | bytes.at(at + 3);
+}
+
+// One 12-byte directory entry, little-endian.
+void PutEntry(Bytes& out, std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+              std::uint32_t value) {
+  PutU16(out, tag);
+  PutU16(out, type);
+  PutU32(out, count);
+  PutU32(out, value);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize,
+                                     bool thumbnail) {
+  // Layout: header 8, IFD0 at 8 (3 entries: 2 + 36 + 4 = 42) → 50, model text "Test Phone\0"
+  // (11) → 61, pad → 62, EXIF directory at 62 (3 entries: 42) → 104, date text (20) → 124,
+  // IFD1 at 124 (2 entries: 30) → 154, thumbnail (16) → 170.
+  Bytes out = {'I', 'I', 42, 0};
+  PutU32(out, 8);
+  PutU16(out, 3);
+  PutEntry(out, 0x0110, 2, 11, 50);  // Model
+  PutEntry(out, 0x0112, 3, 1, static_cast<std::uint32_t>(orientation));
+  PutEntry(out, 0x8769, 4, 1, 62);  // EXIF directory
+  PutU32(out, thumbnail ? 124 : 0);
+  Append(out, std::string_view("Test Phone\0\0", 12));
+  PutU16(out, 3);
+  PutEntry(out, 0x9003, 2, 20, 104);  // DateTimeOriginal
+  PutEntry(out, 0xA002, 4, 1, static_cast<std::uint32_t>(pixelSize.first));
+  PutEntry(out, 0xA003, 4, 1, static_cast<std::uint32_t>(pixelSize.second));
+  PutU32(out, 0);
+  Append(out, std::string_view("2026:12:01 10:00:00\0", 20));
+  if (thumbnail) {
+    PutU16(out, 2);
+    PutEntry(out, 0x0201, 4, 1, 154);
+    PutEntry(out, 0x0202, 4, 1, 16);
+    PutU32(out, 0);
+    for (std::uint8_t i = 0; i < 16; ++i) out.push_back(i);
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> XmpPacket(int orientation) {
+  Bytes out;
+  Append(out,
+         "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf="
+         "'http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+         "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Orientation=\"");
+  out.push_back(static_cast<std::uint8_t>('0' + orientation));
+  Append(out,
+         "\" xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='image/jpeg'/>"
+         "</rdf:RDF></x:xmpmeta>");
+  return out;
+}
+
+std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {
+  Bytes out(128, 0);
+  out[0] = static_cast<std::uint8_t>(bytes >> 24);
+  out[1] = static_cast<std::uint8_t>(bytes >> 16);
+  out[2] = static_cast<std::uint8_t>(bytes >> 8);
+  out[3] = static_cast<std::uint8_t>(bytes);
+  std::memcpy(out.data() + 12, "mntr", 4);
+  std::memcpy(out.data() + 16, space, 4);
+  std::memcpy(out.data() + 20, "XYZ ", 4);
+  std::memcpy(out.data() + 36, "acsp", 4);
+  PutU32Be(out, 1);
+  Append(out, "zzzz");
+  PutU32Be(out, 144);
+  PutU32Be(out, static_cast<std::uint32_t>(bytes - 144));
+  while (out.size() < bytes) out.push_back(static_cast<std::uint8_t>(out.size() * 7));
+  return out;
+}
+
+std::vector<Piece> CameraSegments(const std::vector<std::uint8_t>& exif,
+                                  const std::vector<std::uint8_t>& xmp,
+                                  const std::vector<std::uint8_t>& icc, std::size_t chunkBytes) {
+  std::vector<Piece> segments;
+  if (!exif.empty()) {
+    Bytes data;
+    Append(data, std::string_view("Exif\0\0", 6));
+    data.insert(data.end(), exif.begin(), exif.end());
+    segments.push_back({"APP1", data});
+  }
+  if (!xmp.empty()) {
+    Bytes data;
+    Append(data, std::string_view("http://ns.adobe.com/xap/1.0/\0", 29));
+    data.insert(data.end(), xmp.begin(), xmp.end());
+    segments.push_back({"APP1", data});
+  }
+  const std::size_t count = icc.empty() ? 0 : (icc.size() + chunkBytes - 1) / chunkBytes;
+  for (std::size_t chunk = 0; chunk < count; ++chunk) {
+    Bytes data;
+    Append(data, std::string_view("ICC_PROFILE\0", 12));
+    data.push_back(static_cast<std::uint8_t>(chunk + 1));
+    data.push_back(static_cast<std::uint8_t>(count));
+    const std::size_t end = std::min(icc.size(), (chunk + 1) * chunkBytes);
+    data.insert(data.end(), icc.begin() + static_cast<std::ptrdiff_t>(chunk * chunkBytes),
+                icc.begin() + static_cast<std::ptrdiff_t>(end));
+    segments.push_back({"APP2", data});
+  }
+  return segments;
+}
+
+std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
+                                     const std::vector<std::uint8_t>& xmp,
+                                     const std::vector<std::uint8_t>& icc) {
+  std::vector<Piece> chunks;
+  if (!icc.empty()) {
+    Bytes data;
+    Append(data, std::string_view("camera\0\0", 8));
+    uLongf size = compressBound(static_cast<uLong>(icc.size()));
+    Bytes compressed(size);
+    compress(compressed.data(), &size, icc.data(), static_cast<uLong>(icc.size()));
+    data.insert(data.end(), compressed.begin(),
+                compressed.begin() + static_cast<std::ptrdiff_t>(size));
+    chunks.push_back({"iCCP", data});
+  }
+  if (!exif.empty()) chunks.push_back({"eXIf", exif});
+  if (!xmp.empty()) {
+    Bytes data;
+    Append(data, std::string_view("XML:com.adobe.xmp\0\0\0\0\0", 22));
+    data.insert(data.end(), xmp.begin(), xmp.end());
+    chunks.push_back({"iTXt", data});
+  }
+  return chunks;
+}
+
+std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
+                                       const std::vector<Piece>& segments) {
+  // After SOI, and after the JFIF segment when there is one.
+  std::size_t at = 2;
+  if (jpeg.at(3) == 0xE0) at += 2 + (std::size_t{jpeg.at(4)} << 8 | jpeg.at(5));
+  Bytes inserted;
+  for (const Piece& segment : segments) {
+    const std::size_t length = segment.data.size() + 2;
+    inserted.insert(inserted.end(),
+                    {0xFF, static_cast<std::uint8_t>(segment.name == "APP1" ? 0xE1 : 0xE2),
+                     static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
+    inserted.insert(inserted.end(), segment.data.begin(), segment.data.end());
+  }
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
+  return jpeg;
+}
+
+std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
+                                     const std::vector<Piece>& chunks) {
+  const std::size_t at = 8 + 12 + 13;  // signature, IHDR
+  Bytes inserted;
+  for (const Piece& chunk : chunks) {
+    PutU32Be(inserted, static_cast<std::uint32_t>(chunk.data.size()));
+    Bytes typed(chunk.name.begin(), chunk.name.end());
+    typed.insert(typed.end(), chunk.data.begin(), chunk.data.end());
+    inserted.insert(inserted.end(), typed.begin(), typed.end());
+    PutU32Be(inserted,
+             static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+  }
+  png.insert(png.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
+  return png;
+}
+
+std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg) {
+  std::vector<Piece> segments;
+  for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
+    const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+    const std::uint8_t marker = jpeg[at + 1];
+    if (marker == 0xE1 || marker == 0xE2) {
+      segments.push_back({marker == 0xE1 ? "APP1" : "APP2",
+                          Bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                                jpeg.begin() + static_cast<std::ptrdiff_t>(at + 2 + length))});
+    }
+    at += 2 + length;
+  }
+  return segments;
+}
+
+std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
+  std::vector<Piece> chunks;
+  for (std::size_t at = 8; at + 12 <= png.size();) {
+    const std::size_t length = U32Be(png, at);
+    const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                           png.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    // Every chunk's CRC, the end chunk's too, which our decoder never reads but others do.
+    if (crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4)) != U32Be(png, at + 8 + length)) {
+      throw std::runtime_error("bad CRC in " + type);
+    }
+    if (type != "IHDR" && type != "IDAT" && type != "IEND") {
+      chunks.push_back({type, Bytes(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                                    png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length))});
+    }
+    at += 12 + length;
+  }
+  return chunks;
+}
+
+FoundMetadata MetadataOfFile(const std::string& path) {
+  const Bytes bytes = ReadFileBytes(path);
+  FoundMetadata found;
+  const auto startsWith = [](const Bytes& data, std::string_view prefix) {
+    return data.size() >= prefix.size() &&
+           std::memcmp(data.data(), prefix.data(), prefix.size()) == 0;
+  };
+  if (bytes.size() > 2 && bytes[0] == 0xFF) {
+    std::map<int, Bytes> chunks;
+    for (const Piece& segment : SegmentsOf(bytes)) {
+      if (startsWith(segment.data, std::string_view("Exif\0\0", 6))) {
+        found.exif.assign(segment.data.begin() + 6, segment.data.end());
+      } else if (startsWith(segment.data, std::string_view("http://ns.adobe.com/xap/1.0/\0", 29))) {
+        found.xmp.assign(segment.data.begin() + 29, segment.data.end());
+      } else if (startsWith(segment.data, std::string_view("ICC_PROFILE\0", 12))) {
+        chunks[segment.data.at(12)].assign(segment.data.begin() + 14, segment.data.end());
+      }
+    }
+    for (const auto& [number, chunk] : chunks)
+      found.icc.insert(found.icc.end(), chunk.begin(), chunk.end());
+    return found;
+  }
+  for (const Piece& chunk : ChunksOf(bytes)) {
+    if (chunk.name == "eXIf") found.exif = chunk.data;
+    if (chunk.name == "iTXt" && startsWith(chunk.data, "XML:com.adobe.xmp")) {
+      found.xmp.assign(chunk.data.begin() + 22, chunk.data.end());
+    }
+    if (chunk.name == "iCCP") {
+      const std::size_t start = std::strlen(reinterpret_cast<const char*>(chunk.data.data())) + 2;
+      uLongf size = 32u << 20;
+      found.icc.resize(size);
+      if (uncompress(found.icc.data(), &size, chunk.data.data() + start,
+                     static_cast<uLong>(chunk.data.size() - start)) != Z_OK) {
+        throw std::runtime_error("iCCP does not decompress");
+      }
+      found.icc.resize(size);
+    }
+  }
+  return found;
+}
+
+imaging::Bitmap StoredForOrientation(const imaging::Bitmap& upright, int orientation) {
+  const bool sideways = orientation >= 5;
+  const int width = sideways ? upright.height : upright.width;   // stored W
+  const int height = sideways ? upright.width : upright.height;  // stored H
+  imaging::Bitmap stored = *imaging::MakeBitmap(width, height);
+  for (int y = 0; y < upright.height; ++y) {
+    for (int x = 0; x < upright.width; ++x) {
+      // Where the EXIF definition of each orientation keeps the pixel shown at (x, y).
+      const std::pair<int, int> at[] = {{x, y},
+                                        {x, y},
+                                        {width - 1 - x, y},
+                                        {width - 1 - x, height - 1 - y},
+                                        {x, height - 1 - y},
+                                        {y, x},
+                                        {y, height - 1 - x},
+                                        {width - 1 - y, height - 1 - x},
+                                        {width - 1 - y, x}};
+      SetPixel(stored, at[orientation].first, at[orientation].second, PixelAt(upright, x, y));
+    }
+  }
+  return stored;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,64 @@
+// Photos as cameras write them, built by hand: EXIF data, XMP packets and ICC profiles put into
+// JPEG segments and PNG chunks, and read back out of saved files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "imaging/Bitmap.h"
+
+namespace testsupport {
+
+// Little-endian EXIF: IFD0 with a camera model and the orientation, an EXIF directory with the
+// pixel size and the date taken, and, when asked, IFD1 with a 16-byte thumbnail at the very end.
+std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize,
+                                     bool thumbnail);
+// A small XMP packet naming its orientation as an attribute.
+std::vector<std::uint8_t> XmpPacket(int orientation);
+// A display profile of `bytes` bytes (header, one tag covering the rest) for the colour space
+// named by its four-character signature.
+std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space = "RGB ");
+
+// One APP segment (marker and payload) or PNG chunk (type and data).
+struct Piece {
+  std::string name;  // "APP1", "APP2", or a PNG chunk type
+  std::vector<std::uint8_t> data;
+};
+// The segments a camera writes: APP1 "Exif", APP1 XMP, and the profile as APP2 chunks of at most
+// `chunkBytes` bytes of profile each. Empty parts are left out.
+std::vector<Piece> CameraSegments(const std::vector<std::uint8_t>& exif,
+                                  const std::vector<std::uint8_t>& xmp,
+                                  const std::vector<std::uint8_t>& icc, std::size_t chunkBytes);
+// The chunks a PNG writer uses for the same: iCCP (zlib), eXIf, iTXt "XML:com.adobe.xmp".
+std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
+                                     const std::vector<std::uint8_t>& xmp,
+                                     const std::vector<std::uint8_t>& icc);
+
+// A JPEG file with the segments put after its JFIF segment; a PNG file with the chunks put after
+// its header chunk.
+std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
+                                       const std::vector<Piece>& segments);
+std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
+                                     const std::vector<Piece>& chunks);
+
+// The APP1 and APP2 segments of a JPEG file up to its first scan; the chunks of a PNG file other
+// than IHDR, IDAT and IEND (throws std::runtime_error when any chunk's CRC is wrong).
+std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg);
+std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png);
+
+// The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
+// decompressed), found by a reader of the test's own; empty where absent.
+struct FoundMetadata {
+  std::vector<std::uint8_t> exif;
+  std::vector<std::uint8_t> xmp;
+  std::vector<std::uint8_t> icc;
+};
+FoundMetadata MetadataOfFile(const std::string& path);
+
+// The bitmap a camera stores for `upright` when it tags it with the EXIF orientation: a viewer
+// applying the orientation shows `upright`.
+imaging::Bitmap StoredForOrientation(const imaging::Bitmap& upright, int orientation);
+
+}  // namespace testsupport
