@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
 #include <QUrl>
+#include <thread>
 
 namespace app {
 
@@ -33,6 +35,7 @@ QtShell::~QtShell() {
 }
 
 void QtShell::ShowMessage(const std::string& text) {
+  if (closing_) return;
   QMessageBox box(QMessageBox::Warning, QString::fromUtf8(platform::kMessageBoxCaption),
                   QString::fromStdString(text), QMessageBox::Ok, window_);
   box.setTextFormat(Qt::PlainText);
@@ -72,6 +75,21 @@ void QtShell::SetWaitCursor(bool on) {
   } else {
     QApplication::restoreOverrideCursor();
   }
+}
+
+void QtShell::Await(const std::function<void()>& work) {
+  // The loop ends when the work posts its end; a post made before the loop starts waits in the
+  // queue and ends it at once. Input that would change the running work is disabled by the form
+  // before it waits, so the loop only repaints, moves and resizes, and runs the menus.
+  QEventLoop loop;
+  std::thread worker([&work, &loop] {
+    work();
+    QMetaObject::invokeMethod(
+        &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  if (onAwait) onAwait();
+  loop.exec();
+  worker.join();
 }
 
 }  // namespace app

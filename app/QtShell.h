@@ -32,12 +32,20 @@ class QtShell : public platform::Shell {
   platform::FolderChoice ChooseFolder(const std::string& title) override;
   bool OpenDocument(const std::string& pathOrUrl) override;
   void SetWaitCursor(bool on) override;
+  // Runs `work` on a thread of its own while this thread runs a nested event loop.
+  void Await(const std::function<void()>& work) override;
 
   bool WaitCursorShown() const { return waitCursor_; }
+  // The window is closing: message boxes are no longer shown.
+  void SetClosing(bool closing) { closing_ = closing; }
+  // Called on the waiting thread each time a nested loop starts waiting (tests look at the window
+  // then).
+  std::function<void()> onAwait;
 
  private:
   QPointer<QWidget> window_;
   bool waitCursor_ = false;
+  bool closing_ = false;
 };
 
 }  // namespace app

@@ -24,7 +24,7 @@ void MainForm::QualityPreview() {
   const std::string page = WorkingFolder() + "/LOG.html";
   Converter converter;
   converter.WritePreviewPage(page);
-  converter.WriteBeforeCopy(entry, WorkingFolder() + "/Now.log");
+  AwaitWork([&] { converter.WriteBeforeCopy(entry, WorkingFolder() + "/Now.log"); });
   Job().PreviewTargetPath = WorkingFolder() + "/Temp.log";
   ShowSelectedFile();
   shell_.OpenDocument(page);

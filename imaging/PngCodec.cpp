@@ -50,14 +50,15 @@ constexpr png_alloc_size_t kMaxChunkBytes = 8'000'000;
 //   smaller than those of adaptive filters at zlib level 6 and a quarter of ImageMagick's.
 static_assert(kPhotoSettings.filter == PNG_FILTER_UP && kFlatSettings.filter == PNG_FILTER_NONE);
 
-// A libdeflate compressor per level, made once: making one sets up its tables.
+// A libdeflate compressor per level, made once per thread: making one sets up its tables, and a
+// compressor works on one stream at a time.
 libdeflate_compressor* Compressor(int level) {
   struct Release {
     void operator()(libdeflate_compressor* compressor) const {
       libdeflate_free_compressor(compressor);
     }
   };
-  static std::array<std::unique_ptr<libdeflate_compressor, Release>, 13> compressors;
+  thread_local std::array<std::unique_ptr<libdeflate_compressor, Release>, 13> compressors;
   auto& compressor = compressors.at(static_cast<std::size_t>(level));
   if (!compressor) compressor.reset(libdeflate_alloc_compressor(level));
   return compressor.get();
