@@ -124,7 +124,8 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
       std::vector<std::string> paths = LocalFiles(drop->mimeData());
-      if (paths.empty()) {
+      // The list is not changed while a run or a preview conversion is under way.
+      if (paths.empty() || form_->Busy()) {
         drop->ignore();
         return true;
       }

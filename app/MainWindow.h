@@ -46,6 +46,12 @@ class MainWindow : public QMainWindow {
   QAction* NewAction() const { return newAction_; }
   QAction* OpenAction() const { return openAction_; }
   QAction* SaveAction() const { return saveAction_; }
+  QAction* CancelAction() const { return cancelAction_; }
+
+ protected:
+  // Closing the window during a run stops the run first: the entries being written finish, no
+  // other starts, and the window closes once the run has ended, without its closing messages.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildMenu();
@@ -61,6 +67,7 @@ class MainWindow : public QMainWindow {
   QAction* newAction_ = nullptr;
   QAction* openAction_ = nullptr;
   QAction* saveAction_ = nullptr;
+  QAction* cancelAction_ = nullptr;
 };
 
 }  // namespace app
