@@ -14,6 +14,8 @@
 #include <QMimeData>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <map>
 
 #include "app/AboutBox.h"
 #include "app/Help.h"
@@ -21,6 +23,7 @@
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
 #include "form/ControlTable.h"
+#include "form/MainForm.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
@@ -133,6 +136,85 @@ TEST_F(MainWindowTest, ExecuteReportsThroughWarningBoxesCaptionedWithTheProgramN
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is off again";
 }
 
+// A run of files that take a moment each, started with the given action once the run waits for
+// its first result. Message boxes are closed as they come up and recorded.
+struct RunInWindow {
+  Texts shown;
+  std::map<ControlId, bool> enabledDuringRun;
+  form::BatchOutcome outcome;
+  Texts outputs;
+};
+
+RunInWindow RunAndInterrupt(app::MainWindow& window, testsupport::TempFolder& folder,
+                            const std::function<void()>& interrupt) {
+  std::vector<std::string> files;
+  for (int index = 0; index < 24; ++index) {
+    files.push_back(testsupport::SaveImageFile(testsupport::PhotoLike(640, 480),
+                                               folder.File("p" + std::to_string(index) + ".png")));
+  }
+  window.Form().Form().AddDroppedFiles(files);
+  Settings().OutputFolder = folder.File("out/");
+  platform::CreateFolder(Settings().OutputFolder);
+  app::QtControls& controls = window.Form().Controls();
+  RunInWindow run;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    run.shown.push_back(box->text().toStdString());
+    box->button(QMessageBox::Ok)->click();
+  });
+  closer.start(1);
+  bool interrupted = false;
+  window.Shell().onAwait = [&] {
+    if (interrupted) return;
+    interrupted = true;
+    for (ControlId id :
+         {kExecuteButton, kInputList, kAddFileButton, kDeleteAllButton, kFormatPngRadio, kCropCheck,
+          kWidthEdit, kCompressionSlider, kPreviewButton, kBrowseFolderButton}) {
+      run.enabledDuringRun[id] = controls.IsEnabled(id);
+    }
+    interrupt();
+  };
+  controls.SetChecked(kFormatPngRadio, true);
+  run.outcome = window.Form().Form().BatchRun();
+  window.Shell().onAwait = nullptr;
+  run.outputs = testsupport::FolderEntries(folder.File("out"));
+  EXPECT_TRUE(interrupted) << "the run never waited";
+  return run;
+}
+
+TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscStopsIt) {
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  const RunInWindow run =
+      RunAndInterrupt(*window, folder, [&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
+  for (const auto& [id, enabled] : run.enabledDuringRun) EXPECT_FALSE(enabled) << id;
+  for (const auto& [id, enabled] : run.enabledDuringRun)
+    EXPECT_TRUE(Controls().IsEnabled(id)) << id;
+  EXPECT_TRUE(run.outcome.cancelled);
+  EXPECT_LT(run.outputs.size(), 24u) << "entries after Esc were started";
+  EXPECT_EQ(run.outcome.notWritten, 24 - static_cast<int>(run.outputs.size()));
+  for (const std::string& name : run.outputs)
+    EXPECT_EQ(name.rfind(".tessellarion-", 0), std::string::npos);
+  EXPECT_EQ(run.shown, (Texts{std::to_string(run.outcome.notWritten) +
+                                  "件のファイルを変換できませんでした！！",
+                              "変換完了！！"}));
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowDuringARunStopsItWithoutMessages) {
+  window->show();
+  const RunInWindow run = RunAndInterrupt(*window, folder, [&] { window->close(); });
+  EXPECT_TRUE(window->isVisible()) << "the window waits for the run";
+  EXPECT_TRUE(run.outcome.cancelled);
+  EXPECT_TRUE(run.shown.empty());
+  for (const std::string& name : run.outputs)
+    EXPECT_EQ(name.rfind(".tessellarion-", 0), std::string::npos);
+  QTest::qWait(200);
+  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+}
+
 TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
   QStringList texts{window->windowTitle()};
@@ -146,7 +228,7 @@ TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
   }
   EXPECT_EQ(texts.join("|").toStdString(),
             "TessellarionβＶｅｒ１．０２|FILE(&F)|  ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|HELP(&H)|  ヘルプ|"
-            "  ヴァージョン|Ctrl+N|Ctrl+O|Ctrl+S");
+            "  ヴァージョン|Ctrl+N|Ctrl+O|Ctrl+S|Esc");
 
   // What Ctrl+O opens heads the recent-file list: each file once, four at most.
   for (const char* name : {"a", "b", "c", "d", "b", "e"}) {
