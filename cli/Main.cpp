@@ -197,9 +197,10 @@ Request ParseCommandLine(int argc, char** argv) {
         request.interlace = option == kInterlace;
         break;
       case 'e':
-        request.effect = IndexOf(
-            value, {"none", "grey", "sepia", "negative", "sharpen", "blur", "red", "green", "blue"},
-            "--effect");
+        request.effect = IndexOf(value,
+                                 {"none", "grey", "sepia", "negative", "sharpen", "blur", "red",
+                                  "green", "blue"},
+                                 "--effect");
         break;
       case 'r': {
         const int degrees = WholeNumber(value, 0, 355, "--rotate");

@@ -65,8 +65,7 @@ void MainForm::GatherJobOptions() {
     settings.Width = 640;
     settings.Height = 480;
   }
-  if (controls_.IsChecked(kSizeCustomRadio))
-    converter.SetResize(1, settings.Width, settings.Height);
+  if (controls_.IsChecked(kSizeCustomRadio)) converter.SetResize(1, settings.Width, settings.Height);
 
   if (controls_.IsChecked(kCropCheck)) {
     settings.CropX = ReadNumber(controls_.Text(kCropXEdit));
@@ -92,10 +91,10 @@ void MainForm::GatherJobOptions() {
   const int entries = controls_.ListCount(kInputList);
   if (entries == 0) flags.InputPresent = 0;
   if (controls_.IsChecked(kSizeCustomRadio)) {
-    flags.SizeOutOfRange =
-        settings.Width > 2000 || settings.Width < 1 || settings.Height > 2000 || settings.Height < 1
-            ? 1
-            : 0;
+    flags.SizeOutOfRange = settings.Width > 2000 || settings.Width < 1 || settings.Height > 2000 ||
+                                   settings.Height < 1
+                               ? 1
+                               : 0;
   }
   flags.TableArtOverLimit =
       entries > kMaxTableArtEntries && controls_.IsChecked(kFormatHtmRadio) ? 1 : 0;

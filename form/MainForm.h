@@ -45,7 +45,8 @@ class MainForm {
   // folder is the running program's unless one is given (tests run the form in a folder of their
   // own). The process ignores SIGXFSZ from now on, so a write beyond the file-size limit fails as
   // a write error.
-  MainForm(platform::Controls& controls, platform::Shell& shell, std::string executableFolder = {});
+  MainForm(platform::Controls& controls, platform::Shell& shell,
+           std::string executableFolder = {});
   ~MainForm();
   MainForm(const MainForm&) = delete;
   MainForm& operator=(const MainForm&) = delete;
