@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,9 @@ class FormView : public QWidget {
  private:
   void ConnectControls();
   void ButtonClicked(platform::ControlId id);
+  void RunButton(platform::ControlId id);
+  // Runs a handler and gives the focus back to the control that had it.
+  void KeepingFocus(const std::function<void()>& handler);
 
   std::unique_ptr<QtControls> controls_;
   std::unique_ptr<form::MainForm> form_;

@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <QUrl>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace app {
@@ -78,17 +80,34 @@ void QtShell::SetWaitCursor(bool on) {
 }
 
 void QtShell::Await(const std::function<void()>& work) {
-  // The loop ends when the work posts its end; a post made before the loop starts waits in the
-  // queue and ends it at once. Input that would change the running work is disabled by the form
-  // before it waits, so the loop only repaints, moves and resizes, and runs the menus.
+  // Work that ends within the grace period is simply waited for: no event is handled meanwhile,
+  // so the controls the form disabled for it are enabled again before they are ever drawn
+  // greyed. Longer work is waited for in a loop that ends when the work posts its end; a post made
+  // before the loop starts waits in the queue and ends it at once (and goes with the loop when it
+  // is never run). Input that would change the running work is disabled by the form before it
+  // waits, so the loop only repaints, moves and resizes, and runs the menus.
   QEventLoop loop;
-  std::thread worker([&work, &loop] {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread worker([&] {
     work();
-    QMetaObject::invokeMethod(
-        &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    {
+      const std::lock_guard lock(mutex);
+      done = true;
+    }
+    ended.notify_one();
+    QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
   });
-  if (onAwait) onAwait();
-  loop.exec();
+  bool waitInLoop = false;
+  {
+    std::unique_lock lock(mutex);
+    waitInLoop = !ended.wait_for(lock, awaitGrace_, [&] { return done; });
+  }
+  if (waitInLoop) {
+    if (onAwait) onAwait();
+    loop.exec();
+  }
   worker.join();
 }
 

@@ -166,6 +166,7 @@ RunInWindow RunAndInterrupt(app::MainWindow& window, testsupport::TempFolder& fo
   });
   closer.start(1);
   bool interrupted = false;
+  window.Shell().SetAwaitGrace(std::chrono::milliseconds(0));
   window.Shell().onAwait = [&] {
     if (interrupted) return;
     interrupted = true;
