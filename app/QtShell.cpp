@@ -73,7 +73,8 @@ void QtShell::SetWaitCursor(bool on) {
   if (on == waitCursor_) return;
   waitCursor_ = on;
   if (on) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The pointer that says "working, still usable": the window answers during a run.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
   } else {
     QApplication::restoreOverrideCursor();
   }
