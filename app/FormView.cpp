@@ -1,6 +1,8 @@
 #include "app/FormView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QPointer>
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -82,7 +84,21 @@ void FormView::ConnectControls() {
   }
 }
 
+void FormView::KeepingFocus(const std::function<void()>& handler) {
+  // The form disables its controls while it waits for a conversion, which takes the focus away
+  // from the one the user was on (the list, as the arrow keys walk it): it goes back there.
+  const QPointer<QWidget> focused = QApplication::focusWidget();
+  handler();
+  if (QWidget* widget = focused.data()) {
+    if (widget->isEnabled() && QApplication::focusWidget() != widget) widget->setFocus();
+  }
+}
+
 void FormView::ButtonClicked(platform::ControlId id) {
+  KeepingFocus([this, id] { RunButton(id); });
+}
+
+void FormView::RunButton(platform::ControlId id) {
   switch (id) {
     case engine::kAddFileButton:
       form_->AddFileFromDialog();
@@ -112,7 +128,9 @@ void FormView::ButtonClicked(platform::ControlId id) {
 
 void FormView::ShowSelectedEntry() {
   // A Ctrl+click can clear the selection; only a selected entry is shown.
-  if (controls_->ListSelection(engine::kInputList) >= 0) form_->ShowSelectedFile();
+  if (controls_->ListSelection(engine::kInputList) >= 0) {
+    KeepingFocus([this] { form_->ShowSelectedFile(); });
+  }
 }
 
 bool FormView::ListMouseEvent(QMouseEvent* event) {
@@ -154,7 +172,8 @@ bool FormView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
       std::vector<std::string> paths = LocalFiles(drop->mimeData());
-      if (paths.empty()) {
+      // The list is not changed while a run or a preview conversion is under way.
+      if (paths.empty() || form_->Busy()) {
         drop->ignore();
         return true;
       }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,9 @@ class FormView : public QWidget {
   void ShowSelectedEntry();
   // A mouse button on the input list; true when the list must not see it.
   bool ListMouseEvent(QMouseEvent* event);
+  void RunButton(platform::ControlId id);
+  // Runs a handler and gives the focus back to the control that had it.
+  void KeepingFocus(const std::function<void()>& handler);
 
   std::unique_ptr<QtControls> controls_;
   std::unique_ptr<form::MainForm> form_;

@@ -1,12 +1,14 @@
 #include "app/MainWindow.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
+#include <QTimer>
 #include <algorithm>
 
 #include "app/AboutBox.h"
@@ -26,6 +28,9 @@ QSettings ApplicationSettings() {
   return QSettings(QString::fromUtf8(kSettingsOrganization),
                    QString::fromUtf8(kSettingsApplication));
 }
+
+// How often a close waiting for the end of a run looks again.
+constexpr int kCloseRetryMilliseconds = 20;
 
 }  // namespace
 
@@ -84,6 +89,12 @@ void MainWindow::BuildMenu() {
   for (QAction* action : {uprightAction_, keepMetadataAction_}) {
     connect(action, &QAction::toggled, this, &MainWindow::ApplyPhotoChoices);
   }
+  // The choices reach every conversion, so they stay as they are while one is under way.
+  connect(photo, &QMenu::aboutToShow, this, [this] {
+    const bool idle = !form_->Form().Busy();
+    uprightAction_->setEnabled(idle);
+    keepMetadataAction_->setEnabled(idle);
+  });
 }
 
 void MainWindow::ApplyPhotoChoices() {
@@ -112,14 +123,33 @@ void MainWindow::BuildAccelerators() {
   connect(openAction_, &QAction::triggered, this, &MainWindow::ChooseDocument);
   // The document holds nothing, so saving it does nothing.
   saveAction_ = accelerator(QKeySequence(Qt::CTRL | Qt::Key_S));
+  // Esc stops a run; at any other time it does nothing.
+  cancelAction_ = accelerator(QKeySequence(Qt::Key_Escape));
+  connect(cancelAction_, &QAction::triggered, this, [this] { form_->Form().CancelRun(); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!form_->Form().Busy()) {
+    QMainWindow::closeEvent(event);
+    return;
+  }
+  // The run is waiting in a nested event loop under this event: it is told to stop, and the window
+  // closes once the loop has returned and the run has ended.
+  event->ignore();
+  shell_->SetClosing(true);
+  form_->Form().CancelRun();
+  QTimer::singleShot(kCloseRetryMilliseconds, this, &QWidget::close);
 }
 
 void MainWindow::NewDocument() {
+  // Starting anew would change the settings of the run under way.
+  if (form_->Form().Busy()) return;
   form_->Form().InitialUpdate();
   ShrinkToForm();
 }
 
 void MainWindow::ChooseDocument() {
+  if (form_->Form().Busy()) return;
   const QString path = QFileDialog::getOpenFileName(this);
   if (!path.isEmpty()) OpenDocument(path);
 }

@@ -54,6 +54,12 @@ class MainWindow : public QMainWindow {
   // The photo menu's check items: turn photos upright, keep their metadata.
   QAction* UprightAction() const { return uprightAction_; }
   QAction* KeepMetadataAction() const { return keepMetadataAction_; }
+  QAction* CancelAction() const { return cancelAction_; }
+
+ protected:
+  // Closing the window during a run stops the run first: the entries being written finish, no
+  // other starts, and the window closes once the run has ended, without its closing messages.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildMenu();
@@ -73,6 +79,7 @@ class MainWindow : public QMainWindow {
   QAction* saveAction_ = nullptr;
   QAction* uprightAction_ = nullptr;
   QAction* keepMetadataAction_ = nullptr;
+  QAction* cancelAction_ = nullptr;
 };
 
 }  // namespace app

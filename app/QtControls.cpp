@@ -300,6 +300,15 @@ QWidget* QtControls::Widget(ControlId id) const {
   return found == controls_.end() ? nullptr : found->second.widget;
 }
 
+bool QtControls::IsEnabled(ControlId id) const {
+  const QWidget* widget = Widget(id);
+  return widget != nullptr && widget->isEnabled();
+}
+
+void QtControls::SetEnabled(ControlId id, bool enabled) {
+  if (QWidget* widget = Widget(id)) widget->setEnabled(enabled);
+}
+
 bool QtControls::IsChecked(ControlId id) const {
   auto* button = qobject_cast<QAbstractButton*>(Widget(id));
   return button != nullptr && button->isCheckable() && button->isChecked();

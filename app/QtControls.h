@@ -47,6 +47,8 @@ class QtControls : public platform::Controls {
   void SetProgressPosition(platform::ControlId id, int position) override;
   void SetProgressStep(platform::ControlId id, int step) override;
   void StepProgress(platform::ControlId id) override;
+  bool IsEnabled(platform::ControlId id) const override;
+  void SetEnabled(platform::ControlId id, bool enabled) override;
 
   // The widget of a control id, or nullptr.
   QWidget* Widget(platform::ControlId id) const;

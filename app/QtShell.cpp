@@ -2,11 +2,15 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
 #include <QUrl>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace app {
 
@@ -40,6 +44,7 @@ QtShell::~QtShell() {
 }
 
 void QtShell::ShowMessage(const std::string& text) {
+  if (closing_) return;
   QMessageBox box(QMessageBox::Warning, QString::fromUtf8(platform::kMessageBoxCaption),
                   QString::fromStdString(text), QMessageBox::Ok, window_);
   box.setTextFormat(Qt::PlainText);
@@ -81,10 +86,43 @@ void QtShell::SetWaitCursor(bool on) {
   if (on == waitCursor_) return;
   waitCursor_ = on;
   if (on) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The pointer that says "working, still usable": the window answers during a run.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
   } else {
     QApplication::restoreOverrideCursor();
   }
+}
+
+void QtShell::Await(const std::function<void()>& work) {
+  // Work that ends within the grace period is simply waited for: no event is handled meanwhile,
+  // so the controls the form disabled for it are enabled again before they are ever drawn
+  // greyed. Longer work is waited for in a loop that ends when the work posts its end; a post made
+  // before the loop starts waits in the queue and ends it at once (and goes with the loop when it
+  // is never run). Input that would change the running work is disabled by the form before it
+  // waits, so the loop only repaints, moves and resizes, and runs the menus.
+  QEventLoop loop;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread worker([&] {
+    work();
+    {
+      const std::lock_guard lock(mutex);
+      done = true;
+    }
+    ended.notify_one();
+    QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  bool waitInLoop = false;
+  {
+    std::unique_lock lock(mutex);
+    waitInLoop = !ended.wait_for(lock, awaitGrace_, [&] { return done; });
+  }
+  if (waitInLoop) {
+    if (onAwait) onAwait();
+    loop.exec();
+  }
+  worker.join();
 }
 
 }  // namespace app

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ namespace app {
 // ";;", each pattern matching its letters in either case, since names on Linux are case-sensitive
 // and pictures often come as "IMG_0001.JPG". The dialog hides the patterns and shows the text.
 QString FileDialogFilter(const std::vector<platform::FileFilter>& filters);
+
+// How long a wait may keep the window from answering before it runs the event loop: short enough
+// not to be felt, long enough that a quick preview conversion does not flash the form greyed.
+inline constexpr std::chrono::milliseconds kAwaitGrace{100};
 
 class QtShell : public platform::Shell {
  public:
@@ -32,12 +37,23 @@ class QtShell : public platform::Shell {
   platform::FolderChoice ChooseFolder(const std::string& title) override;
   bool OpenDocument(const std::string& pathOrUrl) override;
   void SetWaitCursor(bool on) override;
+  // Runs `work` on a thread of its own while this thread runs a nested event loop, once the work
+  // has taken longer than the grace period (at first kAwaitGrace).
+  void Await(const std::function<void()>& work) override;
+  void SetAwaitGrace(std::chrono::milliseconds grace) { awaitGrace_ = grace; }
 
   bool WaitCursorShown() const { return waitCursor_; }
+  // The window is closing: message boxes are no longer shown.
+  void SetClosing(bool closing) { closing_ = closing; }
+  // Called on the waiting thread each time a nested loop starts waiting (tests look at the window
+  // then).
+  std::function<void()> onAwait;
 
  private:
   QPointer<QWidget> window_;
   bool waitCursor_ = false;
+  bool closing_ = false;
+  std::chrono::milliseconds awaitGrace_ = kAwaitGrace;
 };
 
 }  // namespace app

@@ -510,6 +510,18 @@ bool WriteSet(const std::string& folder, const std::string& prefix, int count, F
 
 }  // namespace
 
+// A photo as a small camera sensor takes it in poor light: every sample moved by noise of about 8
+// levels (a sum of uniform draws, near Gaussian), each channel on its own.
+Image MakeNoisyPhoto(int width, int height, std::uint64_t seed) {
+  Image image = MakePhoto(width, height, seed);
+  Random noise(seed ^ 0x5EED);
+  for (std::uint8_t& value : image.pixels) {
+    const int offset = noise.Below(9) + noise.Below(9) + noise.Below(9) + noise.Below(9) - 16;
+    value = static_cast<std::uint8_t>(std::clamp(value + 2 * offset, 0, 255));
+  }
+  return image;
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: bench_corpus FOLDER\n");
@@ -529,6 +541,8 @@ int main(int argc, char** argv) {
                [](std::uint64_t index) { return MakeScreenshot(1280, 720, 500 + index); }) &&
       WriteSet(folder + "/flat", "lineart", 8, Format::kPng,
                [](std::uint64_t index) { return MakeLineArt(1280, 720, 600 + index); }) &&
-      WriteSet(folder + "/camera", "camera", 3, Format::kJpeg, photo(6000, 4000, 700));
+      WriteSet(folder + "/camera", "camera", 3, Format::kJpeg, photo(6000, 4000, 700)) &&
+      WriteSet(folder + "/noisy", "noisy", 8, Format::kPng,
+               [](std::uint64_t index) { return MakeNoisyPhoto(1280, 720, 800 + index); });
   return written ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/Pipeline.h"
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 
@@ -107,105 +108,112 @@ void Converter::SetCrop(std::uint8_t on, int left, int top, int width, int heigh
   options.CropH = height;
 }
 
-void Converter::RunPipeline() {
-  const ConverterOptions& options = Options();
-  EngineState& engine = Engine();
+void RunPipelineOn(const ConverterOptions& options, EngineState& state) {
   if (options.CropOn == 1) {
     // The crop takes over the handle it is given; a crop that yields nothing leaves 0, which every
     // later step passes through harmlessly.
-    engine.CurrentImage = imaging::CropImage(engine.CurrentImage, options.CropLeft, options.CropTop,
-                                             options.CropW, options.CropH);
+    state.CurrentImage = imaging::CropImage(state.CurrentImage, options.CropLeft, options.CropTop,
+                                            options.CropW, options.CropH);
   }
   if (options.RotationStep != 0) {
     // A step outside 0..71 still turns by 5° per step; taking the angle modulo a full turn keeps
     // the thousandths within 32 bits.
     const auto angle = static_cast<std::int32_t>(static_cast<std::int64_t>(options.RotationStep) *
                                                  kThousandthsPerStep % kFullTurn);
-    imaging::RotateImage(engine.CurrentImage, angle, kWhite);
+    imaging::RotateImage(state.CurrentImage, angle, kWhite);
   }
-  ApplyColorEffect(engine.CurrentImage, options.EffectIndex);
+  ApplyColorEffect(state.CurrentImage, options.EffectIndex);
   if (options.ResizeOn == 1) {
-    imaging::ResizeImage(engine.CurrentImage, options.ResizeWidth, options.ResizeHeight);
+    imaging::ResizeImage(state.CurrentImage, options.ResizeWidth, options.ResizeHeight);
   }
   imaging::ImageInfoRecord record{};
-  imaging::GetImageInfo(engine.CurrentImage, record);
-  engine.LastOutputWidth = record[1];
-  engine.LastOutputHeight = record[2];
+  imaging::GetImageInfo(state.CurrentImage, record);
+  state.LastOutputWidth = record[1];
+  state.LastOutputHeight = record[2];
 }
 
-int Converter::Convert(const std::string& target, const std::string& input, Loader loader,
-                       const Encoding& encoding, bool rawCopy) {
-  EngineState& engine = Engine();
-  engine.CurrentImage = loader(input, PhotoHandlingOf(Photo()));
-  if (engine.CurrentImage == 0) return 0;
+int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state,
+                   const std::string& target, const std::string& input, ImageLoader loader,
+                   const ImageEncoding& encoding, bool rawCopy) {
+  state.CurrentImage = loader(input, PhotoHandlingOf(photo));
+  if (state.CurrentImage == 0) return 0;
   if (!rawCopy) {
-    if (encoding.output == Output::kBmp) {
+    if (encoding.output == ImageOutput::kBmp) {
       // The image is written once as loaded, then its depth changes before the edits, so the
       // edits work on the reduced image.
-      imaging::SaveBmp(target, engine.CurrentImage);
-      ChangeDepth(engine.CurrentImage, Options().DepthMode);
+      imaging::SaveBmp(target, state.CurrentImage);
+      ChangeDepth(state.CurrentImage, options.DepthMode);
     }
-    RunPipeline();
+    RunPipelineOn(options, state);
   }
   int result = 0;
   switch (encoding.output) {
-    case Output::kBmp:
-      result = imaging::SaveBmp(target, engine.CurrentImage);
+    case ImageOutput::kBmp:
+      result = imaging::SaveBmp(target, state.CurrentImage);
       break;
-    case Output::kJpeg:
+    case ImageOutput::kJpeg:
       result =
-          imaging::SaveJpeg(target, engine.CurrentImage, encoding.quality, encoding.progressive);
+          imaging::SaveJpeg(target, state.CurrentImage, encoding.quality, encoding.progressive);
       break;
-    case Output::kPng:
-      result = imaging::SavePng(target, engine.CurrentImage, encoding.interlace);
+    case ImageOutput::kPng:
+      result = imaging::SavePng(target, state.CurrentImage, encoding.interlace);
       break;
   }
-  imaging::FreeImage(engine.CurrentImage);
-  engine.CurrentImage = 0;
+  imaging::FreeImage(state.CurrentImage);
+  state.CurrentImage = 0;
   return result;
+}
+
+void Converter::RunPipeline() { RunPipelineOn(Options(), Engine()); }
+
+int Converter::Convert(const std::string& target, const std::string& input, ImageLoader loader,
+                       const ImageEncoding& encoding, bool rawCopy) {
+  return ConvertImageOn(Options(), Photo(), Engine(), target, input, loader, encoding, rawCopy);
 }
 
 int Converter::ConvertBmpToBmp(const std::string& target, const std::string& input,
                                std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile, {Output::kBmp}, rawCopy != 0);
+  return Convert(target, input, imaging::LoadImageFile, {ImageOutput::kBmp}, rawCopy != 0);
 }
 
 int Converter::ConvertJpegToBmp(const std::string& target, const std::string& input) {
-  return Convert(target, input, imaging::LoadJpeg, {Output::kBmp}, false);
+  return Convert(target, input, imaging::LoadJpeg, {ImageOutput::kBmp}, false);
 }
 
 int Converter::ConvertPngToBmp(const std::string& target, const std::string& input) {
-  return Convert(target, input, imaging::LoadPng, {Output::kBmp}, false);
+  return Convert(target, input, imaging::LoadPng, {ImageOutput::kBmp}, false);
 }
 
 int Converter::ConvertBmpToJpeg(const std::string& target, const std::string& input, int quality,
                                 int progressive) {
-  return Convert(target, input, imaging::LoadBmp, {Output::kJpeg, quality, progressive, 0}, false);
+  return Convert(target, input, imaging::LoadBmp, {ImageOutput::kJpeg, quality, progressive, 0},
+                 false);
 }
 
 int Converter::ConvertJpegToJpeg(const std::string& target, const std::string& input, int quality,
                                  int progressive, std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile, {Output::kJpeg, quality, progressive, 0},
-                 rawCopy != 0);
+  return Convert(target, input, imaging::LoadImageFile,
+                 {ImageOutput::kJpeg, quality, progressive, 0}, rawCopy != 0);
 }
 
 int Converter::ConvertPngToJpeg(const std::string& target, const std::string& input, int quality,
                                 int progressive) {
-  return Convert(target, input, imaging::LoadPng, {Output::kJpeg, quality, progressive, 0}, false);
+  return Convert(target, input, imaging::LoadPng, {ImageOutput::kJpeg, quality, progressive, 0},
+                 false);
 }
 
 int Converter::ConvertBmpToPng(const std::string& target, const std::string& input, int interlace) {
-  return Convert(target, input, imaging::LoadBmp, {Output::kPng, 0, 0, interlace}, false);
+  return Convert(target, input, imaging::LoadBmp, {ImageOutput::kPng, 0, 0, interlace}, false);
 }
 
 int Converter::ConvertJpegToPng(const std::string& target, const std::string& input,
                                 int interlace) {
-  return Convert(target, input, imaging::LoadJpeg, {Output::kPng, 0, 0, interlace}, false);
+  return Convert(target, input, imaging::LoadJpeg, {ImageOutput::kPng, 0, 0, interlace}, false);
 }
 
 int Converter::ConvertPngToPng(const std::string& target, const std::string& input, int interlace,
                                std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile, {Output::kPng, 0, 0, interlace},
+  return Convert(target, input, imaging::LoadImageFile, {ImageOutput::kPng, 0, 0, interlace},
                  rawCopy != 0);
 }
 

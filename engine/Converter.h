@@ -10,6 +10,8 @@
 
 namespace engine {
 
+struct ImageEncoding;
+
 // Kinds ProbeFileKind reports, as the engine names them.
 inline constexpr int kInputKindBmp = 1;
 inline constexpr int kInputKindJpeg = 2;
@@ -18,6 +20,10 @@ inline constexpr int kInputKindUnrecognised = 9;
 
 // The text a kind field shows for an input kind (0 is table-art output).
 std::string KindName(int kind);
+
+// What CheckInputKind does once the file is probed: a kind that cannot be converted is reported
+// in a message box. Returns the kind, any kind not recognised as kInputKindUnrecognised.
+int ReportInputKind(int probedKind);
 
 class Converter {
  public:
@@ -75,16 +81,9 @@ class Converter {
   int ProbeImageSize(const std::string& path, int& width, int& height);
 
  private:
-  enum class Output { kBmp, kJpeg, kPng };
-  struct Encoding {
-    Output output = Output::kBmp;
-    int quality = 0;
-    int progressive = 0;
-    int interlace = 0;
-  };
-  using Loader = std::uint32_t (*)(const std::string&, const imaging::PhotoHandling&);
-  int Convert(const std::string& target, const std::string& input, Loader loader,
-              const Encoding& encoding, bool rawCopy);
+  int Convert(const std::string& target, const std::string& input,
+              std::uint32_t (*loader)(const std::string&, const imaging::PhotoHandling&),
+              const ImageEncoding& encoding, bool rawCopy);
 };
 
 }  // namespace engine

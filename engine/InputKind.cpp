@@ -6,32 +6,35 @@
 
 namespace engine {
 
-int Converter::CheckInputKind(const std::string& path) {
-  const int kind = imaging::ProbeFileKind(path, 0);
-  switch (kind) {
+int ReportInputKind(int probedKind) {
+  switch (probedKind) {
     case kInputKindBmp:
     case kInputKindJpeg:
     case kInputKindPng:
-      return kind;
+      return probedKind;
     case 4:
       platform::MessageBox("GIFです!!この形式は変換できません!!");
-      return kind;
+      return probedKind;
     case 5:
       platform::MessageBox("TIFFです!!この形式は変換できません!!");
-      return kind;
+      return probedKind;
     case 6:
       platform::MessageBox("PICです!!この形式は変換できません!!");
-      return kind;
+      return probedKind;
     case 7:
       platform::MessageBox("MAGです!!この形式は変換できません!!");
-      return kind;
+      return probedKind;
     case 8:
       platform::MessageBox("PCXです!!この形式は変換できません!!");
-      return kind;
+      return probedKind;
     default:
       platform::MessageBox("このファイルは変換できません!!");
       return kInputKindUnrecognised;
   }
+}
+
+int Converter::CheckInputKind(const std::string& path) {
+  return ReportInputKind(imaging::ProbeFileKind(path, 0));
 }
 
 int Converter::ProbeImageSize(const std::string& path, int& width, int& height) {

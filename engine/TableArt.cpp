@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/Converter.h"
+#include "engine/Pipeline.h"
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 #include "platform/AtomicFile.h"
@@ -76,23 +77,23 @@ std::array<char, 6> CellColorText(std::uint32_t pixelValue) {
   return text;
 }
 
-int Converter::TableArtWriter(const std::string& outputPath, const std::string& inputPath) {
-  EngineState& engine = Engine();
-  engine.CurrentImage = imaging::LoadImageFile(inputPath, PhotoHandlingOf(Photo()));
-  if (engine.CurrentImage == 0) return 0;
-  RunPipeline();
+TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOptions& photo,
+                                EngineState& state, const std::string& outputPath,
+                                const std::string& inputPath) {
+  state.CurrentImage = imaging::LoadImageFile(inputPath, PhotoHandlingOf(photo));
+  if (state.CurrentImage == 0) return TableArtOutcome::kNotLoaded;
+  RunPipelineOn(options, state);
 
   // The table always takes the size measured after the pipeline, so the page shows exactly the
   // converted image, whatever was shown last in the information fields.
-  const int rows = engine.LastOutputHeight;
-  const int columns = engine.LastOutputWidth;
+  const int rows = state.LastOutputHeight;
+  const int columns = state.LastOutputWidth;
 
   platform::AtomicFileWriter writer(outputPath);
   if (writer.Stream() == nullptr) {
-    platform::MessageBox("オープン失敗");
-    imaging::FreeImage(engine.CurrentImage);
-    engine.CurrentImage = 0;
-    return 0;
+    imaging::FreeImage(state.CurrentImage);
+    state.CurrentImage = 0;
+    return TableArtOutcome::kOpenFailed;
   }
 
   std::string buffer;
@@ -118,7 +119,7 @@ int Converter::TableArtWriter(const std::string& outputPath, const std::string& 
     for (int x = 0; x < columns; ++x, out += kCellBytes) {
       std::memcpy(out, cell.data(), kCellBytes);
       // ReadPixelColor gives at most 0xFFFFFF.
-      PutPixelColor(imaging::ReadPixelColor(engine.CurrentImage, x, y), out + kCellStart.size());
+      PutPixelColor(imaging::ReadPixelColor(state.CurrentImage, x, y), out + kCellStart.size());
     }
     platform::AppendWithCrLf(buffer, kRowEnd);
     if (buffer.size() >= kFlushBytes) {
@@ -128,16 +129,21 @@ int Converter::TableArtWriter(const std::string& outputPath, const std::string& 
   }
   if (written) platform::AppendWithCrLf(buffer, kClosing);
   written = written && WriteAll(writer.Stream(), buffer);
+  TableArtOutcome outcome = written ? TableArtOutcome::kWritten : TableArtOutcome::kNotWritten;
   // A page that cannot be put in place at the final step (a folder under its name, a name too
   // long) has not been written, as surely as one that could not be opened, and shows the same.
-  if (written && !writer.Commit()) {
-    platform::MessageBox("オープン失敗");
-    written = false;
-  }
+  if (written && !writer.Commit()) outcome = TableArtOutcome::kOpenFailed;
 
-  imaging::FreeImage(engine.CurrentImage);
-  engine.CurrentImage = 0;
-  return written ? 1 : 0;
+  imaging::FreeImage(state.CurrentImage);
+  state.CurrentImage = 0;
+  return outcome;
+}
+
+int Converter::TableArtWriter(const std::string& outputPath, const std::string& inputPath) {
+  const TableArtOutcome outcome =
+      WriteTableArtOn(Options(), Photo(), Engine(), outputPath, inputPath);
+  if (outcome == TableArtOutcome::kOpenFailed) platform::MessageBox("オープン失敗");
+  return outcome == TableArtOutcome::kWritten ? 1 : 0;
 }
 
 }  // namespace engine

@@ -1,12 +1,16 @@
 // The Execute button: gathering the form into the engine, the preconditions, the conversion of
 // every listed file under its output name, and the closing messages.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/ControlIds.h"
+#include "engine/Conversion.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Converter.h"
 #include "engine/ProcessState.h"
 #include "form/MainForm.h"
+#include "runner/BatchRunner.h"
 #include "settings/SettingsFile.h"
 
 namespace form {
@@ -100,6 +104,62 @@ void MainForm::GatherJobOptions() {
                                 : 0;
 }
 
+void MainForm::RunEntries(BatchOutcome& outcome) {
+  // The list cannot change during the run (its controls are disabled), so the names are made once
+  // for every entry, as the loop of a one-at-a-time run would make them.
+  const std::string extension = OutputExtension(Job().OutputKind);
+  const bool keepName = controls_.IsChecked(kNamingKeepRadio);
+  const bool custom = controls_.IsChecked(kNamingCustomRadio);
+  const bool numbered = controls_.IsChecked(kNamingNumberRadio) || custom;
+  const int count = controls_.ListCount(kInputList);
+  std::vector<std::string> outputPaths;
+  std::vector<runner::BatchEntry> entries;
+  for (int index = 0; index < count; ++index) {
+    std::string input = controls_.ListEntry(kInputList, index);
+    std::string outputPath = Settings().OutputFolder;
+    if (keepName) outputPath += FileNameOf(input);
+    if (custom) outputPath += controls_.Text(kCustomNameEdit);
+    // Numbers follow the list position, so a skipped entry still uses up its number.
+    if (numbered) outputPath += std::to_string(index + 1);
+    entries.push_back({std::move(input), outputPath + extension});
+    outputPaths.push_back(std::move(outputPath));
+  }
+
+  busy_ = true;
+  EnableJobControls(false);
+  runner::BatchRunner run(JobSnapshot::OfProcess(), entries, jobs_);
+  cancelActiveRun_ = [&run] { run.Cancel(); };
+
+  // Each entry is reported when it is reached in list order, as a one-at-a-time run reports it,
+  // and leaves the records as that run's conversion of it would.
+  JobState& job = Job();
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    if (!run.Ready(index)) shell_.Await([&run, index] { run.Result(index); });
+    const runner::EntryResult result = run.Result(index);
+    ++outcome.entries;
+    if (!result.started) {
+      // Left undone by a cancel: not converted.
+      outcome.cancelled = true;
+      ++outcome.notWritten;
+      continue;
+    }
+    job.CurrentInputPath = entries[index].input;
+    job.OutputPath = outputPaths[index];
+    Information().CurrentInputKind = ReportInputKind(result.probedKind);
+    if (Converts(job.OutputKind, Information().CurrentInputKind)) job.OutputPath += extension;
+    if (result.conversion.openFailed) shell_.ShowMessage("オープン失敗");
+    if (result.conversion.measured) {
+      Engine().LastOutputWidth = result.conversion.measuredWidth;
+      Engine().LastOutputHeight = result.conversion.measuredHeight;
+    }
+    if (!result.conversion.written) ++outcome.notWritten;
+    controls_.StepProgress(kProgressBar);
+  }
+  cancelActiveRun_ = nullptr;
+  EnableJobControls(true);
+  busy_ = false;
+}
+
 BatchOutcome MainForm::BatchRun() {
   settings::SyncSettingsFile(controls_, settings::SettingsFileMode::Save);
   controls_.SetProgressRange(kProgressBar, 0, controls_.ListCount(kInputList));
@@ -111,28 +171,7 @@ BatchOutcome MainForm::BatchRun() {
   BatchOutcome outcome;
   outcome.ran = flags.InputPresent == 1 && flags.SizeOutOfRange == 0 &&
                 flags.TableArtOverLimit == 0 && flags.CustomNameRefused == 0;
-  if (outcome.ran) {
-    JobState& job = Job();
-    // The count is asked again before every entry.
-    for (int index = 0; index < controls_.ListCount(kInputList); ++index) {
-      job.CurrentInputPath = controls_.ListEntry(kInputList, index);
-      job.OutputPath = Settings().OutputFolder;
-      std::string namePart;
-      if (controls_.IsChecked(kNamingKeepRadio)) namePart = FileNameOf(job.CurrentInputPath);
-      if (controls_.IsChecked(kNamingCustomRadio)) namePart = controls_.Text(kCustomNameEdit);
-      Information().CurrentInputKind = Converter().CheckInputKind(job.CurrentInputPath);
-      const bool numbered =
-          controls_.IsChecked(kNamingNumberRadio) || controls_.IsChecked(kNamingCustomRadio);
-      if (controls_.IsChecked(kNamingKeepRadio) || controls_.IsChecked(kNamingCustomRadio)) {
-        job.OutputPath += namePart;
-      }
-      // Numbers follow the list position, so a skipped entry still uses up its number.
-      if (numbered) job.OutputPath += std::to_string(index + 1);
-      ++outcome.entries;
-      if (!ConvertCurrentFile(BatchTarget)) ++outcome.notWritten;
-      controls_.StepProgress(kProgressBar);
-    }
-  }
+  if (outcome.ran) RunEntries(outcome);
   shell_.SetWaitCursor(false);
 
   if (flags.InputPresent == 0) shell_.ShowMessage("入力ファイルを追加してください！！");
@@ -147,7 +186,8 @@ BatchOutcome MainForm::BatchRun() {
   }
   if (outcome.ran) {
     if (outcome.notWritten > 0) {
-      shell_.ShowMessage(std::to_string(outcome.notWritten) + "件のファイルを変換できませんでした！！");
+      shell_.ShowMessage(std::to_string(outcome.notWritten) +
+                         "件のファイルを変換できませんでした！！");
     }
     shell_.ShowMessage("変換完了！！");
   }

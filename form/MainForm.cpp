@@ -6,10 +6,13 @@
 #include <utility>
 
 #include "engine/ControlIds.h"
+#include "engine/Conversion.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Converter.h"
 #include "engine/ProcessState.h"
+#include "form/ControlTable.h"
 #include "platform/FileSystem.h"
+#include "runner/BatchRunner.h"
 #include "settings/SettingsFile.h"
 
 namespace form {
@@ -30,7 +33,8 @@ MainForm::MainForm(platform::Controls& controls, platform::Shell& shell,
       previousShell_(platform::InstalledShell()),
       executableFolder_(executableFolder.empty() ? platform::ExecutableFolder()
                                                  : std::move(executableFolder)),
-      folders_(platform::ChooseWorkingFolders(executableFolder_)) {
+      folders_(platform::ChooseWorkingFolders(executableFolder_)),
+      jobs_(runner::AvailableCores()) {
   platform::InstallShell(&shell_);
   Job().SettingsFolder = folders_.settings;
   Job().PreviewFolder = folders_.preview;
@@ -96,55 +100,63 @@ void MainForm::RemovePreviewImages() {
   platform::DeleteFile(folders_.preview + "/Temp.log");
 }
 
+void MainForm::EnableJobControls(bool enabled) {
+  for (const platform::ControlDefinition& definition : MainFormControls()) {
+    if (definition.id == platform::kNoControlId) continue;
+    switch (definition.kind) {
+      case platform::ControlKind::kEdit:
+        if ((definition.style & platform::kStyleReadOnly) != 0) break;
+        [[fallthrough]];
+      case platform::ControlKind::kPushButton:
+      case platform::ControlKind::kRadioButton:
+      case platform::ControlKind::kCheckBox:
+      case platform::ControlKind::kComboBox:
+      case platform::ControlKind::kListBox:
+      case platform::ControlKind::kSlider:
+        controls_.SetEnabled(definition.id, enabled);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void MainForm::AwaitWork(const std::function<void()>& work) {
+  // A nested wait (a run's preview is never started, but a caller may nest) keeps the controls as
+  // the outer one set them.
+  const bool outer = !busy_;
+  if (outer) {
+    busy_ = true;
+    EnableJobControls(false);
+  }
+  shell_.Await(work);
+  if (outer) {
+    EnableJobControls(true);
+    busy_ = false;
+  }
+}
+
+void MainForm::CancelRun() {
+  if (cancelActiveRun_) cancelActiveRun_();
+}
+
 bool MainForm::ConvertCurrentFile(int targetMode) {
   JobState& job = Job();
   if (targetMode != BatchTarget && targetMode != PreviewTarget) return false;
   if (job.OutputKind < kOutputKindHtm || job.OutputKind > kOutputKindPng) return false;
   const int inputKind = Information().CurrentInputKind;
-  const bool convertible = inputKind >= kInputKindBmp && inputKind <= kInputKindPng;
-  // Table art takes any file the loader can read; the image formats only the three kinds.
-  if (job.OutputKind != kOutputKindHtm && !convertible) return false;
+  if (!Converts(job.OutputKind, inputKind)) return false;
 
-  static const char* const kExtensions[] = {".htm", ".bmp", ".jpg", ".png"};
-  if (targetMode == BatchTarget) job.OutputPath += kExtensions[job.OutputKind];
+  if (targetMode == BatchTarget) job.OutputPath += OutputExtension(job.OutputKind);
   const std::string& target = targetMode == BatchTarget ? job.OutputPath : job.PreviewTargetPath;
-  const std::string& input = job.CurrentInputPath;
-  const ConversionSettings& settings = Settings();
-  const int quality = 100 - settings.Compression;
-  const int progressive = settings.JpegProgressive;
-  const int interlace = settings.PngInterlace;
-
-  Converter converter;
-  int result = 0;
-  switch (job.OutputKind) {
-    case kOutputKindHtm:
-      result = converter.TableArtWriter(target, input);
-      break;
-    case kOutputKindBmp:
-      if (inputKind == kInputKindBmp) result = converter.ConvertBmpToBmp(target, input, 0);
-      if (inputKind == kInputKindJpeg) result = converter.ConvertJpegToBmp(target, input);
-      if (inputKind == kInputKindPng) result = converter.ConvertPngToBmp(target, input);
-      break;
-    case kOutputKindJpeg:
-      if (inputKind == kInputKindBmp) {
-        result = converter.ConvertBmpToJpeg(target, input, quality, progressive);
-      }
-      if (inputKind == kInputKindJpeg) {
-        result = converter.ConvertJpegToJpeg(target, input, quality, progressive, 0);
-      }
-      if (inputKind == kInputKindPng) {
-        result = converter.ConvertPngToJpeg(target, input, quality, progressive);
-      }
-      break;
-    case kOutputKindPng:
-      if (inputKind == kInputKindBmp) result = converter.ConvertBmpToPng(target, input, interlace);
-      if (inputKind == kInputKindJpeg) result = converter.ConvertJpegToPng(target, input, interlace);
-      if (inputKind == kInputKindPng) {
-        result = converter.ConvertPngToPng(target, input, interlace, 0);
-      }
-      break;
-  }
-  return result != 0;
+  const JobSnapshot snapshot = JobSnapshot::OfProcess();
+  // The conversion works on the engine's own records; this thread waits for it without touching
+  // them, and shows its message once it is done.
+  ConversionResult result;
+  AwaitWork(
+      [&] { result = ConvertFile(snapshot, inputKind, job.CurrentInputPath, target, Engine()); });
+  if (result.openFailed) shell_.ShowMessage("オープン失敗");
+  return result.written;
 }
 
 int MainForm::ShowFileInfo(int infoColumn) {
@@ -158,7 +170,8 @@ int MainForm::ShowFileInfo(int infoColumn) {
   const std::int32_t size = platform::FileSizeField(file);
   Converter converter;
   information.CurrentInputKind = converter.CheckInputKind(file);
-  converter.ProbeImageSize(file, information.ProbedWidth, information.ProbedHeight);
+  AwaitWork(
+      [&] { converter.ProbeImageSize(file, information.ProbedWidth, information.ProbedHeight); });
   information.ShownWidthText = std::to_string(information.ProbedWidth);
   information.ShownHeightText = std::to_string(information.ProbedHeight);
   controls_.SetText(kBeforeWidthEdit, information.ShownWidthText);
@@ -189,7 +202,8 @@ void MainForm::ShowAfterColumn() {
   Converter converter;
   const int kind = tableArt ? kOutputKindHtm : converter.CheckInputKind(file);
   information.CurrentInputKind = kind;
-  converter.ProbeImageSize(file, information.ProbedWidth, information.ProbedHeight);
+  AwaitWork(
+      [&] { converter.ProbeImageSize(file, information.ProbedWidth, information.ProbedHeight); });
   information.ShownWidthText = std::to_string(information.ProbedWidth);
   information.ShownHeightText = std::to_string(information.ProbedHeight);
   if (tableArt) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,10 @@ inline constexpr int kMaxTableArtEntries = 10;
 
 // How a batch run ended.
 struct BatchOutcome {
-  bool ran = false;    // every precondition held and the list was walked
-  int entries = 0;     // entries the run walked
-  int notWritten = 0;  // entries that produced no output file
+  bool ran = false;        // every precondition held and the list was walked
+  int entries = 0;         // entries the run walked
+  int notWritten = 0;      // entries that produced no output file, those a cancel left undone too
+  bool cancelled = false;  // the run was stopped before its end
 };
 
 // The file name of a path without its extension: the text after the last "/" or "\", less the
@@ -69,9 +71,19 @@ class MainForm {
   void ShowEntryCount();
   void ShowTotalSize();
 
-  // The batch run behind the Execute button.
+  // The batch run behind the Execute button. The entries are converted `Jobs()` at a time and
+  // reported in list order; the window stays alive meanwhile, with the controls that would change
+  // the job disabled.
   BatchOutcome BatchRun();
   void GatherJobOptions();
+  // How many files a run converts at once (at least 1); at first the cores the process may use.
+  int Jobs() const { return jobs_; }
+  void SetJobs(int jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+  // True while a run or a preview conversion is under way.
+  bool Busy() const { return busy_; }
+  // Stops the run under way: no further entry starts, those being written finish. Does nothing
+  // when no run is under way.
+  void CancelRun();
 
   // The quality preview.
   void QualityPreview();
@@ -95,6 +107,11 @@ class MainForm {
 
  private:
   void ShowAfterColumn();
+  // Converts every listed entry through the batch runner and reports each in list order.
+  void RunEntries(BatchOutcome& outcome);
+  // Runs `work` through the shell's Await with the controls that would change a job disabled.
+  void AwaitWork(const std::function<void()>& work);
+  void EnableJobControls(bool enabled);
 
   platform::Controls& controls_;
   platform::Shell& shell_;
@@ -102,6 +119,11 @@ class MainForm {
   std::string executableFolder_;
   platform::WorkingFolders folders_;
   bool firstDisplay_ = true;
+  int jobs_ = 1;
+  bool busy_ = false;
+  // Cancels the run under way; empty when none is. Called on the form's own thread, from the
+  // event loop the run waits in.
+  std::function<void()> cancelActiveRun_;
 };
 
 }  // namespace form

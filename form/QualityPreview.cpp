@@ -24,7 +24,7 @@ void MainForm::QualityPreview() {
   const std::string page = Folders().preview + "/LOG.html";
   Converter converter;
   converter.WritePreviewPage(page);
-  converter.WriteBeforeCopy(entry, Folders().preview + "/Now.log");
+  AwaitWork([&] { converter.WriteBeforeCopy(entry, Folders().preview + "/Now.log"); });
   Job().PreviewTargetPath = Folders().preview + "/Temp.log";
   ShowSelectedFile();
   shell_.OpenDocument(page);

@@ -1,6 +1,8 @@
 #include "imaging/Bitmap.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -43,7 +45,15 @@ namespace {
 
 // Buffers below this are cheap to allocate afresh and not worth keeping.
 constexpr std::size_t kPooledBytes = std::size_t{1} << 16;
-constexpr std::size_t kPooledBuffers = 2;
+// Each conversion running at once needs two: one for a file's bytes, one for its pixels.
+constexpr std::size_t kPooledBuffersPerJob = 2;
+std::atomic<std::size_t> pooledBuffers{kPooledBuffersPerJob};
+
+// Conversions on several threads take and return buffers; the lock is held only to pick one.
+std::mutex& PoolMutex() {
+  static auto* mutex = new std::mutex();
+  return *mutex;
+}
 
 std::vector<std::vector<std::uint8_t>>& Pool() {
   // Never destroyed: images released while the program ends may still hand buffers back.
@@ -51,9 +61,8 @@ std::vector<std::vector<std::uint8_t>>& Pool() {
   return *pool;
 }
 
-}  // namespace
-
 // The pooled buffer with the least room of those with room for `size`, or the pool's end.
+// Called with the pool's lock held.
 std::vector<std::vector<std::uint8_t>>::iterator FindRoom(std::size_t size) {
   std::vector<std::vector<std::uint8_t>>& pool = Pool();
   auto best = pool.end();
@@ -66,6 +75,8 @@ std::vector<std::vector<std::uint8_t>>::iterator FindRoom(std::size_t size) {
   return best;
 }
 
+}  // namespace
+
 std::vector<std::uint8_t> TakeBuffer(std::size_t size) {
   std::vector<std::uint8_t> taken = TakeBufferWithRoom(size);
   taken.resize(size);
@@ -73,34 +84,68 @@ std::vector<std::uint8_t> TakeBuffer(std::size_t size) {
 }
 
 std::vector<std::uint8_t> TakeBufferWithRoom(std::size_t size) {
-  const auto found = FindRoom(size);
-  if (found == Pool().end()) {
-    std::vector<std::uint8_t> fresh;
-    fresh.reserve(size + size / 8);
-    return fresh;
+  {
+    const std::lock_guard lock(PoolMutex());
+    const auto found = FindRoom(size);
+    if (found != Pool().end()) {
+      std::vector<std::uint8_t> taken = std::move(*found);
+      Pool().erase(found);
+      return taken;
+    }
   }
-  std::vector<std::uint8_t> taken = std::move(*found);
-  Pool().erase(found);
-  return taken;
+  std::vector<std::uint8_t> fresh;
+  fresh.reserve(size + size / 8);
+  return fresh;
 }
+
+namespace {
+
+// Keeps the pool within its size, the smallest buffers going first: the larger ones serve any file
+// the smaller ones would. Called with the pool's lock held; the buffers dropped are released by
+// the caller once the lock is let go.
+void TrimPool(std::vector<std::vector<std::uint8_t>>& dropped) {
+  std::vector<std::vector<std::uint8_t>>& pool = Pool();
+  while (pool.size() > pooledBuffers.load(std::memory_order_relaxed)) {
+    const auto smallest = std::min_element(
+        pool.begin(), pool.end(),
+        [](const auto& first, const auto& second) { return first.capacity() < second.capacity(); });
+    dropped.push_back(std::move(*smallest));
+    pool.erase(smallest);
+  }
+}
+
+}  // namespace
 
 void ReturnBuffer(std::vector<std::uint8_t>&& buffer) {
   if (buffer.capacity() < kPooledBytes) return;
-  std::vector<std::vector<std::uint8_t>>& pool = Pool();
+  std::vector<std::vector<std::uint8_t>> dropped;
+  const std::lock_guard lock(PoolMutex());
   try {
-    pool.push_back(std::move(buffer));
+    Pool().push_back(std::move(buffer));
+    dropped.reserve(1);
   } catch (const std::bad_alloc&) {
     return;
   }
-  if (pool.size() > kPooledBuffers) {
-    // The smallest goes: the larger ones serve any file the smaller one would.
-    pool.erase(
-        std::min_element(pool.begin(), pool.end(), [](const auto& first, const auto& second) {
-          return first.capacity() < second.capacity();
-        }));
-  }
+  TrimPool(dropped);
 }
 
-void ReleaseBuffers() { Pool().clear(); }
+void ReleaseBuffers() {
+  std::vector<std::vector<std::uint8_t>> released;
+  const std::lock_guard lock(PoolMutex());
+  released.swap(Pool());
+}
+
+void SetConcurrentJobs(std::int32_t jobs) {
+  pooledBuffers.store(kPooledBuffersPerJob * static_cast<std::size_t>(std::max(jobs, 1)),
+                      std::memory_order_relaxed);
+  std::vector<std::vector<std::uint8_t>> dropped;
+  const std::lock_guard lock(PoolMutex());
+  try {
+    dropped.reserve(Pool().size());
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  TrimPool(dropped);
+}
 
 }  // namespace imaging

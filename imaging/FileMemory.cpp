@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -54,11 +55,12 @@ struct BmpSave {
 // Enough for the files of a preview and its neighbours; the oldest is forgotten first.
 constexpr std::size_t kGoodFiles = 16;
 
+// Shared by every thread that converts; hashing and file reads happen outside the lock.
 struct Memory {
+  std::mutex mutex;
   std::vector<GoodFile> goodFiles;
   std::unique_ptr<Image> released;
   ContentHash releasedHash;
-  std::optional<BmpSave> lastBmpSave;
 };
 
 Memory& State() {
@@ -66,7 +68,13 @@ Memory& State() {
   return memory;
 }
 
+// The BMP save belongs to one conversion, which runs on one thread from its first save to its
+// second: each thread remembers its own, so conversions running side by side do not push each
+// other's out.
+thread_local std::optional<BmpSave> lastBmpSave;
+
 void Remember(GoodFile file) {
+  const std::lock_guard lock(State().mutex);
   std::vector<GoodFile>& files = State().goodFiles;
   const auto same = std::find_if(files.begin(), files.end(), [&](const GoodFile& known) {
     return known.length == file.length && known.hash == file.hash && known.kind == file.kind;
@@ -101,7 +109,11 @@ void RememberGoodFile(const ContentHash& hash, std::int32_t kind) {
 }
 
 bool IsGoodFile(const ByteSource& file, std::int32_t kind) {
-  const std::vector<GoodFile>& files = State().goodFiles;
+  std::vector<GoodFile> files;
+  {
+    const std::lock_guard lock(State().mutex);
+    files = State().goodFiles;
+  }
   const bool candidate = std::any_of(files.begin(), files.end(), [&](const GoodFile& known) {
     return known.length == file.Size() && known.kind == kind;
   });
@@ -115,9 +127,11 @@ bool IsGoodFile(const ByteSource& file, std::int32_t kind) {
 
 void KeepReleasedImage(std::unique_ptr<Image> image) {
   Memory& memory = State();
-  memory.released.reset();
-  if (image == nullptr) return;
-  const std::optional<ContentHash> hash = image->SourceHash();
+  std::unique_ptr<Image> dropped;
+  const std::optional<ContentHash> hash =
+      image != nullptr ? image->SourceHash() : std::optional<ContentHash>();
+  const std::lock_guard lock(memory.mutex);
+  dropped = std::move(memory.released);
   if (!hash) return;
   memory.released = std::move(image);
   memory.releasedHash = *hash;
@@ -125,24 +139,29 @@ void KeepReleasedImage(std::unique_ptr<Image> image) {
 
 std::unique_ptr<Image> TakeReleasedImage(const ByteSource& file, std::int32_t kind) {
   Memory& memory = State();
-  std::unique_ptr<Image> kept = std::move(memory.released);
-  if (kept == nullptr || kept->SourceKind() != kind ||
-      memory.releasedHash.Length() != file.Size()) {
+  std::unique_ptr<Image> kept;
+  ContentHash keptHash;
+  {
+    const std::lock_guard lock(memory.mutex);
+    kept = std::move(memory.released);
+    keptHash = memory.releasedHash;
+  }
+  if (kept == nullptr || kept->SourceKind() != kind || keptHash.Length() != file.Size()) {
     return nullptr;
   }
   const std::optional<ContentHash> hash = file.Hash();
-  if (!hash || hash->Value() != memory.releasedHash.Value()) return nullptr;
+  if (!hash || hash->Value() != keptHash.Value()) return nullptr;
   return kept;
 }
 
 void RememberBmpSave(const std::string& path, std::uint64_t stamp) {
   const std::optional<FileIdentity> identity = IdentityOf(path);
-  State().lastBmpSave.reset();
-  if (identity) State().lastBmpSave = BmpSave{path, stamp, *identity};
+  lastBmpSave.reset();
+  if (identity) lastBmpSave = BmpSave{path, stamp, *identity};
 }
 
 bool SavedAsBmp(const std::string& path, std::uint64_t stamp) {
-  const std::optional<BmpSave>& save = State().lastBmpSave;
+  const std::optional<BmpSave>& save = lastBmpSave;
   if (!save || save->stamp != stamp || save->path != path) return false;
   const std::optional<FileIdentity> identity = IdentityOf(path);
   return identity && *identity == save->identity;
@@ -150,9 +169,13 @@ bool SavedAsBmp(const std::string& path, std::uint64_t stamp) {
 
 void ForgetFiles() {
   Memory& memory = State();
-  memory.goodFiles.clear();
-  memory.released.reset();
-  memory.lastBmpSave.reset();
+  std::unique_ptr<Image> released;
+  {
+    const std::lock_guard lock(memory.mutex);
+    memory.goodFiles.clear();
+    released = std::move(memory.released);
+  }
+  lastBmpSave.reset();
 }
 
 }  // namespace imaging

@@ -1,5 +1,6 @@
 #include "imaging/Image.h"
 
+#include <atomic>
 #include <new>
 #include <utility>
 
@@ -12,9 +13,10 @@
 namespace imaging {
 namespace {
 
+// Images are made on several threads at once; each still gets a stamp of its own.
 std::uint64_t NextStamp() {
-  static std::uint64_t last = 0;
-  return ++last;
+  static std::atomic<std::uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 // Loaded images are 24-bit colour. ReduceTo16Bit and ReduceTo8Bit switch an image to a 16-bit
 // (5-5-5) or an 8-bit palette state; every later edit works in 24-bit colour and reduces again, so
 // the depth (and the RLE switch) chosen before the edits is the one a later SaveBmp writes.
+//
+// Several threads may call the library at once, each on images of its own: a handle is used by
+// one thread at a time. What the library shares between calls (the handle table, what it
+// remembers of files, its reusable buffers) is guarded inside it.
 #pragma once
 
 #include <array>
@@ -109,6 +113,10 @@ std::int32_t SaveJpeg(const std::string& path, ImageHandle handle, std::int32_t 
                       std::int32_t progressive);
 // interlace 1 writes Adam7.
 std::int32_t SavePng(const std::string& path, ImageHandle handle, std::int32_t interlace);
+
+// How many conversions run at once from now on (at least 1): the library keeps reusable buffers
+// for that many.
+void SetConcurrentJobs(std::int32_t jobs);
 
 // Colour effects, in place.
 // Greyscale with BT.601 weights; `strength` 255 is fully grey, 0 leaves the image, values between

@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -49,16 +51,22 @@ constexpr png_alloc_size_t kMaxChunkBytes = 8'000'000;
 // - Flat graphics: no filter compresses best (the filters turn runs of one colour into runs of
 //   varied differences); libdeflate at level 6 takes 4 ms at 640 × 480, and its files are 40 %
 //   smaller than those of adaptive filters at zlib level 6 and a quarter of ImageMagick's.
+// - Photos are now given the filter that leaves the least residual on rows sampled across them
+//   (Average for most, which made the benchmark's 640 × 480 photos 1 % smaller than Up did, at
+//   the same level). Photos with sensor noise (a mean residual of 12 against 2 to 5 for clean
+//   ones) came out 1 % larger than ImageMagick's even so: a filter per row and libdeflate at level
+//   10 make them 0.1 % smaller, at about ImageMagick's time.
 static_assert(kPhotoSettings.filter == PNG_FILTER_UP && kFlatSettings.filter == PNG_FILTER_NONE);
 
-// A libdeflate compressor per level, made once: making one sets up its tables.
+// A libdeflate compressor per level, made once per thread: making one sets up its tables, and a
+// compressor works on one stream at a time.
 libdeflate_compressor* Compressor(int level) {
   struct Release {
     void operator()(libdeflate_compressor* compressor) const {
       libdeflate_free_compressor(compressor);
     }
   };
-  static std::array<std::unique_ptr<libdeflate_compressor, Release>, 13> compressors;
+  thread_local std::array<std::unique_ptr<libdeflate_compressor, Release>, 13> compressors;
   auto& compressor = compressors.at(static_cast<std::size_t>(level));
   if (!compressor) compressor.reset(libdeflate_alloc_compressor(level));
   return compressor.get();
@@ -124,22 +132,106 @@ std::vector<MetadataChunk> MetadataChunks(const PhotoMetadata& metadata) {
   return chunks;
 }
 
-// The rows with their filter bytes, as the image data holds them before compression.
+// The filter type byte a row carries for a libpng PNG_FILTER_* mask of one filter.
+std::uint8_t FilterType(int filter) {
+  switch (filter) {
+    case PNG_FILTER_SUB:
+      return 1;
+    case PNG_FILTER_UP:
+      return 2;
+    case PNG_FILTER_AVG:
+      return 3;
+    case PNG_FILTER_PAETH:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+std::uint8_t PaethPredictor(int left, int above, int aboveLeft) {
+  const int estimate = left + above - aboveLeft;
+  const int toLeft = std::abs(estimate - left);
+  const int toAbove = std::abs(estimate - above);
+  const int toAboveLeft = std::abs(estimate - aboveLeft);
+  if (toLeft <= toAbove && toLeft <= toAboveLeft) return static_cast<std::uint8_t>(left);
+  if (toAbove <= toAboveLeft) return static_cast<std::uint8_t>(above);
+  return static_cast<std::uint8_t>(aboveLeft);
+}
+
+// One row filtered with the filter type (0 to 4) into `out` (the row's bytes, without the type
+// byte). `above` is the row above, nullptr for the first row, which is treated as zeros.
+void FilterRow(std::uint8_t type, const std::uint8_t* row, const std::uint8_t* above,
+               std::size_t rowBytes, std::uint8_t* out) {
+  constexpr std::size_t kPixelBytes = 3;
+  const auto aboveAt = [&](std::size_t i) -> int { return above != nullptr ? above[i] : 0; };
+  const auto leftAt = [&](std::size_t i) -> int {
+    return i >= kPixelBytes ? row[i - kPixelBytes] : 0;
+  };
+  switch (type) {
+    case 1:
+      for (std::size_t i = 0; i < rowBytes; ++i)
+        out[i] = static_cast<std::uint8_t>(row[i] - leftAt(i));
+      break;
+    case 2:
+      for (std::size_t i = 0; i < rowBytes; ++i)
+        out[i] = static_cast<std::uint8_t>(row[i] - aboveAt(i));
+      break;
+    case 3:
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        out[i] = static_cast<std::uint8_t>(row[i] - (leftAt(i) + aboveAt(i)) / 2);
+      }
+      break;
+    case 4:
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        const int aboveLeft = i >= kPixelBytes ? aboveAt(i - kPixelBytes) : 0;
+        out[i] =
+            static_cast<std::uint8_t>(row[i] - PaethPredictor(leftAt(i), aboveAt(i), aboveLeft));
+      }
+      break;
+    default:
+      std::memcpy(out, row, rowBytes);
+      break;
+  }
+}
+
+// The sum of the filtered bytes taken as signed values, the usual estimate of how well a filter's
+// output compresses: the smaller, the better.
+std::uint64_t AbsoluteSum(std::span<const std::uint8_t> filtered) {
+  std::uint64_t sum = 0;
+  for (std::uint8_t value : filtered) {
+    sum += static_cast<std::uint64_t>(std::abs(static_cast<std::int8_t>(value)));
+  }
+  return sum;
+}
+
+// The rows with their filter bytes, as the image data holds them before compression. The mask
+// PNG_ALL_FILTERS chooses a filter for each row.
 void FilterRows(const Bitmap& bitmap, int filter, std::uint8_t* filtered) {
   const std::size_t rowBytes = bitmap.RowBytes();
+  const std::uint8_t chosen = FilterType(filter);
+  std::vector<std::uint8_t> trial(filter == PNG_ALL_FILTERS ? rowBytes : 0);
   for (int y = 0; y < bitmap.height; ++y, filtered += rowBytes + 1) {
     const std::uint8_t* row = bitmap.Row(y);
-    if (filter == PNG_FILTER_NONE || y == 0) {
-      // Up on the first row is the row itself, so it is stored unfiltered.
-      filtered[0] = 0;
-      std::memcpy(filtered + 1, row, rowBytes);
+    // Up on the first row is the row itself, so it is stored unfiltered; the other filters work
+    // on it as the format defines, with zeros above.
+    const std::uint8_t* above = y == 0 ? nullptr : row - rowBytes;
+    if (filter == PNG_ALL_FILTERS) {
+      // Each row takes the filter whose output has the least sum of absolute values.
+      std::uint64_t best = UINT64_MAX;
+      for (std::uint8_t type = 0; type <= 4; ++type) {
+        FilterRow(type, row, above, rowBytes, trial.data());
+        const std::uint64_t sum = AbsoluteSum(trial);
+        if (sum < best) {
+          best = sum;
+          filtered[0] = type;
+          std::memcpy(filtered + 1, trial.data(), rowBytes);
+        }
+      }
       continue;
     }
-    const std::uint8_t* above = row - rowBytes;
-    filtered[0] = 2;
-    for (std::size_t i = 0; i < rowBytes; ++i) {
-      filtered[1 + i] = static_cast<std::uint8_t>(row[i] - above[i]);
-    }
+    const std::uint8_t type = y == 0 && chosen == 2 ? 0 : chosen;
+    filtered[0] = type;
+    FilterRow(type, row, above, rowBytes, filtered + 1);
   }
 }
 
@@ -396,7 +488,33 @@ DeflateSettings ChooseSettings(const Bitmap& bitmap) {
     }
     compared += static_cast<std::uint64_t>(bitmap.width - 1);
   }
-  return 2 * same > compared ? kFlatSettings : kPhotoSettings;
+  if (2 * same > compared) return kFlatSettings;
+
+  // Photos: the filter whose output on the sampled rows has the least sum of absolute values.
+  // Clean photos choose Average or Up at once. Sensor noise shows as a large mean residual even
+  // after the best filter; such photos get a filter chosen per row and a stronger search, which
+  // their noise needs to come out no larger than other tools make them.
+  constexpr int kCandidates[] = {PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH, PNG_FILTER_SUB};
+  std::vector<std::uint8_t> out(rowBytes);
+  std::uint64_t best = UINT64_MAX;
+  std::uint64_t sampled = 0;
+  DeflateSettings chosen = kPhotoSettings;
+  for (int filter : kCandidates) {
+    std::uint64_t sum = 0;
+    sampled = 0;
+    for (int y = std::min(1, bitmap.height - 1); y < bitmap.height; y += step) {
+      FilterRow(FilterType(filter), bitmap.Row(y), y == 0 ? nullptr : bitmap.Row(y - 1), rowBytes,
+                out.data());
+      sum += AbsoluteSum(out);
+      sampled += rowBytes;
+    }
+    if (sum < best) {
+      best = sum;
+      chosen.filter = filter;
+    }
+  }
+  if (best > kNoisyMeanResidual * sampled) return kNoisyPhotoSettings;
+  return chosen;
 }
 
 bool Sniff(std::span<const std::uint8_t> bytes) {

@@ -20,11 +20,16 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash + 1);
 }
 
-// The permissions a newly created file gets from fopen: 0666 less the process's umask.
+// The permissions a newly created file gets from fopen: 0666 less the process's umask. The umask
+// can only be read by setting it, so it is read once: two writers on different threads reading it
+// at the same moment would leave the process with a umask of 0.
 mode_t DefaultFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
+  static const mode_t mode = [] {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
 }
 
 // Gives the new file the mode of the file it replaces, or that of a new file. The owner and group

@@ -98,6 +98,10 @@ class Controls {
   virtual void SetProgressPosition(ControlId id, int position) = 0;
   virtual void SetProgressStep(ControlId id, int step) = 0;
   virtual void StepProgress(ControlId id) = 0;
+
+  // Whether the user can use the control; a disabled control shows greyed and takes no input.
+  virtual bool IsEnabled(ControlId id) const = 0;
+  virtual void SetEnabled(ControlId id, bool enabled) = 0;
 };
 
 }  // namespace platform

@@ -24,6 +24,15 @@ const HeadlessControls::State* HeadlessControls::Find(ControlId id) const {
   return found == controls_.end() ? nullptr : &found->second;
 }
 
+bool HeadlessControls::IsEnabled(ControlId id) const {
+  const State* state = Find(id);
+  return state != nullptr && state->enabled;
+}
+
+void HeadlessControls::SetEnabled(ControlId id, bool enabled) {
+  if (State* state = Find(id)) state->enabled = enabled;
+}
+
 bool HeadlessControls::IsChecked(ControlId id) const {
   const State* state = Find(id);
   return state != nullptr && state->checked;

@@ -42,6 +42,8 @@ class HeadlessControls : public Controls {
   void SetProgressPosition(ControlId id, int position) override;
   void SetProgressStep(ControlId id, int step) override;
   void StepProgress(ControlId id) override;
+  bool IsEnabled(ControlId id) const override;
+  void SetEnabled(ControlId id, bool enabled) override;
 
   // Read-backs that only the headless backend offers, for tests and progress display.
   bool Exists(ControlId id) const;
@@ -70,6 +72,7 @@ class HeadlessControls : public Controls {
     int step = 10;
     int tickFrequency = 1;
     int pageSize = 0;
+    bool enabled = true;
   };
   State* Find(ControlId id);
   const State* Find(ControlId id) const;

@@ -2,6 +2,7 @@
 // folder dialogs, opening a document with its associated program, and the wait cursor.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,11 @@ class Shell {
   virtual bool OpenDocument(const std::string& pathOrUrl) = 0;
 
   virtual void SetWaitCursor(bool on) = 0;
+
+  // Runs `work` to its end while the desktop stays alive: a window keeps repainting and answering
+  // its menus meanwhile, on the calling thread, while `work` runs on another. `work` must show no
+  // message and touch no control. Without a window it simply runs `work`.
+  virtual void Await(const std::function<void()>& work) { work(); }
 };
 
 // The shell that message boxes of the engine's operations go to. The front end installs the one

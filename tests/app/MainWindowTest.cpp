@@ -26,6 +26,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "app/AboutBox.h"
 #include "app/Desktop.h"
@@ -35,6 +36,7 @@
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
 #include "form/ControlTable.h"
+#include "form/MainForm.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
@@ -158,6 +160,86 @@ TEST_F(MainWindowTest, ExecuteReportsThroughWarningBoxesCaptionedWithTheProgramN
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is off again";
 }
 
+// A run of files that take a moment each, started with the given action once the run waits for
+// its first result. Message boxes are closed as they come up and recorded.
+struct RunInWindow {
+  Texts shown;
+  std::map<ControlId, bool> enabledDuringRun;
+  form::BatchOutcome outcome;
+  Texts outputs;
+};
+
+RunInWindow RunAndInterrupt(app::MainWindow& window, testsupport::TempFolder& folder,
+                            const std::function<void()>& interrupt) {
+  std::vector<std::string> files;
+  for (int index = 0; index < 24; ++index) {
+    files.push_back(testsupport::SaveImageFile(testsupport::PhotoLike(640, 480),
+                                               folder.File("p" + std::to_string(index) + ".png")));
+  }
+  window.Form().Form().AddDroppedFiles(files);
+  Settings().OutputFolder = folder.File("out/");
+  platform::CreateFolder(Settings().OutputFolder);
+  app::QtControls& controls = window.Form().Controls();
+  RunInWindow run;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    run.shown.push_back(box->text().toStdString());
+    box->button(QMessageBox::Ok)->click();
+  });
+  closer.start(1);
+  bool interrupted = false;
+  window.Shell().SetAwaitGrace(std::chrono::milliseconds(0));
+  window.Shell().onAwait = [&] {
+    if (interrupted) return;
+    interrupted = true;
+    for (ControlId id :
+         {kExecuteButton, kInputList, kAddFileButton, kDeleteAllButton, kFormatPngRadio, kCropCheck,
+          kWidthEdit, kCompressionSlider, kPreviewButton, kBrowseFolderButton}) {
+      run.enabledDuringRun[id] = controls.IsEnabled(id);
+    }
+    interrupt();
+  };
+  controls.SetChecked(kFormatPngRadio, true);
+  run.outcome = window.Form().Form().BatchRun();
+  window.Shell().onAwait = nullptr;
+  run.outputs = testsupport::FolderEntries(folder.File("out"));
+  EXPECT_TRUE(interrupted) << "the run never waited";
+  return run;
+}
+
+TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscStopsIt) {
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  const RunInWindow run =
+      RunAndInterrupt(*window, folder, [&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
+  for (const auto& [id, enabled] : run.enabledDuringRun) EXPECT_FALSE(enabled) << id;
+  for (const auto& [id, enabled] : run.enabledDuringRun)
+    EXPECT_TRUE(Controls().IsEnabled(id)) << id;
+  EXPECT_TRUE(run.outcome.cancelled);
+  EXPECT_LT(run.outputs.size(), 24u) << "entries after Esc were started";
+  EXPECT_EQ(run.outcome.notWritten, 24 - static_cast<int>(run.outputs.size()));
+  for (const std::string& name : run.outputs)
+    EXPECT_EQ(name.rfind(".tessellarion-", 0), std::string::npos);
+  EXPECT_EQ(run.shown, (Texts{std::to_string(run.outcome.notWritten) +
+                                  "件のファイルを変換できませんでした！！",
+                              "変換完了！！"}));
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowDuringARunStopsItWithoutMessages) {
+  window->show();
+  const RunInWindow run = RunAndInterrupt(*window, folder, [&] { window->close(); });
+  EXPECT_TRUE(window->isVisible()) << "the window waits for the run";
+  EXPECT_TRUE(run.outcome.cancelled);
+  EXPECT_TRUE(run.shown.empty());
+  for (const std::string& name : run.outputs)
+    EXPECT_EQ(name.rfind(".tessellarion-", 0), std::string::npos);
+  QTest::qWait(200);
+  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+}
+
 TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
   QStringList texts{window->windowTitle()};
@@ -172,7 +254,7 @@ TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
   EXPECT_EQ(texts.join("|").toStdString(),
             "TessellarionβＶｅｒ１．０２|FILE(&F)|  ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|HELP(&H)|  ヘルプ|"
             "  ヴァージョン|PHOTO(&P)|  写真の向きを自動で直す(&U)|"
-            "  撮影情報とカラープロファイルを残す(&M)|Ctrl+N|Ctrl+O|Ctrl+S");
+            "  撮影情報とカラープロファイルを残す(&M)|Ctrl+N|Ctrl+O|Ctrl+S|Esc");
 
   // What Ctrl+O opens heads the recent-file list: each file once, four at most.
   for (const char* name : {"a", "b", "c", "d", "b", "e"}) {
@@ -258,7 +340,7 @@ TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
     window->AddCommandLineFiles({"f.bmp", folder.File("a.gif"), "./f.bmp"});
   });
   platform::SetCurrentFolder(previous);
-  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor) << "back after the box";
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor) << "back after the box";
   window->Shell().SetWaitCursor(false);
   EXPECT_EQ(shown, Texts{"GIFです!!この形式は変換できません!!"});
   EXPECT_EQ((Texts{Controls().ListEntry(kInputList, 0), Controls().ListEntry(kInputList, 1),

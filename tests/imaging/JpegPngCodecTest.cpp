@@ -5,6 +5,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -55,11 +56,24 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
 
 TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
   const Bitmap photo = testsupport::PhotoLike(64, 43), flat = testsupport::LetterF();
-  EXPECT_EQ(imaging::png::ChooseSettings(photo).filter, imaging::png::kPhotoSettings.filter);
-  EXPECT_EQ(imaging::png::ChooseSettings(flat).filter, imaging::png::kFlatSettings.filter);
-  // Without interlacing the image data is compressed in one piece, with it libpng streams it.
+  // Sensor noise: every byte moved by up to ±40, from a fixed sequence.
+  Bitmap noisy = photo;
+  std::uint32_t state = 12345;
+  for (std::uint8_t& value : noisy.pixels) {
+    state = state * 1103515245u + 12345u;
+    value = static_cast<std::uint8_t>(
+        std::clamp(int{value} + static_cast<int>((state >> 16) % 81) - 40, 0, 255));
+  }
+  using imaging::png::ChooseSettings;
+  // A clean photo gets one filter for every row, chosen among the four that predict.
+  EXPECT_NE(ChooseSettings(photo).filter, imaging::png::kFlatSettings.filter);
+  EXPECT_EQ(ChooseSettings(photo).wholeLevel, imaging::png::kPhotoSettings.wholeLevel);
+  EXPECT_EQ(ChooseSettings(flat).filter, imaging::png::kFlatSettings.filter);
+  EXPECT_EQ(ChooseSettings(noisy).filter, imaging::png::kNoisyPhotoSettings.filter);
+  // Without interlacing the image data is compressed in one piece, with it libpng streams it; the
+  // noisy photo takes every filter somewhere, each row its own.
   testsupport::TempFolder folder;
-  for (const Bitmap* bitmap : {&photo, &flat}) {
+  for (const Bitmap* bitmap : {&photo, &flat, static_cast<const Bitmap*>(&noisy)}) {
     for (const int interlace : {0, 1}) {
       const imaging::ImageHandle handle = imaging::RegisterBitmap(*bitmap);
       ASSERT_EQ(imaging::SavePng(folder.File("image.png"), handle, interlace), 1);

@@ -62,7 +62,9 @@ TEST_F(RunFaultTest, AFullDiskKeepsTheOldFileAndTheBatchGoesOn) {
 }
 
 TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {
-  // The output folder vanishes after the first entry: the rest are counted, nothing is made.
+  // The output folder vanishes after the first entry: the rest are counted, nothing is made. One
+  // file at a time, so that no later entry has been converted when the first is reported.
+  form->SetJobs(1);
   const std::string first = SaveImage(testsupport::LetterF(), "first.png");
   controls.onProgress = [&](ControlId id, int position, int) {
     if (id == kProgressBar && position == 1) std::filesystem::remove_all(outFolder);

@@ -1,0 +1,48 @@
+// Converting one file with options copied out of the process-wide records: what a conversion on
+// another thread needs, and what the dispatcher of the main form runs on the records themselves.
+#pragma once
+
+#include <string>
+
+#include "engine/ProcessState.h"
+
+namespace engine {
+
+// Everything a conversion job reads besides its input and target, copied once before the job
+// starts. A setting that reaches the conversion joins this record, so a job never looks at the
+// process-wide records while it runs.
+struct JobSnapshot {
+  ConverterOptions options;
+  PhotoOptions photo;
+  int outputKind = kOutputKindHtm;
+  int quality = 80;  // JPEG, 100 − Compression
+  int progressive = 0;
+  int interlace = 0;
+
+  // The job as the process-wide records hold it now (after the gather step).
+  static JobSnapshot OfProcess();
+};
+
+// What converting one file gave.
+struct ConversionResult {
+  bool written = false;     // the target file holds the conversion
+  bool openFailed = false;  // table art: the page's file could not be created
+  bool measured = false;    // a pipeline ran; the sizes are its measurement
+  int measuredWidth = 0;
+  int measuredHeight = 0;
+};
+
+// The extension a batch target gets for the output kind (".htm", ".bmp", ".jpg", ".png").
+const char* OutputExtension(int outputKind);
+
+// Whether the dispatcher converts an input of this kind to the output kind: table art takes any
+// file the loader reads, the image formats only BMP, JPEG and PNG inputs.
+bool Converts(int outputKind, int inputKind);
+
+// Converts `input`, of the probed kind, to `target` (written as it is, no extension added) with
+// the job's options, working on `state`. Shows no message: a table-art file that cannot be created
+// is reported in the result.
+ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::string& input,
+                             const std::string& target, EngineState& state);
+
+}  // namespace engine
