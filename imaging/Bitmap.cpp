@@ -1,7 +1,11 @@
 #include "imaging/Bitmap.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -48,6 +52,8 @@ constexpr std::size_t kPooledBytes = std::size_t{1} << 16;
 // Each conversion running at once needs two: one for a file's bytes, one for its pixels.
 constexpr std::size_t kPooledBuffersPerJob = 2;
 std::atomic<std::size_t> pooledBuffers{kPooledBuffersPerJob};
+// Buffers from this size on are asked to be backed by huge pages.
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 // Conversions on several threads take and return buffers; the lock is held only to pick one.
 std::mutex& PoolMutex() {
@@ -59,6 +65,20 @@ std::vector<std::vector<std::uint8_t>>& Pool() {
   // Never destroyed: images released while the program ends may still hand buffers back.
   static auto* pool = new std::vector<std::vector<std::uint8_t>>();
   return *pool;
+}
+
+// Fresh memory costs a page fault for every page the first time it is written, and on this
+// kind of machine those faults take longer than the work done in the page (a turned 24 MP photo
+// spent most of its time in them). Huge pages fault once per 2 MB; the kernel gives them to a
+// range asked for them when its mode is "madvise", the default of most distributions. Asked
+// before the buffer is cleared, so the clearing faults in huge pages already. A refusal (no
+// transparent huge pages) leaves the buffer as it is.
+void AskForHugePages(std::uint8_t* data, std::size_t size) {
+  if (size < kHugePageBytes) return;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) / page * page;
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 // The pooled buffer with the least room of those with room for `size`, or the pool's end.
@@ -95,6 +115,7 @@ std::vector<std::uint8_t> TakeBufferWithRoom(std::size_t size) {
   }
   std::vector<std::uint8_t> fresh;
   fresh.reserve(size + size / 8);
+  AskForHugePages(fresh.data(), fresh.capacity());
   return fresh;
 }
 
