@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <functional>
 
+#include "imaging/Imaging.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -62,6 +64,139 @@ TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
   EXPECT_EQ(Outputs(), (Names{"img1.jpg", "img3.jpg"}));
   EXPECT_NE(Settings().find("\r\n40\r\n"), std::string::npos) << "compression 100 − 60";
   EXPECT_TRUE(Settings().ends_with("\r\nimg\r\n"));
+}
+
+// The first luminance quantiser of a JPEG file: 16 scaled by libjpeg's quality factor.
+std::uint32_t FirstQuantiser(const std::string& path) {
+  const std::string bytes = testsupport::ReadFileText(path);
+  return std::uint8_t(bytes.at(bytes.find("\xFF\xDB") + 5));
+}
+
+TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
+  using imaging::Rgb;
+  using testsupport::FileField;
+  using testsupport::PixelOfFile;
+  testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.png"));
+  testsupport::SaveImageFile(testsupport::SixColours(), folder.File("six.png"));
+  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);
+  for (int pixel = 0; pixel < 9; ++pixel) {
+    testsupport::SetPixel(dot, pixel % 3, pixel / 3,
+                          pixel == 4 ? Rgb{160, 160, 160} : Rgb{99, 99, 99});
+  }
+  testsupport::SaveImageFile(dot, folder.File("dot.png"));
+  // How each channel of pixel (0, 0) of six.png, 12 34 56, changed: raised, kept or lowered.
+  const auto changes = [](const std::string& path) {
+    const Rgb color = PixelOfFile(path, 0, 0);
+    std::string signs;
+    for (const auto& [after, before] :
+         {std::pair{color.red, 0x12}, {color.green, 0x34}, {color.blue, 0x56}}) {
+      signs += after > before ? '+' : after == before ? '=' : '-';
+    }
+    return signs;
+  };
+  // Each case starts from the settings of a first start; it names its options, its input and the
+  // file expected, and checks that file.
+  struct Case {
+    std::string options, input, output;
+    std::function<void(const std::string&)> check;
+  };
+  const Case cases[] = {
+      {"-f bmp", "f.png", "f.bmp",
+       [](auto& path) { EXPECT_EQ(imaging::ProbeFileKind(path, 0), 1); }},
+      {"-f jpg -q 60", "f.png", "f.jpg", [](auto& path) { EXPECT_EQ(FirstQuantiser(path), 13u); }},
+      {"-f jpg -q 90 --progressive", "f.png", "f.jpg",
+       [](auto& path) {
+         EXPECT_EQ(FirstQuantiser(path), 3u);
+         EXPECT_NE(testsupport::ReadFileText(path).find("\xFF\xC2"), std::string::npos);
+       }},
+      {"-f jpg --interlace", "f.png", "f.jpg",
+       [](auto& path) {
+         EXPECT_EQ(testsupport::ReadFileText(path).find("\xFF\xC2"), std::string::npos);
+       }},
+      {"-f png --interlace", "f.png", "f.png",
+       [](auto& path) { EXPECT_EQ(FileField(path, 28, 1), 1u); }},
+      {"-f png --progressive", "f.png", "f.png",
+       [](auto& path) { EXPECT_EQ(FileField(path, 28, 1), 0u); }},
+      {"-f htm", "six.png", "six.htm",
+       [](auto& path) {
+         EXPECT_EQ(
+             testsupport::ReadFileText(path),
+             testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) + "/tableart-3x2.htm"));
+       }},
+      // BMP depth: bits per pixel and compression (1 is RLE8).
+      {"--bmp-depth 16", "f.png", "f.bmp",
+       [](auto& path) { EXPECT_EQ(FileField(path, 28, 2), 16u); }},
+      {"--bmp-depth 8", "f.png", "f.bmp",
+       [](auto& path) {
+         EXPECT_EQ(FileField(path, 28, 2) << 8 | FileField(path, 30, 4), 8u << 8);
+       }},
+      {"--bmp-depth 8rle", "f.png", "f.bmp",
+       [](auto& path) {
+         EXPECT_EQ(FileField(path, 28, 2) << 8 | FileField(path, 30, 4), 8u << 8 | 1);
+       }},
+      {"-f png -s 7x3", "f.png", "f.png",
+       [](auto& path) {
+         EXPECT_EQ(testsupport::ImageSizeOf(path), (std::pair{7, 3}));
+       }},
+      {"-f png -s 640x480", "f.png", "f.png",
+       [](auto& path) {
+         EXPECT_EQ(testsupport::ImageSizeOf(path), (std::pair{640, 480}));
+       }},
+      // Clockwise: the top bar of the F becomes its right-hand column.
+      {"-f png -r 90", "f.png", "f.png",
+       [](auto& path) {
+         EXPECT_EQ(testsupport::ImageSizeOf(path), (std::pair{5, 6}));
+         EXPECT_EQ(PixelOfFile(path, 4, 3), testsupport::kRed);
+         EXPECT_EQ(PixelOfFile(path, 0, 2), testsupport::kBlue);
+       }},
+      // Columns 2 to 4 of rows 1 and 2 of the F: B B B / R B B.
+      {"-f png -c 2,1,3,2", "f.png", "f.png",
+       [](auto& path) {
+         EXPECT_EQ(testsupport::ImageSizeOf(path), (std::pair{3, 2}));
+         EXPECT_EQ(PixelOfFile(path, 0, 0), testsupport::kBlue);
+         EXPECT_EQ(PixelOfFile(path, 0, 1), testsupport::kRed);
+         EXPECT_EQ(PixelOfFile(path, 1, 1), testsupport::kBlue);
+       }},
+      {"-f png --naming number", "f.png", "1.png", [](auto&) {}},
+      {"-f png --naming custom --custom-name ab", "f.png", "ab1.png", [](auto&) {}},
+      {"-f png --naming keep --custom-name ab", "f.png", "f.png", [](auto&) {}},
+      // The colour effects on a known pixel.
+      {"-f png -e none", "six.png", "six.png",
+       [&](auto& path) { EXPECT_EQ(changes(path), "==="); }},
+      {"-f png -e negative", "six.png", "six.png",
+       [](auto& path) {
+         EXPECT_EQ(PixelOfFile(path, 0, 0), (Rgb{0xED, 0xCB, 0xA9}));
+       }},
+      {"-f png -e grey", "six.png", "six.png",
+       [](auto& path) {
+         const Rgb grey = PixelOfFile(path, 0, 0);
+         EXPECT_TRUE(grey.red == grey.green && grey.green == grey.blue && grey.red > 18 &&
+                     grey.red < 86);
+       }},
+      {"-f png -e sepia", "six.png", "six.png",
+       [](auto& path) {
+         const Rgb sepia = PixelOfFile(path, 0, 0);
+         EXPECT_TRUE(sepia.red > sepia.green && sepia.green > sepia.blue);
+       }},
+      {"-f png -e red", "six.png", "six.png", [&](auto& path) { EXPECT_EQ(changes(path), "+=="); }},
+      {"-f png -e green", "six.png", "six.png",
+       [&](auto& path) { EXPECT_EQ(changes(path), "=+="); }},
+      {"-f png -e blue", "six.png", "six.png",
+       [&](auto& path) { EXPECT_EQ(changes(path), "==+"); }},
+      {"-f png -e sharpen", "dot.png", "dot.png",
+       [](auto& path) { EXPECT_GT(PixelOfFile(path, 1, 1).red, 160); }},
+      {"-f png -e blur", "dot.png", "dot.png",
+       [](auto& path) { EXPECT_LT(PixelOfFile(path, 1, 1).red, 160); }},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.options);
+    std::filesystem::remove_all(folder.File("LogFile"));
+    std::filesystem::remove_all(folder.File("out"));
+    std::filesystem::create_directory(folder.File("out"));
+    EXPECT_EQ(Cli("-o out " + test.options + " " + test.input), 0) << errors;
+    ASSERT_EQ(Outputs(), Names{test.output});
+    test.check(folder.File("out/" + test.output));
+  }
 }
 
 TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {

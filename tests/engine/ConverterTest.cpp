@@ -14,13 +14,7 @@ namespace {
 using namespace engine;
 using Messages = std::vector<std::string>;
 
-// A little-endian field of a file's header.
-std::uint32_t FieldAt(const std::string& path, std::size_t offset, int size) {
-  const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
-  std::uint32_t value = 0;
-  for (int i = size - 1; i >= 0; --i) value = value << 8 | bytes.at(offset + std::size_t(i));
-  return value;
-}
+using testsupport::FileField;
 
 class ConverterTest : public testsupport::FormFixture {
  protected:
@@ -50,7 +44,15 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   converter.SetRotation(18);  // 90° clockwise: the F's top bar becomes its right column
   EXPECT_EQ(RunPipelineOn(letter), (std::pair{5, 6}));
   EXPECT_EQ(Pixel(4, 3), testsupport::kRed);
+  converter.SetRotation(9);  // 45°: the corners it uncovers are white
+  RunPipelineOn(letter);
+  EXPECT_EQ(Pixel(0, 0), (imaging::Rgb{255, 255, 255}));
   converter.SetRotation(0);
+  // A rectangle hanging over the left and top edges keeps the part inside: R R / R B.
+  converter.SetCrop(1, -2, -1, 4, 3);
+  EXPECT_EQ(RunPipelineOn(letter), (std::pair{2, 2}));
+  EXPECT_EQ(Pixel(1, 0), testsupport::kRed);
+  EXPECT_EQ(Pixel(1, 1), testsupport::kBlue);
   converter.SetCrop(2, 0, 0, 1, 1);  // only the value 1 turns a step on
   converter.SetResize(2, 640, 480);
   EXPECT_EQ(RunPipelineOn(letter), (std::pair{6, 5}));
@@ -67,21 +69,49 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{0, 0}));
 }
 
-TEST_F(ConverterTest, ColourEffectsByIndex) {
-  imaging::Bitmap blue = *imaging::MakeBitmap(3, 3);
-  for (std::size_t i = 2; i < blue.pixels.size(); i += 3) blue.pixels[i] = 200;
-  const std::string path = SaveImage(blue, "blue.png");
-  const auto centre = [&](int index) {
+TEST_F(ConverterTest, EveryColourEffectByIndex) {
+  // A flat colour with white at (0, 0), and a grey dot on grey for the two clarity effects.
+  constexpr imaging::Rgb kColor{0, 100, 200}, kWhite{255, 255, 255};
+  imaging::Bitmap flat = *imaging::MakeBitmap(3, 3);
+  for (int pixel = 0; pixel < 9; ++pixel) testsupport::SetPixel(flat, pixel % 3, pixel / 3, kColor);
+  testsupport::SetPixel(flat, 0, 0, kWhite);
+  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);
+  for (int pixel = 0; pixel < 9; ++pixel) {
+    testsupport::SetPixel(dot, pixel % 3, pixel / 3,
+                          pixel == 4 ? imaging::Rgb{160, 160, 160} : imaging::Rgb{100, 100, 100});
+  }
+  const std::string flatPath = SaveImage(flat, "flat.png"), dotPath = SaveImage(dot, "dot.png");
+  const auto effect = [&](int index, const std::string& path, int x) {
     Converter().SetColorEffect(index);
     RunPipelineOn(path);
-    return Pixel(1, 1);
+    return Pixel(x, 1);
   };
-  for (int index : {0, 9, -1}) EXPECT_EQ(centre(index), (imaging::Rgb{0, 0, 200})) << index;
-  const imaging::Rgb grey = centre(1);
-  EXPECT_TRUE(grey.red == grey.blue && grey.red >= 22 && grey.red <= 24) << "BT.601: 0.114 of 200";
-  const imaging::Rgb sepia = centre(2);  // grey first, then warm channel weights
+  const auto raises = [&](int index, int channel) {
+    const imaging::Rgb color = effect(index, flatPath, 1);
+    const int values[] = {color.red - kColor.red, color.green - kColor.green,
+                          color.blue - kColor.blue};
+    for (int other = 0; other < 3; ++other) {
+      EXPECT_EQ(values[other] > 0, other == channel) << "effect " << index << ", channel " << other;
+      EXPECT_GE(values[other], 0) << "effect " << index << ", channel " << other;
+    }
+  };
+  for (int index : {0, 9, -1}) EXPECT_EQ(effect(index, flatPath, 1), kColor) << index;
+  const imaging::Rgb grey = effect(1, flatPath, 1);
+  EXPECT_TRUE(grey.red == grey.green && grey.green == grey.blue && grey.red > 60 && grey.red < 100);
+  const imaging::Rgb sepia = effect(2, flatPath, 1);  // grey first, then warm channel weights
   EXPECT_TRUE(sepia.red > sepia.green && sepia.green > sepia.blue && sepia.green == grey.green);
-  EXPECT_EQ(centre(3), (imaging::Rgb{255, 255, 55})) << "negative";
+  EXPECT_EQ(effect(3, flatPath, 1), (imaging::Rgb{255, 155, 55})) << "negative";
+  EXPECT_EQ(Pixel(0, 0), (imaging::Rgb{0, 0, 0})) << "the negative of white";
+  // Crisp pushes the dot away from its surroundings, soft pulls it toward them, alike in each
+  // channel.
+  for (const auto& [index, brighter] : {std::pair{4, true}, {5, false}}) {
+    const imaging::Rgb centre = effect(index, dotPath, 1);
+    EXPECT_TRUE(centre.red == centre.green && centre.green == centre.blue) << index;
+    EXPECT_EQ(centre.red > 160, brighter) << index;
+    EXPECT_GT(centre.red, 100) << index;
+  }
+  // Reddish, greenish and bluish each raise their own channel alone.
+  for (int channel = 0; channel < 3; ++channel) raises(6 + channel, channel);
 }
 
 TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtension) {
@@ -120,14 +150,14 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   for (const auto& [mode, bits, compression] : depths) {
     converter.SetBmpDepth(mode);
     EXPECT_NE(converter.ConvertPngToBmp(output, input), 0);
-    EXPECT_EQ(FieldAt(output, 28, 2), bits) << mode;
-    EXPECT_EQ(FieldAt(output, 30, 4), compression) << mode;
-    EXPECT_EQ(FieldAt(output, 18, 4), 23u) << "the depth survives the turn by 90°";
+    EXPECT_EQ(FileField(output, 28, 2), bits) << mode;
+    EXPECT_EQ(FileField(output, 30, 4), compression) << mode;
+    EXPECT_EQ(FileField(output, 18, 4), 23u) << "the depth survives the turn by 90°";
   }
   // The early save writes the unedited image, so a crop that yields nothing leaves it standing.
   converter.SetCrop(1, 100, 100, 5, 5);
   EXPECT_EQ(converter.ConvertPngToBmp(output, input), 0);
-  EXPECT_EQ(FieldAt(output, 18, 4), 37u);
+  EXPECT_EQ(FileField(output, 18, 4), 37u);
 }
 
 TEST_F(ConverterTest, QualityFollowsTheCompressionSlider) {
@@ -150,9 +180,9 @@ TEST_F(ConverterTest, BeforeCopyKeepsTheInputFormatWithoutEdits) {
   converter.WriteBeforeCopy(SaveImage(testsupport::PhotoLike(31, 17), "in.jpg"), copy);
   EXPECT_NE(testsupport::ReadFileText(copy).find("\xFF\xC2"), std::string::npos) << "progressive";
   converter.WriteBeforeCopy(SaveImage(testsupport::LetterF(), "in.png"), copy);
-  EXPECT_EQ(FieldAt(copy, 28, 1), 1u) << "interlaced PNG";
+  EXPECT_EQ(FileField(copy, 28, 1), 1u) << "interlaced PNG";
   converter.WriteBeforeCopy(SaveImage(testsupport::LetterF(), "in.bmp"), copy);
-  EXPECT_EQ(FieldAt(copy, 18, 4), 6u) << "a BMP, not turned";
+  EXPECT_EQ(FileField(copy, 18, 4), 6u) << "a BMP, not turned";
 }
 
 TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {

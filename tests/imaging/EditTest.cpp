@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <string>
@@ -70,6 +71,17 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
   // corner is background.
   EXPECT_EQ(std::pair(flat.width, flat.height), std::pair(33, 24));
   EXPECT_EQ(PixelAt(flat, 32, 23), kWhite);
+  // Smooth turns go clockwise too and carry the content: a black 3 × 3 block 6 pixels right of the
+  // centre of a white 21 × 21 image, turned by 30°, lies 6 cos 30° right of and 6 sin 30° below the
+  // centre of the 29 × 29 canvas, at pixel (19, 17); the centre stays white.
+  Bitmap block = Painted(21, 21, [](int x, int y) {
+    return std::abs(x - 16) <= 1 && std::abs(y - 10) <= 1 ? Rgb{} : kWhite;
+  });
+  ASSERT_TRUE(imaging::Rotate(block, 30'000, kWhite));
+  ASSERT_EQ(std::pair(block.width, block.height), std::pair(29, 29));
+  EXPECT_EQ(PixelAt(block, 14, 14), kWhite);
+  EXPECT_LT(PixelAt(block, 19, 17).red, 40);
+  EXPECT_EQ(PixelAt(block, 19, 11), kWhite) << "the mirror position of a counter-clockwise turn";
   // A 65535-pixel line turned by 45° needs a canvas of about 46341 × 46341 pixels.
   Bitmap line = Flat(65535, 1, olive);
   EXPECT_FALSE(imaging::Rotate(line, 45'000, kWhite));
