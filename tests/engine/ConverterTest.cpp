@@ -204,7 +204,8 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   Job().CurrentInputPath = folder.File("gone.jpg");
   form->ShowFileInfo(form::BeforeColumn);
   EXPECT_EQ(Information().BeforeSizeText, "-1");
-  EXPECT_EQ(shell.messages.size(), 2u);
+  EXPECT_EQ(shell.messages,
+            (Messages{"このファイルは変換できません!!", "このファイルは変換できません!!"}));
 }
 
 }  // namespace

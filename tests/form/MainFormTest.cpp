@@ -70,14 +70,15 @@ TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholders) {
     shown += controls.IsChecked(id) ? "on|" : "off|";
   }
   for (ControlId id :
-       {kWidthEdit, kHeightEdit, kCompressionEdit, kCropXEdit, kCropYEdit, kCropWidthEdit,
-        kCropHeightEdit, kEntryCountEdit, kTotalSizeEdit, kBmpDepthCombo, kRotationCombo,
-        kColorEffectCombo, kBeforeSizeEdit, kAfterKindEdit}) {
+       {kWidthEdit,      kHeightEdit,       kCompressionEdit, kCropXEdit,       kCropYEdit,
+        kCropWidthEdit,  kCropHeightEdit,   kEntryCountEdit,  kTotalSizeEdit,   kBmpDepthCombo,
+        kRotationCombo,  kColorEffectCombo, kBeforeSizeEdit,  kBeforeWidthEdit, kBeforeHeightEdit,
+        kBeforeKindEdit, kAfterSizeEdit,    kAfterWidthEdit,  kAfterHeightEdit, kAfterKindEdit}) {
     shown += controls.Text(id) + "|";
   }
   EXPECT_EQ(shown,
             "on|on|on|off|320|240|20|0|0|100|100|0|0|２４ビットカラー|そのまま|そのまま|"
-            "???????????????????|????|");
+            "???????????????????|????|????|????|???????????????????|????|????|????|");
   EXPECT_EQ(controls.Text(kOutputFolderEdit), folder.Path());
   EXPECT_EQ(controls.SliderPosition(kCompressionSlider), 20);
   EXPECT_EQ(controls.ComboCount(kBmpDepthCombo), 4);
@@ -104,9 +105,18 @@ TEST_F(MainFormTest, TheDialogListsConvertibleFilesAndShowsTheirInformation) {
   form->AddFileFromDialog();
   form->AddFileFromDialog();
   EXPECT_EQ(controls.Text(kEntryCountEdit), "2") << "the same file may be listed twice";
+  controls.SetListSelection(kInputList, 0);
+  form->DeleteSelectedEntry();
+  EXPECT_EQ(controls.Text(kEntryCountEdit), "1") << "the first entry deleted";
   EXPECT_EQ(controls.Text(kBeforeSizeEdit), std::to_string(54 + 5 * 20));
   EXPECT_EQ(shell.dialogTitles.back(), "どのファイルを変換する？？");
-  EXPECT_EQ(shell.lastFilters.at(0).patterns, "*.bmp;*.jp*g;*.png");
+  std::string filters;
+  for (const platform::FileFilter& filter : shell.lastFilters) {
+    filters += filter.caption + "=" + filter.patterns + "|";
+  }
+  EXPECT_EQ(filters,
+            "変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png)=*.bmp;*.jp*g;*.png|"
+            "ビットマップ (*.bmp)=*.bmp|ジェイぺグ (*.jp*g)=*.jp*g|ピング (*.png)=*.png|");
 
   form->DeleteAllEntries();
   form->AddFileFromDialog();  // cancelled
