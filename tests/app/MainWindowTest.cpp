@@ -128,6 +128,10 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                     list->visualItemRect(list->item(0)).center());
   EXPECT_EQ(Controls().Text(kBeforeKindEdit), "BMP");
+  DropLetterF();
+  QTest::mouseClick(Widget(kDeleteOneButton), Qt::LeftButton);
+  EXPECT_EQ(Controls().ListCount(kInputList), 1) << "the selected entry alone";
+  DropLetterF();
   QTest::mouseClick(Widget(kDeleteAllButton), Qt::LeftButton);
   EXPECT_EQ(Controls().ListCount(kInputList), 0);
 }

@@ -66,12 +66,6 @@ TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
   EXPECT_TRUE(Settings().ends_with("\r\nimg\r\n"));
 }
 
-// The first luminance quantiser of a JPEG file: 16 scaled by libjpeg's quality factor.
-std::uint32_t FirstQuantiser(const std::string& path) {
-  const std::string bytes = testsupport::ReadFileText(path);
-  return std::uint8_t(bytes.at(bytes.find("\xFF\xDB") + 5));
-}
-
 TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
   using imaging::Rgb;
   using testsupport::FileField;
@@ -103,10 +97,11 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
   const Case cases[] = {
       {"-f bmp", "f.png", "f.bmp",
        [](auto& path) { EXPECT_EQ(imaging::ProbeFileKind(path, 0), 1); }},
-      {"-f jpg -q 60", "f.png", "f.jpg", [](auto& path) { EXPECT_EQ(FirstQuantiser(path), 13u); }},
+      {"-f jpg -q 60", "f.png", "f.jpg",
+       [](auto& path) { EXPECT_EQ(testsupport::JpegFirstQuantiser(path), 13u); }},
       {"-f jpg -q 90 --progressive", "f.png", "f.jpg",
        [](auto& path) {
-         EXPECT_EQ(FirstQuantiser(path), 3u);
+         EXPECT_EQ(testsupport::JpegFirstQuantiser(path), 3u);
          EXPECT_NE(testsupport::ReadFileText(path).find("\xFF\xC2"), std::string::npos);
        }},
       {"-f jpg --interlace", "f.png", "f.jpg",

@@ -121,12 +121,23 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtension) {
                                 SaveImage(testsupport::PhotoLike(31, 17), "in.jpg"),
                                 SaveImage(testsupport::LetterF(), "in.png")};
   const char* const extensions[] = {"", ".bmp", ".jpg", ".png"};
+  // Quality 100 − 40, progressive JPEG, PNG without interlace, whatever the input.
+  Settings().Compression = 40;
+  Settings().JpegProgressive = 1;
+  Settings().PngInterlace = 0;
   for (int output = kOutputKindBmp; output <= kOutputKindPng; ++output) {
     for (int input = kInputKindBmp; input <= kInputKindPng; ++input) {
       SetJob(output, input, inputs[input], out);
       EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget)) << output << " from " << input;
       EXPECT_EQ(Job().OutputPath, out + extensions[output]);
       EXPECT_EQ(imaging::ProbeFileKind(Job().OutputPath, 0), output) << input;
+      if (output == kOutputKindJpeg) {
+        EXPECT_EQ(testsupport::JpegFirstQuantiser(Job().OutputPath), 13u) << input;
+        EXPECT_NE(testsupport::ReadFileText(Job().OutputPath).find("\xFF\xC2"), std::string::npos);
+      }
+      if (output == kOutputKindPng) {
+        EXPECT_EQ(FileField(Job().OutputPath, 28, 1), 0u) << input;
+      }
     }
   }
 

@@ -146,6 +146,11 @@ TEST(ColorEffectsTest, GreyscaleIsTheRoundedLumaAndSepiaWeightsClamp) {
     const unsigned luma = (299 * red + 587 * green + 114 * blue + 500) / 1000;
     ASSERT_TRUE(pixel[0] == luma && pixel[1] == luma && pixel[2] == luma) << std::hex << color;
   }
+  // A full tint moves its channel halfway to white, a full negative one halfway to black, each
+  // channel alone.
+  Bitmap tinted = Flat(1, 1, {0, 100, 200});
+  imaging::TintRgb(tinted, 100, 0, -100);
+  EXPECT_EQ(PixelAt(tinted, 0, 0), (Rgb{128, 100, 100}));
   // Sepia's channel weights: red beyond 255 is clamped.
   Bitmap sepia = Flat(1, 1, {240, 100, 50});
   imaging::ScaleRgb(sepia, 1400, 1000, 725);

@@ -77,12 +77,19 @@ TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
   lines[0] = "TessellariXXX999";  // the version part is not compared
   Load(FileText(lines));
   EXPECT_EQ(Settings().Width, 800);
+  // A reset checks the boxes its values turn on and unchecks none, so the loaded ones are cleared
+  // here by hand, as they are at a first start.
+  controls.SetChecked(kPngInterlaceCheck, false);
+  controls.SetChecked(kCropCheck, false);
   for (const std::string header : {"Tessellar", "", "tessellarionVer102"}) {
     lines[0] = header;
     Load(FileText(lines));
-    EXPECT_EQ(Settings().Width, 320) << "header '" << header << "'";
-    EXPECT_TRUE(testsupport::ReadFileText(FilePath()).starts_with("TessellarionVer102\r\n"))
-        << "a refused file is replaced by the reset one";
+    // A refused file is replaced by the reset one, which keeps the folder, the colour effect,
+    // the rotation, the naming and the name that were shown.
+    EXPECT_EQ(testsupport::ReadFileText(FilePath()),
+              FileText({"TessellarionVer102", "/photos/out dir/", "0", "0", "320", "240", "0", "0",
+                        "0", "20", "4", "71", "0", "0", "0", "100", "100", "2", "holiday"}))
+        << "header '" << header << "'";
   }
 }
 

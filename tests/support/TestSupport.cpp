@@ -158,6 +158,11 @@ std::uint32_t FileField(const std::string& path, std::size_t offset, int size) {
   return value;
 }
 
+std::uint32_t JpegFirstQuantiser(const std::string& path) {
+  const std::string bytes = ReadFileText(path);
+  return static_cast<std::uint8_t>(bytes.at(bytes.find("\xFF\xDB") + 5));
+}
+
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
   out.push_back(static_cast<std::uint8_t>(value & 0xFF));
   out.push_back(static_cast<std::uint8_t>(value >> 8));

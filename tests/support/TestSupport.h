@@ -74,6 +74,10 @@ imaging::Rgb PixelOfFile(const std::string& path, int x, int y);
 // A little-endian field of `size` bytes at `offset` of a file's bytes.
 std::uint32_t FileField(const std::string& path, std::size_t offset, int size);
 
+// The first luminance quantiser of a JPEG file: 16 scaled by libjpeg's quality factor (13 at
+// quality 60, 3 at 90).
+std::uint32_t JpegFirstQuantiser(const std::string& path);
+
 // Little-endian writers for building file headers by hand.
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value);
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value);
