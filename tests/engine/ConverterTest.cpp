@@ -69,49 +69,24 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{0, 0}));
 }
 
-TEST_F(ConverterTest, EveryColourEffectByIndex) {
-  // A flat colour with white at (0, 0), and a grey dot on grey for the two clarity effects.
-  constexpr imaging::Rgb kColor{0, 100, 200}, kWhite{255, 255, 255};
+TEST_F(ConverterTest, ColourEffectsByIndex) {
+  // A flat colour with white at (0, 0). The command-line tests check each effect's channels.
+  constexpr imaging::Rgb kColor{0, 100, 200};
   imaging::Bitmap flat = *imaging::MakeBitmap(3, 3);
-  for (int pixel = 0; pixel < 9; ++pixel) testsupport::SetPixel(flat, pixel % 3, pixel / 3, kColor);
-  testsupport::SetPixel(flat, 0, 0, kWhite);
-  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);
-  for (int pixel = 0; pixel < 9; ++pixel) {
-    testsupport::SetPixel(dot, pixel % 3, pixel / 3,
-                          pixel == 4 ? imaging::Rgb{160, 160, 160} : imaging::Rgb{100, 100, 100});
-  }
-  const std::string flatPath = SaveImage(flat, "flat.png"), dotPath = SaveImage(dot, "dot.png");
-  const auto effect = [&](int index, const std::string& path, int x) {
+  for (int pixel = 1; pixel < 9; ++pixel) testsupport::SetPixel(flat, pixel % 3, pixel / 3, kColor);
+  testsupport::SetPixel(flat, 0, 0, {255, 255, 255});
+  const std::string path = SaveImage(flat, "flat.png");
+  const auto centre = [&](int index) {
     Converter().SetColorEffect(index);
     RunPipelineOn(path);
-    return Pixel(x, 1);
+    return Pixel(1, 1);
   };
-  const auto raises = [&](int index, int channel) {
-    const imaging::Rgb color = effect(index, flatPath, 1);
-    const int values[] = {color.red - kColor.red, color.green - kColor.green,
-                          color.blue - kColor.blue};
-    for (int other = 0; other < 3; ++other) {
-      EXPECT_EQ(values[other] > 0, other == channel) << "effect " << index << ", channel " << other;
-      EXPECT_GE(values[other], 0) << "effect " << index << ", channel " << other;
-    }
-  };
-  for (int index : {0, 9, -1}) EXPECT_EQ(effect(index, flatPath, 1), kColor) << index;
-  const imaging::Rgb grey = effect(1, flatPath, 1);
-  EXPECT_TRUE(grey.red == grey.green && grey.green == grey.blue && grey.red > 60 && grey.red < 100);
-  const imaging::Rgb sepia = effect(2, flatPath, 1);  // grey first, then warm channel weights
+  for (int index : {0, 9, -1}) EXPECT_EQ(centre(index), kColor) << index;
+  const imaging::Rgb grey = centre(1);
+  const imaging::Rgb sepia = centre(2);  // grey first, then warm channel weights
   EXPECT_TRUE(sepia.red > sepia.green && sepia.green > sepia.blue && sepia.green == grey.green);
-  EXPECT_EQ(effect(3, flatPath, 1), (imaging::Rgb{255, 155, 55})) << "negative";
+  EXPECT_EQ(centre(3), (imaging::Rgb{255, 155, 55})) << "negative";
   EXPECT_EQ(Pixel(0, 0), (imaging::Rgb{0, 0, 0})) << "the negative of white";
-  // Crisp pushes the dot away from its surroundings, soft pulls it toward them, alike in each
-  // channel.
-  for (const auto& [index, brighter] : {std::pair{4, true}, {5, false}}) {
-    const imaging::Rgb centre = effect(index, dotPath, 1);
-    EXPECT_TRUE(centre.red == centre.green && centre.green == centre.blue) << index;
-    EXPECT_EQ(centre.red > 160, brighter) << index;
-    EXPECT_GT(centre.red, 100) << index;
-  }
-  // Reddish, greenish and bluish each raise their own channel alone.
-  for (int channel = 0; channel < 3; ++channel) raises(6 + channel, channel);
 }
 
 TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtension) {
@@ -169,18 +144,6 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   converter.SetCrop(1, 100, 100, 5, 5);
   EXPECT_EQ(converter.ConvertPngToBmp(output, input), 0);
   EXPECT_EQ(FileField(output, 18, 4), 37u);
-}
-
-TEST_F(ConverterTest, QualityFollowsTheCompressionSlider) {
-  const std::string input = SaveImage(testsupport::PhotoLike(64, 48), "photo.png");
-  const auto jpegBytes = [&](int compression) {
-    Settings().Compression = compression;
-    SetJob(kOutputKindJpeg, kInputKindPng, input, folder.File("q"));
-    EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
-    return testsupport::ReadFileBytes(Job().OutputPath).size();
-  };
-  EXPECT_GT(jpegBytes(0), jpegBytes(20));
-  EXPECT_GT(jpegBytes(20), jpegBytes(100));
 }
 
 TEST_F(ConverterTest, BeforeCopyKeepsTheInputFormatWithoutEdits) {

@@ -203,7 +203,7 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
   EXPECT_TRUE(form->BatchRun().ran) << "only table art is limited";
 }
 
-TEST_F(MainFormTest, OutputNamesFollowTheNamingSchemeAndTheRunTakesTheOptionsShown) {
+TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
   Format(kFormatPngRadio);
   Naming(kNamingNumberRadio);
   List({letter, folder.File("missing.png"), letter});
@@ -212,17 +212,6 @@ TEST_F(MainFormTest, OutputNamesFollowTheNamingSchemeAndTheRunTakesTheOptionsSho
   EXPECT_EQ(shell.messages,
             (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
 
-  form->DeleteAllEntries();
-  Naming(kNamingCustomRadio);
-  controls.SetText(kCustomNameEdit, "img");
-  controls.SetComboSelection(kColorEffectCombo, 3);  // negative
-  Crop({"1", "1", "2", "2"});
-  List({letter});
-  form->BatchRun();
-  const imaging::ImageHandle result = imaging::LoadImageFile(outFolder + "img1.png");
-  EXPECT_EQ(imaging::ReadPixelColor(result, 0, 0), 0x00FFFFu) << "negative of blue is yellow";
-  EXPECT_EQ(imaging::ReadPixelColor(result, 2, 0), 0u) << "cropped to 2 × 2";
-  imaging::FreeImage(result);
 }
 
 TEST(FileNameOfTest, NameWithoutExtension) {
