@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "app/AboutBox.h"
+#include "app/DialogUnits.h"
 #include "app/Help.h"
 #include "app/MainWindow.h"
 #include "engine/ControlIds.h"
@@ -128,6 +129,8 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                     list->visualItemRect(list->item(0)).center());
   EXPECT_EQ(Controls().Text(kBeforeKindEdit), "BMP");
+  QTest::mouseClick(Widget(kTotalSizeButton), Qt::LeftButton);
+  EXPECT_EQ(Controls().Text(kTotalSizeEdit), "154") << "the BMP's bytes: 54 + 5 rows of 20";
   DropLetterF();
   QTest::mouseClick(Widget(kDeleteOneButton), Qt::LeftButton);
   EXPECT_EQ(Controls().ListCount(kInputList), 1) << "the selected entry alone";
@@ -206,6 +209,8 @@ TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
 TEST(AboutBoxTest, ShowsTheVersionAndOpensItsLinks) {
   platform::HeadlessShell shell;
   app::AboutBox box(shell);
+  const app::DialogUnits units(box.font());
+  EXPECT_EQ(box.size(), QSize(units.Horizontal(203), units.Vertical(116)));
   QStringList texts{box.windowTitle()};
   for (QLabel* label : box.findChildren<QLabel*>()) texts << label->text();
   for (QGroupBox* group : box.findChildren<QGroupBox*>()) texts << group->title();

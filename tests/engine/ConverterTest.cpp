@@ -129,6 +129,7 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   const std::string input = SaveImage(testsupport::PhotoLike(37, 23), "photo.png");
   const std::string output = folder.File("out.bmp");
   Converter converter;
+  converter.SetCrop(1, 1, 0, 30, 20);
   converter.SetRotation(18);
   // Depth mode, bits per pixel and compression (1 is RLE8); other modes keep 24 bits.
   const std::tuple<int, std::uint32_t, std::uint32_t> depths[] = {
@@ -138,12 +139,15 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
     EXPECT_NE(converter.ConvertPngToBmp(output, input), 0);
     EXPECT_EQ(FileField(output, 28, 2), bits) << mode;
     EXPECT_EQ(FileField(output, 30, 4), compression) << mode;
-    EXPECT_EQ(FileField(output, 18, 4), 23u) << "the depth survives the turn by 90°";
+    EXPECT_EQ(FileField(output, 18, 4), 20u) << "the depth survives the crop and the turn";
   }
-  // The early save writes the unedited image, so a crop that yields nothing leaves it standing.
+  // The early save writes the image as loaded, before its depth changes, so a crop that yields
+  // nothing leaves it standing.
+  converter.SetBmpDepth(3);
   converter.SetCrop(1, 100, 100, 5, 5);
   EXPECT_EQ(converter.ConvertPngToBmp(output, input), 0);
   EXPECT_EQ(FileField(output, 18, 4), 37u);
+  EXPECT_EQ(FileField(output, 28, 2), 24u);
 }
 
 TEST_F(ConverterTest, BeforeCopyKeepsTheInputFormatWithoutEdits) {
@@ -162,6 +166,7 @@ TEST_F(ConverterTest, BeforeCopyKeepsTheInputFormatWithoutEdits) {
 TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   const std::tuple<std::string, int, const char*> cases[] = {
       {"GIF89a......", 4, "GIFです!!この形式は変換できません!!"},
+      {"GIF87a......", 4, "GIFです!!この形式は変換できません!!"},
       {std::string("II*\0......", 10), 5, "TIFFです!!この形式は変換できません!!"},
       {"PIC\x1A......", 6, "PICです!!この形式は変換できません!!"},
       {"MAKI02  ....", 7, "MAGです!!この形式は変換できません!!"},

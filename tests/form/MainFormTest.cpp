@@ -136,8 +136,11 @@ TEST_F(MainFormTest, ADropListsWhatCanBeConvertedUpToTheLimitAndLeavesTheBarAtZe
   EXPECT_EQ(*std::max_element(positions.begin(), positions.end()), 5);
   // The limit of 1000 entries: the dialog checks the kind first, a drop the limit first.
   for (int i = 0; i < 997; ++i) controls.AppendListEntry(kInputList, letter);
+  int positionAtLimit = -1;
+  shell.onMessage = [&](const std::string&) { positionAtLimit = positions.back(); };
   form->AddDroppedFiles({letter, letter});
   EXPECT_EQ(controls.Text(kEntryCountEdit), "1000");
+  EXPECT_EQ(positionAtLimit, 2) << "the bar is full while the limit is shown";
   EXPECT_EQ(positions.back(), 0);
   shell.fileAnswers = {gif, letter};
   form->AddFileFromDialog();
@@ -211,7 +214,16 @@ TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
   EXPECT_EQ(Outputs(), (Messages{"1.png", "3.png"})) << "a skipped entry still uses up its number";
   EXPECT_EQ(shell.messages,
             (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
+}
 
+TEST_F(MainFormTest, KeepingTheSizeConvertsEachFileAtItsOwnSize) {
+  // The photo, added last, is the size shown; the letter keeps its own.
+  shell.fileAnswers = {letter, SaveImage(testsupport::PhotoLike(37, 23), "photo.png")};
+  form->AddFileFromDialog();
+  form->AddFileFromDialog();
+  Format(kFormatBmpRadio);
+  form->BatchRun();
+  EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "f.bmp"), (std::pair{6, 5}));
 }
 
 TEST(FileNameOfTest, NameWithoutExtension) {

@@ -2,6 +2,7 @@
 // formulas where rounding and clamping show, and sizes refused before a new canvas is allocated.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <functional>
@@ -117,7 +118,7 @@ TEST(CropTest, IntersectsTheRectangleWithTheImage) {
 
 TEST(ResizeTest, MakesTheAskedSizeAveragingAreasOrRefusesItBeforeAllocating) {
   const Rgb teal{10, 200, 77};
-  for (const auto& [width, height] : {std::pair{3, 2}, {12, 9}, {3, 11}, {1, 1}, {200, 1}}) {
+  for (const auto& [width, height] : {std::pair{3, 2}, {12, 9}, {3, 11}, {1, 1}, {200, 1}, {7, 2}, {2, 5}}) {
     Bitmap bitmap = Flat(7, 5, teal);
     ASSERT_TRUE(imaging::Resize(bitmap, width, height));
     EXPECT_EQ(bitmap.pixels, Flat(width, height, teal).pixels) << width << "x" << height;
@@ -151,6 +152,12 @@ TEST(ColorEffectsTest, GreyscaleIsTheRoundedLumaAndSepiaWeightsClamp) {
   Bitmap tinted = Flat(1, 1, {0, 100, 200});
   imaging::TintRgb(tinted, 100, 0, -100);
   EXPECT_EQ(PixelAt(tinted, 0, 0), (Rgb{128, 100, 100}));
+  // Lookup tables, one per channel: here red to 0, green to 128, blue to 255.
+  std::array<std::uint8_t, 768> tables{};
+  std::fill_n(tables.begin() + 256, 256, 128);
+  std::fill_n(tables.begin() + 512, 256, 255);
+  imaging::ApplyLookupTables(tinted, tables.data());
+  EXPECT_EQ(PixelAt(tinted, 0, 0), (Rgb{0, 128, 255}));
   // Sepia's channel weights: red beyond 255 is clamped.
   Bitmap sepia = Flat(1, 1, {240, 100, 50});
   imaging::ScaleRgb(sepia, 1400, 1000, 725);
