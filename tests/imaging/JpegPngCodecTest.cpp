@@ -133,6 +133,9 @@ TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
   EXPECT_EQ(Decoded3x2(16, PNG_COLOR_TYPE_GRAY,
                        {0, 0x00, 0xFF, 0x01, 0xFF, 0xFF, 0x00, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x80}),
             (Colors{grey(1), grey(2), grey(254), white, black, grey(127)}));
+  // Half-transparent 3 3 3 on white: (3 × 128 + 255 × 127) / 255 = 128.5, rounded to 129.
+  const Bytes row = {0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128};
+  EXPECT_EQ(Decoded3x2(8, PNG_COLOR_TYPE_RGB_ALPHA, Join({row, row})), Colors(6, grey(129)));
 }
 
 TEST(PngCodecTest, InterlacedTransparencyMatchesThePlainFile) {
