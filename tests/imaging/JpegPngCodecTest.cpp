@@ -125,6 +125,9 @@ TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
   EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0},
                        Join({palette, Chunk("tRNS", {255, 0, 128})})),
             (Colors{red, white, halfBlue, white, halfBlue, red}));
+  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, palette),
+            (Colors{red, {0, 255, 0}, {0, 0, 255}, white, {0, 0, 255}, red}))
+      << "without transparency";
   EXPECT_EQ(Decoded3x2(1, PNG_COLOR_TYPE_GRAY, {0, 0xA0, 0, 0x20}),
             (Colors{white, black, white, black, black, white}));
   // 16-bit samples with differing bytes are scaled to the nearest 8-bit value, not cut to their
