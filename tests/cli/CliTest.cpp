@@ -140,6 +140,7 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
       // Clockwise: the top bar of the F becomes its right-hand column.
       {"-f png -r 90", "f.png", "f.png", "PNG 5x6 RRRRR/BBRBR/BBRBR/BBBBR/BBBBB/BBBBB"},
       {"-f png -c 2,1,3,2", "f.png", "f.png", "PNG 3x2 BBB/RBB"},
+      {"-f png -c 2,1,3,2 -c off", "f.png", "f.png", "PNG 6x5 " + letter},
       {"-f png --naming number", "f.png", "1.png", "PNG 6x5 " + letter},
       {"-f png --naming custom --custom-name ab", "f.png", "ab1.png", "PNG 6x5 " + letter},
       {"-f png --naming keep --custom-name ab", "f.png", "f.png", "PNG 6x5 " + letter},
@@ -161,6 +162,9 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
     ASSERT_EQ(Outputs(), Names{output}) << options;
     EXPECT_EQ(Summary(folder.File("out/" + output), input), summary) << options;
   }
+  // An input given by its absolute path.
+  EXPECT_EQ(Cli("-o out -f bmp " + folder.File("six.png")), 0) << errors;
+  EXPECT_TRUE(testsupport::FileExists(folder.File("out/six.bmp")));
 }
 
 TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {

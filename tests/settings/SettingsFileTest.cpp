@@ -99,10 +99,12 @@ TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
 TEST_F(SettingsFileTest, OddLinesReadSafely) {
   // Out-of-range and unreadable numbers are repaired in every field; what is left here is how a
   // line is read, not what it repairs to. The line ends are LF alone.
-  lines[7] = "5";                 // PngInterlace: any non-zero number is on
-  lines[18] = "   two  blanks ";  // leading blanks of the name are not kept
+  lines[1] = "  /photos/out dir/";  // the blanks that start the folder line are skipped
+  lines[7] = "5";                   // PngInterlace: any non-zero number is on
+  lines[18] = "   two  blanks ";    // leading blanks of the name are not kept
   Load(FileText(lines, "\n"));
   EXPECT_EQ(Settings().PngInterlace, 1);
+  EXPECT_EQ(Settings().OutputFolder, "/photos/out dir/");
   EXPECT_EQ(Settings().CustomName, "two  blanks ");
 
   // A short file: the fields it does not reach keep what the controls held.
