@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -162,6 +163,22 @@ TEST_F(MainWindowTest, ExecuteReportsThroughWarningBoxesCaptionedWithTheProgramN
   EXPECT_EQ(shown, (Texts{"入力ファイルを追加してください！！", "変換完了！！"}));
   EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), Texts{"1.bmp"});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is off again";
+}
+
+TEST_F(MainWindowTest, TheAddAndBrowseButtonsOpenTheirOwnDialogs) {
+  // Each dialog is recorded by its title and cancelled as soon as it is up.
+  Texts titles;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    titles.push_back(dialog->windowTitle().toStdString());
+    dialog->reject();
+  });
+  closer.start(1);
+  QTest::mouseClick(Widget(kAddFileButton), Qt::LeftButton);
+  QTest::mouseClick(Widget(kBrowseFolderButton), Qt::LeftButton);
+  EXPECT_EQ(titles, (Texts{"どのファイルを変換する？？", "フォルダを指定してください"}));
 }
 
 TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
