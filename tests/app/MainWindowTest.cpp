@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -30,6 +31,7 @@
 
 #include "app/AboutBox.h"
 #include "app/Desktop.h"
+#include "app/DialogUnits.h"
 #include "app/Help.h"
 #include "app/MainWindow.h"
 #include "app/QtShell.h"
@@ -91,23 +93,47 @@ Texts AnswerMessageBoxes(const std::function<void()>& action) {
   return shown;
 }
 
-TEST_F(MainWindowTest, EveryControlOfTheTableIsBuiltWithItsCaptionAndPlace) {
+// The main form's 82 controls in their order: id (-1 for frames and labels) and caption.
+// clang-format off
+const std::pair<int, const char*> kFormControls[] = {
+    {-1, "１．ファイルの設定"}, {-1, "１-１ 入力ファイル"}, {1013, ""}, {1014, "ファイルから追加"},
+    {1015, "一つ削除"}, {1016, "すべて削除"}, {1037, "総サイズ計算"}, {-1, "総ファイル数"},
+    {1045, ""}, {-1, "総ファイルサイズ"}, {1046, ""}, {-1, "Byte"}, {-1, "１-２ 出力フォルダ"},
+    {1005, ""}, {1007, "参照"}, {-1, "ファイルサイズ"}, {-1, "容量"}, {1017, ""}, {-1, "Byte"},
+    {1018, ""}, {-1, "×"}, {1019, ""}, {-1, "拡張子"}, {1024, ""}, {-1, "↓変換後↓"},
+    {-1, "容量"}, {1020, ""}, {-1, "Byte"}, {1021, ""}, {-1, "×"}, {1022, ""}, {-1, "拡張子"},
+    {1025, ""}, {-1, "２．ファイルの名前"}, {1033, "そのまま 　※同じファイルは上書き"},
+    {1034, "１．２．３．．．と数字だけを順番に付ける"},
+    {1035, "任意　　※任意の文字列に数字を順番に付ける"}, {1036, ""}, {-1, "半角20　全角10"},
+    {-1, "３．拡張子の変換"}, {1000, "BMPに変換"}, {1001, "JPGに変換"}, {1002, "PNGに変換"},
+    {1003, "HTMに変換"}, {-1, "４．サイズ"}, {1008, "そのまま"}, {1009, "640×480"},
+    {1010, "サイズ指定  　※2000×2000まで"}, {1011, ""}, {-1, "×"}, {1012, ""},
+    {-1, "５．主な設定"}, {-1, "BMP限定"}, {1023, ""}, {-1, "PNG限定"}, {1027, "インタレース"},
+    {-1, "JPG限定"}, {1028, "プログレッシブ"}, {-1, "画質"}, {-1, "高"}, {-1, "低"},
+    {-1, "圧縮率"}, {1029, ""}, {1032, ""}, {-1, "%"}, {-1, "６．編集"}, {-1, "色"}, {1039, ""},
+    {-1, "回転"}, {1038, ""}, {-1, "切り抜き"}, {1042, ""}, {-1, "左上Ｘ"}, {1040, ""},
+    {-1, "左上Ｙ"}, {1041, ""}, {1030, ""}, {-1, "×"}, {1043, ""}, {1048, "画質プレビュー"},
+    {1031, "実行"}, {1047, ""}};
+// clang-format on
+
+TEST_F(MainWindowTest, EveryControlIsBuiltWithItsIdCaptionAndPlace) {
   const auto& table = form::MainFormControls();
-  ASSERT_EQ(Controls().Widgets().size(), table.size());
+  ASSERT_EQ(Controls().Widgets().size(), std::size(kFormControls));
   const app::DialogUnits& units = Controls().Units();
   for (std::size_t index = 0; index < table.size(); ++index) {
-    const platform::ControlDefinition& definition = table[index];
+    const auto& [id, caption] = kFormControls[index];
     QWidget* widget = Controls().Widgets()[index];
-    SCOPED_TRACE(definition.caption + " " + std::to_string(definition.id));
-    EXPECT_EQ(Widget(definition.id), definition.id == platform::kNoControlId ? nullptr : widget);
+    SCOPED_TRACE(std::string(caption) + " " + std::to_string(id));
+    EXPECT_EQ(table[index].id, id);
+    EXPECT_EQ(Widget(id), id == platform::kNoControlId ? nullptr : widget);
     QString shown;
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) shown = button->text();
     if (auto* group = qobject_cast<QGroupBox*>(widget)) shown = group->title();
     if (auto* label = qobject_cast<QLabel*>(widget)) shown = label->text();
-    EXPECT_EQ(shown.toStdString(), definition.caption);
+    EXPECT_EQ(shown.toStdString(), caption);
     // A combo box shows its edit field; the table gives the height of the dropped list.
-    QRect place = units.ToPixels(definition.rect);
-    if (definition.kind == platform::ControlKind::kComboBox) place.setHeight(units.Vertical(12));
+    QRect place = units.ToPixels(table[index].rect);
+    if (table[index].kind == platform::ControlKind::kComboBox) place.setHeight(units.Vertical(12));
     EXPECT_EQ(widget->geometry(), place);
   }
 }
@@ -140,6 +166,12 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                     list->visualItemRect(list->item(0)).center());
   EXPECT_EQ(Controls().Text(kBeforeKindEdit), "BMP");
+  QTest::mouseClick(Widget(kTotalSizeButton), Qt::LeftButton);
+  EXPECT_EQ(Controls().Text(kTotalSizeEdit), "154") << "the BMP's bytes: 54 + 5 rows of 20";
+  DropLetterF();
+  QTest::mouseClick(Widget(kDeleteOneButton), Qt::LeftButton);
+  EXPECT_EQ(Controls().ListCount(kInputList), 1) << "the selected entry alone";
+  DropLetterF();
   QTest::mouseClick(Widget(kDeleteAllButton), Qt::LeftButton);
   EXPECT_EQ(Controls().ListCount(kInputList), 0);
 }
@@ -238,6 +270,22 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringARunStopsItWithoutMessages) {
     EXPECT_EQ(name.rfind(".tessellarion-", 0), std::string::npos);
   QTest::qWait(200);
   EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+}
+
+TEST_F(MainWindowTest, TheAddAndBrowseButtonsOpenTheirOwnDialogs) {
+  // Each dialog is recorded by its title and cancelled as soon as it is up.
+  Texts titles;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    titles.push_back(dialog->windowTitle().toStdString());
+    dialog->reject();
+  });
+  closer.start(1);
+  QTest::mouseClick(Widget(kAddFileButton), Qt::LeftButton);
+  QTest::mouseClick(Widget(kBrowseFolderButton), Qt::LeftButton);
+  EXPECT_EQ(titles, (Texts{"どのファイルを変換する？？", "フォルダを指定してください"}));
 }
 
 TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
@@ -488,12 +536,16 @@ TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
 TEST(AboutBoxTest, ShowsTheVersionAndOpensItsLinks) {
   platform::HeadlessShell shell;
   app::AboutBox box(shell);
+  const app::DialogUnits units(box.font());
+  EXPECT_EQ(box.size(), QSize(units.Horizontal(203), units.Vertical(116)));
   QStringList texts{box.windowTitle()};
   for (QLabel* label : box.findChildren<QLabel*>()) texts << label->text();
+  for (QGroupBox* group : box.findChildren<QGroupBox*>()) texts << group->title();
+  for (QAbstractButton* button : box.findChildren<QAbstractButton*>()) texts << button->text();
   EXPECT_EQ(texts.join("|").toStdString(),
             std::string("Tessellarionバージョン情報||Tessellarion Version 1.02|2004/01/24 VerUp|"
                         "（・∀・）ｺﾄｼﾓﾖﾛｼｸ!! |ホムペ|メル|→ ") +
-                app::kHomePage + "|→ " + app::kMailAddress);
+                app::kHomePage + "|→ " + app::kMailAddress + "|サポート|閉じる");
   QTest::mouseClick(box.HomePageLink(), Qt::LeftButton);
   QTest::mouseClick(box.MailLink(), Qt::LeftButton);
   EXPECT_EQ(shell.openedDocuments,

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "imaging/Imaging.h"
 #include "tests/support/PhotoFiles.h"
@@ -40,15 +41,6 @@ class CliTest : public ::testing::Test {
   std::string errors;
 };
 
-TEST_F(CliTest, ConvertsEveryFileAndSavesTheSettingsItRanWith) {
-  EXPECT_EQ(Cli("-o out -f png -s 640x480 -e sepia a.jpg b.bmp c.png"), 0);
-  EXPECT_EQ(errors, "Tessellarion: 変換完了！！\n");
-  EXPECT_EQ(Outputs(), (Names{"a.png", "b.png", "c.png"}));
-  EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/b.png")), (std::pair{640, 480}));
-  EXPECT_NE(Settings().find("\r\n" + folder.File("out/") + "\r\n2\r\n1\r\n"), std::string::npos)
-      << "folder, PNG, 640×480 are stored: " << Settings();
-}
-
 TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
   // A GIF is refused before it is listed. A file that looks like a PNG but does not decode is
   // listed, then not written; its number stays used.
@@ -62,8 +54,118 @@ TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
             "Tessellarion: GIFです!!この形式は変換できません!!\n"
             "Tessellarion: 1件のファイルを変換できませんでした！！\nTessellarion: 変換完了！！\n");
   EXPECT_EQ(Outputs(), (Names{"img1.jpg", "img3.jpg"}));
+  EXPECT_NE(Settings().find("\r\n" + folder.File("out/") + "\r\n1\r\n"), std::string::npos)
+      << "the folder and JPG are stored: " << Settings();
   EXPECT_NE(Settings().find("\r\n40\r\n"), std::string::npos) << "compression 100 − 60";
   EXPECT_TRUE(Settings().ends_with("\r\nimg\r\n"));
+}
+
+// What a written file shows: its kind and size; BMP bits and RLE, the JPEG's first quantiser and
+// progressive scans, PNG interlacing; then its pixels. The letter F is drawn with R and B;
+// for six.png, how each channel of its pixel 12 34 56 changed (+ = -); for dot.png, whether its
+// grey dot got brighter or darker than its 160; "grey" when red, green and blue are equal.
+std::string Summary(const std::string& path, const std::string& input) {
+  using testsupport::FileField;
+  if (path.ends_with(".htm")) {
+    return testsupport::ReadFileText(path) ==
+                   testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) +
+                                             "/tableart-3x2.htm")
+               ? "HTM golden"
+               : "HTM";
+  }
+  const int kind = imaging::ProbeFileKind(path, 0);
+  const auto [width, height] = testsupport::ImageSizeOf(path);
+  std::string text = std::string(kind == 1   ? "BMP"
+                                 : kind == 2 ? "JPG"
+                                             : "PNG") +
+                     " " + std::to_string(width) + "x" + std::to_string(height);
+  const std::string bytes = testsupport::ReadFileText(path);
+  if (kind == 1) text += " " + std::to_string(FileField(path, 28, 2)) + "bit";
+  if (kind == 1 && FileField(path, 30, 4) == 1) text += " RLE";
+  if (kind == 2) text += " q" + std::to_string(testsupport::JpegFirstQuantiser(path));
+  if (kind == 2 && bytes.find("\xFF\xC2") != std::string::npos) text += " progressive";
+  if (kind == 3 && FileField(path, 28, 1) == 1) text += " interlaced";
+  const auto pixel = [&](int x, int y) { return testsupport::PixelOfFile(path, x, y); };
+  const auto sign = [](int after, int before) {
+    return after > before ? '+' : after < before ? '-' : '=';
+  };
+  const auto grey = [](imaging::Rgb c) {
+    return c.red == c.green && c.green == c.blue ? " grey" : "";
+  };
+  if (input == "f.png" && kind != 2) {
+    text += " ";
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x)
+        text += pixel(x, y) == testsupport::kRed    ? 'R'
+                : pixel(x, y) == testsupport::kBlue ? 'B'
+                                                    : '?';
+      text += y + 1 < height ? "/" : "";
+    }
+  }
+  const imaging::Rgb color = pixel(input == "dot.png" ? 1 : 0, input == "dot.png" ? 1 : 0);
+  if (input == "six.png") {
+    text += {' ', sign(color.red, 0x12), sign(color.green, 0x34), sign(color.blue, 0x56)};
+    text += grey(color);
+    if (color == imaging::Rgb{0xED, 0xCB, 0xA9}) text += " inverted";
+  }
+  if (input == "dot.png") text += std::string(" dot") + sign(color.red, 160) + grey(color);
+  return text;
+}
+
+TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
+  testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.png"));
+  testsupport::SaveImageFile(testsupport::SixColours(), folder.File("six.png"));
+  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);
+  for (int pixel = 0; pixel < 9; ++pixel) {
+    const std::uint8_t value = pixel == 4 ? 160 : 99;
+    testsupport::SetPixel(dot, pixel % 3, pixel / 3, {value, value, value});
+  }
+  testsupport::SaveImageFile(dot, folder.File("dot.png"));
+  // Options, input, the one file expected and its summary, each from the settings of a first
+  // start. Quality 60 gives the quantiser 13, quality 90 gives 3.
+  const std::string letter = "RRRRBB/RBBBBB/RRRBBB/RBBBBB/RBBBBB";
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+      {"-f bmp", "f.png", "f.bmp", "BMP 6x5 24bit " + letter},
+      {"--bmp-depth 16", "f.png", "f.bmp", "BMP 6x5 16bit " + letter},
+      {"--bmp-depth 8", "f.png", "f.bmp", "BMP 6x5 8bit " + letter},
+      {"--bmp-depth 8rle", "f.png", "f.bmp", "BMP 6x5 8bit RLE " + letter},
+      {"-f jpg -q 60", "f.png", "f.jpg", "JPG 6x5 q13"},
+      {"-f jpg -q 0 -r 0", "f.png", "f.jpg", "JPG 6x5 q255"},
+      {"-f jpg -q 90 --progressive --interlace", "f.png", "f.jpg", "JPG 6x5 q3 progressive"},
+      {"-f png --interlace", "f.png", "f.png", "PNG 6x5 interlaced " + letter},
+      {"-f png --progressive", "f.png", "f.png", "PNG 6x5 " + letter},
+      {"-f htm", "six.png", "six.htm", "HTM golden"},
+      {"-f png -s 640x480", "six.png", "six.png", "PNG 640x480 ==="},
+      {"-f png -s 7x3", "six.png", "six.png", "PNG 7x3 ==="},
+      {"-f png -s keep", "six.png", "six.png", "PNG 3x2 ==="},
+      // Clockwise: the top bar of the F becomes its right-hand column.
+      {"-f png -r 90", "f.png", "f.png", "PNG 5x6 RRRRR/BBRBR/BBRBR/BBBBR/BBBBB/BBBBB"},
+      {"-f png -c 2,1,3,2", "f.png", "f.png", "PNG 3x2 BBB/RBB"},
+      {"-f png -c 2,1,3,2 -c off", "f.png", "f.png", "PNG 6x5 " + letter},
+      {"-f png --naming number", "f.png", "1.png", "PNG 6x5 " + letter},
+      {"-f png --naming custom --custom-name ab", "f.png", "ab1.png", "PNG 6x5 " + letter},
+      {"-f png --naming keep --custom-name ab", "f.png", "f.png", "PNG 6x5 " + letter},
+      {"-f png -e none", "six.png", "six.png", "PNG 3x2 ==="},
+      {"-f png -e grey", "six.png", "six.png", "PNG 3x2 +-- grey"},
+      {"-f png -e sepia", "six.png", "six.png", "PNG 3x2 +--"},
+      {"-f png -e negative", "six.png", "six.png", "PNG 3x2 +++ inverted"},
+      {"-f png -e red", "six.png", "six.png", "PNG 3x2 +=="},
+      {"-f png -e green", "six.png", "six.png", "PNG 3x2 =+="},
+      {"-f png -e blue", "six.png", "six.png", "PNG 3x2 ==+"},
+      {"-f png -e sharpen", "dot.png", "dot.png", "PNG 3x3 dot+ grey"},
+      {"-f png -e blur", "dot.png", "dot.png", "PNG 3x3 dot- grey"},
+  };
+  for (const auto& [options, input, output, summary] : cases) {
+    std::filesystem::remove_all(folder.File("LogFile"));
+    std::filesystem::remove_all(folder.File("out"));
+    std::filesystem::create_directory(folder.File("out"));
+    EXPECT_EQ(Cli("-o out " + options + " " + input), 0) << options << ": " << errors;
+    ASSERT_EQ(Outputs(), Names{output}) << options;
+    EXPECT_EQ(Summary(folder.File("out/" + output), input), summary) << options;
+  }
+  // An input given by its absolute path.
+  EXPECT_EQ(Cli("-o out -f bmp " + folder.File("six.png")), 0) << errors;
+  EXPECT_TRUE(testsupport::FileExists(folder.File("out/six.bmp")));
 }
 
 TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {

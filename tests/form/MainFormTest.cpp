@@ -70,16 +70,19 @@ TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholders) {
     shown += controls.IsChecked(id) ? "on|" : "off|";
   }
   for (ControlId id :
-       {kWidthEdit, kHeightEdit, kCompressionEdit, kCropXEdit, kCropYEdit, kCropWidthEdit,
-        kCropHeightEdit, kEntryCountEdit, kTotalSizeEdit, kBmpDepthCombo, kRotationCombo,
-        kColorEffectCombo, kBeforeSizeEdit, kAfterKindEdit}) {
+       {kWidthEdit,      kHeightEdit,       kCompressionEdit, kCropXEdit,       kCropYEdit,
+        kCropWidthEdit,  kCropHeightEdit,   kEntryCountEdit,  kTotalSizeEdit,   kBmpDepthCombo,
+        kRotationCombo,  kColorEffectCombo, kBeforeSizeEdit,  kBeforeWidthEdit, kBeforeHeightEdit,
+        kBeforeKindEdit, kAfterSizeEdit,    kAfterWidthEdit,  kAfterHeightEdit, kAfterKindEdit}) {
     shown += controls.Text(id) + "|";
   }
   EXPECT_EQ(shown,
             "on|on|on|off|320|240|20|0|0|100|100|0|0|２４ビットカラー|そのまま|そのまま|"
-            "???????????????????|????|");
+            "???????????????????|????|????|????|???????????????????|????|????|????|");
   EXPECT_EQ(controls.Text(kOutputFolderEdit), folder.Path());
   EXPECT_EQ(controls.SliderPosition(kCompressionSlider), 20);
+  EXPECT_EQ(controls.SliderPageSize(kCompressionSlider), 5);
+  EXPECT_EQ(controls.SliderTickFrequency(kCompressionSlider), 1);
   EXPECT_EQ(controls.ComboCount(kBmpDepthCombo), 4);
   EXPECT_EQ(controls.ComboCount(kColorEffectCombo), 9);
   EXPECT_EQ(controls.ComboEntries(kRotationCombo).back(), "355°回転");
@@ -104,9 +107,18 @@ TEST_F(MainFormTest, TheDialogListsConvertibleFilesAndShowsTheirInformation) {
   form->AddFileFromDialog();
   form->AddFileFromDialog();
   EXPECT_EQ(controls.Text(kEntryCountEdit), "2") << "the same file may be listed twice";
+  controls.SetListSelection(kInputList, 0);
+  form->DeleteSelectedEntry();
+  EXPECT_EQ(controls.Text(kEntryCountEdit), "1") << "the first entry deleted";
   EXPECT_EQ(controls.Text(kBeforeSizeEdit), std::to_string(54 + 5 * 20));
   EXPECT_EQ(shell.dialogTitles.back(), "どのファイルを変換する？？");
-  EXPECT_EQ(shell.lastFilters.at(0).patterns, "*.bmp;*.jp*g;*.png");
+  std::string filters;
+  for (const platform::FileFilter& filter : shell.lastFilters) {
+    filters += filter.caption + "=" + filter.patterns + "|";
+  }
+  EXPECT_EQ(filters,
+            "変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png)=*.bmp;*.jp*g;*.png|"
+            "ビットマップ (*.bmp)=*.bmp|ジェイぺグ (*.jp*g)=*.jp*g|ピング (*.png)=*.png|");
 
   form->DeleteAllEntries();
   form->AddFileFromDialog();  // cancelled
@@ -126,8 +138,11 @@ TEST_F(MainFormTest, ADropListsWhatCanBeConvertedUpToTheLimitAndLeavesTheBarAtZe
   EXPECT_EQ(*std::max_element(positions.begin(), positions.end()), 5);
   // The limit of 1000 entries: the dialog checks the kind first, a drop the limit first.
   for (int i = 0; i < 997; ++i) controls.AppendListEntry(kInputList, letter);
+  int positionAtLimit = -1;
+  shell.onMessage = [&](const std::string&) { positionAtLimit = positions.back(); };
   form->AddDroppedFiles({letter, letter});
   EXPECT_EQ(controls.Text(kEntryCountEdit), "1000");
+  EXPECT_EQ(positionAtLimit, 2) << "the bar is full while the limit is shown";
   EXPECT_EQ(positions.back(), 0);
   shell.fileAnswers = {gif, letter};
   form->AddFileFromDialog();
@@ -202,7 +217,7 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
             (Messages{kAddFiles, "任意の文字列には「/」を含む名前や「.」「..」は使えません！！"}));
 }
 
-TEST_F(MainFormTest, OutputNamesFollowTheNamingSchemeAndTheRunTakesTheOptionsShown) {
+TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
   Format(kFormatPngRadio);
   Naming(kNamingNumberRadio);
   List({letter, folder.File("missing.png"), letter});
@@ -210,18 +225,16 @@ TEST_F(MainFormTest, OutputNamesFollowTheNamingSchemeAndTheRunTakesTheOptionsSho
   EXPECT_EQ(Outputs(), (Messages{"1.png", "3.png"})) << "a skipped entry still uses up its number";
   EXPECT_EQ(shell.messages,
             (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
+}
 
-  form->DeleteAllEntries();
-  Naming(kNamingCustomRadio);
-  controls.SetText(kCustomNameEdit, "img");
-  controls.SetComboSelection(kColorEffectCombo, 3);  // negative
-  Crop({"1", "1", "2", "2"});
-  List({letter});
+TEST_F(MainFormTest, KeepingTheSizeConvertsEachFileAtItsOwnSize) {
+  // The photo, added last, is the size shown; the letter keeps its own.
+  shell.fileAnswers = {letter, SaveImage(testsupport::PhotoLike(37, 23), "photo.png")};
+  form->AddFileFromDialog();
+  form->AddFileFromDialog();
+  Format(kFormatBmpRadio);
   form->BatchRun();
-  const imaging::ImageHandle result = imaging::LoadImageFile(outFolder + "img1.png");
-  EXPECT_EQ(imaging::ReadPixelColor(result, 0, 0), 0x00FFFFu) << "negative of blue is yellow";
-  EXPECT_EQ(imaging::ReadPixelColor(result, 2, 0), 0u) << "cropped to 2 × 2";
-  imaging::FreeImage(result);
+  EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "f.bmp"), (std::pair{6, 5}));
 }
 
 TEST(FileNameOfTest, NameWithoutExtension) {

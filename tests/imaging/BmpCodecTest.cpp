@@ -44,7 +44,14 @@ Colors DecodedColors(const Bytes& file) {
 // encoder's pixel layout, RLE8 runs included; the header must also give the bitmap's depth and the
 // real sizes of the file and of its pixel data.
 TEST(BmpCodecTest, RoundTripsEveryDepthExactly) {
-  for (const Bitmap& source : {testsupport::LetterF(), testsupport::PhotoLike(37, 23)}) {
+  // 511 × 2: one colour across, then two alternating, which RLE8 must split into encoded and
+  // absolute runs of at most 255 pixels (255 + 255 + 1).
+  Bitmap runs = *imaging::MakeBitmap(511, 2);
+  for (int x = 0; x < 511; ++x) {
+    testsupport::SetPixel(runs, x, 0, kGreen);
+    testsupport::SetPixel(runs, x, 1, x % 2 == 0 ? kRed : kBlue);
+  }
+  for (const Bitmap& source : {testsupport::LetterF(), testsupport::PhotoLike(37, 23), runs}) {
     Bitmap high = source, palette = source, rle = source;
     imaging::ReduceTo16(high);
     ASSERT_TRUE(imaging::ReduceTo8(palette) && imaging::ReduceTo8(rle));
@@ -196,9 +203,9 @@ TEST(BmpCodecTest, RefusesTruncationsAndHeaderFieldsBeforeAllocating) {
   for (const auto& [width, height, bitCount, compression] : cases) {
     const std::size_t stride = (std::size_t(std::abs(width)) * bitCount + 31) / 32 * 4;
     const Bytes data(stride * std::size_t(std::abs(height)), 0x5A);
-    EXPECT_FALSE(imaging::bmp::Decode(
-        Build({40, width, height, bitCount, compression, 2, twoEntries, {}, data})))
-        << width << " x " << height;
+    const Bytes file = Build({40, width, height, bitCount, compression, 2, twoEntries, {}, data});
+    EXPECT_FALSE(imaging::bmp::Decode(file)) << width << " x " << height;
+    EXPECT_FALSE(imaging::bmp::ReadSize(file)) << "the size probe, " << width << " x " << height;
   }
   // Bit-field masks cut off after a 40-byte header.
   EXPECT_FALSE(imaging::bmp::Decode(Build({40, 1, 1, 16, 3, 0, {}, {0xF800}, {}})));

@@ -138,8 +138,20 @@ TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
   EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0},
                        Join({palette, Chunk("tRNS", {255, 0, 128})})),
             (Colors{red, white, halfBlue, white, halfBlue, red}));
+  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, palette),
+            (Colors{red, {0, 255, 0}, {0, 0, 255}, white, {0, 0, 255}, red}))
+      << "without transparency";
   EXPECT_EQ(Decoded3x2(1, PNG_COLOR_TYPE_GRAY, {0, 0xA0, 0, 0x20}),
             (Colors{white, black, white, black, black, white}));
+  // 16-bit samples with differing bytes are scaled to the nearest 8-bit value, not cut to their
+  // high byte: 00FF 01FF FF00 / FFFF 0000 7F80.
+  const auto grey = [](std::uint8_t value) { return Rgb{value, value, value}; };
+  EXPECT_EQ(Decoded3x2(16, PNG_COLOR_TYPE_GRAY,
+                       {0, 0x00, 0xFF, 0x01, 0xFF, 0xFF, 0x00, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x80}),
+            (Colors{grey(1), grey(2), grey(254), white, black, grey(127)}));
+  // Half-transparent 3 3 3 on white: (3 × 128 + 255 × 127) / 255 = 128.5, rounded to 129.
+  const Bytes row = {0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128};
+  EXPECT_EQ(Decoded3x2(8, PNG_COLOR_TYPE_RGB_ALPHA, Join({row, row})), Colors(6, grey(129)));
 }
 
 TEST(PngCodecTest, InterlacedTransparencyMatchesThePlainFile) {
@@ -171,13 +183,23 @@ TEST(PngCodecTest, InterlacedTransparencyMatchesThePlainFile) {
   EXPECT_EQ(PixelAt(*plain, 0, 0), (Rgb{255, 255, 255})) << "alpha 0 is white";
 }
 
-TEST(PngCodecTest, RefusesAPixelCountBeyondTheLimitFromTheHeader) {
+TEST(PngCodecTest, RefusesAPixelCountBeyondTheLimitInEveryReaderOfTheHeader) {
   // Each side within the limit, the pixel count just beyond it: refused although every row of
   // the 1-bit image is there.
   const Bytes blackRows(10'000 * (1 + 1'251), 0);
-  EXPECT_FALSE(imaging::png::Decode(MakePng(10'001, 10'000, 1, PNG_COLOR_TYPE_GRAY, blackRows)));
+  const Bytes tooMany = MakePng(10'001, 10'000, 1, PNG_COLOR_TYPE_GRAY, blackRows);
+  EXPECT_FALSE(imaging::png::Decode(tooMany));
+  EXPECT_FALSE(imaging::png::ReadSize(tooMany)) << "the size probe reads the same header";
   EXPECT_TRUE(
       imaging::png::Decode(MakePng(10'001, 1'000, 1, PNG_COLOR_TYPE_GRAY, Bytes(1'000 * 1'252))));
+  // A JPEG frame claiming 65,500 × 65,500 pixels: the header reader that loads and probes refuses
+  // it as the decoder does.
+  Bytes jpeg = testsupport::LibjpegFile(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64));
+  const std::uint8_t frameMarker[] = {0xFF, 0xC0};
+  const auto frame = std::search(jpeg.begin(), jpeg.end(), frameMarker, frameMarker + 2);
+  std::copy_n(Bytes{0xFF, 0xDC, 0xFF, 0xDC}.begin(), 4, frame + 5);
+  EXPECT_FALSE(imaging::jpeg::Decode(jpeg));
+  EXPECT_FALSE(imaging::jpeg::ReadHeader(jpeg));
 }
 
 }  // namespace

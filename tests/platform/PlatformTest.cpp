@@ -4,9 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/AtomicFile.h"
 #include "platform/Encoding.h"
@@ -38,6 +37,9 @@ TEST(FileSystemTest, SizesAndFolders) {
   TempFolder folder;
   testsupport::WriteFileText(folder.File("five"), "12345");
   EXPECT_EQ(platform::FileSizeField(folder.File("five")), 5);
+  // A sparse file of 3 GiB: its low 32 bits read as a signed number.
+  ASSERT_EQ(truncate(folder.File("five").c_str(), 3LL << 30), 0);
+  EXPECT_EQ(platform::FileSizeField(folder.File("five")), -(1 << 30));
   EXPECT_EQ(platform::FileSizeField(folder.Path()), -1) << "a folder has no file size";
   EXPECT_FALSE(platform::CreateFolder(folder.Path())) << "an existing folder is reported";
   EXPECT_FALSE(platform::DeleteFile(folder.File("missing")));

@@ -74,22 +74,33 @@ TEST_F(SettingsFileTest, LoadReadsEveryFieldIntoRecordAndControlsAndSavesThemBac
 }
 
 TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
-  lines[0] = "TessellariXXX999";  // the version part is not compared
-  Load(FileText(lines));
-  EXPECT_EQ(Settings().Width, 800);
+  // The version part is not compared; ten characters are enough.
+  for (const std::string header : {"TessellariXXX999", "Tessellari"}) {
+    lines[0] = header;
+    Load(FileText(lines));
+    EXPECT_EQ(Settings().Width, 800) << header;
+  }
+  // A reset checks the boxes its values turn on and unchecks none, so the loaded ones are cleared
+  // here by hand, as they are at a first start.
+  controls.SetChecked(kPngInterlaceCheck, false);
+  controls.SetChecked(kCropCheck, false);
   for (const std::string header : {"Tessellar", "", "tessellarionVer102"}) {
     lines[0] = header;
     Load(FileText(lines));
-    EXPECT_EQ(Settings().Width, 320) << "header '" << header << "'";
-    EXPECT_TRUE(testsupport::ReadFileText(FilePath()).starts_with("TessellarionVer102\r\n"))
-        << "a refused file is replaced by the reset one";
+    // A refused file is replaced by the reset one, which keeps the folder, the colour effect,
+    // the rotation, the naming and the name that were shown.
+    EXPECT_EQ(testsupport::ReadFileText(FilePath()),
+              FileText({"TessellarionVer102", "/photos/out dir/", "0", "0", "320", "240", "0", "0",
+                        "0", "20", "4", "71", "0", "0", "0", "100", "100", "2", "holiday"}))
+        << "header '" << header << "'";
   }
 }
 
 TEST_F(SettingsFileTest, OddLinesReadSafely) {
   // Out-of-range and unreadable numbers are repaired in every field; what is left here is how a
   // line is read, not what it repairs to. The line ends are LF alone.
-  lines[18] = "   two  blanks ";  // leading blanks of the name are not kept
+  lines[1] = "  /photos/out dir/";  // the blanks that start the folder line are skipped
+  lines[18] = "   two  blanks ";    // leading blanks of the name are not kept
   // PngInterlace: any non-zero number is on, however long.
   const std::pair<const char*, int> switches[] = {
       {"5", 1}, {"99999999999", 1}, {"-99999999999", 1}, {"0", 0}, {"000000000000", 0}};
@@ -98,6 +109,7 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
     Load(FileText(lines, "\n"));
     EXPECT_EQ(Settings().PngInterlace, on) << line;
   }
+  EXPECT_EQ(Settings().OutputFolder, "/photos/out dir/");
   EXPECT_EQ(Settings().CustomName, "two  blanks ");
   // A name or folder too long for the system is kept as read, not replaced by another.
   lines[1] = "/" + std::string(5000, 'f') + "/";

@@ -37,6 +37,18 @@ imaging::Bitmap LetterF() {
   return bitmap;
 }
 
+imaging::Bitmap SixColours() {
+  static constexpr std::uint32_t kColours[] = {0x123456, 0x789ABC, 0xDEF00F,
+                                               0xFF0000, 0x0080FF, 0x010203};
+  imaging::Bitmap bitmap = *imaging::MakeBitmap(3, 2);
+  for (int pixel = 0; pixel < 6; ++pixel) {
+    const std::uint32_t colour = kColours[pixel];
+    SetPixel(bitmap, pixel % 3, pixel / 3,
+             {std::uint8_t(colour >> 16), std::uint8_t(colour >> 8), std::uint8_t(colour)});
+  }
+  return bitmap;
+}
+
 imaging::Bitmap PhotoLike(int width, int height) {
   imaging::Bitmap bitmap = *imaging::MakeBitmap(width, height);
   for (int y = 0; y < height; ++y) {
@@ -144,6 +156,26 @@ std::pair<int, int> ImageSizeOf(const std::string& path) {
   imaging::GetImageInfo(handle, record);
   imaging::FreeImage(handle);
   return {record[1], record[2]};
+}
+
+imaging::Rgb PixelOfFile(const std::string& path, int x, int y) {
+  const imaging::ImageHandle handle = imaging::LoadImageFile(path);
+  const std::uint32_t value = imaging::ReadPixelColor(handle, x, y);
+  imaging::FreeImage(handle);
+  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+          static_cast<std::uint8_t>(value >> 16)};
+}
+
+std::uint32_t FileField(const std::string& path, std::size_t offset, int size) {
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+  std::uint32_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = value << 8 | bytes.at(offset + std::size_t(i));
+  return value;
+}
+
+std::uint32_t JpegFirstQuantiser(const std::string& path) {
+  const std::string bytes = ReadFileText(path);
+  return static_cast<std::uint8_t>(bytes.at(bytes.find("\xFF\xDB") + 5));
 }
 
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {

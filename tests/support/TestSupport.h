@@ -40,6 +40,10 @@ inline constexpr imaging::Rgb kBlue{0, 0, 255};
 //   R B B B B B
 imaging::Bitmap LetterF();
 
+// A 3 × 2 image of six colours whose hexadecimal digits all differ within each row: 123456 789abc
+// def00f on top, ff0000 0080ff 010203 below (red, green, blue).
+imaging::Bitmap SixColours();
+
 // A smooth, photo-like image with every channel varying, deterministic for a given size.
 imaging::Bitmap PhotoLike(int width, int height);
 
@@ -65,6 +69,16 @@ std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path
 imaging::Bitmap PixelsOf(std::uint32_t handle);
 // Width and height of an image file as the imaging library loads it; {0, 0} when it does not load.
 std::pair<int, int> ImageSizeOf(const std::string& path);
+
+// The colour of pixel (x, y) of an image file as the imaging library loads it; black when it does
+// not load.
+imaging::Rgb PixelOfFile(const std::string& path, int x, int y);
+// A little-endian field of `size` bytes at `offset` of a file's bytes.
+std::uint32_t FileField(const std::string& path, std::size_t offset, int size);
+
+// The first luminance quantiser of a JPEG file: 16 scaled by libjpeg's quality factor (13 at
+// quality 60, 3 at 90).
+std::uint32_t JpegFirstQuantiser(const std::string& path);
 
 // Little-endian writers for building file headers by hand.
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value);
