@@ -219,12 +219,6 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
       EXPECT_EQ(found.empty() ? 0 : imaging::ExifOrientation(found), run.orientation);
     }
   }
-  ASSERT_EQ(
-      std::system(("cd '" + folder.Path() + "' && ./tessellarion-cli --help >help.txt").c_str()),
-      0);
-  const std::string help = testsupport::ReadFileText(folder.File("help.txt"));
-  EXPECT_NE(help.find("--strip"), std::string::npos);
-  EXPECT_NE(help.find("--no-auto-orient"), std::string::npos);
 }
 
 }  // namespace

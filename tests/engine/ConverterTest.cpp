@@ -41,9 +41,6 @@ class ConverterTest : public testsupport::FormFixture {
 TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   const std::string letter = SaveImage(testsupport::LetterF(), "f.png");
   Converter converter;
-  converter.SetRotation(18);  // 90° clockwise: the F's top bar becomes its right column
-  EXPECT_EQ(RunPipelineOn(letter), (std::pair{5, 6}));
-  EXPECT_EQ(Pixel(4, 3), testsupport::kRed);
   converter.SetRotation(9);  // 45°: the corners it uncovers are white
   RunPipelineOn(letter);
   EXPECT_EQ(Pixel(0, 0), (imaging::Rgb{255, 255, 255}));
@@ -70,11 +67,11 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
 }
 
 TEST_F(ConverterTest, ColourEffectsByIndex) {
-  // A flat colour with white at (0, 0). The command-line tests check each effect's channels.
+  // A flat colour. The command-line tests check each effect's channels; here the index mapping
+  // that a command line cannot reach: out-of-range indices, and sepia built on grey.
   constexpr imaging::Rgb kColor{0, 100, 200};
   imaging::Bitmap flat = *imaging::MakeBitmap(3, 3);
-  for (int pixel = 1; pixel < 9; ++pixel) testsupport::SetPixel(flat, pixel % 3, pixel / 3, kColor);
-  testsupport::SetPixel(flat, 0, 0, {255, 255, 255});
+  for (int pixel = 0; pixel < 9; ++pixel) testsupport::SetPixel(flat, pixel % 3, pixel / 3, kColor);
   const std::string path = SaveImage(flat, "flat.png");
   const auto centre = [&](int index) {
     Converter().SetColorEffect(index);
@@ -85,8 +82,6 @@ TEST_F(ConverterTest, ColourEffectsByIndex) {
   const imaging::Rgb grey = centre(1);
   const imaging::Rgb sepia = centre(2);  // grey first, then warm channel weights
   EXPECT_TRUE(sepia.red > sepia.green && sepia.green > sepia.blue && sepia.green == grey.green);
-  EXPECT_EQ(centre(3), (imaging::Rgb{255, 155, 55})) << "negative";
-  EXPECT_EQ(Pixel(0, 0), (imaging::Rgb{0, 0, 0})) << "the negative of white";
 }
 
 TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtension) {

@@ -15,12 +15,10 @@ std::uint64_t PageBytes(std::uint64_t rows, std::uint64_t columns) {
   return 404 + rows * (12 + 30 * columns) + 39;
 }
 
-TEST(CellColorTextTest, ReordersTheHexadecimalValueIntoAnHtmlColour) {
-  // Red 0, green 128, blue 255; and only the low 6 of 8 digits count.
-  for (const auto& [value, text] : {std::pair{0xFF8000u, "0080ff"}, {0x12345678u, "563412"}}) {
-    const auto cell = CellColorText(value);
-    EXPECT_EQ(std::string(cell.data(), cell.size()), text);
-  }
+TEST(CellColorTextTest, OnlyTheLowSixDigitsCount) {
+  // Cells or digits out of order change the golden page; a stray high byte would not.
+  const auto cell = CellColorText(0x12345678u);
+  EXPECT_EQ(std::string(cell.data(), cell.size()), "563412");
 }
 
 class TableArtTest : public testsupport::FormFixture {
@@ -46,9 +44,6 @@ TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipeline) {
   // Resizing off but a stale size stored: the page still shows the image as converted.
   converter.SetResize(0, 999, 999);
   EXPECT_EQ(PageSize(input, page), PageBytes(5, 6));
-  converter.SetResize(1, 640, 480);
-  EXPECT_EQ(PageSize(input, page), PageBytes(480, 640));
-  converter.SetResize(0, 0, 0);
   converter.SetRotation(18);  // 90°: 6 × 5 becomes 5 × 6
   EXPECT_EQ(PageSize(input, page), PageBytes(6, 5));
   // A crop that yields nothing writes an empty table, without a message.

@@ -41,13 +41,6 @@ class MainFormTest : public testsupport::FormFixture {
     for (const std::string& path : paths) controls.AppendListEntry(kInputList, path);
     Flags().InputPresent = 1;
   }
-  // Lists the letter, selects it and shows it in both columns in `format`.
-  void Preview(ControlId format) {
-    List({letter});
-    controls.SetListSelection(kInputList, 0);
-    Format(format);
-    form->ShowSelectedFile();
-  }
   void Crop(const std::array<const char*, 4>& box) {
     controls.SetChecked(kCropCheck, true);
     const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
@@ -83,7 +76,6 @@ TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholders) {
   EXPECT_EQ(controls.SliderPosition(kCompressionSlider), 20);
   EXPECT_EQ(controls.SliderPageSize(kCompressionSlider), 5);
   EXPECT_EQ(controls.SliderTickFrequency(kCompressionSlider), 1);
-  EXPECT_EQ(controls.ComboCount(kBmpDepthCombo), 4);
   EXPECT_EQ(controls.ComboCount(kColorEffectCombo), 9);
   EXPECT_EQ(controls.ComboEntries(kRotationCombo).back(), "355°回転");
   EXPECT_TRUE(FileExists(Log("Log.ini")));
@@ -246,14 +238,12 @@ TEST(FileNameOfTest, NameWithoutExtension) {
   for (const auto& [path, name] : names) EXPECT_EQ(form::FileNameOf(path), name) << path;
 }
 
-TEST_F(MainFormTest, PreviewWithoutSelectionSavesAndAsks) {
+TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) {
+  // Without a selection the button saves the settings and asks for one.
   std::filesystem::remove(Log("Log.ini"));
   form->QualityPreview();
   EXPECT_EQ(shell.messages, Messages{"プレビューしたい画像をリストボックスから選択してください。"});
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), Messages{"Log.ini"});
-}
-
-TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) {
   List({SaveImage(testsupport::PhotoLike(37, 23), "photo.png")});
   controls.SetListSelection(kInputList, 0);
   Format(kFormatJpegRadio);
@@ -271,19 +261,21 @@ TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) 
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), (Messages{"LOG.html", "Log.ini"}));
 }
 
-TEST_F(MainFormTest, TableArtPreviewShowsTheMeasuredTableSize) {
+TEST_F(MainFormTest, PreviewsShowTheMeasuredTableSizeAndAFailureAsFailed) {
   Select(kSize640Radio, kSizeKeepRadio, 3);
-  Preview(kFormatHtmRadio);
+  List({letter});
+  controls.SetListSelection(kInputList, 0);
+  Format(kFormatHtmRadio);
+  form->ShowSelectedFile();
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "640x480HTM");
   // With a crop the page shows the cropped size, not the gathered width and height.
   Select(kSizeKeepRadio, kSizeKeepRadio, 3);
   Crop({"0", "0", "4", "3"});
   form->ShowSelectedFile();
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "4x3HTM");
-}
-
-TEST_F(MainFormTest, AFailedPreviewShowsAsFailedNotAsTheEarlierResult) {
-  Preview(kFormatPngRadio);
+  // A failed preview shows as failed, not as the earlier result.
+  Format(kFormatPngRadio);
+  form->ShowSelectedFile();
   ASSERT_TRUE(FileExists(Log("Temp.log")));
   Crop({"500", "0", "100", "100"});  // outside the image: nothing is written
   form->ShowSelectedFile();

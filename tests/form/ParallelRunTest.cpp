@@ -2,8 +2,10 @@
 // one file at a time, and a cancelled run that leaves only complete files.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
@@ -28,14 +30,8 @@ struct RunRecord {
   Texts events;  // message boxes and progress steps, in the order they happened
   std::map<std::string, Bytes> outputs;
   bool ran = false;
-  int entries = 0;
-  int notWritten = 0;
-  std::string currentInputPath;
-  std::string outputPath;
-  int currentInputKind = 0;
-  int lastOutputWidth = 0;
-  int lastOutputHeight = 0;
-  std::string settingsFile;
+  int entries = 0, notWritten = 0, currentInputKind = 0, lastOutputWidth = 0, lastOutputHeight = 0;
+  std::string currentInputPath, outputPath, settingsFile;
 
   friend bool operator==(const RunRecord&, const RunRecord&) = default;
 };
@@ -92,9 +88,8 @@ class ParallelRunTest : public ::testing::Test {
       record.events.push_back("step " + std::to_string(position));
     };
     const form::BatchOutcome outcome = form.BatchRun();
-    record.ran = outcome.ran;
-    record.entries = outcome.entries;
-    record.notWritten = outcome.notWritten;
+    std::tie(record.ran, record.entries, record.notWritten) =
+        std::tuple(outcome.ran, outcome.entries, outcome.notWritten);
     record.currentInputPath = Job().CurrentInputPath;
     record.outputPath = Job().OutputPath;
     record.currentInputKind = Information().CurrentInputKind;
@@ -120,7 +115,6 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
     const RunRecord four = Run(format, 4, inputs);
     EXPECT_TRUE(one == four) << "the runs differ";
     EXPECT_EQ(one.events, four.events);
-    EXPECT_EQ(one.notWritten, four.notWritten);
 
     // Each entry is reported when it is reached: the refusal of the fifth entry comes between the
     // fourth step and the fifth. The broken JPEG does not load, and the GIF is not converted
@@ -133,11 +127,8 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
     expected.insert(expected.end(),
                     {"2件のファイルを変換できませんでした！！", "変換完了！！", "step 0"});
     EXPECT_EQ(four.events, expected);
-    const std::string extension = std::map<ControlId, std::string>{
-        {kFormatBmpRadio, ".bmp"},
-        {kFormatJpegRadio, ".jpg"},
-        {kFormatPngRadio, ".png"},
-        {kFormatHtmRadio, ".htm"}}.at(format);
+    const std::string extension = std::array{".bmp", ".jpg", ".png", ".htm"}.at(
+        static_cast<std::size_t>(format - kFormatBmpRadio));
     EXPECT_EQ(four.outputs.size(), 5u);
     EXPECT_EQ(four.outputPath, outFolder + "tiny" + extension);
     EXPECT_EQ(four.currentInputKind, kInputKindBmp);

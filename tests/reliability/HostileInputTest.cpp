@@ -14,10 +14,7 @@
 #include "imaging/Imaging.h"
 #include "tests/reliability/ReliabilitySupport.h"
 #include "tests/support/JpegFiles.h"
-
-extern "C" {
-#include <zlib.h>
-}
+#include "tests/support/PhotoFiles.h"
 
 namespace {
 
@@ -46,15 +43,14 @@ Bytes Patched(Bytes bytes, std::size_t at, std::uint32_t value, int byteCount = 
   return bytes;
 }
 
-// The bytes with [from, to) replaced by `inserted`.
-Bytes Spliced(const Bytes& bytes, std::size_t from, std::size_t to, const Bytes& inserted = {}) {
-  Bytes result(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(from));
-  result.insert(result.end(), inserted.begin(), inserted.end());
-  result.insert(result.end(), bytes.begin() + static_cast<std::ptrdiff_t>(to), bytes.end());
-  return result;
+// The bytes without [from, to).
+Bytes Removed(Bytes bytes, std::size_t from, std::size_t to) {
+  bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+              bytes.begin() + static_cast<std::ptrdiff_t>(to));
+  return bytes;
 }
 
-Bytes Cut(const Bytes& bytes, std::size_t length) { return Spliced(bytes, length, bytes.size()); }
+Bytes Cut(const Bytes& bytes, std::size_t length) { return Removed(bytes, length, bytes.size()); }
 
 // A BMP with a 40-byte header, `table` (palette or bit-field masks) after it, then the pixels.
 Bytes Bmp(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression,
@@ -83,19 +79,6 @@ Bytes HugeFrame(const Bytes& jpeg, std::uint8_t frameMarker) {
   return Patched(jpeg, static_cast<std::size_t>(frame) + 5, 0xDCFFDCFF);
 }
 
-// One PNG chunk with a correct CRC.
-Bytes Chunk(const std::string& type, const Bytes& data) {
-  Bytes chunk(12 + data.size());
-  std::copy(type.begin(), type.end(), chunk.begin() + 4);
-  std::copy(data.begin(), data.end(), chunk.begin() + 8);
-  const uLong crc = crc32(0, chunk.data() + 4, static_cast<uInt>(4 + data.size()));
-  for (std::size_t byte = 0; byte < 4; ++byte) {
-    chunk[3 - byte] = static_cast<std::uint8_t>(data.size() >> (8 * byte));
-    chunk[chunk.size() - 1 - byte] = static_cast<std::uint8_t>(crc >> (8 * byte));
-  }
-  return chunk;
-}
-
 class HostileInputTest : public reliability::BatchFixture {
  protected:
   std::vector<Case> Cases() {
@@ -107,10 +90,9 @@ class HostileInputTest : public reliability::BatchFixture {
     const Bytes png = saved(testsupport::LetterF(), "letter.png");
     constexpr std::size_t kIhdrEnd = 33;          // the signature and the IHDR chunk
     const std::size_t idatEnd = png.size() - 12;  // where IEND starts
-    const Bytes text = Chunk("tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'});
-    const Bytes hugeIhdr = Chunk("IHDR", {0, 15, 66, 64, 0, 15, 66, 64, 8, 2, 0, 0, 0});
-    Bytes texts;
-    for (int i = 0; i < 10'000; ++i) texts.insert(texts.end(), text.begin(), text.end());
+    // Chunks go in after the header chunk, each with a correct CRC; the text chunk is 22 bytes.
+    const testsupport::Piece text{"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'}};
+    const testsupport::Piece hugeIhdr{"IHDR", {0, 15, 66, 64, 0, 15, 66, 64, 8, 2, 0, 0, 0}};
 
     using enum Stage;
     return {
@@ -164,13 +146,16 @@ class HostileInputTest : public reliability::BatchFixture {
          kLoads},
 
         // 1,000,000 × 1,000,000 with a correct CRC.
-        {"1000000 x 1000000", "png", Spliced(png, 8, kIhdrEnd, hugeIhdr), kNotLoaded},
+        {"1000000 x 1000000", "png", Removed(testsupport::WithChunks(png, {hugeIhdr}), 8, kIhdrEnd),
+         kNotLoaded},
         // A bad CRC in the image data refuses the file; in a text chunk it drops the chunk.
         {"bad IDAT CRC", "png", Patched(png, idatEnd - 1, png[idatEnd - 1] ^ 1u, 1), kNotLoaded},
-        {"bad tEXt CRC", "png", Spliced(png, kIhdrEnd, kIhdrEnd, Patched(text, 21, 0, 1)), kLoads},
+        {"bad tEXt CRC", "png", Patched(testsupport::WithChunks(png, {text}), kIhdrEnd + 21, 0, 1),
+         kLoads},
         // Image data cut in the middle, and ten thousand text chunks before it.
         {"truncated IDAT", "png", Cut(png, (kIhdrEnd + idatEnd) / 2), kNotLoaded},
-        {"10000 text chunks", "png", Spliced(png, kIhdrEnd, kIhdrEnd, texts), kLoads},
+        {"10000 text chunks", "png", testsupport::WithChunks(png, std::vector(10'000, text)),
+         kLoads},
 
         // A named pipe: opening it to read would wait for a writer forever.
         {"named pipe", "png", {}, kNotListed, Kind::kPipe},

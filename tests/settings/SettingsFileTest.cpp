@@ -111,13 +111,6 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
   }
   EXPECT_EQ(Settings().OutputFolder, "/photos/out dir/");
   EXPECT_EQ(Settings().CustomName, "two  blanks ");
-  // A name or folder too long for the system is kept as read, not replaced by another.
-  lines[1] = "/" + std::string(5000, 'f') + "/";
-  lines[18] = std::string(300, 'n');
-  Load(FileText(lines));
-  EXPECT_EQ(Settings().OutputFolder, lines[1]);
-  EXPECT_EQ(Settings().CustomName, lines[18]);
-
   // A short file: the fields it does not reach keep what the controls held.
   controls.SetText(kCropHeightEdit, "77");
   controls.SetText(kCustomNameEdit, "kept");
