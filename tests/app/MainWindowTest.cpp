@@ -38,17 +38,13 @@ Texts CloseModals(const std::function<void()>& action) {
   QObject::connect(&closer, &QTimer::timeout, [&] {
     auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
     if (dialog == nullptr || !dialog->isVisible()) return;
-    auto* box = qobject_cast<QMessageBox*>(dialog);
-    if (box == nullptr) {
-      shown.push_back(dialog->windowTitle().toStdString());
-      dialog->reject();
-      return;
-    }
-    EXPECT_EQ(box->windowTitle().toStdString(), platform::kMessageBoxCaption);
-    EXPECT_EQ(box->icon(), QMessageBox::Warning);
     const QCursor* cursor = QApplication::overrideCursor();
     EXPECT_TRUE(cursor == nullptr || cursor->shape() == Qt::ArrowCursor) << "not the wait cursor";
-    shown.push_back(box->text().toStdString());
+    auto* box = qobject_cast<QMessageBox*>(dialog);
+    shown.push_back((box != nullptr ? box->text() : dialog->windowTitle()).toStdString());
+    if (box == nullptr) return dialog->reject();
+    EXPECT_EQ(box->windowTitle().toStdString(), platform::kMessageBoxCaption);
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
     box->button(QMessageBox::Ok)->click();
   });
   closer.start(1);
@@ -79,6 +75,12 @@ class MainWindowTest : public ::testing::Test {
   QWidget* Widget(ControlId id) { return Controls().Widget(id); }
   QListWidget* List() { return static_cast<QListWidget*>(Widget(kInputList)); }
   void Click(ControlId id) { QTest::mouseClick(Widget(id), Qt::LeftButton); }
+  // An x for each checked button of `ids`, a dash for each other.
+  std::string Marks(std::initializer_list<ControlId> ids) {
+    std::string marks;
+    for (ControlId id : ids) marks += Controls().IsChecked(id) ? 'x' : '-';
+    return marks;
+  }
   void ShowActive() {
     window->show();
     window->activateWindow();
@@ -184,10 +186,9 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   EXPECT_EQ(Controls().Text(kCompressionEdit), "61");
   // A click checks its button and unchecks the rest of its group alone; a second click keeps it.
   for (ControlId id : {kFormatJpegRadio, kFormatJpegRadio, kNamingNumberRadio}) Click(id);
-  for (ControlId id :
-       {kFormatBmpRadio, kFormatJpegRadio, kNamingKeepRadio, kNamingNumberRadio, kSizeKeepRadio}) {
-    EXPECT_EQ(Controls().IsChecked(id), id != kFormatBmpRadio && id != kNamingKeepRadio) << id;
-  }
+  EXPECT_EQ(Marks({kFormatBmpRadio, kFormatJpegRadio, kNamingKeepRadio, kNamingNumberRadio,
+                   kSizeKeepRadio}),
+            "-x-xx");
   // Each button reaches its own handler; the two dialogs are told apart by their titles.
   EXPECT_EQ(CloseModals([&] { Click(kAddFileButton), Click(kBrowseFolderButton); }),
             (Texts{"どのファイルを変換する？？", "フォルダを指定してください"}));
@@ -234,7 +235,7 @@ TEST_F(MainWindowTest, ClosingTheWindowDuringARunStopsItWithoutMessages) {
   EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
 }
 
-TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
+TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
   QStringList texts{window->windowTitle()};
   for (QAction* menu : window->menuBar()->actions()) {
@@ -256,17 +257,23 @@ TEST_F(MainWindowTest, TheTitleMenuAcceleratorsAndRecentFiles) {
   QSettings settings(app::kSettingsOrganization, app::kSettingsApplication);
   EXPECT_EQ(app::RecentFiles(settings).join("").remove(folder.Path().c_str()).toStdString(),
             "ebdc");
+  // The photo choices are on at first and reach the engine at once.
+  EXPECT_TRUE(window->UprightAction()->isChecked() && window->KeepMetadataAction()->isChecked());
+  EXPECT_EQ(Photo().AutoOrient + Photo().KeepMetadata, 2);
+  window->KeepMetadataAction()->trigger();
+  EXPECT_EQ(Photo().AutoOrient * 10 + Photo().KeepMetadata, 10);
+  // A new window (a new start) finds the choice in the application's settings, beside the
+  // recent-file list; the settings file of the form is not touched.
+  ResetProcessState();
+  window = std::make_unique<app::MainWindow>(folder.Path());
+  EXPECT_FALSE(window->KeepMetadataAction()->isChecked());
+  EXPECT_EQ(Photo().KeepMetadata, 0);
+  window->KeepMetadataAction()->trigger();
+  EXPECT_EQ(Photo().KeepMetadata, 1);
 }
 
 TEST_F(MainWindowTest, RadioGroupsWorkFromTheKeyboard) {
   ShowActive();
-  const auto formats = [this] {
-    std::string marks;
-    for (ControlId id : {kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio, kFormatHtmRadio}) {
-      marks += Controls().IsChecked(id) ? 'x' : '-';
-    }
-    return marks;
-  };
   Controls().SetChecked(kFormatBmpRadio, false);
   Controls().SetChecked(kFormatPngRadio, true);
   QWidget* before = Widget(kFormatBmpRadio)->previousInFocusChain();
@@ -285,7 +292,9 @@ TEST_F(MainWindowTest, RadioGroupsWorkFromTheKeyboard) {
                 {Qt::Key_Tab, "---x", kSizeKeepRadio}};
   for (const auto& step : kSteps) {
     QTest::keyClick(QApplication::focusWidget(), step.key);
-    EXPECT_EQ(formats(), step.checked) << step.key;
+    EXPECT_EQ(Marks({kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio, kFormatHtmRadio}),
+              step.checked)
+        << step.key;
     EXPECT_EQ(QApplication::focusWidget(), Widget(step.focused)) << step.key;
   }
 }
@@ -432,34 +441,13 @@ TEST(TerminationTest, SigtermRemovesThePreviewImagesAsClosingTheWindowDoes) {
     _exit(127);
   }
   // The window has started when its settings file is there.
-  for (int wait = 0; wait < 2000 && !testsupport::FileExists(program.File("LogFile/Log.ini"));
-       ++wait) {
-    usleep(10000);
-  }
+  const std::string settings = program.File("LogFile/Log.ini");
+  for (int wait = 0; wait < 2000 && !testsupport::FileExists(settings); ++wait) usleep(10000);
   kill(child, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "ended by the signal";
   EXPECT_EQ(testsupport::FolderEntries(program.File("LogFile")), (Texts{"LOG.html", "Log.ini"}));
-}
-
-TEST_F(MainWindowTest, ThePhotoMenuIsOnByDefaultReachesTheEngineAndIsRemembered) {
-  QAction* upright = window->UprightAction();
-  QAction* keep = window->KeepMetadataAction();
-  ASSERT_TRUE(upright->isCheckable() && keep->isCheckable());
-  EXPECT_TRUE(upright->isChecked() && keep->isChecked());
-  EXPECT_EQ(Photo().AutoOrient + Photo().KeepMetadata, 2);
-  keep->trigger();
-  EXPECT_EQ(Photo().KeepMetadata, 0);
-  EXPECT_EQ(Photo().AutoOrient, 1);
-  // A new window (a new start) finds the choice in the application's settings, beside the
-  // recent-file list; the settings file of the form is not touched.
-  ResetProcessState();
-  window = std::make_unique<app::MainWindow>(folder.Path());
-  EXPECT_FALSE(window->KeepMetadataAction()->isChecked());
-  EXPECT_EQ(Photo().KeepMetadata, 0);
-  window->KeepMetadataAction()->trigger();
-  EXPECT_EQ(Photo().KeepMetadata, 1);
 }
 
 TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
