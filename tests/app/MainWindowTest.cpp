@@ -274,21 +274,17 @@ TEST_F(MainWindowTest, RadioGroupsWorkFromTheKeyboard) {
   before->setFocus(Qt::OtherFocusReason);
   // Tab enters the group at its checked button; the arrows move round the group and check the
   // button they reach, alone; Tab goes on to the next group's checked button.
-  const struct {
-    Qt::Key key;
-    const char* checked;
-    ControlId focused;
-  } kSteps[] = {{Qt::Key_Tab, "--x-", kFormatPngRadio},
-                {Qt::Key_Down, "---x", kFormatHtmRadio},
-                {Qt::Key_Right, "x---", kFormatBmpRadio},
-                {Qt::Key_Up, "---x", kFormatHtmRadio},
-                {Qt::Key_Tab, "---x", kSizeKeepRadio}};
-  for (const auto& step : kSteps) {
-    QTest::keyClick(QApplication::focusWidget(), step.key);
-    EXPECT_EQ(Marks({kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio, kFormatHtmRadio}),
-              step.checked)
-        << step.key;
-    EXPECT_EQ(QApplication::focusWidget(), Widget(step.focused)) << step.key;
+  const std::tuple<Qt::Key, const char*, ControlId> kSteps[] = {
+      {Qt::Key_Tab, "--x-", kFormatPngRadio},
+      {Qt::Key_Down, "---x", kFormatHtmRadio},
+      {Qt::Key_Right, "x---", kFormatBmpRadio},
+      {Qt::Key_Up, "---x", kFormatHtmRadio},
+      {Qt::Key_Tab, "---x", kSizeKeepRadio}};
+  for (const auto& [key, checked, focused] : kSteps) {
+    QTest::keyClick(QApplication::focusWidget(), key);
+    EXPECT_EQ(Marks({kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio, kFormatHtmRadio}), checked)
+        << key;
+    EXPECT_EQ(QApplication::focusWidget(), Widget(focused)) << key;
   }
 }
 
@@ -302,13 +298,12 @@ TEST_F(MainWindowTest, TheListTakesDropsAndShowsAnEntryWhenTheUserHasCompletedTh
     EXPECT_EQ(widget->acceptDrops(), widget == list || widget == list->viewport());
   }
   QWidget* rows = list->viewport();
-  const QPoint first = list->visualItemRect(list->item(0)).center();
   const QPoint second = list->visualItemRect(list->item(1)).center();
   const auto shown = [this] { return Controls().Text(kBeforeKindEdit); };
   Controls().SetListSelection(kInputList, 0);
   EXPECT_EQ(shown(), "????") << "a programmed selection is not shown";
   // A drag over the rows selects as it goes and shows the entry it ends on.
-  QTest::mousePress(rows, Qt::LeftButton, {}, first);
+  QTest::mousePress(rows, Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
   QMouseEvent drag(QEvent::MouseMove, second, rows->mapToGlobal(second), Qt::NoButton,
                    Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(rows, &drag);
