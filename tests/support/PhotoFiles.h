@@ -36,6 +36,9 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
                                      const std::vector<std::uint8_t>& xmp,
                                      const std::vector<std::uint8_t>& icc);
 
+// One PNG chunk: length, type, data and a correct CRC.
+std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<std::uint8_t>& data);
+
 // A JPEG file with the segments put after its JFIF segment; a PNG file with the chunks put after
 // its header chunk.
 std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
