@@ -139,28 +139,25 @@ TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
   const std::string plainJpeg = SaveImageFile(photo, folder.File("plain.jpg"));
   const std::string plainPng = SaveImageFile(photo, folder.File("plain.png"));
   for (const std::string& input : {jpeg, png}) {
-    for (const std::string output : {"out.jpg", "out.png"}) {
-      SCOPED_TRACE(input + " to " + output);
-      Convert(input, output);
-      FoundMetadata found = MetadataOfFile(folder.File(output));
-      EXPECT_EQ(found.exif, exif);
-      EXPECT_EQ(found.xmp, xmp);
-      EXPECT_EQ(found.icc, icc);
-      // And again from what was written.
-      Convert(folder.File(output), "again" + output.substr(3));
-      found = MetadataOfFile(folder.File("again" + output.substr(3)));
-      EXPECT_EQ(found.exif, exif);
-      EXPECT_EQ(found.icc, icc);
-      // Stripped, the output is the very file the photo without metadata gives.
-      Convert(input, "stripped" + output.substr(3), {true, false});
-      Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without" + output.substr(3));
-      EXPECT_EQ(ReadFileBytes(folder.File("stripped" + output.substr(3))),
-                ReadFileBytes(folder.File("without" + output.substr(3))));
+    for (const std::string extension : {".jpg", ".png", ".bmp"}) {
+      SCOPED_TRACE(input + " to " + extension);
+      // Stripped, and always in a BMP, which holds the pixels only, the output is the very file
+      // the photo without metadata gives.
+      Convert(input, "stripped" + extension, {true, extension == ".bmp"});
+      Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without" + extension);
+      EXPECT_EQ(ReadFileBytes(folder.File("stripped" + extension)),
+                ReadFileBytes(folder.File("without" + extension)));
+      if (extension == ".bmp") continue;
+      // Kept, byte for byte, and again from what was written.
+      Convert(input, "out" + extension);
+      Convert(folder.File("out" + extension), "again" + extension);
+      for (const std::string written : {"out", "again"}) {
+        const FoundMetadata found = MetadataOfFile(folder.File(written + extension));
+        EXPECT_EQ(found.exif, exif) << written;
+        EXPECT_EQ(found.xmp, xmp) << written;
+        EXPECT_EQ(found.icc, icc) << written;
+      }
     }
-    // A BMP holds the pixels only: the same file as for the photo without metadata.
-    Convert(input, "out.bmp");
-    Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without.bmp");
-    EXPECT_EQ(ReadFileBytes(folder.File("out.bmp")), ReadFileBytes(folder.File("without.bmp")));
   }
 }
 
