@@ -181,6 +181,9 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
   return png;
 }
 
+namespace {
+
+// The APP1 and APP2 segments of a JPEG file up to its first scan.
 std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg) {
   std::vector<Piece> segments;
   for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
@@ -196,6 +199,7 @@ std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg) {
   return segments;
 }
 
+// The chunks of a PNG file other than IHDR, IDAT and IEND.
 std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
   std::vector<Piece> chunks;
   for (std::size_t at = 8; at + 12 <= png.size();) {
@@ -215,6 +219,8 @@ std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
   }
   return chunks;
 }
+
+}  // namespace
 
 FoundMetadata MetadataOfFile(const std::string& path) {
   const Bytes bytes = ReadFileBytes(path);
