@@ -13,6 +13,7 @@
 #include "imaging/JpegCodec.h"
 #include "imaging/PngCodec.h"
 #include "tests/support/JpegFiles.h"
+#include "tests/support/PhotoFiles.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -20,6 +21,7 @@ namespace {
 using imaging::Bitmap;
 using imaging::Rgb;
 using testsupport::PixelAt;
+using testsupport::PngChunk;
 using Bytes = std::vector<std::uint8_t>;
 using Colors = std::vector<Rgb>;
 
@@ -97,13 +99,6 @@ Bytes BigEndian32(std::size_t value) {
           std::uint8_t(value)};
 }
 
-// One chunk with a correct CRC.
-Bytes Chunk(const std::string& type, const Bytes& data) {
-  const Bytes body = Join({Bytes(type.begin(), type.end()), data});
-  return Join(
-      {BigEndian32(data.size()), body, BigEndian32(crc32(0, body.data(), uInt(body.size())))});
-}
-
 // A whole file: IHDR, the `extra` chunks, one IDAT of the scanlines (each led by its filter
 // byte), IEND.
 Bytes MakePng(std::size_t width, std::size_t height, int bitDepth, int colorType,
@@ -115,8 +110,8 @@ Bytes MakePng(std::size_t width, std::size_t height, int bitDepth, int colorType
   compress(packed.data(), &size, scanlines.data(), uLong(scanlines.size()));
   packed.resize(size);
   const Bytes signature = {137, 'P', 'N', 'G', 13, 10, 26, 10};
-  return Join(
-      {signature, Chunk("IHDR", header), extra, Chunk("IDAT", packed), Chunk("IEND", Bytes())});
+  return Join({signature, PngChunk("IHDR", header), extra, PngChunk("IDAT", packed),
+               PngChunk("IEND", Bytes())});
 }
 
 // The colours of a 3 × 2 file, row by row; none when it does not decode.
@@ -134,9 +129,9 @@ Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines, const Byt
 TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
   const Rgb white{255, 255, 255}, black{}, red{255, 0, 0}, halfBlue{127, 127, 255};
   // 2-bit palette indices 0 1 2 / 3 2 0, the first three entries with transparency.
-  const Bytes palette = Chunk("PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
+  const Bytes palette = PngChunk("PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
   EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0},
-                       Join({palette, Chunk("tRNS", {255, 0, 128})})),
+                       Join({palette, PngChunk("tRNS", {255, 0, 128})})),
             (Colors{red, white, halfBlue, white, halfBlue, red}));
   EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, palette),
             (Colors{red, {0, 255, 0}, {0, 0, 255}, white, {0, 0, 255}, red}))

@@ -45,14 +45,10 @@ class PhotoTest : public ::testing::Test {
                                                           : SaveBmp(path, handle);
     EXPECT_EQ(saved, 1) << output;
     FreeImage(handle);
-    return Pixels(path, handling);
-  }
-
-  // The pixels of a saved file as a load with the same handling sees them.
-  static Bitmap Pixels(const std::string& path, const PhotoHandling& handling) {
-    const ImageHandle handle = LoadImageFile(path, handling);
-    Bitmap bitmap = PixelsOf(handle);
-    FreeImage(handle);
+    // The pixels saved, as a load with the same handling sees them.
+    const ImageHandle reloaded = LoadImageFile(path, handling);
+    Bitmap bitmap = PixelsOf(reloaded);
+    FreeImage(reloaded);
     return bitmap;
   }
 
@@ -74,25 +70,14 @@ std::vector<std::string> Shape(const Bitmap& bitmap) {
   return rows;
 }
 
-Bitmap Cropped(const Bitmap& bitmap, int left, int top, int width, int height) {
-  Bitmap part = *MakeBitmap(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) SetPixel(part, x, y, PixelAt(bitmap, left + x, top + y));
-  }
-  return part;
-}
-
 TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
   const Bitmap upright = LetterF();
-  // Clockwise a quarter: (x, y) shows the upright pixel (y, H − 1 − x).
-  Bitmap turned = *MakeBitmap(5, 6);
-  for (int y = 0; y < 6; ++y) {
-    for (int x = 0; x < 5; ++x) SetPixel(turned, x, y, PixelAt(upright, y, 4 - x));
-  }
-  Bitmap tripled = *MakeBitmap(18, 15);
-  for (int y = 0; y < 15; ++y) {
-    for (int x = 0; x < 18; ++x) SetPixel(tripled, x, y, PixelAt(upright, x / 3, y / 3));
-  }
+  // Clockwise a quarter, (x, y) shows the upright pixel (y, H − 1 − x): what a camera stores for
+  // orientation 8.
+  const Bitmap turned = StoredForOrientation(upright, 8);
+  // The crop from (1, 1) of 4 × 3.
+  std::vector<std::string> cropped;
+  for (std::size_t y = 1; y < 4; ++y) cropped.push_back(Shape(upright)[y].substr(1, 4));
   const auto crop = [](ImageHandle handle) { return CropImage(handle, 1, 1, 4, 3); };
   const auto resize = [](ImageHandle handle) { return ResizeImage(handle, 18, 15), handle; };
   const auto rotate = [](ImageHandle handle) { return RotateImage(handle, 90'000, 0), handle; };
@@ -102,7 +87,7 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
       const std::string input = Photo(StoredForOrientation(upright, orientation), "in" + format,
                                       CameraExif(orientation, {6, 5}, false));
       EXPECT_EQ(Shape(Convert(input, "out.png")), Shape(upright));
-      EXPECT_EQ(Shape(Convert(input, "out.png", {}, crop)), Shape(Cropped(upright, 1, 1, 4, 3)));
+      EXPECT_EQ(Shape(Convert(input, "out.png", {}, crop)), cropped);
       const std::vector<std::string> resized = Shape(Convert(input, "out.png", {}, resize));
       for (std::size_t y = 0; y < 5; ++y) {
         for (std::size_t x = 0; x < 6; ++x) {
@@ -154,28 +139,25 @@ TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
   const std::string plainJpeg = SaveImageFile(photo, folder.File("plain.jpg"));
   const std::string plainPng = SaveImageFile(photo, folder.File("plain.png"));
   for (const std::string& input : {jpeg, png}) {
-    for (const std::string output : {"out.jpg", "out.png"}) {
-      SCOPED_TRACE(input + " to " + output);
-      Convert(input, output);
-      FoundMetadata found = MetadataOfFile(folder.File(output));
-      EXPECT_EQ(found.exif, exif);
-      EXPECT_EQ(found.xmp, xmp);
-      EXPECT_EQ(found.icc, icc);
-      // And again from what was written.
-      Convert(folder.File(output), "again" + output.substr(3));
-      found = MetadataOfFile(folder.File("again" + output.substr(3)));
-      EXPECT_EQ(found.exif, exif);
-      EXPECT_EQ(found.icc, icc);
-      // Stripped, the output is the very file the photo without metadata gives.
-      Convert(input, "stripped" + output.substr(3), {true, false});
-      Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without" + output.substr(3));
-      EXPECT_EQ(ReadFileBytes(folder.File("stripped" + output.substr(3))),
-                ReadFileBytes(folder.File("without" + output.substr(3))));
+    for (const std::string extension : {".jpg", ".png", ".bmp"}) {
+      SCOPED_TRACE(input + " to " + extension);
+      // Stripped, and always in a BMP, which holds the pixels only, the output is the very file
+      // the photo without metadata gives.
+      Convert(input, "stripped" + extension, {true, extension == ".bmp"});
+      Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without" + extension);
+      EXPECT_EQ(ReadFileBytes(folder.File("stripped" + extension)),
+                ReadFileBytes(folder.File("without" + extension)));
+      if (extension == ".bmp") continue;
+      // Kept, byte for byte, and again from what was written.
+      Convert(input, "out" + extension);
+      Convert(folder.File("out" + extension), "again" + extension);
+      for (const std::string written : {"out", "again"}) {
+        const FoundMetadata found = MetadataOfFile(folder.File(written + extension));
+        EXPECT_EQ(found.exif, exif) << written;
+        EXPECT_EQ(found.xmp, xmp) << written;
+        EXPECT_EQ(found.icc, icc) << written;
+      }
     }
-    // A BMP holds the pixels only: the same file as for the photo without metadata.
-    Convert(input, "out.bmp");
-    Convert(input.ends_with(".jpg") ? plainJpeg : plainPng, "without.bmp");
-    EXPECT_EQ(ReadFileBytes(folder.File("out.bmp")), ReadFileBytes(folder.File("without.bmp")));
   }
 }
 

@@ -25,6 +25,13 @@ std::uint32_t U32Be(const Bytes& bytes, std::size_t at) {
          (std::uint32_t{bytes.at(at + 2)} << 8) | bytes.at(at + 3);
 }
 
+// The bytes of `prefix` followed by `data`: an APP segment's or chunk's identifier and payload.
+Bytes Prefixed(std::string_view prefix, const Bytes& data) {
+  Bytes out(prefix.begin(), prefix.end());
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
 // One 12-byte directory entry, little-endian.
 void PutEntry(Bytes& out, std::uint16_t tag, std::uint16_t type, std::uint32_t count,
               std::uint32_t value) {
@@ -79,11 +86,9 @@ std::vector<std::uint8_t> XmpPacket(int orientation) {
 }
 
 std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {
-  Bytes out(128, 0);
-  out[0] = static_cast<std::uint8_t>(bytes >> 24);
-  out[1] = static_cast<std::uint8_t>(bytes >> 16);
-  out[2] = static_cast<std::uint8_t>(bytes >> 8);
-  out[3] = static_cast<std::uint8_t>(bytes);
+  Bytes out;
+  PutU32Be(out, static_cast<std::uint32_t>(bytes));
+  out.resize(128);
   std::memcpy(out.data() + 12, "mntr", 4);
   std::memcpy(out.data() + 16, space, 4);
   std::memcpy(out.data() + 20, "XYZ ", 4);
@@ -100,17 +105,10 @@ std::vector<Piece> CameraSegments(const std::vector<std::uint8_t>& exif,
                                   const std::vector<std::uint8_t>& xmp,
                                   const std::vector<std::uint8_t>& icc, std::size_t chunkBytes) {
   std::vector<Piece> segments;
-  if (!exif.empty()) {
-    Bytes data;
-    Append(data, std::string_view("Exif\0\0", 6));
-    data.insert(data.end(), exif.begin(), exif.end());
-    segments.push_back({"APP1", data});
-  }
+  if (!exif.empty()) segments.push_back({"APP1", Prefixed(std::string_view("Exif\0\0", 6), exif)});
   if (!xmp.empty()) {
-    Bytes data;
-    Append(data, std::string_view("http://ns.adobe.com/xap/1.0/\0", 29));
-    data.insert(data.end(), xmp.begin(), xmp.end());
-    segments.push_back({"APP1", data});
+    segments.push_back(
+        {"APP1", Prefixed(std::string_view("http://ns.adobe.com/xap/1.0/\0", 29), xmp)});
   }
   const std::size_t count = icc.empty() ? 0 : (icc.size() + chunkBytes - 1) / chunkBytes;
   for (std::size_t chunk = 0; chunk < count; ++chunk) {
@@ -131,21 +129,15 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
                                      const std::vector<std::uint8_t>& icc) {
   std::vector<Piece> chunks;
   if (!icc.empty()) {
-    Bytes data;
-    Append(data, std::string_view("camera\0\0", 8));
     uLongf size = compressBound(static_cast<uLong>(icc.size()));
     Bytes compressed(size);
     compress(compressed.data(), &size, icc.data(), static_cast<uLong>(icc.size()));
-    data.insert(data.end(), compressed.begin(),
-                compressed.begin() + static_cast<std::ptrdiff_t>(size));
-    chunks.push_back({"iCCP", data});
+    compressed.resize(size);
+    chunks.push_back({"iCCP", Prefixed(std::string_view("camera\0\0", 8), compressed)});
   }
   if (!exif.empty()) chunks.push_back({"eXIf", exif});
   if (!xmp.empty()) {
-    Bytes data;
-    Append(data, std::string_view("XML:com.adobe.xmp\0\0\0\0\0", 22));
-    data.insert(data.end(), xmp.begin(), xmp.end());
-    chunks.push_back({"iTXt", data});
+    chunks.push_back({"iTXt", Prefixed(std::string_view("XML:com.adobe.xmp\0\0\0\0\0", 22), xmp)});
   }
   return chunks;
 }
@@ -167,22 +159,31 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
   return jpeg;
 }
 
+std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<std::uint8_t>& data) {
+  Bytes chunk;
+  PutU32Be(chunk, static_cast<std::uint32_t>(data.size()));
+  const Bytes typed = Prefixed(type, data);
+  chunk.insert(chunk.end(), typed.begin(), typed.end());
+  PutU32Be(chunk,
+           static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+  return chunk;
+}
+
 std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks) {
   const std::size_t at = 8 + 12 + 13;  // signature, IHDR
   Bytes inserted;
   for (const Piece& chunk : chunks) {
-    PutU32Be(inserted, static_cast<std::uint32_t>(chunk.data.size()));
-    Bytes typed(chunk.name.begin(), chunk.name.end());
-    typed.insert(typed.end(), chunk.data.begin(), chunk.data.end());
-    inserted.insert(inserted.end(), typed.begin(), typed.end());
-    PutU32Be(inserted,
-             static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+    const Bytes bytes = PngChunk(chunk.name, chunk.data);
+    inserted.insert(inserted.end(), bytes.begin(), bytes.end());
   }
   png.insert(png.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
   return png;
 }
 
+namespace {
+
+// The APP1 and APP2 segments of a JPEG file up to its first scan.
 std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg) {
   std::vector<Piece> segments;
   for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
@@ -198,6 +199,7 @@ std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg) {
   return segments;
 }
 
+// The chunks of a PNG file other than IHDR, IDAT and IEND.
 std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
   std::vector<Piece> chunks;
   for (std::size_t at = 8; at + 12 <= png.size();) {
@@ -205,7 +207,8 @@ std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
     const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
                            png.begin() + static_cast<std::ptrdiff_t>(at + 8));
     // Every chunk's CRC, the end chunk's too, which our decoder never reads but others do.
-    if (crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4)) != U32Be(png, at + 8 + length)) {
+    if (crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4)) !=
+        U32Be(png, at + 8 + length)) {
       throw std::runtime_error("bad CRC in " + type);
     }
     if (type != "IHDR" && type != "IDAT" && type != "IEND") {
@@ -216,6 +219,8 @@ std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
   }
   return chunks;
 }
+
+}  // namespace
 
 FoundMetadata MetadataOfFile(const std::string& path) {
   const Bytes bytes = ReadFileBytes(path);

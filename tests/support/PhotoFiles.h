@@ -36,6 +36,9 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
                                      const std::vector<std::uint8_t>& xmp,
                                      const std::vector<std::uint8_t>& icc);
 
+// One PNG chunk: length, type, data and a correct CRC.
+std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<std::uint8_t>& data);
+
 // A JPEG file with the segments put after its JFIF segment; a PNG file with the chunks put after
 // its header chunk.
 std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
@@ -43,13 +46,9 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
 std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks);
 
-// The APP1 and APP2 segments of a JPEG file up to its first scan; the chunks of a PNG file other
-// than IHDR, IDAT and IEND (throws std::runtime_error when any chunk's CRC is wrong).
-std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg);
-std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png);
-
 // The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
-// decompressed), found by a reader of the test's own; empty where absent.
+// decompressed), found by a reader of the test's own; empty where absent. Throws
+// std::runtime_error when any PNG chunk's CRC is wrong.
 struct FoundMetadata {
   std::vector<std::uint8_t> exif;
   std::vector<std::uint8_t> xmp;
