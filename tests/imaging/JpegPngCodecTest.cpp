@@ -88,6 +88,43 @@ TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
   }
 }
 
+TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
+  // Widths that leave a partial last byte at every index size; colours differ in every channel.
+  const struct {
+    int colors;
+    int width;
+    int bitDepth;   // of the IHDR
+    int colorType;  // 3 palette, 2 RGB
+  } cases[] = {{2, 9, 1, 3},  {3, 7, 2, 3},    {16, 5, 4, 3},
+               {17, 5, 8, 3}, {256, 16, 8, 3}, {257, 17, 8, 2}};
+  testsupport::TempFolder folder;
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.colors);
+    const int height = (test.colors + test.width - 1) / test.width + 1;
+    Bitmap bitmap;
+    bitmap.width = test.width;
+    bitmap.height = height;
+    bitmap.pixels.resize(static_cast<std::size_t>(test.width * height) * 3);
+    for (int pixel = 0; pixel < test.width * height; ++pixel) {
+      const int color = pixel % test.colors;
+      testsupport::SetPixel(
+          bitmap, pixel % test.width, pixel / test.width,
+          {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(255 - color % 256),
+           static_cast<std::uint8_t>(color / 256 * 99 + 3)});
+    }
+    const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
+    ASSERT_EQ(imaging::SavePng(folder.File("g.png"), handle, 0), 1);
+    imaging::FreeImage(handle);
+    const Bytes file = testsupport::ReadFileBytes(folder.File("g.png"));
+    ASSERT_GT(file.size(), 26u);
+    EXPECT_EQ(file[24], test.bitDepth);
+    EXPECT_EQ(file[25], test.colorType);
+    const std::optional<Bitmap> decoded = imaging::png::Decode(file);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->pixels, bitmap.pixels);
+  }
+}
+
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes joined;
   for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
