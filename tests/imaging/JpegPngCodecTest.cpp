@@ -95,7 +95,7 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
     int width;
     int bitDepth;   // of the IHDR
     int colorType;  // 3 palette, 2 RGB
-  } cases[] = {{2, 9, 1, 3},  {3, 7, 2, 3},    {16, 5, 4, 3},
+  } cases[] = {{2, 9, 1, 3},  {3, 7, 2, 3},    {4, 7, 2, 3},   {16, 5, 4, 3},
                {17, 5, 8, 3}, {256, 16, 8, 3}, {257, 17, 8, 2}};
   testsupport::TempFolder folder;
   for (const auto& test : cases) {
