@@ -1,0 +1,167 @@
+#include "imaging/DctMirror.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace imaging::dct {
+namespace {
+
+// The maps every axis uses, worked out once: identity, plain mirror, and for each count r of
+// samples in a partial last block the maps of the earlier and the later source block, and the
+// map of the last output block, whose one source is reflected to fill the padding.
+struct AxisMatrices {
+  AxisMatrix identity;
+  AxisMatrix mirror;
+  std::array<AxisMatrix, kBlockSide> earlier;
+  std::array<AxisMatrix, kBlockSide> later;
+  std::array<AxisMatrix, kBlockSide> edge;
+};
+
+// The orthonormal 8-point DCT-II basis: sample x of frequency u.
+double Basis(int frequency, int sample) {
+  const double scale = frequency == 0 ? std::sqrt(0.125) : 0.5;
+  return scale * std::cos((2 * sample + 1) * frequency * std::numbers::pi / 16.0);
+}
+
+// The map of coefficients taking output sample x from source sample from[x] (none when −1):
+// D · P · Dᵀ. Values within rounding of zero are made zero, so the sums skip nothing by accident.
+AxisMatrix SelectionMatrix(const std::array<int, kBlockSide>& from) {
+  AxisMatrix matrix;
+  for (int source = 0; source < kBlockSide; ++source) {
+    for (int output = 0; output < kBlockSide; ++output) {
+      double sum = 0.0;
+      for (int x = 0; x < kBlockSide; ++x) {
+        const int at = from[static_cast<std::size_t>(x)];
+        if (at >= 0) sum += Basis(output, x) * Basis(source, at);
+      }
+      matrix.columns[static_cast<std::size_t>(source)][static_cast<std::size_t>(output)] =
+          std::abs(sum) < 1e-9 ? 0.0f : static_cast<float>(sum);
+    }
+  }
+  return matrix;
+}
+
+AxisMatrices MakeAxisMatrices() {
+  AxisMatrices matrices;
+  for (std::size_t k = 0; k < kBlockSide; ++k) {
+    matrices.identity.columns[k][k] = 1.0f;
+    matrices.mirror.columns[k][k] = k % 2 == 0 ? 1.0f : -1.0f;
+  }
+  matrices.identity.diagonal = matrices.mirror.diagonal = true;
+  for (int valid = 1; valid < kBlockSide; ++valid) {
+    std::array<int, kBlockSide> earlier{};
+    std::array<int, kBlockSide> later{};
+    std::array<int, kBlockSide> edge{};
+    for (int x = 0; x < kBlockSide; ++x) {
+      const auto at = static_cast<std::size_t>(x);
+      // Output samples before `valid` are the later block's first samples, reversed; the rest
+      // are the earlier block's last ones, reversed; at the edge the rest reflect the first part.
+      later[at] = x < valid ? valid - 1 - x : -1;
+      earlier[at] = x < valid ? -1 : kBlockSide - 1 + valid - x;
+      edge[at] = x < valid ? valid - 1 - x : x - valid;
+    }
+    const auto index = static_cast<std::size_t>(valid);
+    matrices.earlier[index] = SelectionMatrix(earlier);
+    matrices.later[index] = SelectionMatrix(later);
+    matrices.edge[index] = SelectionMatrix(edge);
+  }
+  return matrices;
+}
+
+const AxisMatrices& Matrices() {
+  static const AxisMatrices matrices = MakeAxisMatrices();
+  return matrices;
+}
+
+}  // namespace
+
+AxisMirror::AxisMirror(std::uint32_t samples, bool mirrored)
+    : blocks_((samples + kBlockSide - 1) / kBlockSide),
+      valid_(static_cast<int>(samples - (blocks_ - 1) * kBlockSide)),
+      mirrored_(mirrored) {
+  Matrices();
+}
+
+int AxisMirror::Sources(std::uint32_t index, std::array<AxisSource, 2>& sources) const {
+  const AxisMatrices& matrices = Matrices();
+  if (!mirrored_) {
+    sources[0] = {index, &matrices.identity};
+    return 1;
+  }
+  const std::uint32_t later = blocks_ - 1 - index;
+  const auto valid = static_cast<std::size_t>(valid_);
+  if (valid_ == kBlockSide) {
+    sources[0] = {later, &matrices.mirror};
+    return 1;
+  }
+  if (later == 0) {
+    sources[0] = {0, &matrices.edge[valid]};
+    return 1;
+  }
+  sources[0] = {later - 1, &matrices.earlier[valid]};
+  sources[1] = {later, &matrices.later[valid]};
+  return 2;
+}
+
+BlockMixer::BlockMixer(const std::array<std::uint16_t, kBlockSize>& sourceSteps,
+                       const std::array<std::uint16_t, kBlockSize>& outputSteps, bool transpose)
+    : transpose_(transpose) {
+  for (std::size_t vertical = 0; vertical < kBlockSide; ++vertical) {
+    for (std::size_t horizontal = 0; horizontal < kBlockSide; ++horizontal) {
+      const std::size_t at = vertical * kBlockSide + horizontal;
+      const std::size_t written = transpose ? horizontal * kBlockSide + vertical : at;
+      sourceSteps_[at] = static_cast<float>(sourceSteps[at]);
+      reciprocal_[at] = 1.0f / static_cast<float>(std::max<std::uint16_t>(outputSteps[written], 1));
+    }
+  }
+}
+
+void BlockMixer::Add(const std::int16_t* block, const AxisMatrix& vertical,
+                     const AxisMatrix& horizontal) {
+  for (std::size_t v = 0; v < kBlockSide; ++v) {
+    const std::int16_t* row = block + v * kBlockSide;
+    // Most rows of a photo's blocks are all zero: they are skipped eight coefficients at a time.
+    std::uint64_t halves[2];
+    std::memcpy(halves, row, sizeof(halves));
+    if ((halves[0] | halves[1]) == 0) continue;
+    const auto& down = vertical.columns[v];
+    for (std::size_t u = 0; u < kBlockSide; ++u) {
+      if (row[u] == 0) continue;
+      const float value = static_cast<float>(row[u]) * sourceSteps_[v * kBlockSide + u];
+      const auto& across = horizontal.columns[u];
+      if (horizontal.diagonal) {
+        const float scaled = value * across[u];
+        for (std::size_t k = 0; k < kBlockSide; ++k) sum_[k * kBlockSide + u] += scaled * down[k];
+      } else if (vertical.diagonal) {
+        const float scaled = value * down[v];
+        for (std::size_t l = 0; l < kBlockSide; ++l) sum_[v * kBlockSide + l] += scaled * across[l];
+      } else {
+        for (std::size_t k = 0; k < kBlockSide; ++k) {
+          const float scaled = value * down[k];
+          for (std::size_t l = 0; l < kBlockSide; ++l) {
+            sum_[k * kBlockSide + l] += scaled * across[l];
+          }
+        }
+      }
+    }
+  }
+}
+
+void BlockMixer::Write(std::int16_t* out) const {
+  for (std::size_t vertical = 0; vertical < kBlockSide; ++vertical) {
+    for (std::size_t horizontal = 0; horizontal < kBlockSide; ++horizontal) {
+      const std::size_t at = vertical * kBlockSide + horizontal;
+      const float level = sum_[at] * reciprocal_[at];
+      // Truncating after adding a half rounds to the nearest level, halfway away from zero. Only
+      // the DC coefficient may reach −1024.
+      const float rounded = std::clamp(level + (level < 0.0f ? -0.5f : 0.5f),
+                                       at == 0 ? -1024.0f : -1023.0f, 1023.0f);
+      out[transpose_ ? horizontal * kBlockSide + vertical : at] =
+          static_cast<std::int16_t>(rounded);
+    }
+  }
+}
+
+}  // namespace imaging::dct
