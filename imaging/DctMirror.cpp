@@ -1,6 +1,7 @@
 #include "imaging/DctMirror.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -75,6 +76,17 @@ const AxisMatrices& Matrices() {
   return matrices;
 }
 
+// sums += scale × values, eight at a time: the two never overlap, so the loop goes in vectors.
+inline void AddScaled(float* __restrict sums, const float* __restrict values, float scale) {
+  for (std::size_t k = 0; k < kBlockSide; ++k) sums[k] += scale * values[k];
+}
+
+// The top bit of every 16-bit lane that is not zero, of four coefficients read as one word.
+constexpr std::uint64_t NonzeroLanes(std::uint64_t lanes) {
+  constexpr std::uint64_t kLow = 0x7FFF7FFF7FFF7FFFu;
+  return (((lanes & kLow) + kLow) | lanes) & ~kLow;
+}
+
 }  // namespace
 
 AxisMirror::AxisMirror(std::uint32_t samples, bool mirrored)
@@ -106,42 +118,47 @@ int AxisMirror::Sources(std::uint32_t index, std::array<AxisSource, 2>& sources)
 }
 
 BlockMixer::BlockMixer(const std::array<std::uint16_t, kBlockSize>& sourceSteps,
-                       const std::array<std::uint16_t, kBlockSize>& outputSteps, bool transpose)
-    : transpose_(transpose) {
-  for (std::size_t vertical = 0; vertical < kBlockSide; ++vertical) {
-    for (std::size_t horizontal = 0; horizontal < kBlockSide; ++horizontal) {
-      const std::size_t at = vertical * kBlockSide + horizontal;
-      const std::size_t written = transpose ? horizontal * kBlockSide + vertical : at;
-      sourceSteps_[at] = static_cast<float>(sourceSteps[at]);
-      reciprocal_[at] = 1.0f / static_cast<float>(std::max<std::uint16_t>(outputSteps[written], 1));
+                       const std::array<std::uint16_t, kBlockSize>& outputSteps, bool transpose,
+                       bool mixesDown, bool mixesAcross)
+    : byColumns_(mixesDown && !mixesAcross), swapOnWrite_(transpose != byColumns_) {
+  for (std::size_t first = 0; first < kBlockSide; ++first) {
+    for (std::size_t second = 0; second < kBlockSide; ++second) {
+      const std::size_t kept = first * kBlockSide + second;
+      const std::size_t swapped = second * kBlockSide + first;
+      sourceSteps_[kept] = static_cast<float>(sourceSteps[kept]);
+      const std::uint16_t step = outputSteps[swapOnWrite_ ? swapped : kept];
+      reciprocal_[kept] = 1.0f / static_cast<float>(std::max<std::uint16_t>(step, 1));
     }
   }
 }
 
 void BlockMixer::Add(const std::int16_t* block, const AxisMatrix& vertical,
                      const AxisMatrix& horizontal) {
+  constexpr unsigned kAllRows = (1u << kBlockSide) - 1;
+  constexpr std::size_t kLanes = kBlockSide / 2;
   for (std::size_t v = 0; v < kBlockSide; ++v) {
     const std::int16_t* row = block + v * kBlockSide;
-    // Most rows of a photo's blocks are all zero: they are skipped eight coefficients at a time.
+    // Most rows of a photo's blocks are all zero: they are skipped eight coefficients at a time,
+    // and the others visit only their nonzero coefficients, found four at a time.
     std::uint64_t halves[2];
     std::memcpy(halves, row, sizeof(halves));
     if ((halves[0] | halves[1]) == 0) continue;
     const auto& down = vertical.columns[v];
-    for (std::size_t u = 0; u < kBlockSide; ++u) {
-      if (row[u] == 0) continue;
-      const float value = static_cast<float>(row[u]) * sourceSteps_[v * kBlockSide + u];
-      const auto& across = horizontal.columns[u];
-      if (horizontal.diagonal) {
-        const float scaled = value * across[u];
-        for (std::size_t k = 0; k < kBlockSide; ++k) sum_[k * kBlockSide + u] += scaled * down[k];
-      } else if (vertical.diagonal) {
-        const float scaled = value * down[v];
-        for (std::size_t l = 0; l < kBlockSide; ++l) sum_[v * kBlockSide + l] += scaled * across[l];
-      } else {
-        for (std::size_t k = 0; k < kBlockSide; ++k) {
-          const float scaled = value * down[k];
-          for (std::size_t l = 0; l < kBlockSide; ++l) {
-            sum_[k * kBlockSide + l] += scaled * across[l];
+    if (!byColumns_) touched_ |= vertical.diagonal ? 1u << v : kAllRows;
+    for (std::size_t half = 0; half < 2; ++half) {
+      for (std::uint64_t lanes = NonzeroLanes(halves[half]); lanes != 0; lanes &= lanes - 1) {
+        const std::size_t u =
+            half * kLanes + static_cast<std::size_t>(std::countr_zero(lanes)) / 16;
+        const float value = static_cast<float>(row[u]) * sourceSteps_[v * kBlockSide + u];
+        const auto& across = horizontal.columns[u];
+        if (byColumns_) {
+          touched_ |= 1u << u;
+          AddScaled(&sum_[u * kBlockSide], down.data(), value * across[u]);
+        } else if (vertical.diagonal) {
+          AddScaled(&sum_[v * kBlockSide], across.data(), value * down[v]);
+        } else {
+          for (std::size_t k = 0; k < kBlockSide; ++k) {
+            AddScaled(&sum_[k * kBlockSide], across.data(), value * down[k]);
           }
         }
       }
@@ -149,17 +166,34 @@ void BlockMixer::Add(const std::int16_t* block, const AxisMatrix& vertical,
   }
 }
 
-void BlockMixer::Write(std::int16_t* out) const {
-  for (std::size_t vertical = 0; vertical < kBlockSide; ++vertical) {
-    for (std::size_t horizontal = 0; horizontal < kBlockSide; ++horizontal) {
-      const std::size_t at = vertical * kBlockSide + horizontal;
+void BlockMixer::Write(std::int16_t* out) {
+  std::array<std::int16_t, kBlockSize> levels{};
+  const float dc = sum_[0] * reciprocal_[0];
+  for (std::size_t first = 0; first < kBlockSide; ++first) {
+    if ((touched_ & (1u << first)) == 0) continue;
+    // Truncating after adding a half rounds to the nearest level, halfway away from zero. The
+    // loop has no branch, so it goes several sums at a time.
+    for (std::size_t second = 0; second < kBlockSide; ++second) {
+      const std::size_t at = first * kBlockSide + second;
       const float level = sum_[at] * reciprocal_[at];
-      // Truncating after adding a half rounds to the nearest level, halfway away from zero. Only
-      // the DC coefficient may reach −1024.
-      const float rounded = std::clamp(level + (level < 0.0f ? -0.5f : 0.5f),
-                                       at == 0 ? -1024.0f : -1023.0f, 1023.0f);
-      out[transpose_ ? horizontal * kBlockSide + vertical : at] =
-          static_cast<std::int16_t>(rounded);
+      const float rounded = std::clamp(level + std::copysign(0.5f, level), -1023.0f, 1023.0f);
+      levels[at] = static_cast<std::int16_t>(rounded);
+      sum_[at] = 0.0f;
+    }
+  }
+  // The DC coefficient, first in either order, alone may reach −1024.
+  if ((touched_ & 1u) != 0) {
+    levels[0] =
+        static_cast<std::int16_t>(std::clamp(dc + std::copysign(0.5f, dc), -1024.0f, 1023.0f));
+  }
+  touched_ = 0;
+  if (!swapOnWrite_) {
+    std::copy(levels.begin(), levels.end(), out);
+    return;
+  }
+  for (std::size_t first = 0; first < kBlockSide; ++first) {
+    for (std::size_t second = 0; second < kBlockSide; ++second) {
+      out[second * kBlockSide + first] = levels[first * kBlockSide + second];
     }
   }
 }

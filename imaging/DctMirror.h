@@ -53,21 +53,31 @@ class AxisMirror {
 // axis map, after dequantising it with the source's steps; written quantised with the output's
 // steps (nearest level, halfway away from zero, held within what an 8-bit baseline file can
 // hold), transposed when asked. Steps and coefficients are in row order, vertical frequency first.
+// The maps of an axis that `mixes` are full; those of the other axis must be diagonal.
 class BlockMixer {
  public:
   BlockMixer(const std::array<std::uint16_t, kBlockSize>& sourceSteps,
-             const std::array<std::uint16_t, kBlockSize>& outputSteps, bool transpose);
+             const std::array<std::uint16_t, kBlockSize>& outputSteps, bool transpose,
+             bool mixesDown, bool mixesAcross);
 
-  void Clear() { sum_ = {}; }
   void Add(const std::int16_t* block, const AxisMatrix& vertical, const AxisMatrix& horizontal);
-  void Write(std::int16_t* out) const;
+  // Writes the block added up so far and starts the next one.
+  void Write(std::int16_t* out);
 
  private:
   std::array<float, kBlockSize> sourceSteps_{};
+  // The sums are kept column by column when only the vertical axis mixes, so that a coefficient
+  // adds to eight sums side by side; row by row otherwise.
+  bool byColumns_;
+  // The output is written with rows and columns of the sums swapped (a transposed output kept
+  // by rows, or one kept by columns that is not transposed).
+  bool swapOnWrite_;
   // The output's reciprocal steps, at the position of the sum they divide.
   std::array<float, kBlockSize> reciprocal_{};
-  bool transpose_;
   std::array<float, kBlockSize> sum_{};
+  // The rows of sum_ anything was added to since the last Write, one bit each: in a photo's
+  // chroma most stay zero, and neither cost a division nor need clearing.
+  unsigned touched_ = 0;
 };
 
 }  // namespace imaging::dct

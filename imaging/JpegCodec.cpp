@@ -30,6 +30,10 @@
 #include "imaging/DctMirror.h"
 #include "imaging/Imaging.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // jpeglib.h needs size_t and FILE declared before it. jpegint.h declares the coefficient
 // controller, whose one public field (the whole-image coefficient arrays, unchanged since libjpeg
 // 6b) lets a buffered-image decode be written again without a second pass over the file.
@@ -188,6 +192,8 @@ class BlockTurn {
         const bool negate =
             (turn.mirrorX && (horizontal & 1) != 0) != (turn.mirrorY && (vertical & 1) != 0);
         sign_[static_cast<std::size_t>(vertical * DCTSIZE + horizontal)] = negate ? -1 : 1;
+        transposedSign_[static_cast<std::size_t>(horizontal * DCTSIZE + vertical)] =
+            negate ? -1 : 1;
       }
     }
   }
@@ -197,17 +203,49 @@ class BlockTurn {
       for (std::size_t k = 0; k < DCTSIZE2; ++k) out[k] = static_cast<JCOEF>(in[k] * sign_[k]);
       return;
     }
+#if defined(__SSE2__)
+    // Eight rows of eight 16-bit coefficients, transposed in three rounds of interleaving: a
+    // tenth of the instructions of the loop below, which moved one coefficient at a time.
+    static_assert(sizeof(JCOEF) == 2);
+    const auto row = [&](std::size_t index) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + index * DCTSIZE));
+    };
+    const __m128i pairs[8] = {
+        _mm_unpacklo_epi16(row(0), row(1)), _mm_unpackhi_epi16(row(0), row(1)),
+        _mm_unpacklo_epi16(row(2), row(3)), _mm_unpackhi_epi16(row(2), row(3)),
+        _mm_unpacklo_epi16(row(4), row(5)), _mm_unpackhi_epi16(row(4), row(5)),
+        _mm_unpacklo_epi16(row(6), row(7)), _mm_unpackhi_epi16(row(6), row(7))};
+    const __m128i quads[8] = {
+        _mm_unpacklo_epi32(pairs[0], pairs[2]), _mm_unpackhi_epi32(pairs[0], pairs[2]),
+        _mm_unpacklo_epi32(pairs[1], pairs[3]), _mm_unpackhi_epi32(pairs[1], pairs[3]),
+        _mm_unpacklo_epi32(pairs[4], pairs[6]), _mm_unpackhi_epi32(pairs[4], pairs[6]),
+        _mm_unpacklo_epi32(pairs[5], pairs[7]), _mm_unpackhi_epi32(pairs[5], pairs[7])};
+    for (std::size_t half = 0; half < 4; ++half) {
+      const __m128i columns[2] = {_mm_unpacklo_epi64(quads[half], quads[half + 4]),
+                                  _mm_unpackhi_epi64(quads[half], quads[half + 4])};
+      for (std::size_t which = 0; which < 2; ++which) {
+        const std::size_t at = (2 * half + which) * DCTSIZE;
+        const __m128i sign =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(transposedSign_.data() + at));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at),
+                         _mm_mullo_epi16(columns[which], sign));
+      }
+    }
+#else
     for (std::size_t vertical = 0; vertical < DCTSIZE; ++vertical) {
       for (std::size_t horizontal = 0; horizontal < DCTSIZE; ++horizontal) {
         const std::size_t k = vertical * DCTSIZE + horizontal;
         out[horizontal * DCTSIZE + vertical] = static_cast<JCOEF>(in[k] * sign_[k]);
       }
     }
+#endif
   }
 
  private:
   bool transpose_;
   std::array<int, DCTSIZE2> sign_{};
+  // The signs at the positions of the transposed block.
+  std::array<JCOEF, DCTSIZE2> transposedSign_{};
 };
 
 // CMYK as stored by Adobe applications (marked by the Adobe segment) is inverted: each byte is
@@ -528,7 +566,8 @@ class ComponentTurn {
         turnBlock_(turn),
         requantise_(turn.transpose ? Transposed(*component.quant_table) : *component.quant_table,
                     target),
-        mixer_(Steps(*component.quant_table), Steps(target), turn.transpose) {}
+        mixer_(Steps(*component.quant_table), Steps(target), turn.transpose, down_.Shifts(),
+               across_.Shifts()) {}
 
   // True when the blocks stay in the source's arrays: nothing to transpose and nothing to mix.
   bool InPlace() const { return !turn_.transpose && !Mixes(); }
@@ -575,7 +614,6 @@ class ComponentTurn {
     std::array<dct::AxisSource, 2> acrosses;
     const int downCount = down_.Sources(row, downs);
     const int acrossCount = across_.Sources(column, acrosses);
-    mixer_.Clear();
     for (int vertical = 0; vertical < downCount; ++vertical) {
       const dct::AxisSource& down = downs[static_cast<std::size_t>(vertical)];
       for (int horizontal = 0; horizontal < acrossCount; ++horizontal) {
@@ -617,11 +655,10 @@ jvirt_barray_ptr* TurnCoefficients(CoefficientState& state, jvirt_barray_ptr* ar
   const auto paddedOf = [&](std::size_t index) {
     const BlockSize size = turns[index]->Turned();
     const jpeg_component_info& component = target.comp_info[index];
-    return BlockSize{
-        static_cast<JDIMENSION>(
-            RoundUp(size.width, static_cast<std::size_t>(component.h_samp_factor))),
-        static_cast<JDIMENSION>(
-            RoundUp(size.height, static_cast<std::size_t>(component.v_samp_factor)))};
+    return BlockSize{static_cast<JDIMENSION>(
+                         RoundUp(size.width, static_cast<std::size_t>(component.h_samp_factor))),
+                     static_cast<JDIMENSION>(
+                         RoundUp(size.height, static_cast<std::size_t>(component.v_samp_factor)))};
   };
   std::size_t blocks = 0;
   for (std::size_t index = 0; index < componentCount; ++index) {
