@@ -401,7 +401,9 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 512 << 20);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
   std::vector<std::function<bool()>> conversions;
-  for (const auto& [name, file] : cases) conversions.push_back([&, file] { return convert(file); });
+  for (const auto& entry : cases) {
+    conversions.push_back([&, file = entry.second] { return convert(file); });
+  }
   const std::vector<std::optional<double>> times =
       tagged ? BestInterleaved(runs, conversions)
              : std::vector<std::optional<double>>(cases.size());
