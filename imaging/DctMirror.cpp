@@ -27,7 +27,8 @@ double Basis(int frequency, int sample) {
 }
 
 // The map of coefficients taking output sample x from source sample from[x] (none when −1):
-// D · P · Dᵀ. Values within rounding of zero are made zero, so the sums skip nothing by accident.
+// D · P · Dᵀ. Entries within rounding of zero are made exactly zero, as they are in exact
+// arithmetic.
 AxisMatrix SelectionMatrix(const std::array<int, kBlockSide>& from) {
   AxisMatrix matrix;
   for (int source = 0; source < kBlockSide; ++source) {

@@ -867,6 +867,7 @@ bool TurnsInCoefficients(const Header& header, int orientation) {
   return (!turn.mirrorX || header.width % across == 0) &&
          (!turn.mirrorY || header.height % down == 0);
 }
+
 int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t height) {
   int denominator = 8;
   const auto scaled = [&](std::int64_t side, int by) { return (side + by - 1) / by; };
