@@ -190,7 +190,7 @@ std::optional<ContentHash> Image::SourceHash() const {
 
 bool Image::CanTranscodeJpeg() const {
   return !failed_ && !bitmap_ && asLoaded_ && kind_ == kFileKindJpeg && source_ &&
-         jpegHeader_.transcodable && jpeg::TurnsLosslessly(jpegHeader_, pendingOrientation_);
+         jpegHeader_.transcodable && jpeg::TurnsInCoefficients(jpegHeader_, pendingOrientation_);
 }
 
 bool Image::PrepareTranscode() { return coefficients_ != nullptr || ReadCoefficients(); }

@@ -26,8 +26,7 @@ struct Header {
   // The coefficients can be written again as they stand, requantised: YCbCr with the 4:2:0
   // sampling Encode uses, or greyscale, 8-bit samples.
   bool transcodable = false;
-  // The pixel size of one MCU: the coefficients turn or mirror without loss along a side that is a
-  // whole number of MCUs.
+  // The pixel size of one MCU: 8 times the largest sampling factor along each side.
   int mcuWidth = 8;
   int mcuHeight = 8;
 };
@@ -39,9 +38,11 @@ std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes,
                                  std::vector<JpegSegment>* segments = nullptr);
 
 // True when a file with these headers can be turned upright from EXIF orientation 2 to 8 in its
-// coefficients, block by block: every side the turn mirrors is a whole number of MCUs (a partial
-// MCU at the right or bottom edge would otherwise land at the left or top).
-bool TurnsLosslessly(const Header& header, int orientation);
+// coefficients: every component mirrors sample for sample, so a side the turn mirrors holds a
+// whole number of chroma samples (even for 4:2:0). Along a mirrored side that ends inside a block
+// the blocks are mixed with their neighbours, so the partial block at the right or bottom edge
+// lands whole at the left or top; elsewhere they move whole.
+bool TurnsInCoefficients(const Header& header, int orientation);
 
 // The denominator among libjpeg's 1, 2, 4 and 8 that decodes the image smallest while both sides
 // stay at least the given size (1 when even the full size is smaller).
@@ -74,7 +75,7 @@ class CoefficientImage {
   // Writes the image as Encode would write its pixels (JFIF, the same quantisation tables, 4:2:0
   // or greyscale, standard Huffman tables, progressive when asked), from the coefficients
   // requantised to the new tables (halfway values rounded toward zero), turned upright from EXIF
-  // orientation `orientation` when it is 2 to 8 (only where TurnsLosslessly), with `segments`
+  // orientation `orientation` when it is 2 to 8 (only where TurnsInCoefficients), with `segments`
   // written after the JFIF segment. Only for a transcodable header. The coefficients are changed
   // in place: afterwards neither Pixels nor Transcode may be called again. False on any error.
   bool Transcode(int quality, bool progressive, EncodedOutput& out, int orientation = 1,

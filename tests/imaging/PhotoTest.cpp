@@ -4,8 +4,11 @@
 
 #include <functional>
 
+#include "imaging/EncodedOutput.h"
+#include "imaging/Geometry.h"
 #include "imaging/HandleTable.h"
 #include "imaging/Imaging.h"
+#include "imaging/JpegCodec.h"
 #include "imaging/PhotoMetadata.h"
 #include "tests/support/JpegFiles.h"
 #include "tests/support/PhotoFiles.h"
@@ -70,6 +73,16 @@ std::vector<std::string> Shape(const Bitmap& bitmap) {
   return rows;
 }
 
+// The largest difference of any channel of any pixel; a large one when the sizes differ.
+int LargestDifference(const Bitmap& first, const Bitmap& second) {
+  if (first.width != second.width || first.height != second.height) return 255;
+  int largest = 0;
+  for (std::size_t i = 0; i < first.pixels.size(); ++i) {
+    largest = std::max(largest, std::abs(first.pixels[i] - second.pixels[i]));
+  }
+  return largest;
+}
+
 TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
   const Bitmap upright = LetterF();
   // Clockwise a quarter, (x, y) shows the upright pixel (y, H − 1 − x): what a camera stores for
@@ -113,17 +126,49 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
 }
 
 TEST_F(PhotoTest, AnUneditedJpegTurnsUprightInItsCoefficients) {
-  // Whole MCUs (16 × 16) on both sides, so every orientation turns without going through pixels;
-  // and one side a partial MCU, which takes the pixels' way where the turn mirrors that side.
-  for (const auto& [width, height] : {std::pair{48, 32}, std::pair{48, 40}}) {
-    const Bitmap upright = PhotoLike(width, height);
+  // Whole MCUs (16 × 16); half an MCU on both sides, the chroma's last block half full; even sides
+  // whose last luma and chroma blocks hold 6 and 7 or 6 and 3 samples; odd sides, whose chroma
+  // cannot mirror sample for sample, so only a turn that mirrors neither side stays off pixels;
+  // and odd sides of a greyscale photo, whose one component mirrors at any size.
+  struct Case {
+    int width;
+    int height;
+    bool grey;
+  };
+  for (const auto& [width, height, grey] :
+       {Case{48, 32, false}, Case{40, 56, false}, Case{46, 38, false}, Case{45, 37, false},
+        Case{45, 37, true}}) {
+    Bitmap upright = PhotoLike(width, height);
+    // A grey bitmap is written as its red channel, and read back with red = green = blue.
+    for (std::size_t at = 0; grey && at < upright.pixels.size(); at += 3) {
+      upright.pixels[at + 1] = upright.pixels[at + 2] = upright.pixels[at];
+    }
     for (int orientation = 2; orientation <= 8; ++orientation) {
-      SCOPED_TRACE(std::to_string(height) + " orientation " + std::to_string(orientation));
-      const std::string input = Photo(StoredForOrientation(upright, orientation), "in.jpg",
-                                      CameraExif(orientation, {width, height}, false));
+      SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + (grey ? " grey" : "") +
+                   " orientation " + std::to_string(orientation));
+      Bitmap stored = StoredForOrientation(upright, orientation);
+      stored.grey = grey;
+      const std::string input =
+          Photo(stored, "in.jpg", CameraExif(orientation, {width, height}, false));
       const Bitmap saved = Convert(input, "out.jpg");
       ASSERT_EQ(std::pair(saved.width, saved.height), std::pair(width, height));
       EXPECT_GT(Psnr(saved, upright), 30.0);
+      // The coefficients turned at quality 100 show the stored pixels turned upright within a few
+      // levels at every pixel: the mixed blocks at the edges too, where a wrong shift shows.
+      const std::unique_ptr<jpeg::CoefficientImage> image =
+          jpeg::CoefficientImage::Read(ReadFileBytes(input));
+      ASSERT_NE(image, nullptr);
+      std::FILE* stream = std::fopen(folder.File("direct.jpg").c_str(), "wb");
+      EncodedOutput out(stream);
+      const bool turned = image->Transcode(100, false, out, orientation) && out.Finish();
+      std::fclose(stream);
+      EXPECT_EQ(turned, grey || (width % 2 == 0 && height % 2 == 0) || orientation == 5);
+      if (!turned) continue;
+      std::optional<Bitmap> expected = jpeg::Decode(ReadFileBytes(input));
+      ASSERT_TRUE(expected && Orient(*expected, orientation));
+      const std::optional<Bitmap> direct = jpeg::Decode(ReadFileBytes(folder.File("direct.jpg")));
+      ASSERT_TRUE(direct);
+      EXPECT_LE(LargestDifference(*direct, *expected), 5);
     }
   }
 }
