@@ -1,4 +1,5 @@
-// The table-art page: its bytes, its size, and its failures.
+// The table-art page: its cell colours and its size. Its bytes are compared with the golden page
+// where the command line writes it (tests/cli/CliTest.cpp), its failures in the run tests.
 #include <gtest/gtest.h>
 
 #include "engine/Converter.h"
@@ -16,7 +17,7 @@ std::uint64_t PageBytes(std::uint64_t rows, std::uint64_t columns) {
 }
 
 TEST(CellColorTextTest, OnlyTheLowSixDigitsCount) {
-  // Cells or digits out of order change the golden page; a stray high byte would not.
+  // Digits out of order change the golden page; a stray high byte would not.
   const auto cell = CellColorText(0x12345678u);
   EXPECT_EQ(std::string(cell.data(), cell.size()), "563412");
 }
@@ -29,13 +30,6 @@ class TableArtTest : public testsupport::FormFixture {
     return testsupport::ReadFileText(output).size();
   }
 };
-
-TEST_F(TableArtTest, ThreeByTwoColoursGiveTheGoldenPage) {
-  // Every nibble of a row's colours differs, so cells or digits out of order change the page.
-  EXPECT_TRUE(PageSize(SaveImage(testsupport::SixColours(), "six.png"), folder.File("six.htm")));
-  EXPECT_EQ(testsupport::ReadFileText(folder.File("six.htm")),
-            testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) + "/tableart-3x2.htm"));
-}
 
 TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipeline) {
   const std::string input = SaveImage(testsupport::LetterF(), "f.bmp");
@@ -51,18 +45,6 @@ TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipeline) {
   EXPECT_EQ(PageSize(input, page), PageBytes(0, 0));
   EXPECT_EQ(Engine().LastOutputWidth, 0);
   EXPECT_TRUE(shell.messages.empty());
-}
-
-TEST_F(TableArtTest, FailuresWriteNothing) {
-  const std::string input = SaveImage(testsupport::LetterF(), "f.bmp");
-  EXPECT_FALSE(PageSize(input, folder.File("no/such/folder/f.htm")));
-  EXPECT_EQ(shell.messages, (std::vector<std::string>{"オープン失敗"}));
-  testsupport::WriteFileText(folder.File("old.htm"), "earlier page");
-  testsupport::WriteFileText(folder.File("text.bmp"), "not an image");
-  EXPECT_FALSE(PageSize(folder.File("text.bmp"), folder.File("old.htm")));
-  EXPECT_EQ(testsupport::ReadFileText(folder.File("old.htm")), "earlier page");
-  EXPECT_EQ(shell.messages, (std::vector<std::string>{"オープン失敗"}))
-      << "a load failure is silent";
 }
 
 }  // namespace
