@@ -221,10 +221,8 @@ TEST(PngCodecTest, RefusesAPixelCountBeyondTheLimitInEveryReaderOfTheHeader) {
       imaging::png::Decode(MakePng(10'001, 1'000, 1, PNG_COLOR_TYPE_GRAY, Bytes(1'000 * 1'252))));
   // A JPEG frame claiming 65,500 × 65,500 pixels: the header reader that loads and probes refuses
   // it as the decoder does.
-  Bytes jpeg = testsupport::LibjpegFile(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64));
-  const std::uint8_t frameMarker[] = {0xFF, 0xC0};
-  const auto frame = std::search(jpeg.begin(), jpeg.end(), frameMarker, frameMarker + 2);
-  std::copy_n(Bytes{0xFF, 0xDC, 0xFF, 0xDC}.begin(), 4, frame + 5);
+  const Bytes jpeg = testsupport::HugeFrame(
+      testsupport::LibjpegFile(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64)), 0xC0);
   EXPECT_FALSE(imaging::jpeg::Decode(jpeg));
   EXPECT_FALSE(imaging::jpeg::ReadHeader(jpeg));
 }

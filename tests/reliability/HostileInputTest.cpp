@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "engine/ControlIds.h"
@@ -22,6 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
 using testsupport::BmpFile;
 using testsupport::GreyJpegWithScans;
+using testsupport::HugeFrame;
 using testsupport::kBmpPalette;
 using testsupport::Patched;
 
@@ -46,14 +46,6 @@ Bytes Removed(Bytes bytes, std::size_t from, std::size_t to) {
 }
 
 Bytes Cut(const Bytes& bytes, std::size_t length) { return Removed(bytes, length, bytes.size()); }
-
-// The JPEG with its frame header claiming 65,500 × 65,500 pixels. No table of these files holds
-// the frame marker's byte pair.
-Bytes HugeFrame(const Bytes& jpeg, std::uint8_t frameMarker) {
-  const std::uint8_t pair[] = {0xFF, frameMarker};
-  const auto frame = std::search(jpeg.begin(), jpeg.end(), pair, pair + 2) - jpeg.begin();
-  return Patched(jpeg, static_cast<std::size_t>(frame) + 5, 0xDCFFDCFF);
-}
 
 class HostileInputTest : public reliability::BatchFixture {
  protected:
