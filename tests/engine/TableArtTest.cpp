@@ -1,5 +1,5 @@
-// The table-art page: its cell colours and its size. Its bytes are compared with the golden page
-// where the command line writes it (tests/cli/CliTest.cpp), its failures in the run tests.
+// The table-art page: its cell colours, its size, and its failures. Its bytes are compared with the
+// golden page where the command line writes it (tests/cli/CliTest.cpp).
 #include <gtest/gtest.h>
 
 #include "engine/Converter.h"
@@ -45,6 +45,18 @@ TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipeline) {
   EXPECT_EQ(PageSize(input, page), PageBytes(0, 0));
   EXPECT_EQ(Engine().LastOutputWidth, 0);
   EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(TableArtTest, FailuresWriteNothing) {
+  const std::string input = SaveImage(testsupport::LetterF(), "f.bmp");
+  EXPECT_FALSE(PageSize(input, folder.File("no/such/folder/f.htm")));
+  EXPECT_EQ(shell.messages, (std::vector<std::string>{"オープン失敗"}));
+  testsupport::WriteFileText(folder.File("old.htm"), "earlier page");
+  testsupport::WriteFileText(folder.File("text.bmp"), "not an image");
+  EXPECT_FALSE(PageSize(folder.File("text.bmp"), folder.File("old.htm")));
+  EXPECT_EQ(testsupport::ReadFileText(folder.File("old.htm")), "earlier page");
+  EXPECT_EQ(shell.messages, (std::vector<std::string>{"オープン失敗"}))
+      << "a load failure is silent";
 }
 
 }  // namespace
