@@ -229,15 +229,6 @@ TEST_F(MainFormTest, KeepingTheSizeConvertsEachFileAtItsOwnSize) {
   EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "f.bmp"), (std::pair{6, 5}));
 }
 
-TEST(FileNameOfTest, NameWithoutExtension) {
-  const std::pair<const char*, const char*> names[] = {
-      {"C:\\in\\photo.jpg", "photo"}, {"C:\\in\\a.b.c.png", "a.b.c"},
-      {"C:\\in\\noext", "noext"},     {"C:\\my.pics\\scan", "scan"},
-      {"C:/in/x.bmp", "x"},           {"C:\\in\\name.", "name."},
-      {"/表/ソフト.bmp", "ソフト"},   {"nofolder.bmp", ""}};
-  for (const auto& [path, name] : names) EXPECT_EQ(form::FileNameOf(path), name) << path;
-}
-
 TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) {
   // Without a selection the button saves the settings and asks for one.
   std::filesystem::remove(Log("Log.ini"));

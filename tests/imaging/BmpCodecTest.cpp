@@ -17,8 +17,8 @@ namespace {
 
 using imaging::Bitmap;
 using imaging::Rgb;
-using testsupport::PutU16;
-using testsupport::PutU32;
+using testsupport::BmpFile;
+using testsupport::kBmpPalette;
 using Bytes = std::vector<std::uint8_t>;
 using Colors = std::vector<Rgb>;
 
@@ -88,48 +88,6 @@ TEST(BmpCodecTest, GreyscaleWhileDecodingEqualsGreyscaleAfterwards) {
   }
 }
 
-// A BMP put together field by field. Masks go inside headers of 52 bytes and more, after a
-// 40-byte header otherwise; the pixel offset points right after the palette.
-struct HandMade {
-  std::uint32_t headerSize;
-  std::int32_t width, height;
-  std::uint16_t bitCount;
-  std::uint32_t compression, colorsUsed;
-  Bytes palette;  // BGR0 entries (BGR for the 12-byte header)
-  std::vector<std::uint32_t> masks;
-  Bytes data;
-};
-
-Bytes Build(const HandMade& made) {
-  Bytes header;
-  PutU32(header, made.headerSize);
-  if (made.headerSize == 12) {
-    for (int field : {made.width, made.height, 1, int{made.bitCount}})
-      PutU16(header, std::uint16_t(field));
-  } else {
-    for (std::uint32_t field :
-         {std::uint32_t(made.width), std::uint32_t(made.height),
-          1u | std::uint32_t{made.bitCount} << 16, made.compression,
-          std::uint32_t(made.data.size()), 2835u, 2835u, made.colorsUsed, 0u}) {
-      PutU32(header, field);
-    }
-    for (std::uint32_t mask : made.masks) PutU32(header, mask);
-    if (made.headerSize != 40) header.resize(made.headerSize);
-  }
-  const std::size_t offset = 14 + header.size() + made.palette.size();
-  Bytes file = {'B', 'M'};
-  for (std::size_t field : {offset + made.data.size(), std::size_t{0}, offset}) {
-    PutU32(file, std::uint32_t(field));
-  }
-  for (const Bytes& part : {header, made.palette, made.data}) {
-    file.insert(file.end(), part.begin(), part.end());
-  }
-  return file;
-}
-
-// Palette 0 white, 1 red, 2 green, 3 blue (4-byte entries).
-const Bytes kPalette = {255, 255, 255, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
-
 TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
   // 3 x 2 images stored bottom-up unless the height is negative; expected colours top-down.
   const Bytes eightBit = {3, 2, 1, 0, 0, 1, 2, 0};
@@ -138,8 +96,8 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
   // OS/2 1.x with its 3-byte palette entries, OS/2 2.x in its 16-byte short form and in full, then
   // the Windows headers.
   for (std::uint32_t size : {12u, 16u, 64u, 40u, 108u, 124u}) {
-    const Bytes& palette = size == 12 ? corePalette : kPalette;
-    EXPECT_EQ(DecodedColors(Build({size, 3, 2, 8, 0, 0, palette, {}, eightBit})), eightBitColors)
+    const Bytes& palette = size == 12 ? corePalette : kBmpPalette;
+    EXPECT_EQ(DecodedColors(BmpFile({size, 3, 2, 8, 0, 0, palette, {}, eightBit})), eightBitColors)
         << size;
   }
   // Pixel data: 1-bit rows 101 and 010 (bits from the top of each byte); 4-bit indices 1 2 5
@@ -154,7 +112,7 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
   const Bytes bgrx = {1, 2, 3,   99, 4, 5,   6, 99, 7,   8, 9, 99,
                       0, 0, 255, 99, 0, 255, 0, 99, 255, 0, 0, 99};
   const Bytes tenBit = {1, 0, 0xF0, 0x3F, 0xFF, 3, 8, 0}, oddMasks = {0xFF, 0x7F, 0xFF, 0x80};
-  const Bytes threeEntries(kPalette.begin(), kPalette.end() - 4);
+  const Bytes threeEntries(kBmpPalette.begin(), kBmpPalette.end() - 4);
   const Colors primariesThenGreys = {kRed, kGreen, kBlue, {3, 2, 1}, {6, 5, 4}, {9, 8, 7}};
   // RLE8, 5 x 3: bottom row a run of two 1s and an absolute run 2 3 2 (padded); a delta of (2, 1)
   // skips the middle row; one 3 on the top row; end of bitmap. Skipped pixels stay black, not
@@ -163,8 +121,8 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
   // RLE4, 5 x 2: five alternating nibbles 1 2, end of line, an absolute run of nibbles 3 1 2 (two
   // bytes, already even), then the data stops without an end code.
   const Bytes rle4 = {5, 0x12, 0, 0, 0, 3, 0x31, 0x20};
-  const std::pair<HandMade, Colors> cases[] = {
-      {{40, 3, 2, 1, 0, 2, Bytes(kPalette.begin() + 4, kPalette.end() - 4), {}, oneBit},
+  const std::pair<testsupport::BmpParts, Colors> cases[] = {
+      {{40, 3, 2, 1, 0, 2, Bytes(kBmpPalette.begin() + 4, kBmpPalette.end() - 4), {}, oneBit},
        {kRed, kGreen, kRed, kGreen, kRed, kGreen}},
       {{40, 3, 2, 4, 0, 3, threeEntries, {}, fourBit},
        {kGreen, kRed, kWhite, kRed, kGreen, kBlack}},
@@ -175,14 +133,14 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
       {{40, 3, 2, 32, 0, 0, {}, {}, bgrx}, primariesThenGreys},
       {{56, 1, 2, 32, 3, 0, {}, {0x3FF00000, 0xFFC00, 0x3FF}, tenBit}, {{0, 128, 255}, kRed}},
       {{52, 2, 1, 16, 3, 0, {}, {0x8000, 0x1F, 0}, oddMasks}, {{0, 255, 0}, {255, 255, 0}}},
-      {{40, 5, 3, 8, 1, 4, kPalette, {}, rle8},
+      {{40, 5, 3, 8, 1, 4, kBmpPalette, {}, rle8},
        {kBlack, kBlack, kBlue, kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, kBlack, kRed, kRed,
         kGreen, kBlue, kGreen}},
-      {{40, 5, 2, 4, 2, 4, kPalette, {}, rle4},
+      {{40, 5, 2, 4, 2, 4, kBmpPalette, {}, rle4},
        {kBlue, kRed, kGreen, kBlack, kBlack, kRed, kGreen, kRed, kGreen, kRed}},
   };
   for (const auto& [made, expected] : cases) {
-    EXPECT_EQ(DecodedColors(Build(made)), expected)
+    EXPECT_EQ(DecodedColors(BmpFile(made)), expected)
         << made.bitCount << " bits, " << made.compression;
   }
 }
@@ -199,16 +157,16 @@ TEST(BmpCodecTest, RefusesTruncationsAndHeaderFieldsBeforeAllocating) {
   const std::tuple<std::int32_t, std::int32_t, std::uint16_t, std::uint32_t> cases[] = {
       {70000, 1, 1, 0}, {1, 70000, 1, 0}, {1, -70000, 1, 0}, {10001, 10000, 1, 0}, {0, 1, 1, 0},
       {-6, 1, 1, 0},    {1, 0, 1, 0},     {3, 2, 24, 1},     {3, 2, 24, 3}};
-  const Bytes twoEntries(kPalette.begin(), kPalette.begin() + 8);
+  const Bytes twoEntries(kBmpPalette.begin(), kBmpPalette.begin() + 8);
   for (const auto& [width, height, bitCount, compression] : cases) {
     const std::size_t stride = (std::size_t(std::abs(width)) * bitCount + 31) / 32 * 4;
     const Bytes data(stride * std::size_t(std::abs(height)), 0x5A);
-    const Bytes file = Build({40, width, height, bitCount, compression, 2, twoEntries, {}, data});
+    const Bytes file = BmpFile({40, width, height, bitCount, compression, 2, twoEntries, {}, data});
     EXPECT_FALSE(imaging::bmp::Decode(file)) << width << " x " << height;
     EXPECT_FALSE(imaging::bmp::ReadSize(file)) << "the size probe, " << width << " x " << height;
   }
   // Bit-field masks cut off after a 40-byte header.
-  EXPECT_FALSE(imaging::bmp::Decode(Build({40, 1, 1, 16, 3, 0, {}, {0xF800}, {}})));
+  EXPECT_FALSE(imaging::bmp::Decode(BmpFile({40, 1, 1, 16, 3, 0, {}, {0xF800}, {}})));
   // A pixel offset of 0 means "right after the headers".
   Bytes noOffset = valid;
   noOffset[10] = 0;

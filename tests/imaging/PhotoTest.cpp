@@ -253,13 +253,6 @@ TEST_F(PhotoTest, TurningOrEditingRewritesOrientationPixelSizeAndThumbnail) {
   EXPECT_EQ(MetadataOfFile(folder.File("out.png")).exif, CameraExif(6, {4, 3}, false));
 }
 
-// An EXIF block whose 32-bit value at `offset` is replaced.
-Bytes Patched(Bytes exif, std::size_t offset, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    exif.at(offset + static_cast<std::size_t>(i)) = static_cast<std::uint8_t>(value >> (8 * i));
-  return exif;
-}
-
 TEST_F(PhotoTest, DamagedMetadataIsDroppedOrPassedOverWhileThePhotoConverts) {
   const Bitmap stored = StoredForOrientation(LetterF(), 6);
   const Bytes exif = CameraExif(6, {5, 6}, true);

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "engine/ControlIds.h"
@@ -20,7 +19,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
+using testsupport::BmpFile;
 using testsupport::GreyJpegWithScans;
+using testsupport::HugeFrame;
+using testsupport::kBmpPalette;
+using testsupport::Patched;
 
 // How far a file gets: a drop refuses it by its kind, or it is listed and does not load, or it
 // loads and is converted. Some cases put something other than plain bytes at their path.
@@ -35,14 +38,6 @@ struct Case {
   Kind kind = Kind::kBytes;
 };
 
-// The bytes with `byteCount` bytes from `at` set to the value, least significant first.
-Bytes Patched(Bytes bytes, std::size_t at, std::uint32_t value, int byteCount = 4) {
-  for (int byte = 0; byte < byteCount; ++byte) {
-    bytes.at(at + static_cast<std::size_t>(byte)) = static_cast<std::uint8_t>(value >> (8 * byte));
-  }
-  return bytes;
-}
-
 // The bytes without [from, to).
 Bytes Removed(Bytes bytes, std::size_t from, std::size_t to) {
   bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(from),
@@ -51,33 +46,6 @@ Bytes Removed(Bytes bytes, std::size_t from, std::size_t to) {
 }
 
 Bytes Cut(const Bytes& bytes, std::size_t length) { return Removed(bytes, length, bytes.size()); }
-
-// A BMP with a 40-byte header, `table` (palette or bit-field masks) after it, then the pixels.
-Bytes Bmp(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression,
-          std::uint32_t colorsUsed, const Bytes& table, const Bytes& data) {
-  const auto offset = static_cast<std::uint32_t>(54 + table.size());
-  const auto size = static_cast<std::uint32_t>(data.size());
-  Bytes file = {'B', 'M'};
-  for (std::uint32_t value : {offset + size, 0u, offset, 40u, static_cast<std::uint32_t>(width),
-                              static_cast<std::uint32_t>(height), 1u | std::uint32_t{bits} << 16,
-                              compression, size, 2835u, 2835u, colorsUsed, 0u}) {
-    testsupport::PutU32(file, value);
-  }
-  file.insert(file.end(), table.begin(), table.end());
-  file.insert(file.end(), data.begin(), data.end());
-  return file;
-}
-
-// Four palette entries: white, red, green, blue.
-const Bytes kPalette = {255, 255, 255, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
-
-// The JPEG with its frame header claiming 65,500 × 65,500 pixels. No table of these files holds
-// the frame marker's byte pair.
-Bytes HugeFrame(const Bytes& jpeg, std::uint8_t frameMarker) {
-  const std::uint8_t pair[] = {0xFF, frameMarker};
-  const auto frame = std::search(jpeg.begin(), jpeg.end(), pair, pair + 2) - jpeg.begin();
-  return Patched(jpeg, static_cast<std::size_t>(frame) + 5, 0xDCFFDCFF);
-}
 
 class HostileInputTest : public reliability::BatchFixture {
  protected:
@@ -110,28 +78,34 @@ class HostileInputTest : public reliability::BatchFixture {
         {"height INT_MIN", "bmp", Patched(bmp, 22, 0x80000000u), kNotLoaded},
         {"width 0x7FFFFFFF", "bmp", Patched(bmp, 18, 0x7FFFFFFF), kNotLoaded},
         // A size at the pixel limit whose 400 MB of pixels the file does not hold.
-        {"40000 x 2500", "bmp", Bmp(40000, 2500, 32, 0, 0, {}, Bytes(64, 7)), kNotLoaded},
+        {"40000 x 2500", "bmp", BmpFile({40, 40000, 2500, 32, 0, 0, {}, {}, Bytes(64, 7)}),
+         kNotLoaded},
         // File and image sizes that lie are not trusted and do not matter; a pixel offset past
         // the end refuses the file.
         {"file and image size", "bmp", Patched(Patched(bmp, 2, 0xFFFFFFFF), 34, 0xFFFFFFFF),
          kLoads},
         {"pixel offset past the end", "bmp", Patched(bmp, 10, 0xFFFFFF00), kNotLoaded},
         // 256 palette entries promised, four there, the pixels nowhere: the end cuts the palette.
-        {"palette cut off", "bmp", Patched(Bmp(3, 2, 8, 0, 256, kPalette, {}), 10, 0), kNotLoaded},
+        {"palette cut off", "bmp",
+         Patched(BmpFile({40, 3, 2, 8, 0, 256, kBmpPalette, {}, {}}), 10, 0), kNotLoaded},
         // Palette indices 4 to 15 past a palette of four: black.
         {"indices past", "bmp",
-         Bmp(5, 2, 4, 0, 4, kPalette, {0x4F, 0xE1, 0xC0, 0, 0x9A, 0x3B, 0xD0, 0}), kLoads},
+         BmpFile({40, 5, 2, 4, 0, 4, kBmpPalette, {}, {0x4F, 0xE1, 0xC0, 0, 0x9A, 0x3B, 0xD0, 0}}),
+         kLoads},
         // RLE8 runs and absolute runs past the row's end, a delta far past the image, no end code.
-        {"RLE8 overruns", "bmp", Bmp(3, 2, 8, 1, 4, kPalette, {250, 1, 0, 9, 1, 2, 3,   1,   2, 3,
-                                                               1,   2, 3, 0, 0, 2, 255, 255, 1, 1}),
+        {"RLE8 overruns", "bmp",
+         BmpFile({40, 3, 2, 8, 1, 4, kBmpPalette, {}, {250, 1, 0, 9, 1, 2, 3,   1,   2, 3,
+                                                       1,   2, 3, 0, 0, 2, 255, 255, 1, 1}}),
          kLoads},
         // RLE4 runs past the row, then an absolute run the data cuts short.
-        {"RLE4 overrun", "bmp", Bmp(3, 3, 4, 2, 4, kPalette, {255, 0x12, 0, 0, 0, 200, 0x31}),
-         kLoads},
+        {"RLE4 overrun", "bmp",
+         BmpFile({40, 3, 3, 4, 2, 4, kBmpPalette, {}, {255, 0x12, 0, 0, 0, 200, 0x31}}), kLoads},
         // Bit fields with every mask zero: black, not a division or shift by the mask's width.
-        {"zero bit-field masks", "bmp", Bmp(3, 2, 16, 3, 0, Bytes(12, 0), Bytes(16, 0xFF)), kLoads},
+        {"zero bit-field masks", "bmp",
+         BmpFile({40, 3, 2, 16, 3, 0, {}, {0, 0, 0}, Bytes(16, 0xFF)}), kLoads},
         // A narrow row at 1 bit, where the padding is most of the row.
-        {"width 1 at 1 bit", "bmp", Bmp(1, 3, 1, 0, 2, Cut(kPalette, 8), Bytes(12, 0xA5)), kLoads},
+        {"width 1 at 1 bit", "bmp",
+         BmpFile({40, 1, 3, 1, 0, 2, Cut(kBmpPalette, 8), {}, Bytes(12, 0xA5)}), kLoads},
 
         // More progressive scans than the limit: each one is a pass over every coefficient.
         {"too many scans", "jpg", GreyJpegWithScans(imaging::kMaxJpegScans + 1), kNotLoaded},

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <sstream>
 
 #include "engine/ControlIds.h"
 #include "engine/ConversionSettings.h"
@@ -20,13 +19,10 @@ using namespace engine;
 
 // A valid settings file with its lines from `first` up to `last` replaced by `line`.
 std::string Text(std::size_t first = 0, std::size_t last = 0, const std::string& line = {}) {
-  std::istringstream valid(
-      "TessellarionVer102\n/photos/out dir/\n"
-      "2\n2\n800\n600\n3\n1\n0\n35\n4\n71\n1\n10\n20\n30\n40\n2\nholiday");
   std::string text;
-  std::size_t index = 0;
-  for (std::string valueLine; std::getline(valid, valueLine); ++index) {
-    text += (index >= first && index < last ? line : valueLine) + "\r\n";
+  for (std::size_t index = 0; index < testsupport::kValidSettingsLines.size(); ++index) {
+    text +=
+        (index >= first && index < last ? line : testsupport::kValidSettingsLines[index]) + "\r\n";
   }
   return text;
 }

@@ -1,8 +1,6 @@
 // The settings file: first start, the header check, loading with repairs, and saving.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
 #include "platform/FileSystem.h"
@@ -28,11 +26,6 @@ class SettingsFileTest : public testsupport::FormFixture {
   SettingsFileTest() {
     FillComboBoxes();
     Settings().OutputFolder = folder.Path();
-    // Values away from the reset ones, mostly distinct, so that a swapped field shows.
-    std::istringstream valid(
-        "TessellarionVer102\n/photos/out dir/\n"
-        "2\n2\n800\n600\n3\n1\n0\n35\n4\n71\n1\n10\n20\n30\n40\n2\nholiday");
-    for (std::string line; std::getline(valid, line);) lines.push_back(line);
   }
   std::string FilePath() const { return folder.File("LogFile/Log.ini"); }
   // Loads the text as the settings file, with the controls as they are.
@@ -42,7 +35,7 @@ class SettingsFileTest : public testsupport::FormFixture {
     SyncSettingsFile(controls, SettingsFileMode::Load);
   }
 
-  Lines lines;
+  Lines lines = testsupport::kValidSettingsLines;
 };
 
 TEST_F(SettingsFileTest, FirstStartCreatesTheFolderAndTheResetFile) {

@@ -6,12 +6,21 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "form/MainForm.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
 
 namespace testsupport {
+
+// The lines of a valid settings file, with values away from the reset ones and mostly distinct,
+// so that a swapped field shows.
+// clang-format off
+inline const std::vector<std::string> kValidSettingsLines = {
+    "TessellarionVer102", "/photos/out dir/", "2", "2", "800", "600", "3", "1", "0", "35", "4",
+    "71", "1", "10", "20", "30", "40", "2", "holiday"};
+// clang-format on
 
 class FormFixture : public ::testing::Test {
  protected:

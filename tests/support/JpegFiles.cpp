@@ -1,6 +1,9 @@
 #include "tests/support/JpegFiles.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "tests/support/TestSupport.h"
 
 namespace testsupport {
 
@@ -48,6 +51,13 @@ std::vector<std::uint8_t> GreyJpegWithScans(int count) {
   std::vector<std::uint8_t> samples(256);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(i * 7);
   return LibjpegFile(16, 16, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, samples, scans);
+}
+
+std::vector<std::uint8_t> HugeFrame(const std::vector<std::uint8_t>& jpeg,
+                                    std::uint8_t frameMarker) {
+  const std::uint8_t pair[] = {0xFF, frameMarker};
+  const auto frame = std::search(jpeg.begin(), jpeg.end(), pair, pair + 2) - jpeg.begin();
+  return Patched(jpeg, static_cast<std::size_t>(frame) + 5, 0xDCFFDCFF);
 }
 
 }  // namespace testsupport

@@ -25,4 +25,9 @@ std::vector<std::uint8_t> LibjpegFile(int width, int height, int components, J_C
 // spread so the file has `count` scans in all.
 std::vector<std::uint8_t> GreyJpegWithScans(int count);
 
+// The JPEG with its frame header (the segment of `frameMarker`, 0xC0 baseline, 0xC2 progressive)
+// claiming 65,500 × 65,500 pixels. No table of the files made here holds that marker's byte pair.
+std::vector<std::uint8_t> HugeFrame(const std::vector<std::uint8_t>& jpeg,
+                                    std::uint8_t frameMarker);
+
 }  // namespace testsupport

@@ -188,4 +188,39 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
+std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> bytes, std::size_t at,
+                                  std::uint32_t value, int byteCount) {
+  for (int byte = 0; byte < byteCount; ++byte) {
+    bytes.at(at + static_cast<std::size_t>(byte)) = static_cast<std::uint8_t>(value >> (8 * byte));
+  }
+  return bytes;
+}
+
+std::vector<std::uint8_t> BmpFile(const BmpParts& parts) {
+  std::vector<std::uint8_t> header;
+  PutU32(header, parts.headerSize);
+  if (parts.headerSize == 12) {
+    for (int field : {parts.width, parts.height, 1, int{parts.bitCount}})
+      PutU16(header, static_cast<std::uint16_t>(field));
+  } else {
+    for (std::uint32_t field :
+         {static_cast<std::uint32_t>(parts.width), static_cast<std::uint32_t>(parts.height),
+          1u | std::uint32_t{parts.bitCount} << 16, parts.compression,
+          static_cast<std::uint32_t>(parts.data.size()), 2835u, 2835u, parts.colorsUsed, 0u}) {
+      PutU32(header, field);
+    }
+    for (std::uint32_t mask : parts.masks) PutU32(header, mask);
+    if (parts.headerSize != 40) header.resize(parts.headerSize);
+  }
+  const std::size_t offset = 14 + header.size() + parts.palette.size();
+  std::vector<std::uint8_t> file = {'B', 'M'};
+  for (std::size_t field : {offset + parts.data.size(), std::size_t{0}, offset}) {
+    PutU32(file, static_cast<std::uint32_t>(field));
+  }
+  for (const std::vector<std::uint8_t>& part : {header, parts.palette, parts.data}) {
+    file.insert(file.end(), part.begin(), part.end());
+  }
+  return file;
+}
+
 }  // namespace testsupport

@@ -84,4 +84,24 @@ std::uint32_t JpegFirstQuantiser(const std::string& path);
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value);
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value);
 
+// The bytes with the `byteCount` bytes from `at` set to the value, least significant first.
+std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> bytes, std::size_t at,
+                                  std::uint32_t value, int byteCount = 4);
+
+// A BMP put together field by field. Masks go inside headers of 52 bytes and more, after a
+// 40-byte header otherwise; the pixel offset points right after the palette.
+struct BmpParts {
+  std::uint32_t headerSize;
+  std::int32_t width, height;
+  std::uint16_t bitCount;
+  std::uint32_t compression, colorsUsed;
+  std::vector<std::uint8_t> palette;  // BGR0 entries (BGR for the 12-byte header)
+  std::vector<std::uint32_t> masks;
+  std::vector<std::uint8_t> data;
+};
+std::vector<std::uint8_t> BmpFile(const BmpParts& parts);
+// Four BGR0 palette entries: 0 white, 1 red, 2 green, 3 blue.
+inline const std::vector<std::uint8_t> kBmpPalette = {255, 255, 255, 0, 0,   0, 255, 0,
+                                                      0,   255, 0,   0, 255, 0, 0,   0};
+
 }  // namespace testsupport
