@@ -83,6 +83,21 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
   EXPECT_EQ(PixelAt(block, 14, 14), kWhite);
   EXPECT_LT(PixelAt(block, 19, 17).red, 40);
   EXPECT_EQ(PixelAt(block, 19, 11), kWhite) << "the mirror position of a counter-clockwise turn";
+  // Every side and both tones are treated alike: a centred dark square comes out point-symmetric,
+  // its soft edges included, and the light square on black gives the negative of the dark one.
+  const auto square = [](Rgb inside, Rgb outside) {
+    return Painted(21, 21, [=](int x, int y) {
+      return std::abs(x - 10) <= 4 && std::abs(y - 10) <= 4 ? inside : outside;
+    });
+  };
+  Bitmap dark = square({}, kWhite), light = square(kWhite, {});
+  ASSERT_TRUE(imaging::Rotate(dark, 30'000, kWhite) && imaging::Rotate(light, 30'000, {}));
+  for (int pixel = 0; pixel < dark.width * dark.height; ++pixel) {
+    const int x = pixel % dark.width, y = pixel / dark.width, value = PixelAt(dark, x, y).red;
+    ASSERT_NEAR(value, PixelAt(dark, dark.width - 1 - x, dark.height - 1 - y).red, 2)
+        << x << "," << y;
+    ASSERT_EQ(value, 255 - PixelAt(light, x, y).red) << x << "," << y;
+  }
   // A 65535-pixel line turned by 45° needs a canvas of about 46341 × 46341 pixels.
   Bitmap line = Flat(65535, 1, olive);
   EXPECT_FALSE(imaging::Rotate(line, 45'000, kWhite));
