@@ -108,7 +108,7 @@ TEST_F(EncodingChoiceTest, AGreyImageIsWrittenAsOneComponentWithTheSamePixels) {
   ResizeImage(handle, 30, 20);
   ApplyLookupTables(handle, negative.data());
   EXPECT_EQ(components(), 1);
-  TintRgb(handle, 100, 0, 0);
+  TintRgb(handle, 0, 0, 100);
   EXPECT_EQ(components(), 3);
   MakeGreyscale(handle, 255);
   RotateImage(handle, 5000, 0x0000FF);  // on a red background
