@@ -39,7 +39,7 @@ struct RunRecord {
 class ParallelRunTest : public ::testing::Test {
  protected:
   ParallelRunTest() {
-    for (const char* name : {"in1", "in2", "exe"}) platform::CreateFolder(folder.File(name));
+    for (const char* name : {"in1", "in2", "in3", "exe"}) platform::CreateFolder(folder.File(name));
     using testsupport::SaveImageFile;
     // The first entry is the largest, so later ones finish before it when they run beside it.
     inputs = {
@@ -50,8 +50,10 @@ class ParallelRunTest : public ::testing::Test {
         folder.File("in1/broken.jpg"),
         // Listed as a PNG, a GIF by the time the run comes to it: refused with its message.
         folder.File("in1/became.png"),
-        // The same name in two folders: the later entry's file is the one left.
+        // The same name in three folders: the last entry's file is the one left, also when the
+        // one before it takes longest.
         SaveImageFile(testsupport::PhotoLike(40, 30), folder.File("in1/same.png")),
+        SaveImageFile(testsupport::PhotoLike(300, 200), folder.File("in3/same.png")),
         SaveImageFile(testsupport::LetterF(), folder.File("in2/same.png")),
         SaveImageFile(testsupport::PhotoLike(17, 9), folder.File("in2/tiny.bmp")),
     };
@@ -120,7 +122,7 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
     // fourth step and the fifth. The broken JPEG does not load, and the GIF is not converted
     // (table art cannot load it either). The bar is set up at 0 and put back to 0.
     Texts expected = {"step 0", "step 0"};
-    for (int step = 1; step <= 8; ++step) {
+    for (int step = 1; step <= 9; ++step) {
       expected.push_back("step " + std::to_string(step));
       if (step == 4) expected.push_back(kGif);
     }
