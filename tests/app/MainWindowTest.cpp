@@ -218,10 +218,8 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscStopsIt) {
     emit photoMenu->aboutToShow();
     photoChoiceDuringRun =
         window->UprightAction()->isEnabled() || window->KeepMetadataAction()->isEnabled();
-    DropLetterF();  // refused while the list is being converted
     QTest::keyClick(window.get(), Qt::Key_Escape);
   });
-  EXPECT_EQ(Controls().ListCount(kInputList), 24);
   EXPECT_FALSE(photoChoiceDuringRun);
   emit photoMenu->aboutToShow();
   EXPECT_TRUE(window->UprightAction()->isEnabled() && window->KeepMetadataAction()->isEnabled());
