@@ -15,6 +15,7 @@
 #include "imaging/HandleTable.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
+#include "runner/BatchRunner.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -140,6 +141,16 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
           << "the later of the two entries named alike wrote the file left";
     }
   }
+}
+
+TEST_F(ParallelRunTest, AnEntryThatReadsAnEarlierEntrysOutputWaitsForIt) {
+  JobSnapshot job;
+  job.outputKind = kOutputKindPng;
+  const std::string first = outFolder + "first.png", second = outFolder + "second.png";
+  platform::CreateFolder(outFolder);
+  runner::BatchRunner run(job, {{inputs[0], first}, {first, second}}, 2);
+  EXPECT_TRUE(run.Result(0).conversion.written && run.Result(1).conversion.written);
+  EXPECT_EQ(testsupport::ImageSizeOf(second), std::pair(300, 200));
 }
 
 TEST_F(ParallelRunTest, ACancelledRunStartsNothingMoreAndLeavesOnlyCompleteFiles) {
