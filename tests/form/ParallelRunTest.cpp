@@ -144,13 +144,18 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
 }
 
 TEST_F(ParallelRunTest, AnEntryThatReadsAnEarlierEntrysOutputWaitsForIt) {
+  // Three entries read the first one's output, each on a worker of its own.
   JobSnapshot job;
   job.outputKind = kOutputKindPng;
-  const std::string first = outFolder + "first.png", second = outFolder + "second.png";
+  const std::string first = outFolder + "first.png";
   platform::CreateFolder(outFolder);
-  runner::BatchRunner run(job, {{inputs[0], first}, {first, second}}, 2);
-  EXPECT_TRUE(run.Result(0).conversion.written && run.Result(1).conversion.written);
-  EXPECT_EQ(testsupport::ImageSizeOf(second), std::pair(300, 200));
+  std::vector<runner::BatchEntry> entries = {{inputs[0], first}};
+  for (const char* name : {"a.png", "b.png", "c.png"}) entries.push_back({first, outFolder + name});
+  runner::BatchRunner run(job, entries, 4);
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    EXPECT_TRUE(run.Result(index).conversion.written) << index;
+    EXPECT_EQ(testsupport::ImageSizeOf(entries[index].target), std::pair(300, 200)) << index;
+  }
 }
 
 TEST_F(ParallelRunTest, ACancelledRunStartsNothingMoreAndLeavesOnlyCompleteFiles) {
