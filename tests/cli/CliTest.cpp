@@ -107,6 +107,7 @@ std::string Summary(const std::string& path, const std::string& input) {
     text += {' ', sign(color.red, 0x12), sign(color.green, 0x34), sign(color.blue, 0x56)};
     text += grey(color);
     if (color == imaging::Rgb{0xED, 0xCB, 0xA9}) text += " inverted";
+    if (color == imaging::Rgb{64, 46, 33}) text += " sepia";  // grey 46 × 1.4, 1, 0.725
   }
   if (input == "dot.png") text += std::string(" dot") + sign(color.red, 160) + grey(color);
   return text;
@@ -147,8 +148,10 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
       {"-f png --naming keep --custom-name ab", "f.png", "f.png", "PNG 6x5 " + letter},
       {"-f png -e none", "six.png", "six.png", "PNG 3x2 ==="},
       {"-f png -e grey", "six.png", "six.png", "PNG 3x2 +-- grey"},
-      {"-f png -e sepia", "six.png", "six.png", "PNG 3x2 +--"},
+      {"-f png -e sepia", "six.png", "six.png", "PNG 3x2 +-- sepia"},
       {"-f png -e negative", "six.png", "six.png", "PNG 3x2 +++ inverted"},
+      // Turned first: the white corner the turn uncovers is inverted too.
+      {"-f png -r 45 -e negative", "six.png", "six.png", "PNG 4x4 --- grey"},
       {"-f png -e red", "six.png", "six.png", "PNG 3x2 +=="},
       {"-f png -e green", "six.png", "six.png", "PNG 3x2 =+="},
       {"-f png -e blue", "six.png", "six.png", "PNG 3x2 ==+"},
@@ -163,6 +166,9 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
     ASSERT_EQ(Outputs(), Names{output}) << options;
     EXPECT_EQ(Summary(folder.File("out/" + output), input), summary) << options;
   }
+  // The format written is the one the settings keep (table art is the fourth).
+  ASSERT_EQ(Cli("-o out -f htm six.png"), 0) << errors;
+  EXPECT_NE(Settings().find(folder.File("out/") + "\r\n3\r\n"), std::string::npos) << Settings();
   // An input given by its absolute path.
   EXPECT_EQ(Cli("-o out -f bmp " + folder.File("six.png")), 0) << errors;
   EXPECT_TRUE(testsupport::FileExists(folder.File("out/six.bmp")));
@@ -173,7 +179,7 @@ TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {
   // lacks its value, "-f png" the files.
   std::filesystem::create_directory(folder.File("two\nlines"));
   for (const std::string options :
-       {"-f gif c.png", "--quality 101 c.png", "-r 7 c.png", "--crop 1,2,3 c.png",
+       {"-f gif c.png", "--quality 101 c.png", "-r 7 c.png", "-j 0 c.png", "--crop 1,2,3 c.png",
         "-o no-such-folder c.png", "-o 'two\nlines' c.png", "--custom-name 'first\nsecond' c.png",
         "--bogus c.png", "-f", "-f png"}) {
     EXPECT_EQ(Cli(options), 64) << options;

@@ -247,6 +247,12 @@ TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) 
   EXPECT_EQ(Shown(kBeforeWidthEdit, kBeforeHeightEdit, kBeforeKindEdit), "37x23PNG");
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "23x37JPG");
   EXPECT_EQ(controls.Text(kAfterSizeEdit), std::to_string(*platform::FileSize(Log("Temp.log"))));
+  // A listed file that has since become a PCX (its header's first bytes) is shown as one.
+  testsupport::WriteFileText(controls.ListEntry(kInputList, 0),
+                             std::string("\x0A\x05\x01\x08\0\0\0\0\x05\0\x04\0", 12) +
+                                 std::string(116, '\0'));
+  form->ShowSelectedFile();
+  EXPECT_EQ(controls.Text(kBeforeKindEdit), "PCX");
   EXPECT_EQ(shell.openedDocuments, Messages{Log("LOG.html")});
   form->RemovePreviewImages();
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), (Messages{"LOG.html", "Log.ini"}));

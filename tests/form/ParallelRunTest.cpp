@@ -15,6 +15,7 @@
 #include "imaging/HandleTable.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
+#include "runner/BatchRunner.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -39,7 +40,7 @@ struct RunRecord {
 class ParallelRunTest : public ::testing::Test {
  protected:
   ParallelRunTest() {
-    for (const char* name : {"in1", "in2", "exe"}) platform::CreateFolder(folder.File(name));
+    for (const char* name : {"in1", "in2", "in3", "exe"}) platform::CreateFolder(folder.File(name));
     using testsupport::SaveImageFile;
     // The first entry is the largest, so later ones finish before it when they run beside it.
     inputs = {
@@ -50,8 +51,10 @@ class ParallelRunTest : public ::testing::Test {
         folder.File("in1/broken.jpg"),
         // Listed as a PNG, a GIF by the time the run comes to it: refused with its message.
         folder.File("in1/became.png"),
-        // The same name in two folders: the later entry's file is the one left.
+        // The same name in three folders: the last entry's file is the one left, also when the
+        // one before it takes longest.
         SaveImageFile(testsupport::PhotoLike(40, 30), folder.File("in1/same.png")),
+        SaveImageFile(testsupport::PhotoLike(300, 200), folder.File("in3/same.png")),
         SaveImageFile(testsupport::LetterF(), folder.File("in2/same.png")),
         SaveImageFile(testsupport::PhotoLike(17, 9), folder.File("in2/tiny.bmp")),
     };
@@ -120,7 +123,7 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
     // fourth step and the fifth. The broken JPEG does not load, and the GIF is not converted
     // (table art cannot load it either). The bar is set up at 0 and put back to 0.
     Texts expected = {"step 0", "step 0"};
-    for (int step = 1; step <= 8; ++step) {
+    for (int step = 1; step <= 9; ++step) {
       expected.push_back("step " + std::to_string(step));
       if (step == 4) expected.push_back(kGif);
     }
@@ -137,6 +140,21 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
       EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "same" + extension), std::pair(6, 5))
           << "the later of the two entries named alike wrote the file left";
     }
+  }
+}
+
+TEST_F(ParallelRunTest, AnEntryThatReadsAnEarlierEntrysOutputWaitsForIt) {
+  // Three entries read the first one's output, each on a worker of its own.
+  JobSnapshot job;
+  job.outputKind = kOutputKindPng;
+  const std::string first = outFolder + "first.png";
+  platform::CreateFolder(outFolder);
+  std::vector<runner::BatchEntry> entries = {{inputs[0], first}};
+  for (const char* name : {"a.png", "b.png", "c.png"}) entries.push_back({first, outFolder + name});
+  runner::BatchRunner run(job, entries, 4);
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    EXPECT_TRUE(run.Result(index).conversion.written) << index;
+    EXPECT_EQ(testsupport::ImageSizeOf(entries[index].target), std::pair(300, 200)) << index;
   }
 }
 

@@ -93,12 +93,14 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
   const Bytes eightBit = {3, 2, 1, 0, 0, 1, 2, 0};
   const Colors eightBitColors = {kWhite, kRed, kGreen, kBlue, kGreen, kRed};
   const Bytes corePalette = {255, 255, 255, 0, 0, 255, 0, 255, 0, 255, 0, 0};
-  // OS/2 1.x with its 3-byte palette entries, OS/2 2.x in its 16-byte short form and in full, then
-  // the Windows headers.
-  for (std::uint32_t size : {12u, 16u, 64u, 40u, 108u, 124u}) {
+  // OS/2 1.x with its 3-byte palette entries, OS/2 2.x in its 16-byte short form, cut after its
+  // colour count and in full, then the Windows headers. A header that holds the colour count (36
+  // bytes on) places the data without a pixel offset: 4 entries, then the pixels.
+  for (std::uint32_t size : {12u, 16u, 36u, 64u, 40u, 108u, 124u}) {
     const Bytes& palette = size == 12 ? corePalette : kBmpPalette;
-    EXPECT_EQ(DecodedColors(BmpFile({size, 3, 2, 8, 0, 0, palette, {}, eightBit})), eightBitColors)
-        << size;
+    Bytes file = BmpFile({size, 3, 2, 8, 0, 4, palette, {}, eightBit});
+    if (size >= 36) file[10] = 0;
+    EXPECT_EQ(DecodedColors(file), eightBitColors) << size;
   }
   // Pixel data: 1-bit rows 101 and 010 (bits from the top of each byte); 4-bit indices 1 2 5
   // and 2 1 0, index 5 past the three palette entries giving black; 16-bit red, green, blue and

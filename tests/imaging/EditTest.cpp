@@ -83,6 +83,16 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
   EXPECT_EQ(PixelAt(block, 14, 14), kWhite);
   EXPECT_LT(PixelAt(block, 19, 17).red, 40);
   EXPECT_EQ(PixelAt(block, 19, 11), kWhite) << "the mirror position of a counter-clockwise turn";
+  // Every side and both tones are treated alike: a black image's soft edges on white come out
+  // point-symmetric, and a white image on black gives their negative.
+  Bitmap dark = Flat(9, 9, {}), light = Flat(9, 9, kWhite);
+  ASSERT_TRUE(imaging::Rotate(dark, 30'000, kWhite) && imaging::Rotate(light, 30'000, {}));
+  for (int pixel = 0; pixel < dark.width * dark.height; ++pixel) {
+    const int x = pixel % dark.width, y = pixel / dark.width, value = PixelAt(dark, x, y).red;
+    ASSERT_NEAR(value, PixelAt(dark, dark.width - 1 - x, dark.height - 1 - y).red, 2)
+        << x << "," << y;
+    ASSERT_EQ(value, 255 - PixelAt(light, x, y).red) << x << "," << y;
+  }
   // A 65535-pixel line turned by 45° needs a canvas of about 46341 × 46341 pixels.
   Bitmap line = Flat(65535, 1, olive);
   EXPECT_FALSE(imaging::Rotate(line, 45'000, kWhite));
@@ -180,6 +190,18 @@ TEST(ClarityTest, FlatImagesStayAndADotSharpensInItsOwnChannel) {
   EXPECT_GT(PixelAt(sharp, 3, 3).red, 190);
   EXPECT_LT(PixelAt(sharp, 2, 3).red, 100);
   EXPECT_EQ(PixelAt(sharp, 3, 3).green, 190);
+  // Full softening goes twice: the dot spreads to 110 over its 3 × 3 block, whose rim then eases
+  // outwards (107, and 103 beyond). At the edges a pixel stands in for its missing neighbours: a
+  // 190 corner among 100s, softened by half once, loses (9 × 190 − 1260) / 18.
+  Bitmap soft = Painted(7, 7, [](int x, int y) {
+    const std::uint8_t value = (x == 3 && y == 3) || (x == 6 && y == 0) ? 190 : 100;
+    return Rgb{value, value, value};
+  });
+  imaging::AdjustClarityRgb(soft, 0, -100, -50);
+  EXPECT_EQ(PixelAt(soft, 3, 3).green, 110);
+  EXPECT_EQ(PixelAt(soft, 2, 3).green, 107);
+  EXPECT_EQ(PixelAt(soft, 1, 3).green, 103);
+  EXPECT_EQ(PixelAt(soft, 6, 0).blue, 165);
 }
 
 // Every pixel shows its palette entry, and the palette has no more than 256 entries.
@@ -198,7 +220,7 @@ TEST(ReduceTo8Test, KeepsUpTo256ColoursExactlyAndQuantisesMore) {
   // 256 distinct colours over 17 × 16 pixels.
   const Bitmap many = Painted(17, 16, [](int x, int y) {
     const auto color = unsigned(y * 17 + x) % 256;
-    return Rgb{std::uint8_t(color * 7), std::uint8_t(color / 2), std::uint8_t(color % 3 * 100)};
+    return Rgb{std::uint8_t(color), std::uint8_t(color / 2), std::uint8_t(color % 3 * 100)};
   });
   for (const auto& [original, colors] : {std::pair{LetterF(), 2u}, {many, 256u}}) {
     Bitmap bitmap = original;
@@ -213,6 +235,7 @@ TEST(ReduceTo8Test, KeepsUpTo256ColoursExactlyAndQuantisesMore) {
   Bitmap reduced = photo;
   ASSERT_TRUE(imaging::ReduceTo8(reduced));
   ExpectConsistentPalette(reduced);
+  EXPECT_EQ(reduced.palette.size(), 256u) << "a photo uses every entry";
   EXPECT_GT(testsupport::Psnr(photo, reduced), 30.0);
 }
 

@@ -95,7 +95,7 @@ TEST_F(EncodingChoiceTest, AGreyImageIsWrittenAsOneComponentWithTheSamePixels) {
   EXPECT_EQ(jpeg::Decode(Saved(grey, 85))->pixels, jpeg::Decode(Saved(unmarked, 85))->pixels);
 
   // Edits that treat the channels alike keep an image grey; those that may colour it do not.
-  const ImageHandle handle = RegisterBitmap(testsupport::PhotoLike(45, 31));
+  ImageHandle handle = RegisterBitmap(testsupport::PhotoLike(47, 33));
   const auto components = [&] {
     EXPECT_EQ(SaveJpeg(folder.File("out.jpg"), handle, 85, 0), 1);
     return ReadCoefficients(testsupport::ReadFileBytes(folder.File("out.jpg"))).components;
@@ -103,11 +103,12 @@ TEST_F(EncodingChoiceTest, AGreyImageIsWrittenAsOneComponentWithTheSamePixels) {
   std::array<std::uint8_t, 768> negative{};
   for (std::size_t i = 0; i < negative.size(); ++i) negative[i] = std::uint8_t(255 - i % 256);
   MakeGreyscale(handle, 255);
+  handle = CropImage(handle, 1, 1, 45, 31);
   RotateImage(handle, 5000, 0xFFFFFF);
   ResizeImage(handle, 30, 20);
   ApplyLookupTables(handle, negative.data());
   EXPECT_EQ(components(), 1);
-  TintRgb(handle, 100, 0, 0);
+  TintRgb(handle, 0, 0, 100);
   EXPECT_EQ(components(), 3);
   MakeGreyscale(handle, 255);
   RotateImage(handle, 5000, 0x0000FF);  // on a red background

@@ -98,7 +98,8 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
     for (int orientation = 1; orientation <= 8; ++orientation) {
       SCOPED_TRACE(format + " orientation " + std::to_string(orientation));
       const std::string input = Photo(StoredForOrientation(upright, orientation), "in" + format,
-                                      CameraExif(orientation, {6, 5}, false));
+                                      CameraExif(orientation, {6, 5}, false),
+                                      XmpPacket(orientation));
       EXPECT_EQ(Shape(Convert(input, "out.png")), Shape(upright));
       EXPECT_EQ(Shape(Convert(input, "out.png", {}, crop)), cropped);
       const std::vector<std::string> resized = Shape(Convert(input, "out.png", {}, resize));
@@ -116,6 +117,7 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
         EXPECT_EQ(Shape(jpeg), Shape(upright));
       }
       EXPECT_EQ(ExifOrientation(MetadataOfFile(folder.File("out.jpg")).exif), 1);
+      EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(1));
       // Without turning, the stored pixels and their tag stay.
       const Bytes stored = ReadFileBytes(input);
       EXPECT_EQ(Shape(Convert(input, "out.png", {false, true})),

@@ -113,7 +113,9 @@ TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsRepl
     for (const std::string& name : Outputs()) std::filesystem::remove_all(out + name);
     const std::string target = out + "f." + test.format;
     if (test.targetMode == kFolder) std::filesystem::create_directory(target);
-    if (test.targetMode != kFolder) testsupport::WriteFileText(target, "old");
+    // Longer than any output, so that a rewrite in place must also cut the file short.
+    const std::string old(500, 'o');
+    if (test.targetMode != kFolder) testsupport::WriteFileText(target, old);
     Own(target);
     chmod(target.c_str(), test.targetMode == kFolder ? 0755 : test.targetMode);
     chmod(out.c_str(), test.folderMode);
@@ -124,9 +126,12 @@ TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsRepl
       EXPECT_TRUE(std::filesystem::is_directory(target));
       continue;
     }
-    EXPECT_EQ(testsupport::ReadFileText(target) == "old", test.exitStatus != 0);
+    EXPECT_EQ(testsupport::ReadFileText(target) == old, test.exitStatus != 0);
     if (test.exitStatus == 0) {
       EXPECT_EQ(testsupport::ImageSizeOf(target), (std::pair{6, 5}));
+      if (test.format == "bmp") {
+        EXPECT_EQ(std::filesystem::file_size(target), testsupport::FileField(target, 2, 4));
+      }
     }
     EXPECT_EQ(ModeOf(target), test.targetMode);
   }
@@ -180,6 +185,7 @@ TEST_F(PermissionsTest, CustomNamesStayInTheOutputFolder) {
       {tooLong, "png", 1, kNotWritten, {}},
       {tooLong, "htm", 1, kOpenFailed + kNotWritten, {}},
   };
+  umask(002);  // a new file gets what the umask leaves of 0666
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name.substr(0, 10));
     std::filesystem::remove_all(out);
@@ -189,6 +195,7 @@ TEST_F(PermissionsTest, CustomNamesStayInTheOutputFolder) {
               test.exitStatus);
     EXPECT_EQ(errors, test.errors);
     EXPECT_EQ(Outputs(), test.outputs);
+    for (const std::string& name : test.outputs) EXPECT_EQ(ModeOf(out + name), 0664u) << name;
     EXPECT_EQ(testsupport::FolderEntries(folder.Path()),
               (Names{"LogFile", "errors.txt", "f.png", "out", "tessellarion-cli"}));
   }

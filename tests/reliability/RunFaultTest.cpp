@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,21 @@ TEST_F(RunFaultTest, AFullDiskKeepsTheOldFileAndTheBatchGoesOn) {
   EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "small.bmp"), (std::pair{6, 5}));
   EXPECT_EQ(Outputs(), Names{"small.bmp"});
   umount2(outFolder.c_str(), MNT_DETACH);
+}
+
+TEST_F(RunFaultTest, AFileSizeLimitFailsTheWriteWithoutEndingTheProcess) {
+  const std::string big = SaveImage(testsupport::PhotoLike(640, 480), "big.png");
+  SelectFormat(reliability::kOutputFormats[2]);
+  List({big});
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit unlimited = limit;
+  limit.rlim_cur = 16 << 10;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const int notWritten = form->BatchRun().notWritten;
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  EXPECT_EQ(notWritten, 1);
+  EXPECT_EQ(Outputs(), Names{}) << "no temporary is left";
 }
 
 TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {

@@ -244,12 +244,14 @@ FoundMetadata MetadataOfFile(const std::string& path) {
       found.icc.insert(found.icc.end(), chunk.begin(), chunk.end());
     return found;
   }
+  bool palette = false;  // a profile after the palette is out of place, and readers drop it
   for (const Piece& chunk : ChunksOf(bytes)) {
+    palette = palette || chunk.name == "PLTE";
     if (chunk.name == "eXIf") found.exif = chunk.data;
     if (chunk.name == "iTXt" && startsWith(chunk.data, "XML:com.adobe.xmp")) {
       found.xmp.assign(chunk.data.begin() + 22, chunk.data.end());
     }
-    if (chunk.name == "iCCP") {
+    if (chunk.name == "iCCP" && !palette) {
       const std::size_t start = std::strlen(reinterpret_cast<const char*>(chunk.data.data())) + 2;
       uLongf size = 32u << 20;
       found.icc.resize(size);
