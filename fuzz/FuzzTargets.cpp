@@ -187,12 +187,8 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
     return false;
   }
   for (const bool turned : {false, true}) {
-    imaging::OutputFacts facts;
-    facts.width = 1;
-    facts.height = 2;
-    facts.turnedUpright = turned;
-    facts.pixelsAsStored = !turned;
-    const imaging::PhotoMetadata output = imaging::MetadataForOutput(metadata, facts);
+    const imaging::PhotoMetadata output = imaging::MetadataForOutput(
+        metadata, {.width = 1, .height = 2, .turnedUpright = turned, .pixelsAsStored = !turned});
     if (output.exif.size() > metadata.exif.size() || output.xmp.size() != metadata.xmp.size()) {
       return false;
     }
