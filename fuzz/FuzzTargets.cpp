@@ -1,5 +1,6 @@
 #include "fuzz/FuzzTargets.h"
 
+#include <iconv.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "engine/ControlIds.h"
 #include "engine/ConversionSettings.h"
@@ -109,22 +109,17 @@ std::optional<std::string> StartAndSave(const std::string& folder) {
   return text;
 }
 
-// Structurally valid UTF-8: every lead byte followed by as many continuation bytes as it announces.
-bool ValidUtf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80           ? 1
-                               : (lead >> 5) == 0x06 ? 2
-                               : (lead >> 4) == 0x0E ? 3
-                               : (lead >> 3) == 0x1E ? 4
-                                                     : 0;
-    if (length == 0 || length > text.size() - at) return false;
-    for (std::size_t next = at + 1; next < at + length; ++next) {
-      if ((static_cast<unsigned char>(text[next]) & 0xC0) != 0x80) return false;
-    }
-    at += length;
-  }
-  return true;
+// Valid UTF-8, as iconv reads it into UTF-32.
+bool ValidUtf8(std::string text) {
+  const iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
+  std::u32string wide(text.size() + 1, U'\0');
+  char* in = text.data();
+  char* out = reinterpret_cast<char*>(wide.data());
+  std::size_t inLeft = text.size();
+  std::size_t outLeft = wide.size() * sizeof(char32_t);
+  const bool valid = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
+  iconv_close(converter);
+  return valid;
 }
 
 }  // namespace
@@ -192,12 +187,8 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
     return false;
   }
   for (const bool turned : {false, true}) {
-    imaging::OutputFacts facts;
-    facts.width = 1;
-    facts.height = 2;
-    facts.turnedUpright = turned;
-    facts.pixelsAsStored = !turned;
-    const imaging::PhotoMetadata output = imaging::MetadataForOutput(metadata, facts);
+    const imaging::PhotoMetadata output = imaging::MetadataForOutput(
+        metadata, {.width = 1, .height = 2, .turnedUpright = turned, .pixelsAsStored = !turned});
     if (output.exif.size() > metadata.exif.size() || output.xmp.size() != metadata.xmp.size()) {
       return false;
     }

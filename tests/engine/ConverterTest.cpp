@@ -27,8 +27,7 @@ class ConverterTest : public testsupport::FormFixture {
     return {Engine().LastOutputWidth, Engine().LastOutputHeight};
   }
   imaging::Rgb Pixel(int x, int y) const {
-    const std::uint32_t value = imaging::ReadPixelColor(Engine().CurrentImage, x, y);
-    return {std::uint8_t(value), std::uint8_t(value >> 8), std::uint8_t(value >> 16)};
+    return testsupport::PixelOf(Engine().CurrentImage, x, y);
   }
   void SetJob(int outputKind, int inputKind, const std::string& input, const std::string& output) {
     Job().OutputKind = outputKind;

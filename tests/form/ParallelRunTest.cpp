@@ -122,14 +122,10 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
     // Each entry is reported when it is reached: the refusal of the fifth entry comes between the
     // fourth step and the fifth. The broken JPEG does not load, and the GIF is not converted
     // (table art cannot load it either). The bar is set up at 0 and put back to 0.
-    Texts expected = {"step 0", "step 0"};
-    for (int step = 1; step <= 9; ++step) {
-      expected.push_back("step " + std::to_string(step));
-      if (step == 4) expected.push_back(kGif);
-    }
-    expected.insert(expected.end(),
-                    {"2件のファイルを変換できませんでした！！", "変換完了！！", "step 0"});
-    EXPECT_EQ(four.events, expected);
+    EXPECT_EQ(four.events,
+              (Texts{"step 0", "step 0", "step 1", "step 2", "step 3", "step 4", kGif, "step 5",
+                     "step 6", "step 7", "step 8", "step 9",
+                     "2件のファイルを変換できませんでした！！", "変換完了！！", "step 0"}));
     const std::string extension = std::array{".bmp", ".jpg", ".png", ".htm"}.at(
         static_cast<std::size_t>(format - kFormatBmpRadio));
     EXPECT_EQ(four.outputs.size(), 5u);

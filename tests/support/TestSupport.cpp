@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <stdexcept>
 
 #include "imaging/HandleTable.h"
@@ -80,11 +81,9 @@ void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color) {
 
 double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second) {
   if (first.width != second.width || first.height != second.height) return 0.0;
-  double squaredError = 0.0;
-  for (std::size_t i = 0; i < first.pixels.size(); ++i) {
-    const double difference = static_cast<double>(first.pixels[i]) - second.pixels[i];
-    squaredError += difference * difference;
-  }
+  const double squaredError = std::transform_reduce(
+      first.pixels.begin(), first.pixels.end(), second.pixels.begin(), 0.0, std::plus<>(),
+      [](double one, double other) { return (one - other) * (one - other); });
   if (squaredError == 0.0) return std::numeric_limits<double>::infinity();
   const double meanSquaredError = squaredError / static_cast<double>(first.pixels.size());
   return 10.0 * std::log10(255.0 * 255.0 / meanSquaredError);
@@ -135,17 +134,18 @@ std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path
   return path;
 }
 
+imaging::Rgb PixelOf(std::uint32_t handle, int x, int y) {
+  const std::uint32_t color = imaging::ReadPixelColor(handle, x, y);
+  return {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(color >> 8),
+          static_cast<std::uint8_t>(color >> 16)};
+}
+
 imaging::Bitmap PixelsOf(std::uint32_t handle) {
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(handle, record);
   imaging::Bitmap bitmap = *imaging::MakeBitmap(record[1], record[2]);
   for (int y = 0; y < bitmap.height; ++y) {
-    for (int x = 0; x < bitmap.width; ++x) {
-      const std::uint32_t color = imaging::ReadPixelColor(handle, x, y);
-      SetPixel(bitmap, x, y,
-               {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(color >> 8),
-                static_cast<std::uint8_t>(color >> 16)});
-    }
+    for (int x = 0; x < bitmap.width; ++x) SetPixel(bitmap, x, y, PixelOf(handle, x, y));
   }
   return bitmap;
 }
@@ -160,10 +160,9 @@ std::pair<int, int> ImageSizeOf(const std::string& path) {
 
 imaging::Rgb PixelOfFile(const std::string& path, int x, int y) {
   const imaging::ImageHandle handle = imaging::LoadImageFile(path);
-  const std::uint32_t value = imaging::ReadPixelColor(handle, x, y);
+  const imaging::Rgb pixel = PixelOf(handle, x, y);
   imaging::FreeImage(handle);
-  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-          static_cast<std::uint8_t>(value >> 16)};
+  return pixel;
 }
 
 std::uint32_t FileField(const std::string& path, std::size_t offset, int size) {

@@ -65,7 +65,8 @@ std::vector<std::string> FolderEntries(const std::string& path);
 // Writes a bitmap through the imaging library as JPEG (quality 95), PNG or BMP, chosen by the
 // path's extension, and hands the path back.
 std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path);
-// The pixels of an image the library holds, read one by one through ReadPixelColor.
+// A pixel, and all the pixels, of an image the library holds, read through ReadPixelColor.
+imaging::Rgb PixelOf(std::uint32_t handle, int x, int y);
 imaging::Bitmap PixelsOf(std::uint32_t handle);
 // Width and height of an image file as the imaging library loads it; {0, 0} when it does not load.
 std::pair<int, int> ImageSizeOf(const std::string& path);
