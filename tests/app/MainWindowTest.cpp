@@ -112,6 +112,10 @@ class MainWindowTest : public ::testing::Test {
       for (ControlId id : kLockedDuringRun) {
         if (Controls().IsEnabled(id)) enabledDuringRun.push_back(id);
       }
+      // The read-only fields stay readable, not greyed.
+      for (ControlId id : {kEntryCountEdit, kOutputFolderEdit, kBeforeSizeEdit}) {
+        if (!Controls().IsEnabled(id)) enabledDuringRun.push_back(id);
+      }
       interrupt();
     };
     runMessages = CloseModals([&] { outcome = window->Form().Form().BatchRun(); });
@@ -122,7 +126,8 @@ class MainWindowTest : public ::testing::Test {
 
   testsupport::TempFolder folder;
   std::unique_ptr<app::MainWindow> window;
-  // What the last run in the window showed, left enabled while it ran and reported.
+  // What the last run in the window showed, left enabled (or a read-only field disabled) while it
+  // ran, and reported.
   Texts runMessages;
   std::vector<ControlId> enabledDuringRun;
   form::BatchOutcome outcome;

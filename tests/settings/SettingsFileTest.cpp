@@ -64,6 +64,10 @@ TEST_F(SettingsFileTest, LoadReadsEveryFieldIntoRecordAndControlsAndSavesThemBac
   lines[18] = "";
   EXPECT_EQ(testsupport::ReadFileText(FilePath()), FileText(lines));
   EXPECT_EQ(controls.Text(kWidthEdit), "0");
+  // Loaded from the file, it is shown repaired.
+  lines[4] = "0";
+  Load(FileText(lines));
+  EXPECT_EQ(controls.Text(kWidthEdit), "320");
 }
 
 TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
