@@ -261,6 +261,8 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   QSettings settings(app::kSettingsOrganization, app::kSettingsApplication);
   EXPECT_EQ(app::RecentFiles(settings).join("").remove(folder.Path().c_str()).toStdString(),
             "ebdc");
+  EXPECT_EQ(settings.value("Recent File List/File1").toString().toStdString(), folder.File("e"))
+      << "the keys run from File1 to File4";
   // The photo choices are on at first and reach the engine at once.
   EXPECT_TRUE(window->UprightAction()->isChecked() && window->KeepMetadataAction()->isChecked());
   EXPECT_EQ(Photo().AutoOrient + Photo().KeepMetadata, 2);
