@@ -169,6 +169,16 @@ TEST_F(MainWindowTest, EveryControlIsBuiltWithItsIdAndCaption) {
     if (auto* label = qobject_cast<QLabel*>(widget)) shown = label->text();
     EXPECT_EQ(shown.toStdString(), caption);
   }
+  // The sizes in bytes and the compression stand right-aligned, the count and kinds centred.
+  std::string aligned;
+  for (ControlId id : {kTotalSizeEdit, kBeforeSizeEdit, kAfterSizeEdit, kCompressionEdit,
+                       kEntryCountEdit, kBeforeKindEdit, kAfterKindEdit}) {
+    const Qt::Alignment alignment = qobject_cast<QLineEdit*>(Widget(id))->alignment();
+    aligned += alignment.testFlag(Qt::AlignRight)     ? 'R'
+               : alignment.testFlag(Qt::AlignHCenter) ? 'C'
+                                                      : 'L';
+  }
+  EXPECT_EQ(aligned, "RRRRCCC");
 }
 
 TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
