@@ -112,6 +112,10 @@ class MainWindowTest : public ::testing::Test {
       for (ControlId id : kLockedDuringRun) {
         if (Controls().IsEnabled(id)) enabledDuringRun.push_back(id);
       }
+      // The read-only fields stay readable, not greyed.
+      for (ControlId id : {kEntryCountEdit, kOutputFolderEdit, kBeforeSizeEdit}) {
+        if (!Controls().IsEnabled(id)) enabledDuringRun.push_back(id);
+      }
       interrupt();
     };
     runMessages = CloseModals([&] { outcome = window->Form().Form().BatchRun(); });
@@ -122,7 +126,8 @@ class MainWindowTest : public ::testing::Test {
 
   testsupport::TempFolder folder;
   std::unique_ptr<app::MainWindow> window;
-  // What the last run in the window showed, left enabled while it ran and reported.
+  // What the last run in the window showed, left enabled (or a read-only field disabled) while it
+  // ran, and reported.
   Texts runMessages;
   std::vector<ControlId> enabledDuringRun;
   form::BatchOutcome outcome;
@@ -164,6 +169,16 @@ TEST_F(MainWindowTest, EveryControlIsBuiltWithItsIdAndCaption) {
     if (auto* label = qobject_cast<QLabel*>(widget)) shown = label->text();
     EXPECT_EQ(shown.toStdString(), caption);
   }
+  // The sizes in bytes and the compression stand right-aligned, the count and kinds centred.
+  std::string aligned;
+  for (ControlId id : {kTotalSizeEdit, kBeforeSizeEdit, kAfterSizeEdit, kCompressionEdit,
+                       kEntryCountEdit, kBeforeKindEdit, kAfterKindEdit}) {
+    const Qt::Alignment alignment = qobject_cast<QLineEdit*>(Widget(id))->alignment();
+    aligned += alignment.testFlag(Qt::AlignRight)     ? 'R'
+               : alignment.testFlag(Qt::AlignHCenter) ? 'C'
+                                                      : 'L';
+  }
+  EXPECT_EQ(aligned, "RRRRCCC");
 }
 
 TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
@@ -256,6 +271,8 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   QSettings settings(app::kSettingsOrganization, app::kSettingsApplication);
   EXPECT_EQ(app::RecentFiles(settings).join("").remove(folder.Path().c_str()).toStdString(),
             "ebdc");
+  EXPECT_EQ(settings.value("Recent File List/File1").toString().toStdString(), folder.File("e"))
+      << "the keys run from File1 to File4";
   // The photo choices are on at first and reach the engine at once.
   EXPECT_TRUE(window->UprightAction()->isChecked() && window->KeepMetadataAction()->isChecked());
   EXPECT_EQ(Photo().AutoOrient + Photo().KeepMetadata, 2);

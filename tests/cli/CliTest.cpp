@@ -142,7 +142,7 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
       // Clockwise: the top bar of the F becomes its right-hand column.
       {"-f png -r 90", "f.png", "f.png", "PNG 5x6 RRRRR/BBRBR/BBRBR/BBBBR/BBBBB/BBBBB"},
       {"-f png -c 2,1,3,2", "f.png", "f.png", "PNG 3x2 BBB/RBB"},
-      {"-f png -c 2,1,3,2 -c off", "f.png", "f.png", "PNG 6x5 " + letter},
+      {"-f png -c 0,0,3,2 -c off", "f.png", "f.png", "PNG 6x5 " + letter},
       {"-f png --naming number", "f.png", "1.png", "PNG 6x5 " + letter},
       {"-f png --naming custom --custom-name ab", "f.png", "ab1.png", "PNG 6x5 " + letter},
       {"-f png --naming keep --custom-name ab", "f.png", "f.png", "PNG 6x5 " + letter},
@@ -180,6 +180,7 @@ TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {
   std::filesystem::create_directory(folder.File("two\nlines"));
   for (const std::string options :
        {"-f gif c.png", "--quality 101 c.png", "-r 7 c.png", "-j 0 c.png", "--crop 1,2,3 c.png",
+        "-s 7x c.png",
         "-o no-such-folder c.png", "-o 'two\nlines' c.png", "--custom-name 'first\nsecond' c.png",
         "--bogus c.png", "-f", "-f png"}) {
     EXPECT_EQ(Cli(options), 64) << options;

@@ -173,6 +173,10 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
     EXPECT_EQ(Converter().CheckInputKind(folder.File("file.bmp")), kind);
     EXPECT_EQ(shell.messages, Messages{message});
   }
+  // The names the kind fields show, for table-art output (0) and every kind the probe tells.
+  std::string names;
+  for (int kind = 0; kind <= 8; ++kind) names += KindName(kind) + " ";
+  EXPECT_EQ(names, "HTM BMP JPG PNG GIF TIFF PIC MAG PCX ");
   // A file that has gone: size −1 in the before column, and the refusal.
   Job().CurrentInputPath = folder.File("gone.jpg");
   form->ShowFileInfo(form::BeforeColumn);

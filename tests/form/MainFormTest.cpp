@@ -76,7 +76,10 @@ TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholders) {
   EXPECT_EQ(controls.SliderPosition(kCompressionSlider), 20);
   EXPECT_EQ(controls.SliderPageSize(kCompressionSlider), 5);
   EXPECT_EQ(controls.SliderTickFrequency(kCompressionSlider), 1);
-  EXPECT_EQ(controls.ComboCount(kColorEffectCombo), 9);
+  EXPECT_EQ(controls.ComboEntries(kColorEffectCombo),
+            (std::vector<std::string>{"そのまま", "グレースケール", "セピア調", "ネガポジ反転",
+                                      "くっきり画像", "ぼんやり画像", "赤っぽく", "緑っぽく",
+                                      "青っぽく"}));
   EXPECT_EQ(controls.ComboEntries(kRotationCombo).back(), "355°回転");
   EXPECT_TRUE(FileExists(Log("Log.ini")));
 }

@@ -67,6 +67,8 @@ TEST(BmpCodecTest, RoundTripsEveryDepthExactly) {
       EXPECT_EQ(field(34), int(file.size()) - field(10)) << "the image size, compressed or not";
       EXPECT_EQ(file[28], int(bitmap.depth));
       EXPECT_EQ(file[30], bitmap.rleCompression ? 1 : 0);
+      // 72 dots per inch across and down: 72 / 0.0254 = 2834.6 pixels per metre.
+      EXPECT_EQ(std::pair(field(38), field(42)), std::pair(2835, 2835));
       const std::optional<Bitmap> decoded = imaging::bmp::Decode(file);
       ASSERT_TRUE(decoded);
       EXPECT_EQ(decoded->pixels, bitmap.pixels);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -105,6 +106,11 @@ TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
   // that enlarges a side decodes in full.
   const std::string path = folder.File("f.jpg");
   testsupport::WriteFileBytes(path, EncodedJpeg(Enlarged(testsupport::LetterF(), 64), 95, false));
+  // The smallest scale at which both sides are still at least the size asked for.
+  for (const auto& [width, height, denominator] :
+       {std::tuple{96, 80, 4}, {100, 70, 2}, {70, 100, 2}, {48, 40, 8}, {48, 41, 4}, {193, 1, 1}}) {
+    EXPECT_EQ(jpeg::ScaleDenominator({.width = 384, .height = 320}, width, height), denominator);
+  }
   for (const auto& [width, height] : {std::pair{96, 80}, {100, 70}, {500, 300}}) {
     SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
     const ImageHandle deferred = LoadJpeg(path);

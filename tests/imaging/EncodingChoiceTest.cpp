@@ -92,6 +92,7 @@ TEST_F(EncodingChoiceTest, AGreyImageIsWrittenAsOneComponentWithTheSamePixels) {
   Bitmap unmarked = grey;
   unmarked.grey = false;
   EXPECT_EQ(ReadCoefficients(Saved(grey, 85)).components, 1);
+  EXPECT_TRUE(jpeg::Decode(Saved(grey, 85))->grey) << "and read back as grey";
   EXPECT_EQ(jpeg::Decode(Saved(grey, 85))->pixels, jpeg::Decode(Saved(unmarked, 85))->pixels);
 
   // Edits that treat the channels alike keep an image grey; those that may colour it do not.

@@ -100,6 +100,7 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
       const std::string input = Photo(StoredForOrientation(upright, orientation), "in" + format,
                                       CameraExif(orientation, {6, 5}, false),
                                       XmpPacket(orientation));
+      EXPECT_EQ(ImageSizeOf(input), std::pair(6, 5)) << "the size told before the pixels decode";
       EXPECT_EQ(Shape(Convert(input, "out.png")), Shape(upright));
       EXPECT_EQ(Shape(Convert(input, "out.png", {}, crop)), cropped);
       const std::vector<std::string> resized = Shape(Convert(input, "out.png", {}, resize));

@@ -43,6 +43,12 @@ TEST(FileSystemTest, SizesAndFolders) {
   EXPECT_EQ(platform::FileSizeField(folder.Path()), -1) << "a folder has no file size";
   EXPECT_FALSE(platform::CreateFolder(folder.Path())) << "an existing folder is reported";
   EXPECT_FALSE(platform::DeleteFile(folder.File("missing")));
+  // A touched file is new with what the umask leaves, group write included where it allows it.
+  const mode_t previousMask = umask(002);
+  ASSERT_TRUE(platform::TouchFile(folder.File("touched")));
+  umask(previousMask);
+  EXPECT_EQ(std::filesystem::status(folder.File("touched")).permissions(),
+            std::filesystem::perms(0664));
 }
 
 TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {

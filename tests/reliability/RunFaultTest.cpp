@@ -122,9 +122,13 @@ TEST_F(RunFaultTest, AFileConvertedOntoItselfIsReplacedOnlyByCompleteContent) {
   const Bytes original = testsupport::ReadFileBytes(input);
   List({input});
   std::filesystem::create_symlink(input, outFolder + "photo.png");
+  std::filesystem::permissions(input, std::filesystem::perms(0640));
   EXPECT_EQ(form->BatchRun().notWritten, 0);
   EXPECT_TRUE(testsupport::ReadFileBytes(input) == original) << "the input is kept";
   EXPECT_FALSE(std::filesystem::is_symlink(outFolder + "photo.png"));
+  EXPECT_EQ(std::filesystem::status(outFolder + "photo.png").permissions(),
+            std::filesystem::perms(0640))
+      << "the mode of the file the link named";
   EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "photo.png"), (std::pair{6, 5}));
 }
 

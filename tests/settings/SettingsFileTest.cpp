@@ -64,6 +64,10 @@ TEST_F(SettingsFileTest, LoadReadsEveryFieldIntoRecordAndControlsAndSavesThemBac
   lines[18] = "";
   EXPECT_EQ(testsupport::ReadFileText(FilePath()), FileText(lines));
   EXPECT_EQ(controls.Text(kWidthEdit), "0");
+  // Loaded from the file, it is shown repaired.
+  lines[4] = "0";
+  Load(FileText(lines));
+  EXPECT_EQ(controls.Text(kWidthEdit), "320");
 }
 
 TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
@@ -94,6 +98,8 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
   // line is read, not what it repairs to. The line ends are LF alone.
   lines[1] = "  /photos/out dir/";  // the blanks that start the folder line are skipped
   lines[18] = "   two  blanks ";    // leading blanks of the name are not kept
+  lines[2] = "2\t2";                // a tab parts numbers on one line,
+  lines[3] = "";                    // and a blank line counts for none
   // PngInterlace: any non-zero number is on, however long.
   const std::pair<const char*, int> switches[] = {
       {"5", 1}, {"99999999999", 1}, {"-99999999999", 1}, {"0", 0}, {"000000000000", 0}};
@@ -104,6 +110,7 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
   }
   EXPECT_EQ(Settings().OutputFolder, "/photos/out dir/");
   EXPECT_EQ(Settings().CustomName, "two  blanks ");
+  EXPECT_EQ(Settings().Width, 800);
   // A short file: the fields it does not reach keep what the controls held.
   controls.SetText(kCropHeightEdit, "77");
   controls.SetText(kCustomNameEdit, "kept");
