@@ -180,9 +180,8 @@ TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {
   std::filesystem::create_directory(folder.File("two\nlines"));
   for (const std::string options :
        {"-f gif c.png", "--quality 101 c.png", "-r 7 c.png", "-j 0 c.png", "--crop 1,2,3 c.png",
-        "-s 7x c.png",
-        "-o no-such-folder c.png", "-o 'two\nlines' c.png", "--custom-name 'first\nsecond' c.png",
-        "--bogus c.png", "-f", "-f png"}) {
+        "-s 7x c.png", "-o no-such-folder c.png", "-o 'two\nlines' c.png",
+        "--custom-name 'first\nsecond' c.png", "--bogus c.png", "-f", "-f png"}) {
     EXPECT_EQ(Cli(options), 64) << options;
     EXPECT_TRUE(errors.starts_with("tessellarion-cli:")) << errors;
   }
