@@ -35,10 +35,12 @@ namespace {
 
 // At most this many ancillary chunks are kept in memory while reading.
 constexpr png_uint_32 kMaxCachedChunks = 128;
-// The largest chunk (other than image data) libpng will buffer or decompress; a larger one
-// refuses the file. This is libpng's usual default, stated here so the bound does not depend on its
-// build.
+// The largest chunk (other than image data) libpng will buffer or decompress. This is libpng's
+// usual default, stated here so the bound does not depend on its build.
 constexpr png_alloc_size_t kMaxChunkBytes = 8'000'000;
+// The largest block libpng may allocate while reading: a chunk of the largest length and the zero
+// it appends. A row of the widest image (65,535 pixels of 16-bit RGBA) is far smaller.
+constexpr png_alloc_size_t kMaxReadAllocation = kMaxChunkBytes + 1;
 
 // Encoder settings, measured on photos and on flat graphics (screenshots, line art) resized to
 // 640 × 480 and at 1280 × 720, against libpng's adaptive choice of filters with zlib at level 6
@@ -393,12 +395,22 @@ void ReadFromSource(png_structp png, png_bytep out, std::size_t length) {
   }
 }
 
+// libpng allocates a text or profile chunk at the length its header claims before a byte of it
+// has arrived, and a length past the chunk limit only earns a warning. Its allocations while
+// reading come here instead, which refuses any larger than a sound file needs: a header claiming
+// two gigabytes then costs nothing, and libpng skips the chunk (or finds the file's end).
+png_voidp AllocateForRead(png_structp, png_alloc_size_t size) {
+  return size <= kMaxReadAllocation ? std::malloc(size) : nullptr;
+}
+void FreeForRead(png_structp, png_voidp block) { std::free(block); }
+
 // The read structs of one decode, released however the decode ends.
 struct ReadSession {
   png_structp png = nullptr;
   png_infop info = nullptr;
   ReadSession() {
-    png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, JumpOnError, IgnoreWarning);
+    png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, JumpOnError, IgnoreWarning,
+                                   nullptr, AllocateForRead, FreeForRead);
     if (png != nullptr) info = png_create_info_struct(png);
   }
   ~ReadSession() { png_destroy_read_struct(&png, &info, nullptr); }
