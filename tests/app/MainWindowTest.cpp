@@ -176,24 +176,23 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   EXPECT_EQ(Controls().Text(kCompressionEdit), "20") << "a programmed move is not reported";
   QTest::keyClick(Widget(kCompressionSlider), Qt::Key_Right);
   EXPECT_EQ(Controls().Text(kCompressionEdit), "61");
+  // The four format buttons, then the first two naming buttons and the first size button.
+  const auto radios = {kFormatBmpRadio,  kFormatJpegRadio,   kFormatPngRadio, kFormatHtmRadio,
+                       kNamingKeepRadio, kNamingNumberRadio, kSizeKeepRadio};
   // A click checks its button and unchecks the rest of its group alone; a second click keeps it.
   for (ControlId id : {kFormatJpegRadio, kFormatJpegRadio, kNamingNumberRadio}) Click(id);
-  EXPECT_EQ(Marks({kFormatBmpRadio, kFormatJpegRadio, kNamingKeepRadio, kNamingNumberRadio,
-                   kSizeKeepRadio}),
-            "-x-Xx");
+  Texts steps{Marks(radios)};
   // From the field before the format buttons, Tab enters their group at its checked button; the
   // arrows move round the group and check the button they reach, alone; Tab goes on to the next
   // group's checked button.
   Widget(kCustomNameEdit)->setFocus();
-  std::string steps;
-  for (Qt::Key key :
+  for (auto key :
        {Qt::Key_Tab, Qt::Key_Up, Qt::Key_Left, Qt::Key_Right, Qt::Key_Down, Qt::Key_Tab}) {
     QTest::keyClick(QApplication::focusWidget(), key);
-    steps += Marks({kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio, kFormatHtmRadio,
-                    kSizeKeepRadio}) +
-             ' ';
+    steps.push_back(Marks(radios));
   }
-  EXPECT_EQ(steps, "-X--x X---x ---Xx X---x -X--x -x--X ");
+  EXPECT_EQ(steps,
+            (Texts{"-x---Xx", "-X---xx", "X----xx", "---X-xx", "X----xx", "-X---xx", "-x---xX"}));
   // Each button reaches its own handler; the two dialogs are told apart by their titles.
   EXPECT_EQ(CloseModals([&] { Click(kAddFileButton), Click(kBrowseFolderButton); }),
             (Texts{"どのファイルを変換する？？", "フォルダを指定してください"}));
@@ -241,7 +240,7 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   EXPECT_EQ(Controls().ListCount(kInputList), 0);
 }
 
-TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscStopsIt) {
+TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) {
   ShowActive();
   // The photo menu, opened during the run, offers no choice: each reaches every conversion.
   auto* photoMenu = qobject_cast<QMenu*>(window->UprightAction()->parent());
@@ -263,10 +262,7 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscStopsIt) {
   const std::string notWritten = std::to_string(24 - outputs.size());
   EXPECT_EQ(runMessages,
             (Texts{notWritten + "件のファイルを変換できませんでした！！", "変換完了！！"}));
-}
-
-TEST_F(MainWindowTest, ClosingTheWindowDuringARunStopsItWithoutMessages) {
-  ShowActive();
+  // Closing the window stops a run without its messages.
   RunAndInterrupt([&] { window->close(); });
   EXPECT_TRUE(window->isVisible()) << "the window waits for the run";
   EXPECT_TRUE(outcome.cancelled);
