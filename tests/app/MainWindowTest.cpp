@@ -87,17 +87,6 @@ class MainWindowTest : public ::testing::Test {
     platform::CreateFolder(Settings().OutputFolder);
     return folder.File("out");
   }
-  // Drops a BMP of the letter F on the input list, as a file manager would.
-  void DropLetterF() {
-    QMimeData files;
-    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(
-        testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.bmp"))))});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(List()->viewport(), &enter);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(List()->viewport(), &drop);
-    QApplication::processEvents();  // the files are added once the drop has finished
-  }
   // Runs 24 files that take a moment each, calling `interrupt` once the run waits for its first
   // result; returns the files written.
   Texts RunAndInterrupt(const std::function<void()>& interrupt) {
@@ -202,8 +191,16 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   auto* bar = static_cast<QProgressBar*>(Widget(kProgressBar));
   EXPECT_LT(bar->minimum(), bar->maximum()) << "the bar of an empty run stays still";
   EXPECT_EQ(bar->value(), bar->minimum());
-  DropLetterF();
-  DropLetterF();
+  // A BMP of the letter F dropped twice on the input list in one drop, as a file manager would.
+  QMimeData files;
+  const QUrl letterF = QUrl::fromLocalFile(QString::fromStdString(
+      testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.bmp"))));
+  files.setUrls({letterF, letterF});
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(List()->viewport(), &enter);
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(List()->viewport(), &drop);
+  QApplication::processEvents();  // the files are added once the drop has finished
   // Only the list takes drops: the drag machinery hands a drop to the first widget that does.
   for (QWidget* widget : window->findChildren<QWidget*>()) {
     EXPECT_EQ(widget->acceptDrops(), widget == List() || widget == List()->viewport());
@@ -215,9 +212,7 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   QWidget* rows = List()->viewport();
   const QPoint first = List()->visualItemRect(List()->item(0)).center();
   QTest::mousePress(rows, Qt::LeftButton, {}, List()->visualItemRect(List()->item(1)).center());
-  QMouseEvent drag(QEvent::MouseMove, first, rows->mapToGlobal(first), Qt::NoButton, Qt::LeftButton,
-                   Qt::NoModifier);
-  QApplication::sendEvent(rows, &drag);
+  QTest::mouseMove(rows, first);
   EXPECT_EQ(Controls().ListSelection(kInputList), 0);
   EXPECT_EQ(shown(), "????");
   QTest::mouseRelease(rows, Qt::LeftButton, {}, first);
@@ -320,7 +315,6 @@ TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
             Texts{"GIFです!!この形式は変換できません!!"});
   platform::SetCurrentFolder(previous);
   EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor) << "back after the box";
-  window->Shell().SetWaitCursor(false);
   EXPECT_EQ((Texts{Controls().ListEntry(kInputList, 0), Controls().ListEntry(kInputList, 1),
                    Controls().Text(kEntryCountEdit)}),
             (Texts{folder.File("f.bmp"), folder.File("./f.bmp"), "2"}));
