@@ -276,9 +276,7 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
             "  ヴァージョン|PHOTO(&P)|  写真の向きを自動で直す(&U)|"
             "  撮影情報とカラープロファイルを残す(&M)|Ctrl+N|Ctrl+O|Ctrl+S|Esc");
   // What Ctrl+O opens heads the recent-file list: each file once, four at most.
-  for (const char* name : {"a", "b", "c", "d", "b", "e"}) {
-    window->OpenDocument(QString::fromStdString(folder.File(name)));
-  }
+  for (auto name : {"a", "b", "c", "d", "b", "e"}) window->OpenDocument(folder.File(name).c_str());
   QSettings settings(app::kSettingsOrganization, app::kSettingsApplication);
   EXPECT_EQ(app::RecentFiles(settings).join("").remove(folder.Path().c_str()).toStdString(),
             "ebdc");
