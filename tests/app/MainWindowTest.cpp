@@ -60,9 +60,15 @@ constexpr ControlId kLockedDuringRun[] = {
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  // A new window, shown and active, whose runs write to the folder out/.
   MainWindowTest() {
     ResetProcessState();
     window = std::make_unique<app::MainWindow>(folder.Path());
+    Settings().OutputFolder = folder.File("out/");
+    platform::CreateFolder(Settings().OutputFolder);
+    window->show();
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
   }
   app::QtControls& Controls() { return window->Form().Controls(); }
   QWidget* Widget(ControlId id) { return Controls().Widget(id); }
@@ -87,16 +93,6 @@ class MainWindowTest : public ::testing::Test {
     }
     return marks;
   }
-  void ShowActive() {
-    window->show();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  }
-  std::string MakeOutputFolder() {
-    Settings().OutputFolder = folder.File("out/");
-    platform::CreateFolder(Settings().OutputFolder);
-    return folder.File("out");
-  }
   // Runs 24 files that take a moment each, calling `interrupt` once the run waits for its first
   // result; returns the files written.
   Texts RunAndInterrupt(const std::function<void()>& interrupt) {
@@ -106,7 +102,6 @@ class MainWindowTest : public ::testing::Test {
           testsupport::PhotoLike(640, 480), folder.File("p" + std::to_string(index) + ".png")));
     }
     window->Form().Form().AddDroppedFiles(files);
-    const std::string out = MakeOutputFolder();
     Controls().SetChecked(kFormatPngRadio, true);
     bool interrupted = false;
     window->Shell().SetAwaitGrace(std::chrono::milliseconds(0));
@@ -118,7 +113,7 @@ class MainWindowTest : public ::testing::Test {
     runMessages = CloseModals([&] { outcome = window->Form().Form().BatchRun(); });
     window->Shell().onAwait = nullptr;
     EXPECT_TRUE(interrupted) << "the run never waited";
-    return testsupport::FolderEntries(out);
+    return testsupport::FolderEntries(folder.File("out"));
   }
 
   testsupport::TempFolder folder;
@@ -164,7 +159,6 @@ TEST_F(MainWindowTest, EveryControlIsBuiltWithItsIdAndCaption) {
 }
 
 TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
-  ShowActive();
   Controls().SetSliderPosition(kCompressionSlider, 60, true);
   EXPECT_EQ(Controls().Text(kCompressionEdit), "20") << "a programmed move is not reported";
   QTest::keyClick(Widget(kCompressionSlider), Qt::Key_Right);
@@ -232,16 +226,14 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   EXPECT_EQ(Controls().Text(kTotalSizeEdit), "308") << "two BMPs of 54 + 5 rows of 20 bytes";
   Click(kDeleteOneButton);
   EXPECT_EQ(Controls().ListCount(kInputList), 1) << "the selected entry alone";
-  const std::string out = MakeOutputFolder();
   EXPECT_EQ(CloseModals([&] { Click(kExecuteButton); }), Texts{"変換完了！！"});
-  EXPECT_EQ(testsupport::FolderEntries(out), Texts{"1.jpg"});
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), Texts{"1.jpg"});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is off again";
   Click(kDeleteAllButton);
   EXPECT_EQ(Controls().ListCount(kInputList), 0);
 }
 
 TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) {
-  ShowActive();
   const Texts outputs = RunAndInterrupt([&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
   // The photo menu offers no choice during a run either: each choice reaches every conversion.
   EXPECT_EQ(enabledInRun, "----------xxx--");
