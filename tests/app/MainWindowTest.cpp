@@ -13,7 +13,6 @@
 
 #include "app/AboutBox.h"
 #include "app/Desktop.h"
-#include "app/DialogUnits.h"
 #include "app/Help.h"
 #include "app/MainWindow.h"
 #include "app/QtShell.h"
@@ -52,47 +51,47 @@ Texts CloseModals(const std::function<void()>& action) {
   return shown;
 }
 
-// The controls a run must lock, from each kind the form has.
+// The controls a run must lock, from each kind the form has, then three read-only fields, which
+// stay readable, not greyed.
 constexpr ControlId kLockedDuringRun[] = {
-    kExecuteButton, kInputList,         kAddFileButton, kDeleteAllButton,    kFormatPngRadio,
-    kCropCheck,     kCompressionSlider, kWidthEdit,     kBrowseFolderButton, kPreviewButton};
+    kExecuteButton,  kInputList,         kAddFileButton, kDeleteAllButton,    kFormatPngRadio,
+    kCropCheck,      kCompressionSlider, kWidthEdit,     kBrowseFolderButton, kPreviewButton,
+    kEntryCountEdit, kOutputFolderEdit,  kBeforeSizeEdit};
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  // A new window, shown and active, whose runs write to the folder out/.
   MainWindowTest() {
     ResetProcessState();
     window = std::make_unique<app::MainWindow>(folder.Path());
+    Settings().OutputFolder = folder.File("out/");
+    platform::CreateFolder(Settings().OutputFolder);
+    window->show();
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
   }
   app::QtControls& Controls() { return window->Form().Controls(); }
   QWidget* Widget(ControlId id) { return Controls().Widget(id); }
   QListWidget* List() { return static_cast<QListWidget*>(Widget(kInputList)); }
   void Click(ControlId id) { QTest::mouseClick(Widget(id), Qt::LeftButton); }
-  // An x for each checked button of `ids`, a dash for each other.
+  // An x for each checked button of `ids` (a capital X for the one that has the focus), a dash for
+  // each other.
   std::string Marks(std::initializer_list<ControlId> ids) {
     std::string marks;
-    for (ControlId id : ids) marks += Controls().IsChecked(id) ? 'x' : '-';
+    for (ControlId id : ids)
+      marks += Controls().IsChecked(id) ? (Widget(id)->hasFocus() ? 'X' : 'x') : '-';
     return marks;
   }
-  void ShowActive() {
-    window->show();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  }
-  std::string MakeOutputFolder() {
-    Settings().OutputFolder = folder.File("out/");
-    platform::CreateFolder(Settings().OutputFolder);
-    return folder.File("out");
-  }
-  // Drops a BMP of the letter F on the input list, as a file manager would.
-  void DropLetterF() {
-    QMimeData files;
-    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(
-        testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.bmp"))))});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(List()->viewport(), &enter);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(List()->viewport(), &drop);
-    QApplication::processEvents();  // the files are added once the drop has finished
+  // An x for each of kLockedDuringRun and the photo menu's two items (as the menu opens) that is
+  // enabled, a dash for each other.
+  std::string EnabledMarks() {
+    emit qobject_cast<QMenu*>(window->UprightAction()->parent())->aboutToShow();
+    std::string marks;
+    for (ControlId id : kLockedDuringRun) marks += Controls().IsEnabled(id) ? 'x' : '-';
+    for (QAction* item : {window->UprightAction(), window->KeepMetadataAction()}) {
+      marks += item->isEnabled() ? 'x' : '-';
+    }
+    return marks;
   }
   // Runs 24 files that take a moment each, calling `interrupt` once the run waits for its first
   // result; returns the files written.
@@ -103,82 +102,60 @@ class MainWindowTest : public ::testing::Test {
           testsupport::PhotoLike(640, 480), folder.File("p" + std::to_string(index) + ".png")));
     }
     window->Form().Form().AddDroppedFiles(files);
-    const std::string out = MakeOutputFolder();
     Controls().SetChecked(kFormatPngRadio, true);
     bool interrupted = false;
     window->Shell().SetAwaitGrace(std::chrono::milliseconds(0));
     window->Shell().onAwait = [&] {
       if (std::exchange(interrupted, true)) return;
-      for (ControlId id : kLockedDuringRun) {
-        if (Controls().IsEnabled(id)) enabledDuringRun.push_back(id);
-      }
-      // The read-only fields stay readable, not greyed.
-      for (ControlId id : {kEntryCountEdit, kOutputFolderEdit, kBeforeSizeEdit}) {
-        if (!Controls().IsEnabled(id)) enabledDuringRun.push_back(id);
-      }
+      enabledInRun = EnabledMarks();
       interrupt();
     };
     runMessages = CloseModals([&] { outcome = window->Form().Form().BatchRun(); });
     window->Shell().onAwait = nullptr;
     EXPECT_TRUE(interrupted) << "the run never waited";
-    return testsupport::FolderEntries(out);
+    return testsupport::FolderEntries(folder.File("out"));
   }
 
   testsupport::TempFolder folder;
   std::unique_ptr<app::MainWindow> window;
-  // What the last run in the window showed, left enabled (or a read-only field disabled) while it
-  // ran, and reported.
+  // What the last run in the window showed, the EnabledMarks while it ran, and what it reported.
   Texts runMessages;
-  std::vector<ControlId> enabledDuringRun;
+  std::string enabledInRun;
   form::BatchOutcome outcome;
 };
 
-// The main form's 82 controls in their order: id (-1 for frames and labels) and caption.
-// clang-format off
-const std::pair<int, const char*> kFormControls[] = {
-    {-1, "１．ファイルの設定"}, {-1, "１-１ 入力ファイル"}, {1013, ""}, {1014, "ファイルから追加"},
-    {1015, "一つ削除"}, {1016, "すべて削除"}, {1037, "総サイズ計算"}, {-1, "総ファイル数"},
-    {1045, ""}, {-1, "総ファイルサイズ"}, {1046, ""}, {-1, "Byte"}, {-1, "１-２ 出力フォルダ"},
-    {1005, ""}, {1007, "参照"}, {-1, "ファイルサイズ"}, {-1, "容量"}, {1017, ""}, {-1, "Byte"},
-    {1018, ""}, {-1, "×"}, {1019, ""}, {-1, "拡張子"}, {1024, ""}, {-1, "↓変換後↓"},
-    {-1, "容量"}, {1020, ""}, {-1, "Byte"}, {1021, ""}, {-1, "×"}, {1022, ""}, {-1, "拡張子"},
-    {1025, ""}, {-1, "２．ファイルの名前"}, {1033, "そのまま 　※同じファイルは上書き"},
-    {1034, "１．２．３．．．と数字だけを順番に付ける"},
-    {1035, "任意　　※任意の文字列に数字を順番に付ける"}, {1036, ""}, {-1, "半角20　全角10"},
-    {-1, "３．拡張子の変換"}, {1000, "BMPに変換"}, {1001, "JPGに変換"}, {1002, "PNGに変換"},
-    {1003, "HTMに変換"}, {-1, "４．サイズ"}, {1008, "そのまま"}, {1009, "640×480"},
-    {1010, "サイズ指定  　※2000×2000まで"}, {1011, ""}, {-1, "×"}, {1012, ""},
-    {-1, "５．主な設定"}, {-1, "BMP限定"}, {1023, ""}, {-1, "PNG限定"}, {1027, "インタレース"},
-    {-1, "JPG限定"}, {1028, "プログレッシブ"}, {-1, "画質"}, {-1, "高"}, {-1, "低"},
-    {-1, "圧縮率"}, {1029, ""}, {1032, ""}, {-1, "%"}, {-1, "６．編集"}, {-1, "色"}, {1039, ""},
-    {-1, "回転"}, {1038, ""}, {-1, "切り抜き"}, {1042, ""}, {-1, "左上Ｘ"}, {1040, ""},
-    {-1, "左上Ｙ"}, {1041, ""}, {1030, ""}, {-1, "×"}, {1043, ""}, {1048, "画質プレビュー"},
-    {1031, "実行"}, {1047, ""}};
-// clang-format on
+// The main form's 82 controls in their order, each as its id and a colon (frames and labels have
+// no id) and its caption; a text field shows where its text stands instead: Qt's 1 for left, 2
+// for right, 4 for centred.
+constexpr const char* kFormControls =
+    "１．ファイルの設定|１-１ 入力ファイル|1013:|1014:ファイルから追加|1015:一つ削除|"
+    "1016:すべて削除|1037:総サイズ計算|総ファイル数|1045:4|総ファイルサイズ|1046:2|Byte|"
+    "１-２ 出力フォルダ|1005:1|1007:参照|ファイルサイズ|容量|1017:2|Byte|1018:4|×|1019:4|拡張子|"
+    "1024:4|↓変換後↓|容量|1020:2|Byte|1021:4|×|1022:4|拡張子|1025:4|２．ファイルの名前|"
+    "1033:そのまま 　※同じファイルは上書き|1034:１．２．３．．．と数字だけを順番に付ける|"
+    "1035:任意　　※任意の文字列に数字を順番に付ける|1036:1|半角20　全角10|３．拡張子の変換|"
+    "1000:BMPに変換|1001:JPGに変換|1002:PNGに変換|1003:HTMに変換|４．サイズ|1008:そのまま|"
+    "1009:640×480|1010:サイズ指定  　※2000×2000まで|1011:4|×|1012:4|５．主な設定|BMP限定|1023:|"
+    "PNG限定|1027:インタレース|JPG限定|1028:プログレッシブ|画質|高|低|圧縮率|1029:|1032:2|%|"
+    "６．編集|色|1039:|回転|1038:|切り抜き|1042:|左上Ｘ|1040:4|左上Ｙ|1041:4|1030:4|×|1043:4|"
+    "1048:画質プレビュー|1031:実行|1047:|";
 
 TEST_F(MainWindowTest, EveryControlIsBuiltWithItsIdAndCaption) {
-  ASSERT_EQ(Controls().Widgets().size(), std::size(kFormControls));
-  for (std::size_t index = 0; index < std::size(kFormControls); ++index) {
-    const auto& [id, caption] = kFormControls[index];
-    QWidget* widget = Controls().Widgets()[index];
-    SCOPED_TRACE(std::string(caption) + " " + std::to_string(id));
-    EXPECT_EQ(Widget(id), id == platform::kNoControlId ? nullptr : widget);
+  std::map<QWidget*, ControlId> ids;
+  for (ControlId id = kFormatBmpRadio; id <= kPreviewButton; ++id) ids[Widget(id)] = id;
+  std::string built;
+  for (QWidget* widget : Controls().Widgets()) {
     QString shown;
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) shown = button->text();
     if (auto* group = qobject_cast<QGroupBox*>(widget)) shown = group->title();
     if (auto* label = qobject_cast<QLabel*>(widget)) shown = label->text();
-    EXPECT_EQ(shown.toStdString(), caption);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+      shown = QString::number((edit->alignment() & Qt::AlignHorizontal_Mask).toInt());
+    }
+    if (ids.contains(widget)) built += std::to_string(ids[widget]) + ":";
+    built += shown.toStdString() + "|";
   }
-  // The sizes in bytes and the compression stand right-aligned, the count and kinds centred.
-  std::string aligned;
-  for (ControlId id : {kTotalSizeEdit, kBeforeSizeEdit, kAfterSizeEdit, kCompressionEdit,
-                       kEntryCountEdit, kBeforeKindEdit, kAfterKindEdit}) {
-    const Qt::Alignment alignment = qobject_cast<QLineEdit*>(Widget(id))->alignment();
-    aligned += alignment.testFlag(Qt::AlignRight)     ? 'R'
-               : alignment.testFlag(Qt::AlignHCenter) ? 'C'
-                                                      : 'L';
-  }
-  EXPECT_EQ(aligned, "RRRRCCC");
+  EXPECT_EQ(built, kFormControls);
 }
 
 TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
@@ -186,11 +163,23 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   EXPECT_EQ(Controls().Text(kCompressionEdit), "20") << "a programmed move is not reported";
   QTest::keyClick(Widget(kCompressionSlider), Qt::Key_Right);
   EXPECT_EQ(Controls().Text(kCompressionEdit), "61");
+  // The four format buttons, then the first two naming buttons and the first size button.
+  const auto radios = {kFormatBmpRadio,  kFormatJpegRadio,   kFormatPngRadio, kFormatHtmRadio,
+                       kNamingKeepRadio, kNamingNumberRadio, kSizeKeepRadio};
   // A click checks its button and unchecks the rest of its group alone; a second click keeps it.
   for (ControlId id : {kFormatJpegRadio, kFormatJpegRadio, kNamingNumberRadio}) Click(id);
-  EXPECT_EQ(Marks({kFormatBmpRadio, kFormatJpegRadio, kNamingKeepRadio, kNamingNumberRadio,
-                   kSizeKeepRadio}),
-            "-x-xx");
+  Texts steps{Marks(radios)};
+  // From the field before the format buttons, Tab enters their group at its checked button; the
+  // arrows move round the group and check the button they reach, alone; Tab goes on to the next
+  // group's checked button.
+  Widget(kCustomNameEdit)->setFocus();
+  for (auto key :
+       {Qt::Key_Tab, Qt::Key_Up, Qt::Key_Left, Qt::Key_Right, Qt::Key_Down, Qt::Key_Tab}) {
+    QTest::keyClick(QApplication::focusWidget(), key);
+    steps.push_back(Marks(radios));
+  }
+  EXPECT_EQ(steps,
+            (Texts{"-x---Xx", "-X---xx", "X----xx", "---X-xx", "X----xx", "-X---xx", "-x---xX"}));
   // Each button reaches its own handler; the two dialogs are told apart by their titles.
   EXPECT_EQ(CloseModals([&] { Click(kAddFileButton), Click(kBrowseFolderButton); }),
             (Texts{"どのファイルを変換する？？", "フォルダを指定してください"}));
@@ -200,47 +189,61 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   auto* bar = static_cast<QProgressBar*>(Widget(kProgressBar));
   EXPECT_LT(bar->minimum(), bar->maximum()) << "the bar of an empty run stays still";
   EXPECT_EQ(bar->value(), bar->minimum());
-  DropLetterF();
-  DropLetterF();
+  // A BMP of the letter F dropped twice on the input list in one drop, as a file manager would.
+  QMimeData files;
+  const QUrl letterF = QUrl::fromLocalFile(QString::fromStdString(
+      testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.bmp"))));
+  files.setUrls({letterF, letterF});
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(List()->viewport(), &enter);
+  ASSERT_TRUE(enter.isAccepted()) << "the list takes the files a file manager drags over it";
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(List()->viewport(), &drop);
+  QApplication::processEvents();  // the files are added once the drop has finished
+  // Only the list takes drops: the drag machinery hands a drop to the first widget that does.
+  for (QWidget* widget : window->findChildren<QWidget*>()) {
+    EXPECT_EQ(widget->acceptDrops(), widget == List() || widget == List()->viewport());
+  }
+  // An entry is shown once the user has completed its selection: a drag over the rows when the
+  // button is released, a key at once. A selection by the program is not shown.
+  const auto shown = [this] { return Controls().Text(kBeforeKindEdit); };
+  Controls().SetListSelection(kInputList, 1);
+  QWidget* rows = List()->viewport();
+  const QPoint first = List()->visualItemRect(List()->item(0)).center();
+  QTest::mousePress(rows, Qt::LeftButton, {}, List()->visualItemRect(List()->item(1)).center());
+  QTest::mouseMove(rows, first);
+  EXPECT_EQ(Controls().ListSelection(kInputList), 0);
+  EXPECT_EQ(shown(), "????");
+  QTest::mouseRelease(rows, Qt::LeftButton, {}, first);
+  EXPECT_EQ(shown(), "BMP");
+  // The blank area below the entries keeps the selection.
+  QTest::mouseClick(rows, Qt::LeftButton, {}, QPoint(first.x(), rows->height() - 2));
+  EXPECT_EQ(Controls().ListSelection(kInputList), 0);
+  Controls().SetText(kBeforeKindEdit, "????");
+  QTest::keyClick(List(), Qt::Key_Down);
+  EXPECT_EQ(shown(), "BMP");
   Click(kTotalSizeButton);
   EXPECT_EQ(Controls().Text(kTotalSizeEdit), "308") << "two BMPs of 54 + 5 rows of 20 bytes";
-  Controls().SetListSelection(kInputList, 1);
+  // One entry deleted, one converted.
   Click(kDeleteOneButton);
-  EXPECT_EQ(Controls().ListCount(kInputList), 1) << "the selected entry alone";
-  const std::string out = MakeOutputFolder();
   EXPECT_EQ(CloseModals([&] { Click(kExecuteButton); }), Texts{"変換完了！！"});
-  EXPECT_EQ(testsupport::FolderEntries(out), Texts{"1.jpg"});
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), Texts{"1.jpg"});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is off again";
   Click(kDeleteAllButton);
   EXPECT_EQ(Controls().ListCount(kInputList), 0);
 }
 
-TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscStopsIt) {
-  ShowActive();
-  // The photo menu, opened during the run, offers no choice: each reaches every conversion.
-  auto* photoMenu = qobject_cast<QMenu*>(window->UprightAction()->parent());
-  ASSERT_NE(photoMenu, nullptr);
-  bool photoChoiceDuringRun = true;
-  const Texts outputs = RunAndInterrupt([&] {
-    emit photoMenu->aboutToShow();
-    photoChoiceDuringRun =
-        window->UprightAction()->isEnabled() || window->KeepMetadataAction()->isEnabled();
-    QTest::keyClick(window.get(), Qt::Key_Escape);
-  });
-  EXPECT_FALSE(photoChoiceDuringRun);
-  emit photoMenu->aboutToShow();
-  EXPECT_TRUE(window->UprightAction()->isEnabled() && window->KeepMetadataAction()->isEnabled());
-  EXPECT_EQ(enabledDuringRun, std::vector<ControlId>{});
-  for (ControlId id : kLockedDuringRun) EXPECT_TRUE(Controls().IsEnabled(id)) << id;
+TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) {
+  const Texts outputs = RunAndInterrupt([&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
+  // The photo menu offers no choice during a run either: each choice reaches every conversion.
+  EXPECT_EQ(enabledInRun, "----------xxx--");
+  EXPECT_EQ(EnabledMarks(), "xxxxxxxxxxxxxxx");
   EXPECT_TRUE(outcome.cancelled);
-  EXPECT_LT(outputs.size(), 24u) << "entries after Esc were started";
+  // The entries Esc kept from starting are counted as not written.
   const std::string notWritten = std::to_string(24 - outputs.size());
   EXPECT_EQ(runMessages,
             (Texts{notWritten + "件のファイルを変換できませんでした！！", "変換完了！！"}));
-}
-
-TEST_F(MainWindowTest, ClosingTheWindowDuringARunStopsItWithoutMessages) {
-  ShowActive();
+  // Closing the window stops a run without its messages.
   RunAndInterrupt([&] { window->close(); });
   EXPECT_TRUE(window->isVisible()) << "the window waits for the run";
   EXPECT_TRUE(outcome.cancelled);
@@ -265,9 +268,7 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
             "  ヴァージョン|PHOTO(&P)|  写真の向きを自動で直す(&U)|"
             "  撮影情報とカラープロファイルを残す(&M)|Ctrl+N|Ctrl+O|Ctrl+S|Esc");
   // What Ctrl+O opens heads the recent-file list: each file once, four at most.
-  for (const char* name : {"a", "b", "c", "d", "b", "e"}) {
-    window->OpenDocument(QString::fromStdString(folder.File(name)));
-  }
+  for (auto name : {"a", "b", "c", "d", "b", "e"}) window->OpenDocument(folder.File(name).c_str());
   QSettings settings(app::kSettingsOrganization, app::kSettingsApplication);
   EXPECT_EQ(app::RecentFiles(settings).join("").remove(folder.Path().c_str()).toStdString(),
             "ebdc");
@@ -275,7 +276,6 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
       << "the keys run from File1 to File4";
   // The photo choices are on at first and reach the engine at once.
   EXPECT_TRUE(window->UprightAction()->isChecked() && window->KeepMetadataAction()->isChecked());
-  EXPECT_EQ(Photo().AutoOrient + Photo().KeepMetadata, 2);
   window->KeepMetadataAction()->trigger();
   EXPECT_EQ(Photo().AutoOrient * 10 + Photo().KeepMetadata, 10);
   // A new window (a new start) finds the choice in the application's settings, beside the
@@ -286,78 +286,17 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   EXPECT_EQ(Photo().KeepMetadata, 0);
 }
 
-TEST_F(MainWindowTest, RadioGroupsWorkFromTheKeyboard) {
-  ShowActive();
-  Controls().SetChecked(kFormatBmpRadio, false);
-  Controls().SetChecked(kFormatPngRadio, true);
-  QWidget* before = Widget(kFormatBmpRadio)->previousInFocusChain();
-  while ((before->focusPolicy() & Qt::TabFocus) == 0) before = before->previousInFocusChain();
-  before->setFocus(Qt::OtherFocusReason);
-  // Tab enters the group at its checked button; the arrows move round the group and check the
-  // button they reach, alone; Tab goes on to the next group's checked button.
-  const std::tuple<Qt::Key, const char*, ControlId> kSteps[] = {
-      {Qt::Key_Tab, "--x-", kFormatPngRadio},
-      {Qt::Key_Down, "---x", kFormatHtmRadio},
-      {Qt::Key_Right, "x---", kFormatBmpRadio},
-      {Qt::Key_Up, "---x", kFormatHtmRadio},
-      {Qt::Key_Tab, "---x", kSizeKeepRadio}};
-  for (const auto& [key, checked, focused] : kSteps) {
-    QTest::keyClick(QApplication::focusWidget(), key);
-    EXPECT_EQ(Marks({kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio, kFormatHtmRadio}), checked)
-        << key;
-    EXPECT_EQ(QApplication::focusWidget(), Widget(focused)) << key;
-  }
-}
-
-TEST_F(MainWindowTest, TheListTakesDropsAndShowsAnEntryWhenTheUserHasCompletedTheSelection) {
-  window->show();
-  DropLetterF();
-  DropLetterF();
-  QListWidget* list = List();
-  // Only the list takes drops: the drag machinery hands a drop to the first widget that does.
-  for (QWidget* widget : window->findChildren<QWidget*>()) {
-    EXPECT_EQ(widget->acceptDrops(), widget == list || widget == list->viewport());
-  }
-  QWidget* rows = list->viewport();
-  const QPoint second = list->visualItemRect(list->item(1)).center();
-  const auto shown = [this] { return Controls().Text(kBeforeKindEdit); };
-  Controls().SetListSelection(kInputList, 0);
-  EXPECT_EQ(shown(), "????") << "a programmed selection is not shown";
-  // A drag over the rows selects as it goes and shows the entry it ends on.
-  QTest::mousePress(rows, Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
-  QMouseEvent drag(QEvent::MouseMove, second, rows->mapToGlobal(second), Qt::NoButton,
-                   Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(rows, &drag);
-  EXPECT_EQ(Controls().ListSelection(kInputList), 1);
-  EXPECT_EQ(shown(), "????");
-  QTest::mouseRelease(rows, Qt::LeftButton, {}, second);
-  EXPECT_EQ(shown(), "BMP");
-  // The selected entry clicked again is shown afresh; the blank area keeps the selection.
-  Controls().SetText(kBeforeKindEdit, "????");
-  QTest::mouseClick(rows, Qt::LeftButton, {}, second);
-  EXPECT_EQ(shown(), "BMP");
-  QTest::mouseClick(rows, Qt::LeftButton, {}, QPoint(second.x(), rows->height() - 2));
-  EXPECT_EQ(Controls().ListSelection(kInputList), 1);
-  // A key completes its selection at once.
-  Controls().SetText(kBeforeKindEdit, "????");
-  QTest::keyClick(list, Qt::Key_Up);
-  EXPECT_EQ(Controls().ListSelection(kInputList), 0);
-  EXPECT_EQ(shown(), "BMP");
-}
-
 TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
   testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.bmp"));
   testsupport::WriteFileText(folder.File("a.gif"), "GIF89a");
   const std::string previous = platform::CurrentFolder();
   ASSERT_TRUE(platform::SetCurrentFolder(folder.Path()));
   window->Shell().SetWaitCursor(true);
-  EXPECT_EQ(CloseModals([&] {
-              window->AddCommandLineFiles({"f.bmp", folder.File("a.gif"), "./f.bmp"});
-            }),
+  const Texts names{"f.bmp", folder.File("a.gif"), "./f.bmp"};
+  EXPECT_EQ(CloseModals([&] { window->AddCommandLineFiles(names); }),
             Texts{"GIFです!!この形式は変換できません!!"});
   platform::SetCurrentFolder(previous);
   EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor) << "back after the box";
-  window->Shell().SetWaitCursor(false);
   EXPECT_EQ((Texts{Controls().ListEntry(kInputList, 0), Controls().ListEntry(kInputList, 1),
                    Controls().Text(kEntryCountEdit)}),
             (Texts{folder.File("f.bmp"), folder.File("./f.bmp"), "2"}));
@@ -366,43 +305,22 @@ TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
 TEST_F(MainWindowTest, QtsOwnTextsAreJapaneseAndTheFileDialogShowsTheFilterTextsAlone) {
   ASSERT_TRUE(app::InstallQtTranslation()) << "qt6-translations-l10n (scripts/install-deps)";
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "キャンセル");
-  const std::vector<platform::FileFilter> filters{
-      {"変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png)", "*.bmp;*.jp*g;*.png"},
-      {"ピング (*.png)", "*.png"}};
-  const QString filter = app::FileDialogFilter(filters);
+  const std::string caption = "ピクチャ (*.bmp,*.jp*g)";
+  const QString filter = app::FileDialogFilter({{caption, "*.bmp;*.jp*g"}});
   QFileDialog dialog(nullptr, QString(), QString(), filter);
   dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
-  auto* shownFilters = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-  ASSERT_NE(shownFilters, nullptr);
-  EXPECT_EQ(shownFilters->itemText(0).toStdString(), filters[0].caption);
-  EXPECT_EQ(shownFilters->itemText(1).toStdString(), filters[1].caption);
-  // The patterns behind each text, as the dialog reads them, match names in any case: a digit
-  // for each name and filter.
-  QString matched;
-  for (const char* name : {"IMG_0001.JPG", "a.Jpeg", "b.bmp", "c.gif", "D.PNG"}) {
-    for (const QString& entry : filter.split(QStringLiteral(";;"))) {
-      const QStringList patterns = entry.mid(entry.lastIndexOf(u'(') + 1).chopped(1).split(u' ');
-      matched += QString::number(std::ranges::any_of(patterns, [name](const QString& pattern) {
-        return QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive).match(name).hasMatch();
-      }));
-    }
-  }
-  EXPECT_EQ(matched.toStdString(), "1010100011");
-}
-
-TEST_F(MainWindowTest, TheCropHeightBoxShowsFourDigits) {
-  // A line edit scrolls its text unless text and cursor fit inside its frame, text margins and
-  // Qt's own margin of two pixels a side.
-  auto* edit = static_cast<QLineEdit*>(Widget(kCropHeightEdit));
-  QStyleOptionFrame option;
-  option.initFrom(edit);
-  option.rect = edit->rect();
-  option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
-  const QRect inside = edit->style()
-                           ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
-                           .marginsRemoved(edit->textMargins());
-  EXPECT_LE(edit->fontMetrics().horizontalAdvance(QStringLiteral("9999")) + 1,
-            inside.width() - 2 * 2);
+  EXPECT_EQ(dialog.findChild<QComboBox*>("fileTypeCombo")->currentText().toStdString(), caption);
+  // The patterns behind the text, as the dialog reads them, match names in any case.
+  const QStringList patterns = filter.mid(filter.lastIndexOf(u'(') + 1).chopped(1).split(u' ');
+  const auto listed = [&patterns](const char* name) {
+    return std::ranges::any_of(patterns, [name](const QString& pattern) {
+      return QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive).match(name).hasMatch();
+    });
+  };
+  std::string matched;
+  for (auto name : {"IMG_0001.JPG", "a.Jpeg", "b.bmp", "c.gif"})
+    matched += listed(name) ? 'x' : '-';
+  EXPECT_EQ(matched, "xxx-");
 }
 
 // The window of a program whose folder cannot hold LogFile, as under /usr/bin for a user.
@@ -439,7 +357,7 @@ TEST(TerminationTest, SigtermRemovesThePreviewImagesAsClosingTheWindowDoes) {
   }
   const pid_t child = fork();
   if (child == 0) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The program inherits this test program's offscreen platform.
     execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -478,8 +396,6 @@ TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
 TEST(AboutBoxTest, ShowsTheVersionAndOpensItsLinks) {
   platform::HeadlessShell shell;
   app::AboutBox box(shell);
-  const app::DialogUnits units(box.font());
-  EXPECT_EQ(box.size(), QSize(units.Horizontal(203), units.Vertical(116)));
   QStringList texts{box.windowTitle()};
   for (QLabel* label : box.findChildren<QLabel*>()) texts << label->text();
   for (QGroupBox* group : box.findChildren<QGroupBox*>()) texts << group->title();
