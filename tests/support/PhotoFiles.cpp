@@ -3,9 +3,10 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <map>
 #include <stdexcept>
 
+#include "imaging/JpegCodec.h"
+#include "imaging/PngCodec.h"
 #include "tests/support/TestSupport.h"
 
 namespace testsupport {
@@ -181,87 +182,24 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
   return png;
 }
 
-namespace {
-
-// The APP1 and APP2 segments of a JPEG file up to its first scan.
-std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg) {
-  std::vector<Piece> segments;
-  for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
-    const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
-    const std::uint8_t marker = jpeg[at + 1];
-    if (marker == 0xE1 || marker == 0xE2) {
-      segments.push_back({marker == 0xE1 ? "APP1" : "APP2",
-                          Bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4),
-                                jpeg.begin() + static_cast<std::ptrdiff_t>(at + 2 + length))});
-    }
-    at += 2 + length;
-  }
-  return segments;
-}
-
-// The chunks of a PNG file other than IHDR, IDAT and IEND.
-std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
-  std::vector<Piece> chunks;
-  for (std::size_t at = 8; at + 12 <= png.size();) {
-    const std::size_t length = U32Be(png, at);
-    const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
-                           png.begin() + static_cast<std::ptrdiff_t>(at + 8));
-    // Every chunk's CRC, the end chunk's too, which our decoder never reads but others do.
-    if (crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4)) !=
-        U32Be(png, at + 8 + length)) {
-      throw std::runtime_error("bad CRC in " + type);
-    }
-    if (type != "IHDR" && type != "IDAT" && type != "IEND") {
-      chunks.push_back({type, Bytes(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                                    png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length))});
-    }
-    at += 12 + length;
-  }
-  return chunks;
-}
-
-}  // namespace
-
 FoundMetadata MetadataOfFile(const std::string& path) {
   const Bytes bytes = ReadFileBytes(path);
+  if (imaging::jpeg::Sniff(bytes)) {
+    std::vector<imaging::JpegSegment> segments;
+    imaging::jpeg::ReadHeader(bytes, &segments);
+    return imaging::MetadataFromJpegSegments(segments);
+  }
+  // Every chunk's CRC, the end chunk's too, which our decoder never reads but others do.
+  for (std::size_t at = 8; at + 12 <= bytes.size(); at += 12 + U32Be(bytes, at)) {
+    const std::size_t length = U32Be(bytes, at);
+    if (crc32(0, bytes.data() + at + 4, static_cast<uInt>(length + 4)) !=
+        U32Be(bytes, at + 8 + length)) {
+      throw std::runtime_error("bad CRC at " + std::to_string(at));
+    }
+  }
+  // libpng passes over a profile placed after the palette, as other readers do.
   FoundMetadata found;
-  const auto startsWith = [](const Bytes& data, std::string_view prefix) {
-    return data.size() >= prefix.size() &&
-           std::memcmp(data.data(), prefix.data(), prefix.size()) == 0;
-  };
-  if (bytes.size() > 2 && bytes[0] == 0xFF) {
-    std::map<int, Bytes> chunks;
-    for (const Piece& segment : SegmentsOf(bytes)) {
-      if (startsWith(segment.data, std::string_view("Exif\0\0", 6))) {
-        found.exif.assign(segment.data.begin() + 6, segment.data.end());
-      } else if (startsWith(segment.data, std::string_view("http://ns.adobe.com/xap/1.0/\0", 29))) {
-        found.xmp.assign(segment.data.begin() + 29, segment.data.end());
-      } else if (startsWith(segment.data, std::string_view("ICC_PROFILE\0", 12))) {
-        chunks[segment.data.at(12)].assign(segment.data.begin() + 14, segment.data.end());
-      }
-    }
-    for (const auto& [number, chunk] : chunks)
-      found.icc.insert(found.icc.end(), chunk.begin(), chunk.end());
-    return found;
-  }
-  bool palette = false;  // a profile after the palette is out of place, and readers drop it
-  for (const Piece& chunk : ChunksOf(bytes)) {
-    palette = palette || chunk.name == "PLTE";
-    if (chunk.name == "eXIf") found.exif = chunk.data;
-    if (chunk.name == "iTXt" && startsWith(chunk.data, "XML:com.adobe.xmp")) {
-      found.xmp.assign(chunk.data.begin() + 22, chunk.data.end());
-    }
-    if (chunk.name == "iCCP" && !palette) {
-      const std::size_t start = std::strlen(reinterpret_cast<const char*>(chunk.data.data())) + 2;
-      uLongf size = 32u << 20;
-      found.icc.resize(size);
-      if (uncompress(found.icc.data(), &size, chunk.data.data() + start,
-                     static_cast<uLong>(chunk.data.size() - start)) != Z_OK) {
-        throw std::runtime_error("iCCP does not decompress");
-      }
-      found.icc.resize(size);
-    }
-  }
+  imaging::png::ReadSize(imaging::MemorySource(bytes), &found);
   return found;
 }
 
