@@ -3,6 +3,7 @@
 // data is all there; and the file-kind probe, which tells a BMP from the rest.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <string>
 
@@ -32,12 +33,7 @@ Bytes EncodeToBytes(const Bitmap& bitmap) {
 
 // Top-down colours of a decoded file, or none when it does not decode.
 Colors DecodedColors(const Bytes& file) {
-  const std::optional<Bitmap> bitmap = imaging::bmp::Decode(file);
-  Colors colors;
-  for (int y = 0; bitmap && y < bitmap->height; ++y) {
-    for (int x = 0; x < bitmap->width; ++x) colors.push_back(testsupport::PixelAt(*bitmap, x, y));
-  }
-  return colors;
+  return testsupport::ColorsOf(imaging::bmp::Decode(file));
 }
 
 // The decoder is checked against hand-made files below, so a round trip through it checks the
@@ -63,15 +59,13 @@ TEST(BmpCodecTest, RoundTripsEveryDepthExactly) {
       const auto field = [&](std::size_t at) {
         return file.at(at) | file.at(at + 1) << 8 | file.at(at + 2) << 16;
       };
-      EXPECT_EQ(field(2), int(file.size())) << "the file size";
-      EXPECT_EQ(field(34), int(file.size()) - field(10)) << "the image size, compressed or not";
-      EXPECT_EQ(file[28], int(bitmap.depth));
-      EXPECT_EQ(file[30], bitmap.rleCompression ? 1 : 0);
-      // 72 dots per inch across and down: 72 / 0.0254 = 2834.6 pixels per metre.
-      EXPECT_EQ(std::pair(field(38), field(42)), std::pair(2835, 2835));
-      const std::optional<Bitmap> decoded = imaging::bmp::Decode(file);
-      ASSERT_TRUE(decoded);
-      EXPECT_EQ(decoded->pixels, bitmap.pixels);
+      // The file size, the pixel offset plus the image size (compressed or not), the depth, the
+      // compression, and 72 dots per inch across and down (72 / 0.0254 = 2834.6 pixels per metre).
+      const int size = int(file.size()), compression = bitmap.rleCompression ? 1 : 0;
+      EXPECT_EQ((std::array{field(2), field(10) + field(34), int{file[28]}, int{file[30]},
+                            field(38), field(42)}),
+                (std::array{size, size, int(bitmap.depth), compression, 2835, 2835}));
+      EXPECT_EQ(imaging::bmp::Decode(file).value_or(Bitmap{}).pixels, bitmap.pixels);
     }
   }
 }
@@ -83,10 +77,9 @@ TEST(BmpCodecTest, GreyscaleWhileDecodingEqualsGreyscaleAfterwards) {
     const Bytes file = EncodeToBytes(bitmap);
     Bitmap expected = *imaging::bmp::Decode(file);
     imaging::MakeGreyscale(expected, 255);
-    const std::optional<Bitmap> fused = imaging::bmp::Decode(file, true);
-    ASSERT_TRUE(fused);
-    EXPECT_EQ(fused->pixels, expected.pixels) << int(bitmap.depth);
-    EXPECT_TRUE(fused->grey);
+    const Bitmap fused = imaging::bmp::Decode(file, true).value_or(Bitmap{});
+    EXPECT_EQ(fused.pixels, expected.pixels) << int(bitmap.depth);
+    EXPECT_TRUE(fused.grey);
   }
 }
 

@@ -45,8 +45,7 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
       {{90'000, 450'000, -270'000}, {"RRRRR", "BBRBR", "BBRBR", "BBBBR", "BBBBB", "BBBBB"}},
       {{180'000, -180'000}, {"BBBBBR", "BBBBBR", "BBBRRR", "BBBBBR", "BBRRRR"}},
       {{270'000, -90'000}, {"BBBBB", "BBBBB", "RBBBB", "RBRBB", "RBRBB", "RRRRR"}}};
-  for (const auto& [angles, drawing] : cases) {
-    const std::vector<std::string>& rows = drawing;
+  for (const auto& [angles, rows] : cases) {
     const Bitmap expected = Painted(int(rows[0].size()), int(rows.size()), [&](int x, int y) {
       return rows[std::size_t(y)][std::size_t(x)] == 'R' ? testsupport::kRed : testsupport::kBlue;
     });
@@ -128,7 +127,8 @@ TEST(CropTest, IntersectsTheRectangleWithTheImage) {
 
 TEST(ResizeTest, MakesTheAskedSizeAveragingAreasOrRefusesItBeforeAllocating) {
   const Rgb teal{10, 200, 77};
-  for (const auto& [width, height] : {std::pair{3, 2}, {12, 9}, {3, 11}, {1, 1}, {200, 1}, {7, 2}, {2, 5}}) {
+  for (const auto& [width, height] :
+       {std::pair{3, 2}, {12, 9}, {3, 11}, {1, 1}, {200, 1}, {7, 2}, {2, 5}}) {
     Bitmap bitmap = Flat(7, 5, teal);
     ASSERT_TRUE(imaging::Resize(bitmap, width, height));
     EXPECT_EQ(bitmap.pixels, Flat(width, height, teal).pixels) << width << "x" << height;
@@ -190,9 +190,8 @@ TEST(ClarityTest, FlatImagesStayAndADotSharpensInItsOwnChannel) {
   });
   Bitmap sharp = dot;
   imaging::AdjustClarityRgb(sharp, 100, 0, 0);
-  EXPECT_EQ(PixelAt(sharp, 3, 3).red, 255);
-  EXPECT_EQ(PixelAt(sharp, 2, 3).red, 90);
-  EXPECT_EQ(PixelAt(sharp, 3, 3).green, 190);
+  EXPECT_EQ((std::array{PixelAt(sharp, 3, 3), PixelAt(sharp, 2, 3)}),
+            (std::array<Rgb, 2>{{{255, 190, 190}, {90, 100, 100}}}));
   // Full softening goes twice: the dot spreads to 110 over its 3 × 3 block, whose rim then eases
   // outwards (107, and 103 beyond). At the edges a pixel stands in for its missing neighbours: a
   // 190 corner among 100s, softened by half once, loses (9 × 190 − 1260) / 18.
@@ -201,10 +200,10 @@ TEST(ClarityTest, FlatImagesStayAndADotSharpensInItsOwnChannel) {
     return Rgb{value, value, value};
   });
   imaging::AdjustClarityRgb(soft, 0, -100, -50);
-  EXPECT_EQ(PixelAt(soft, 3, 3).green, 110);
-  EXPECT_EQ(PixelAt(soft, 2, 3).green, 107);
-  EXPECT_EQ(PixelAt(soft, 1, 3).green, 103);
-  EXPECT_EQ(PixelAt(soft, 6, 0).blue, 165);
+  EXPECT_EQ(
+      (std::array{PixelAt(soft, 3, 3).red, PixelAt(soft, 3, 3).green, PixelAt(soft, 2, 3).green,
+                  PixelAt(soft, 1, 3).green, PixelAt(soft, 6, 0).blue}),
+      (std::array<std::uint8_t, 5>{190, 110, 107, 103, 165}));
 }
 
 // Every pixel shows its palette entry, and the palette has no more than 256 entries.

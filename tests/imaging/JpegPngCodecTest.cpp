@@ -75,10 +75,9 @@ TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
       const imaging::ImageHandle handle = imaging::RegisterBitmap(*bitmap);
       ASSERT_EQ(imaging::SavePng(folder.File("image.png"), handle, interlace), 1);
       imaging::FreeImage(handle);
-      const std::optional<Bitmap> decoded =
-          imaging::png::Decode(testsupport::ReadFileBytes(folder.File("image.png")));
-      ASSERT_TRUE(decoded);
-      EXPECT_EQ(decoded->pixels, bitmap->pixels) << bitmap->width << (interlace ? " Adam7" : "");
+      const Bytes file = testsupport::ReadFileBytes(folder.File("image.png"));
+      EXPECT_EQ(imaging::png::Decode(file).value_or(Bitmap{}).pixels, bitmap->pixels)
+          << bitmap->width << (interlace ? " Adam7" : "");
     }
   }
 }
@@ -96,10 +95,7 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
   for (const auto& test : cases) {
     SCOPED_TRACE(test.colors);
     const int height = (test.colors + test.width - 1) / test.width + 1;
-    Bitmap bitmap;
-    bitmap.width = test.width;
-    bitmap.height = height;
-    bitmap.pixels.resize(static_cast<std::size_t>(test.width * height) * 3);
+    Bitmap bitmap = *imaging::MakeBitmap(test.width, height);
     for (int pixel = 0; pixel < test.width * height; ++pixel) {
       const int color = pixel % test.colors;
       testsupport::SetPixel(
@@ -107,16 +103,11 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
           {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(255 - color % 256),
            static_cast<std::uint8_t>(color / 256 * 99 + 3)});
     }
-    const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
-    ASSERT_EQ(imaging::SavePng(folder.File("g.png"), handle, 0), 1);
-    imaging::FreeImage(handle);
-    const Bytes file = testsupport::ReadFileBytes(folder.File("g.png"));
-    ASSERT_GT(file.size(), 26u);
-    EXPECT_EQ(file[24], test.bitDepth);
-    EXPECT_EQ(file[25], test.colorType);
-    const std::optional<Bitmap> decoded = imaging::png::Decode(file);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->pixels, bitmap.pixels);
+    const Bytes file =
+        testsupport::ReadFileBytes(testsupport::SaveImageFile(bitmap, folder.File("g.png")));
+    EXPECT_EQ(std::pair(int{file.at(24)}, int{file.at(25)}),
+              std::pair(test.bitDepth, test.colorType));
+    EXPECT_EQ(imaging::png::Decode(file).value_or(Bitmap{}).pixels, bitmap.pixels);
   }
 }
 
@@ -149,13 +140,8 @@ Bytes MakePng(std::size_t width, std::size_t height, int bitDepth, int colorType
 // The colours of a 3 × 2 file, row by row; none when it does not decode.
 Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines, const Bytes& extra = {},
                   bool adam7 = false) {
-  const std::optional<Bitmap> decoded =
-      imaging::png::Decode(MakePng(3, 2, bitDepth, colorType, scanlines, extra, adam7));
-  Colors colors;
-  for (int pixel = 0; decoded && pixel < 6; ++pixel) {
-    colors.push_back(PixelAt(*decoded, pixel % 3, pixel / 3));
-  }
-  return colors;
+  return testsupport::ColorsOf(
+      imaging::png::Decode(MakePng(3, 2, bitDepth, colorType, scanlines, extra, adam7)));
 }
 
 TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {

@@ -79,6 +79,13 @@ void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color) {
   pixel[2] = color.blue;
 }
 
+std::vector<imaging::Rgb> ColorsOf(const std::optional<imaging::Bitmap>& bitmap) {
+  std::vector<imaging::Rgb> colors;
+  for (int pixel = 0; bitmap && pixel < bitmap->width * bitmap->height; ++pixel)
+    colors.push_back(PixelAt(*bitmap, pixel % bitmap->width, pixel / bitmap->width));
+  return colors;
+}
+
 double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second) {
   if (first.width != second.width || first.height != second.height) return 0.0;
   const double squaredError = std::transform_reduce(

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +51,9 @@ imaging::Bitmap PhotoLike(int width, int height);
 // The colour at (x, y) of a 24-bit bitmap.
 imaging::Rgb PixelAt(const imaging::Bitmap& bitmap, int x, int y);
 void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color);
+
+// The colours of a bitmap's pixels, row by row from the top; none without a bitmap.
+std::vector<imaging::Rgb> ColorsOf(const std::optional<imaging::Bitmap>& bitmap);
 
 // Peak signal-to-noise ratio of two bitmaps of equal size, in dB (infinity when equal).
 double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second);
