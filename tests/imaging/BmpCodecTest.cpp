@@ -42,11 +42,9 @@ Colors DecodedColors(const Bytes& file) {
 TEST(BmpCodecTest, RoundTripsEveryDepthExactly) {
   // 511 × 2: one colour across, then two alternating, which RLE8 must split into encoded and
   // absolute runs of at most 255 pixels (255 + 255 + 1).
-  Bitmap runs = *imaging::MakeBitmap(511, 2);
-  for (int x = 0; x < 511; ++x) {
-    testsupport::SetPixel(runs, x, 0, kGreen);
-    testsupport::SetPixel(runs, x, 1, x % 2 == 0 ? kRed : kBlue);
-  }
+  const Bitmap runs = testsupport::Painted(511, 2, [](int x, int y) {
+    return y == 0 ? kGreen : x % 2 == 0 ? kRed : kBlue;
+  });
   for (const Bitmap& source : {testsupport::LetterF(), testsupport::PhotoLike(37, 23), runs}) {
     Bitmap high = source, palette = source, rle = source;
     imaging::ReduceTo16(high);

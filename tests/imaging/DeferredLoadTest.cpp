@@ -23,12 +23,12 @@
 namespace {
 
 using namespace imaging;
+using namespace testsupport;
 using Bytes = std::vector<std::uint8_t>;
-using testsupport::PixelAt;
 
 // The letter F enlarged to width × height: large and still asymmetric.
 Bitmap LargeF(int width, int height) {
-  Bitmap large = testsupport::LetterF();
+  Bitmap large = LetterF();
   imaging::Resize(large, width, height);
   return large;
 }
@@ -47,13 +47,13 @@ class DeferredLoadTest : public ::testing::Test {
     EXPECT_EQ(LiveImageCount(), 0u) << "an image was not released";
     ResetHandleTable();
   }
-  testsupport::TempFolder folder;
+  TempFolder folder;
 };
 
 TEST_F(DeferredLoadTest, ADecodeThatFailsAtItsFirstUseActsAsAFailedLoad) {
   // Headers that read, image data a decode refuses: one scan more than the limit.
   const std::string path = folder.File("scans.jpg");
-  testsupport::WriteFileBytes(path, testsupport::GreyJpegWithScans(kMaxJpegScans + 1));
+  WriteFileBytes(path, GreyJpegWithScans(kMaxJpegScans + 1));
   EXPECT_EQ(LoadImageFile(path), 0u) << "LoadImageFile reads the image data at once";
   // Whatever the first use is (a save of pixels, a save straight from the coefficients, a
   // shrinking resize that decodes at a reduced scale, a crop), it fails, and then every entry
@@ -83,7 +83,7 @@ TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
   // The letter F at 384 × 320: shrinking to 96 × 80 decodes at 1/4, to 100 × 70 at 1/2; a resize
   // that enlarges a side decodes in full.
   const std::string path = folder.File("f.jpg");
-  testsupport::SaveImageFile(LargeF(384, 320), path);
+  SaveImageFile(LargeF(384, 320), path);
   ResetHandleTable();  // forgets that the library wrote it, so a load reads the file
   // The smallest scale at which both sides are still at least the size asked for.
   for (const auto& [width, height, denominator] :
@@ -97,10 +97,10 @@ TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
     ReadPixelColor(decoded, 0, 0);  // decoded in full before the resize
     ASSERT_EQ(ResizeImage(deferred, width, height), 1);
     ASSERT_EQ(ResizeImage(decoded, width, height), 1);
-    const Bitmap fast = testsupport::PixelsOf(deferred);
-    const Bitmap full = testsupport::PixelsOf(decoded);
+    const Bitmap fast = PixelsOf(deferred);
+    const Bitmap full = PixelsOf(decoded);
     EXPECT_EQ(std::pair(fast.width, fast.height), std::pair(width, height));
-    EXPECT_GT(testsupport::Psnr(fast, full), 30.0);
+    EXPECT_GT(Psnr(fast, full), 30.0);
     // Top left in the F's stem is red, the bottom right corner blue: no flip, no channel swap.
     EXPECT_GT(PixelAt(fast, 1, 1).red, 200);
     EXPECT_LT(PixelAt(fast, 1, 1).blue, 60);
@@ -111,17 +111,17 @@ TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
 }
 
 TEST_F(DeferredLoadTest, CoefficientsReadWholeGiveExactlyThePixelsOfAPlainDecode) {
-  const Bitmap photo = testsupport::PhotoLike(37, 23);
+  const Bitmap photo = PhotoLike(37, 23);
   Bitmap grey = photo;
   grey.grey = true;  // its red channel, written as one component
-  const std::string baseline = testsupport::SaveImageFile(photo, folder.File("baseline.jpg"));
+  const std::string baseline = SaveImageFile(photo, folder.File("baseline.jpg"));
   const ImageHandle loaded = LoadImageFile(baseline);
   ASSERT_EQ(SaveJpeg(folder.File("progressive.jpg"), loaded, 75, 1), 1);
   FreeImage(loaded);
-  const Bytes colour = testsupport::ReadFileBytes(baseline);
+  const Bytes colour = ReadFileBytes(baseline);
   const Bytes files[] = {
-      colour, testsupport::ReadFileBytes(folder.File("progressive.jpg")),
-      testsupport::ReadFileBytes(testsupport::SaveImageFile(grey, folder.File("grey.jpg"))),
+      colour, ReadFileBytes(folder.File("progressive.jpg")),
+      ReadFileBytes(SaveImageFile(grey, folder.File("grey.jpg"))),
       // Cut in the image data: the rest is the decoder's grey, the same both ways.
       Bytes(colour.begin(), colour.begin() + static_cast<std::ptrdiff_t>(colour.size() * 3 / 4))};
   for (const Bytes& file : files) {
@@ -134,83 +134,81 @@ TEST_F(DeferredLoadTest, CoefficientsReadWholeGiveExactlyThePixelsOfAPlainDecode
     EXPECT_EQ(pixels->grey, &file == &files[2]);
   }
   // And it refuses what the decode refuses.
-  const Bytes tooManyScans = testsupport::GreyJpegWithScans(kMaxJpegScans + 1);
+  const Bytes tooManyScans = GreyJpegWithScans(kMaxJpegScans + 1);
   EXPECT_EQ(jpeg::CoefficientImage::Read(tooManyScans), nullptr);
   EXPECT_FALSE(jpeg::Decode(tooManyScans));
-  EXPECT_NE(jpeg::CoefficientImage::Read(testsupport::GreyJpegWithScans(kMaxJpegScans)), nullptr);
+  EXPECT_NE(jpeg::CoefficientImage::Read(GreyJpegWithScans(kMaxJpegScans)), nullptr);
 }
 
 TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {
   // Released as loaded, then replaced under its name: the new content loads.
   const std::string path = folder.File("f.jpg");
   const Bitmap letter = LargeF(48, 40);
-  const Bytes red = testsupport::ReadFileBytes(testsupport::SaveImageFile(letter, path));
-  const Bytes blue = testsupport::ReadFileBytes(
-      testsupport::SaveImageFile(RedBlueSwapped(letter), folder.File("blue.jpg")));
+  const Bytes red = ReadFileBytes(SaveImageFile(letter, path));
+  const Bytes blue = ReadFileBytes(SaveImageFile(RedBlueSwapped(letter), folder.File("blue.jpg")));
   ResetHandleTable();  // forgets that the library wrote them
-  testsupport::WriteFileBytes(path, red);
+  WriteFileBytes(path, red);
   FreeImage(LoadImageFile(path));
-  testsupport::WriteFileBytes(path, blue);
+  WriteFileBytes(path, blue);
   const ImageHandle reloaded = LoadImageFile(path);
   EXPECT_GT(ReadPixelColor(reloaded, 0, 0) >> 16, 200u) << "the F is blue now";
   FreeImage(reloaded);
 
   // Written by the library (so known to decode), then replaced by a file that does not decode.
-  const ImageHandle written = RegisterBitmap(testsupport::LetterF());
+  const ImageHandle written = RegisterBitmap(LetterF());
   ASSERT_EQ(SaveJpeg(path, written, 80, 0), 1);
-  testsupport::WriteFileBytes(path, testsupport::GreyJpegWithScans(kMaxJpegScans + 1));
+  WriteFileBytes(path, GreyJpegWithScans(kMaxJpegScans + 1));
   EXPECT_EQ(LoadImageFile(path), 0u);
 
   // A BMP saved again unchanged leaves the same file; replaced in between, it is written again;
   // after an edit it is written anew.
   const std::string bmp = folder.File("f.bmp");
   ASSERT_EQ(SaveBmp(bmp, written), 1);
-  const Bytes first = testsupport::ReadFileBytes(bmp);
+  const Bytes first = ReadFileBytes(bmp);
   EXPECT_EQ(SaveBmp(bmp, written), 1);
-  EXPECT_EQ(testsupport::ReadFileBytes(bmp), first);
-  testsupport::WriteFileText(bmp, "replaced");
+  EXPECT_EQ(ReadFileBytes(bmp), first);
+  WriteFileText(bmp, "replaced");
   EXPECT_EQ(SaveBmp(bmp, written), 1);
-  EXPECT_EQ(testsupport::ReadFileBytes(bmp), first);
+  EXPECT_EQ(ReadFileBytes(bmp), first);
   ASSERT_EQ(TintRgb(written, 0, 0, 100), 1);
   EXPECT_EQ(SaveBmp(bmp, written), 1);
-  EXPECT_NE(testsupport::ReadFileBytes(bmp), first);
+  EXPECT_NE(ReadFileBytes(bmp), first);
   FreeImage(written);
 }
 
 TEST_F(DeferredLoadTest, BmpAndPngDecodeFromTheFileTheyWereLoadedFrom) {
   // 1001 × 203: the BMP's rows (3004 bytes with padding) span several read blocks and end in a
   // partial one; the PNG is larger than the reader's buffer.
-  const Bitmap photo = testsupport::PhotoLike(1001, 203);
-  const std::string bmp = testsupport::SaveImageFile(photo, folder.File("photo.bmp"));
-  const std::string png = testsupport::SaveImageFile(photo, folder.File("photo.png"));
+  const Bitmap photo = PhotoLike(1001, 203);
+  const std::string bmp = SaveImageFile(photo, folder.File("photo.bmp"));
+  const std::string png = SaveImageFile(photo, folder.File("photo.png"));
   ResetHandleTable();  // forgets that the library wrote the PNG, so it is decoded at load
   for (const std::string& path : {bmp, png}) {
     SCOPED_TRACE(path);
     const ImageHandle loaded = LoadImageFile(path);
-    EXPECT_EQ(testsupport::PixelsOf(loaded).pixels, photo.pixels);
+    EXPECT_EQ(PixelsOf(loaded).pixels, photo.pixels);
     FreeImage(loaded);
   }
 
   // Replaced under its name after the load: the image is still the file it was loaded from.
   const ImageHandle deferred = LoadBmp(bmp);
-  const std::string other =
-      testsupport::SaveImageFile(testsupport::LetterF(), folder.File("o.bmp"));
+  const std::string other = SaveImageFile(LetterF(), folder.File("o.bmp"));
   ASSERT_EQ(std::rename(other.c_str(), bmp.c_str()), 0);
-  EXPECT_EQ(testsupport::PixelsOf(deferred).pixels, photo.pixels);
+  EXPECT_EQ(PixelsOf(deferred).pixels, photo.pixels);
   FreeImage(deferred);
 
   // Written to in place after the load, with an image of the same size: the decode fails and
   // nothing is written, rather than the image reported at the load turning into another. (The
   // file's time is set back first, so the write shows however coarse the file system's clock.)
-  testsupport::SaveImageFile(RedBlueSwapped(photo), other);
-  testsupport::SaveImageFile(photo, bmp);
+  SaveImageFile(RedBlueSwapped(photo), other);
+  SaveImageFile(photo, bmp);
   ResetHandleTable();
   std::filesystem::last_write_time(bmp, std::filesystem::file_time_type{});
   const ImageHandle rewritten = LoadBmp(bmp);
-  testsupport::WriteFileBytes(bmp, testsupport::ReadFileBytes(other));
+  WriteFileBytes(bmp, ReadFileBytes(other));
   EXPECT_EQ(SaveJpeg(folder.File("rewritten.jpg"), rewritten, 80, 0), 0);
   EXPECT_EQ(FreeImage(rewritten), 0);
-  EXPECT_FALSE(testsupport::FileExists(folder.File("rewritten.jpg")));
+  EXPECT_FALSE(FileExists(folder.File("rewritten.jpg")));
 }
 
 }  // namespace

@@ -17,23 +17,12 @@
 
 namespace {
 
+using namespace testsupport;
 using imaging::Bitmap;
 using imaging::ColorDepth;
 using imaging::Rgb;
-using testsupport::LetterF;
-using testsupport::PixelAt;
 
 constexpr Rgb kWhite{255, 255, 255};
-
-// A bitmap whose pixel (x, y) has the colour given for it.
-Bitmap Painted(int width, int height, const std::function<Rgb(int x, int y)>& color) {
-  Bitmap bitmap = *imaging::MakeBitmap(width, height);
-  for (int pixel = 0; pixel < width * height; ++pixel) {
-    testsupport::SetPixel(bitmap, pixel % width, pixel / width,
-                          color(pixel % width, pixel / width));
-  }
-  return bitmap;
-}
 
 Bitmap Flat(int width, int height, Rgb color) {
   return Painted(width, height, [&](int, int) { return color; });
@@ -46,9 +35,7 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
       {{180'000, -180'000}, {"BBBBBR", "BBBBBR", "BBBRRR", "BBBBBR", "BBRRRR"}},
       {{270'000, -90'000}, {"BBBBB", "BBBBB", "RBBBB", "RBRBB", "RBRBB", "RRRRR"}}};
   for (const auto& [angles, rows] : cases) {
-    const Bitmap expected = Painted(int(rows[0].size()), int(rows.size()), [&](int x, int y) {
-      return rows[std::size_t(y)][std::size_t(x)] == 'R' ? testsupport::kRed : testsupport::kBlue;
-    });
+    const Bitmap expected = Drawn(rows);
     for (const std::int64_t angle : angles) {
       Bitmap bitmap = LetterF();
       ASSERT_TRUE(imaging::Rotate(bitmap, angle, kWhite)) << angle;
@@ -57,11 +44,11 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
     }
   }
   // Larger than a 32-pixel tile of the turn: four quarter turns, or none, give back the image.
-  Bitmap photo = testsupport::PhotoLike(37, 35);
+  Bitmap photo = PhotoLike(37, 35);
   for (const int angle : {0, 360'000, -720'000, 90'000, 90'000, 90'000, 90'000}) {
     ASSERT_TRUE(imaging::Rotate(photo, angle, kWhite));
   }
-  EXPECT_EQ(photo.pixels, testsupport::PhotoLike(37, 35).pixels);
+  EXPECT_EQ(photo.pixels, PhotoLike(37, 35).pixels);
 
   // Other angles grow the canvas and fill what the image leaves uncovered with the background.
   const Rgb olive{120, 130, 20};
@@ -145,7 +132,7 @@ TEST(ResizeTest, MakesTheAskedSizeAveragingAreasOrRefusesItBeforeAllocating) {
   Bitmap letter = LetterF();
   ASSERT_TRUE(imaging::Resize(letter, 4, 3));
   EXPECT_EQ(PixelAt(letter, 0, 0), (Rgb{221, 0, 34}));
-  EXPECT_EQ(PixelAt(letter, 3, 2), testsupport::kBlue);
+  EXPECT_EQ(PixelAt(letter, 3, 2), kBlue);
 }
 
 TEST(ColorEffectsTest, GreyscaleIsTheRoundedLumaAndSepiaWeightsClamp) {
@@ -210,12 +197,9 @@ TEST(ClarityTest, FlatImagesStayAndADotSharpensInItsOwnChannel) {
 void ExpectConsistentPalette(const Bitmap& bitmap) {
   ASSERT_EQ(bitmap.depth, ColorDepth::kPalette8);
   ASSERT_LE(bitmap.palette.size(), 256u);
-  ASSERT_EQ(bitmap.indices.size(), bitmap.PixelCount());
-  for (std::size_t i = 0; i < bitmap.indices.size(); ++i) {
-    ASSERT_LT(bitmap.indices[i], bitmap.palette.size());
-    const Rgb shown{bitmap.pixels[3 * i], bitmap.pixels[3 * i + 1], bitmap.pixels[3 * i + 2]};
-    ASSERT_EQ(shown, bitmap.palette[bitmap.indices[i]]) << "pixel " << i;
-  }
+  std::vector<Rgb> shown;
+  for (const std::uint8_t index : bitmap.indices) shown.push_back(bitmap.palette.at(index));
+  EXPECT_EQ(shown, ColorsOf(bitmap));
 }
 
 TEST(ReduceTo8Test, KeepsUpTo256ColoursExactlyAndQuantisesMore) {
@@ -233,12 +217,12 @@ TEST(ReduceTo8Test, KeepsUpTo256ColoursExactlyAndQuantisesMore) {
     EXPECT_EQ(bitmap.palette.size(), colors);
     EXPECT_TRUE(bitmap.rleCompression);
   }
-  const Bitmap photo = testsupport::PhotoLike(321, 203);
+  const Bitmap photo = PhotoLike(321, 203);
   Bitmap reduced = photo;
   ASSERT_TRUE(imaging::ReduceTo8(reduced));
   ExpectConsistentPalette(reduced);
   EXPECT_EQ(reduced.palette.size(), 256u) << "a photo uses every entry";
-  EXPECT_GT(testsupport::Psnr(photo, reduced), 30.0);
+  EXPECT_GT(Psnr(photo, reduced), 30.0);
 }
 
 }  // namespace

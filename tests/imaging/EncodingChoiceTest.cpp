@@ -14,6 +14,7 @@
 namespace {
 
 using namespace imaging;
+using namespace testsupport;
 using Bytes = std::vector<std::uint8_t>;
 
 // A JPEG file as libjpeg reads it without decoding: every coefficient in file order, component
@@ -53,21 +54,21 @@ class EncodingChoiceTest : public ::testing::Test {
   Bytes Saved(ImageHandle handle, int quality, bool progressive = false) {
     EXPECT_EQ(SaveJpeg(folder.File("out.jpg"), handle, quality, progressive ? 1 : 0), 1);
     FreeImage(handle);
-    return testsupport::ReadFileBytes(folder.File("out.jpg"));
+    return ReadFileBytes(folder.File("out.jpg"));
   }
   Bytes Saved(const Bitmap& bitmap, int quality) { return Saved(RegisterBitmap(bitmap), quality); }
   Bytes Resaved(const Bytes& file, int quality, bool progressive = false) {
-    testsupport::WriteFileBytes(folder.File("in.jpg"), file);
+    WriteFileBytes(folder.File("in.jpg"), file);
     return Saved(LoadImageFile(folder.File("in.jpg")), quality, progressive);
   }
-  testsupport::TempFolder folder;
+  TempFolder folder;
 };
 
 TEST_F(EncodingChoiceTest, AnUneditedJpegIsRequantisedHalfwayValuesTowardZero) {
   // From quality 100 (every step 1) to 50, straight from the coefficients: each coefficient c
   // becomes the level nearest c / step, halfway values toward zero, under the tables a save of
   // pixels writes at quality 50.
-  const Bitmap photo = testsupport::PhotoLike(61, 37);
+  const Bitmap photo = PhotoLike(61, 37);
   const Bytes source = Saved(photo, 100);
   const Coefficients before = ReadCoefficients(source);
   const Coefficients after = ReadCoefficients(Resaved(source, 50));
@@ -86,7 +87,7 @@ TEST_F(EncodingChoiceTest, AnUneditedJpegIsRequantisedHalfwayValuesTowardZero) {
 
 TEST_F(EncodingChoiceTest, AGreyImageIsWrittenAsOneComponentWithTheSamePixels) {
   // One component or three, the same grey bitmap decodes to exactly the same pixels.
-  Bitmap grey = testsupport::PhotoLike(45, 31);
+  Bitmap grey = PhotoLike(45, 31);
   imaging::MakeGreyscale(grey, 255);
   grey.grey = true;
   Bitmap unmarked = grey;
@@ -96,10 +97,10 @@ TEST_F(EncodingChoiceTest, AGreyImageIsWrittenAsOneComponentWithTheSamePixels) {
   EXPECT_EQ(jpeg::Decode(Saved(grey, 85))->pixels, jpeg::Decode(Saved(unmarked, 85))->pixels);
 
   // Edits that treat the channels alike keep an image grey; those that may colour it do not.
-  ImageHandle handle = RegisterBitmap(testsupport::PhotoLike(47, 33));
+  ImageHandle handle = RegisterBitmap(PhotoLike(47, 33));
   const auto greyscale = [&] {
     EXPECT_EQ(SaveJpeg(folder.File("out.jpg"), handle, 85, 0), 1);
-    return jpeg::ReadHeader(testsupport::ReadFileBytes(folder.File("out.jpg")))->greyscale;
+    return jpeg::ReadHeader(ReadFileBytes(folder.File("out.jpg")))->greyscale;
   };
   std::array<std::uint8_t, 768> negative{};
   for (std::size_t i = 0; i < negative.size(); ++i) negative[i] = std::uint8_t(255 - i % 256);

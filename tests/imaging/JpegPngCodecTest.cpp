@@ -18,10 +18,9 @@
 
 namespace {
 
+using namespace testsupport;
 using imaging::Bitmap;
 using imaging::Rgb;
-using testsupport::PixelAt;
-using testsupport::PngChunk;
 using Bytes = std::vector<std::uint8_t>;
 using Colors = std::vector<Rgb>;
 
@@ -36,8 +35,8 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
       const Bytes& half = pixel % 32 < 16 ? left : right;
       samples.insert(samples.end(), half.begin(), half.end());
     }
-    const std::optional<Bitmap> decoded = imaging::jpeg::Decode(
-        testsupport::LibjpegFile(32, 16, int(left.size()), input, file, adobe, samples));
+    const std::optional<Bitmap> decoded =
+        imaging::jpeg::Decode(LibjpegFile(32, 16, int(left.size()), input, file, adobe, samples));
     ASSERT_TRUE(decoded);
     for (const auto& [x, color] : {std::pair{3, expected[0]}, std::pair{28, expected[1]}}) {
       const Rgb actual = PixelAt(*decoded, x, 9);
@@ -57,7 +56,7 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
 }
 
 TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
-  const Bitmap photo = testsupport::PhotoLike(64, 43), flat = testsupport::LetterF();
+  const Bitmap photo = PhotoLike(64, 43), flat = LetterF();
   // Sensor noise: every byte moved by up to ±40, from a fixed sequence.
   Bitmap noisy = photo;
   std::uint32_t state = 12345;
@@ -69,13 +68,13 @@ TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
   // Each gets deflate settings of its own (the clean photo one filter for every row, the noisy one
   // a filter per row); without interlacing the image data is compressed in one piece, with it
   // libpng streams it.
-  testsupport::TempFolder folder;
+  TempFolder folder;
   for (const Bitmap* bitmap : {&photo, &flat, static_cast<const Bitmap*>(&noisy)}) {
     for (const int interlace : {0, 1}) {
       const imaging::ImageHandle handle = imaging::RegisterBitmap(*bitmap);
       ASSERT_EQ(imaging::SavePng(folder.File("image.png"), handle, interlace), 1);
       imaging::FreeImage(handle);
-      const Bytes file = testsupport::ReadFileBytes(folder.File("image.png"));
+      const Bytes file = ReadFileBytes(folder.File("image.png"));
       EXPECT_EQ(imaging::png::Decode(file).value_or(Bitmap{}).pixels, bitmap->pixels)
           << bitmap->width << (interlace ? " Adam7" : "");
     }
@@ -91,20 +90,16 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
     int colorType;  // 3 palette, 2 RGB
   } cases[] = {{2, 9, 1, 3},  {3, 7, 2, 3},    {4, 7, 2, 3},   {16, 5, 4, 3},
                {17, 5, 8, 3}, {256, 16, 8, 3}, {257, 17, 8, 2}};
-  testsupport::TempFolder folder;
+  TempFolder folder;
   for (const auto& test : cases) {
     SCOPED_TRACE(test.colors);
     const int height = (test.colors + test.width - 1) / test.width + 1;
-    Bitmap bitmap = *imaging::MakeBitmap(test.width, height);
-    for (int pixel = 0; pixel < test.width * height; ++pixel) {
-      const int color = pixel % test.colors;
-      testsupport::SetPixel(
-          bitmap, pixel % test.width, pixel / test.width,
-          {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(255 - color % 256),
-           static_cast<std::uint8_t>(color / 256 * 99 + 3)});
-    }
-    const Bytes file =
-        testsupport::ReadFileBytes(testsupport::SaveImageFile(bitmap, folder.File("g.png")));
+    const Bitmap bitmap = Painted(test.width, height, [&](int x, int y) {
+      const int color = (y * test.width + x) % test.colors;
+      return Rgb{std::uint8_t(color), std::uint8_t(255 - color % 256),
+                 std::uint8_t(color / 256 * 99 + 3)};
+    });
+    const Bytes file = ReadFileBytes(SaveImageFile(bitmap, folder.File("g.png")));
     EXPECT_EQ(std::pair(int{file.at(24)}, int{file.at(25)}),
               std::pair(test.bitDepth, test.colorType));
     EXPECT_EQ(imaging::png::Decode(file).value_or(Bitmap{}).pixels, bitmap.pixels);
@@ -140,7 +135,7 @@ Bytes MakePng(std::size_t width, std::size_t height, int bitDepth, int colorType
 // The colours of a 3 × 2 file, row by row; none when it does not decode.
 Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines, const Bytes& extra = {},
                   bool adam7 = false) {
-  return testsupport::ColorsOf(
+  return ColorsOf(
       imaging::png::Decode(MakePng(3, 2, bitDepth, colorType, scanlines, extra, adam7)));
 }
 
@@ -207,8 +202,8 @@ TEST(PngCodecTest, RefusesAPixelCountBeyondTheLimitInEveryReaderOfTheHeader) {
       imaging::png::Decode(MakePng(10'001, 1'000, 1, PNG_COLOR_TYPE_GRAY, Bytes(1'000 * 1'252))));
   // A JPEG frame claiming 65,500 × 65,500 pixels: the header reader that loads and probes refuses
   // it as the decoder does.
-  const Bytes jpeg = testsupport::HugeFrame(
-      testsupport::LibjpegFile(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64)), 0xC0);
+  const Bytes jpeg =
+      HugeFrame(LibjpegFile(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64)), 0xC0);
   EXPECT_FALSE(imaging::jpeg::Decode(jpeg));
   EXPECT_FALSE(imaging::jpeg::ReadHeader(jpeg));
 }

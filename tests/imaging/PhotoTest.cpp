@@ -62,14 +62,11 @@ class PhotoTest : public ::testing::Test {
 // The letter's shape, red against blue, whatever a lossy codec did to the exact colours: told by
 // brightness (red 76, blue 29), which JPEG keeps for every pixel where it blurs the colours.
 std::vector<std::string> Shape(const Bitmap& bitmap) {
-  std::vector<std::string> rows;
-  for (int y = 0; y < bitmap.height; ++y) {
-    std::string row;
-    for (int x = 0; x < bitmap.width; ++x) {
-      const Rgb color = PixelAt(bitmap, x, y);
-      row += 299 * color.red + 587 * color.green + 114 * color.blue > 52'500 ? 'R' : 'B';
-    }
-    rows.push_back(row);
+  std::vector<std::string> rows(std::size_t(bitmap.height));
+  int pixel = 0;
+  for (const Rgb color : ColorsOf(bitmap)) {
+    rows[std::size_t(pixel++ / bitmap.width)] +=
+        299 * color.red + 587 * color.green + 114 * color.blue > 52'500 ? 'R' : 'B';
   }
   return rows;
 }
@@ -88,9 +85,7 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
   // Clockwise a quarter, (x, y) shows the upright pixel (y, H − 1 − x): what a camera stores for
   // orientation 8.
   const Bitmap turned = StoredForOrientation(upright, 8);
-  // The crop from (1, 1) of 4 × 3.
-  std::vector<std::string> cropped;
-  for (std::size_t y = 1; y < 4; ++y) cropped.push_back(Shape(upright)[y].substr(1, 4));
+  const std::vector<std::string> cropped = {"BBBB", "RRBB", "BBBB"};  // from (1, 1), 4 × 3
   const auto crop = [](ImageHandle handle) { return CropImage(handle, 1, 1, 4, 3); };
   const auto resize = [](ImageHandle handle) { return ResizeImage(handle, 18, 15), handle; };
   const auto rotate = [](ImageHandle handle) { return RotateImage(handle, 90'000, 0), handle; };
@@ -113,13 +108,10 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
       // one-pixel letter beyond telling, so from a JPEG only the size is compared.)
       const Bitmap jpeg = Convert(input, "out.jpg");
       EXPECT_EQ(std::pair(jpeg.width, jpeg.height), std::pair(6, 5));
-      if (format == ".png") {
-        EXPECT_EQ(Shape(jpeg), Shape(upright));
-      }
+      EXPECT_TRUE(format == ".jpg" || Shape(jpeg) == Shape(upright));
       EXPECT_EQ(ExifOrientation(MetadataOfFile(folder.File("out.jpg")).exif), 1);
       EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(1));
       // Without turning, the stored pixels and their tag stay.
-      const Bytes stored = ReadFileBytes(input);
       EXPECT_EQ(Shape(Convert(input, "out.png", {false, true})),
                 Shape(StoredForOrientation(upright, orientation)));
       EXPECT_EQ(ExifOrientation(MetadataOfFile(folder.File("out.png")).exif), orientation);

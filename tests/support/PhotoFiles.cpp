@@ -207,23 +207,19 @@ imaging::Bitmap StoredForOrientation(const imaging::Bitmap& upright, int orienta
   const bool sideways = orientation >= 5;
   const int width = sideways ? upright.height : upright.width;   // stored W
   const int height = sideways ? upright.width : upright.height;  // stored H
-  imaging::Bitmap stored = *imaging::MakeBitmap(width, height);
-  for (int y = 0; y < upright.height; ++y) {
-    for (int x = 0; x < upright.width; ++x) {
-      // Where the EXIF definition of each orientation keeps the pixel shown at (x, y).
-      const std::pair<int, int> at[] = {{x, y},
-                                        {x, y},
-                                        {width - 1 - x, y},
-                                        {width - 1 - x, height - 1 - y},
-                                        {x, height - 1 - y},
-                                        {y, x},
-                                        {y, height - 1 - x},
-                                        {width - 1 - y, height - 1 - x},
-                                        {width - 1 - y, x}};
-      SetPixel(stored, at[orientation].first, at[orientation].second, PixelAt(upright, x, y));
-    }
-  }
-  return stored;
+  return Painted(width, height, [&](int x, int y) {
+    // The upright pixel the EXIF definition of each orientation keeps at the stored (x, y).
+    const std::pair<int, int> shown[] = {{x, y},
+                                         {x, y},
+                                         {width - 1 - x, y},
+                                         {width - 1 - x, height - 1 - y},
+                                         {x, height - 1 - y},
+                                         {y, x},
+                                         {height - 1 - y, x},
+                                         {height - 1 - y, width - 1 - x},
+                                         {y, width - 1 - x}};
+    return PixelAt(upright, shown[orientation].first, shown[orientation].second);
+  });
 }
 
 }  // namespace testsupport

@@ -29,42 +29,39 @@ TempFolder::~TempFolder() {
 
 std::vector<std::string> TempFolder::Entries() const { return FolderEntries(path_); }
 
-imaging::Bitmap LetterF() {
-  static const char* const kRows[] = {"RRRRBB", "RBBBBB", "RRRBBB", "RBBBBB", "RBBBBB"};
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(6, 5);
-  for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 6; ++x) SetPixel(bitmap, x, y, kRows[y][x] == 'R' ? kRed : kBlue);
+imaging::Bitmap Painted(int width, int height, const std::function<imaging::Rgb(int, int)>& color) {
+  imaging::Bitmap bitmap = *imaging::MakeBitmap(width, height);
+  for (int pixel = 0; pixel < width * height; ++pixel) {
+    SetPixel(bitmap, pixel % width, pixel / width, color(pixel % width, pixel / width));
   }
   return bitmap;
 }
 
+imaging::Bitmap Drawn(const std::vector<std::string>& rows) {
+  return Painted(int(rows.at(0).size()), int(rows.size()), [&](int x, int y) {
+    return rows[std::size_t(y)][std::size_t(x)] == 'R' ? kRed : kBlue;
+  });
+}
+
+imaging::Bitmap LetterF() { return Drawn({"RRRRBB", "RBBBBB", "RRRBBB", "RBBBBB", "RBBBBB"}); }
+
 imaging::Bitmap SixColours() {
-  static constexpr std::uint32_t kColours[] = {0x123456, 0x789ABC, 0xDEF00F,
-                                               0xFF0000, 0x0080FF, 0x010203};
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(3, 2);
-  for (int pixel = 0; pixel < 6; ++pixel) {
-    const std::uint32_t colour = kColours[pixel];
-    SetPixel(bitmap, pixel % 3, pixel / 3,
-             {std::uint8_t(colour >> 16), std::uint8_t(colour >> 8), std::uint8_t(colour)});
-  }
-  return bitmap;
+  static constexpr imaging::Rgb kColours[] = {{0x12, 0x34, 0x56}, {0x78, 0x9A, 0xBC},
+                                              {0xDE, 0xF0, 0x0F}, {0xFF, 0x00, 0x00},
+                                              {0x00, 0x80, 0xFF}, {0x01, 0x02, 0x03}};
+  return Painted(3, 2, [](int x, int y) { return kColours[y * 3 + x]; });
 }
 
 imaging::Bitmap PhotoLike(int width, int height) {
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const double u = static_cast<double>(x) / width;
-      const double v = static_cast<double>(y) / height;
-      const auto channel = [](double value) {
-        return static_cast<std::uint8_t>(std::lround(127.5 + 127.5 * std::sin(value)));
-      };
-      SetPixel(bitmap, x, y,
-               {channel(6.0 * u + 2.0 * v), channel(5.0 * v - 3.0 * u * v + 1.0),
-                channel(4.0 * (u - 0.5) * (u - 0.5) + 7.0 * v * v + 2.0)});
-    }
-  }
-  return bitmap;
+  const auto channel = [](double value) {
+    return static_cast<std::uint8_t>(std::lround(127.5 + 127.5 * std::sin(value)));
+  };
+  return Painted(width, height, [&](int x, int y) {
+    const double u = static_cast<double>(x) / width;
+    const double v = static_cast<double>(y) / height;
+    return imaging::Rgb{channel(6.0 * u + 2.0 * v), channel(5.0 * v - 3.0 * u * v + 1.0),
+                        channel(4.0 * (u - 0.5) * (u - 0.5) + 7.0 * v * v + 2.0)};
+  });
 }
 
 imaging::Rgb PixelAt(const imaging::Bitmap& bitmap, int x, int y) {
@@ -150,11 +147,7 @@ imaging::Rgb PixelOf(std::uint32_t handle, int x, int y) {
 imaging::Bitmap PixelsOf(std::uint32_t handle) {
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(handle, record);
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(record[1], record[2]);
-  for (int y = 0; y < bitmap.height; ++y) {
-    for (int x = 0; x < bitmap.width; ++x) SetPixel(bitmap, x, y, PixelOf(handle, x, y));
-  }
-  return bitmap;
+  return Painted(record[1], record[2], [&](int x, int y) { return PixelOf(handle, x, y); });
 }
 
 std::pair<int, int> ImageSizeOf(const std::string& path) {

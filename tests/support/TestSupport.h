@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -31,6 +32,12 @@ class TempFolder {
 
 inline constexpr imaging::Rgb kRed{255, 0, 0};
 inline constexpr imaging::Rgb kBlue{0, 0, 255};
+
+// A bitmap whose pixel (x, y) has the colour given for it.
+imaging::Bitmap Painted(int width, int height,
+                        const std::function<imaging::Rgb(int x, int y)>& color);
+// A bitmap drawn row by row, red where a row says 'R' and blue elsewhere.
+imaging::Bitmap Drawn(const std::vector<std::string>& rows);
 
 // A 6 × 5 image: a red "F" on blue. Its odd width catches BMP row padding, its asymmetry catches
 // flips and turns, and red on blue catches swapped channels.
