@@ -189,13 +189,9 @@ TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
 }
 
 TEST_F(PhotoTest, AProfileGoesOnlyWithAnOutputOfItsColourSpace) {
-  Bytes cmykSamples;
-  for (int pixel = 0; pixel < 32 * 16; ++pixel)
-    cmykSamples.insert(cmykSamples.end(), {0, 255, 255, 0});
-  const Bytes cmyk = LibjpegFile(32, 16, 4, JCS_CMYK, JCS_CMYK, false, cmykSamples);
+  const Bytes cmyk = LibjpegFile(32, 16, 4, JCS_CMYK, JCS_CMYK, false, Bytes(32 * 16 * 4, 90));
   const Bytes colour = ReadFileBytes(SaveImageFile(LetterF(), folder.File("f.jpg")));
-  Bytes greySamples(9 * 7, 90);
-  const Bytes greyFile = LibjpegFile(9, 7, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, greySamples);
+  const Bytes greyFile = LibjpegFile(9, 7, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(63, 90));
   const struct {
     const char* source;
     Bytes jpeg;
