@@ -106,35 +106,26 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
   }
 }
 
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes joined;
-  for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
-
-Bytes BigEndian32(std::size_t value) {
-  return {std::uint8_t(value >> 24), std::uint8_t(value >> 16), std::uint8_t(value >> 8),
-          std::uint8_t(value)};
-}
-
 // A whole file: IHDR, the `extra` chunks, one IDAT of the scanlines (each led by its filter
 // byte), IEND.
-Bytes MakePng(std::size_t width, std::size_t height, int bitDepth, int colorType,
-              const Bytes& scanlines, const Bytes& extra = {}, bool adam7 = false) {
-  Bytes header = Join({BigEndian32(width), BigEndian32(height)});
-  header.insert(header.end(), {std::uint8_t(bitDepth), std::uint8_t(colorType), 0, 0, adam7});
+Bytes MakePng(int width, int height, int bitDepth, int colorType, const Bytes& scanlines,
+              std::vector<Piece> extra = {}, bool adam7 = false) {
   uLongf size = compressBound(uLong(scanlines.size()));
   Bytes packed(size);
   compress(packed.data(), &size, scanlines.data(), uLong(scanlines.size()));
   packed.resize(size);
-  const Bytes signature = {137, 'P', 'N', 'G', 13, 10, 26, 10};
-  return Join({signature, PngChunk("IHDR", header), extra, PngChunk("IDAT", packed),
-               PngChunk("IEND", Bytes())});
+  extra.insert(extra.end(), {{"IDAT", packed}, {"IEND", {}}});
+  Bytes file = {137, 'P', 'N', 'G', 13, 10, 26, 10};
+  const Bytes header = PngChunk(
+      "IHDR", {0, 0, std::uint8_t(width >> 8), std::uint8_t(width), 0, 0, std::uint8_t(height >> 8),
+               std::uint8_t(height), std::uint8_t(bitDepth), std::uint8_t(colorType), 0, 0, adam7});
+  file.insert(file.end(), header.begin(), header.end());
+  return WithChunks(file, extra);
 }
 
 // The colours of a 3 × 2 file, row by row; none when it does not decode.
-Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines, const Bytes& extra = {},
-                  bool adam7 = false) {
+Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines,
+                  const std::vector<Piece>& extra = {}, bool adam7 = false) {
   return ColorsOf(
       imaging::png::Decode(MakePng(3, 2, bitDepth, colorType, scanlines, extra, adam7)));
 }
@@ -142,11 +133,11 @@ Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines, const Byt
 TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
   const Rgb white{255, 255, 255}, black{}, red{255, 0, 0}, halfBlue{127, 127, 255};
   // 2-bit palette indices 0 1 2 / 3 2 0, the first three entries with transparency.
-  const Bytes palette = PngChunk("PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
-  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0},
-                       Join({palette, PngChunk("tRNS", {255, 0, 128})})),
-            (Colors{red, white, halfBlue, white, halfBlue, red}));
-  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, palette),
+  const Piece palette{"PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}};
+  EXPECT_EQ(
+      Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, {palette, {"tRNS", {255, 0, 128}}}),
+      (Colors{red, white, halfBlue, white, halfBlue, red}));
+  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, {palette}),
             (Colors{red, {0, 255, 0}, {0, 0, 255}, white, {0, 0, 255}, red}))
       << "without transparency";
   EXPECT_EQ(Decoded3x2(1, PNG_COLOR_TYPE_GRAY, {0, 0xA0, 0, 0x20}),
@@ -158,8 +149,9 @@ TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
                        {0, 0x00, 0xFF, 0x01, 0xFF, 0xFF, 0x00, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x80}),
             (Colors{grey(1), grey(2), grey(254), white, black, grey(127)}));
   // Half-transparent 3 3 3 on white: (3 × 128 + 255 × 127) / 255 = 128.5, rounded to 129.
-  const Bytes row = {0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128};
-  EXPECT_EQ(Decoded3x2(8, PNG_COLOR_TYPE_RGB_ALPHA, Join({row, row})), Colors(6, grey(129)));
+  const Bytes rows = {0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128,
+                      0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128};
+  EXPECT_EQ(Decoded3x2(8, PNG_COLOR_TYPE_RGB_ALPHA, rows), Colors(6, grey(129)));
 }
 
 TEST(PngCodecTest, InterlacedTransparencyMatchesThePlainFile) {

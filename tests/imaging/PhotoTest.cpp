@@ -214,9 +214,10 @@ TEST_F(PhotoTest, AProfileGoesOnlyWithAnOutputOfItsColourSpace) {
   }
 }
 
-TEST_F(PhotoTest, TurningOrEditingRewritesOrientationPixelSizeAndThumbnail) {
+TEST_F(PhotoTest, TurningOrEditingRewritesTheMetadataAndDamagedMetadataIsDroppedOrPassedOver) {
   const Bitmap stored = StoredForOrientation(LetterF(), 6);  // 5 × 6
-  const std::string input = Photo(stored, "in.jpg", CameraExif(6, {5, 6}, true), XmpPacket(6));
+  const Bytes exif = CameraExif(6, {5, 6}, true);
+  const std::string input = Photo(stored, "in.jpg", exif, XmpPacket(6));
   // Turned: orientation 1, the upright size, the thumbnail (at the end) cut off.
   Convert(input, "out.jpg");
   EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(1, {6, 5}, false));
@@ -229,11 +230,8 @@ TEST_F(PhotoTest, TurningOrEditingRewritesOrientationPixelSizeAndThumbnail) {
   Convert(input, "out.png", {false, true},
           [](ImageHandle handle) { return CropImage(handle, 0, 0, 4, 3); });
   EXPECT_EQ(MetadataOfFile(folder.File("out.png")).exif, CameraExif(6, {4, 3}, false));
-}
 
-TEST_F(PhotoTest, DamagedMetadataIsDroppedOrPassedOverWhileThePhotoConverts) {
-  const Bitmap stored = StoredForOrientation(LetterF(), 6);
-  const Bytes exif = CameraExif(6, {5, 6}, true);
+  // Damaged: dropped or passed over, while the photo converts.
   const Bytes icc = IccProfile(3000);
   // Offsets within CameraExif: IFD0 at 4, IFD0's next link at 46, the model's offset at 18, the
   // orientation value at 30, the EXIF directory's offset at 42, the date's count at 68.
@@ -255,10 +253,10 @@ TEST_F(PhotoTest, DamagedMetadataIsDroppedOrPassedOverWhileThePhotoConverts) {
   };
   for (const auto& damaged : kCases) {
     SCOPED_TRACE(damaged.attack);
-    const std::string input = Photo(stored, "in.jpg", damaged.exif, {}, icc);
+    const std::string photo = Photo(stored, "in.jpg", damaged.exif, {}, icc);
     const Bitmap upright = damaged.orientation == 6 ? LetterF() : stored;
-    EXPECT_EQ(Shape(Convert(input, "out.jpg")), Shape(upright));
-    EXPECT_EQ(Shape(Convert(input, "out.png")), Shape(upright));
+    EXPECT_EQ(Shape(Convert(photo, "out.jpg")), Shape(upright));
+    EXPECT_EQ(Shape(Convert(photo, "out.png")), Shape(upright));
     EXPECT_EQ(MetadataOfFile(folder.File("out.png")).exif.empty(), !damaged.exifKept);
     EXPECT_EQ(MetadataOfFile(folder.File("out.png")).icc, icc) << "the profile still travels";
   }

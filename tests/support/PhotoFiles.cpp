@@ -172,13 +172,12 @@ std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<st
 
 std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks) {
-  const std::size_t at = 8 + 12 + 13;  // signature, IHDR
-  Bytes inserted;
+  std::size_t at = 8 + 12 + 13;  // signature, IHDR
   for (const Piece& chunk : chunks) {
     const Bytes bytes = PngChunk(chunk.name, chunk.data);
-    inserted.insert(inserted.end(), bytes.begin(), bytes.end());
+    png.insert(png.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+    at += bytes.size();
   }
-  png.insert(png.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
   return png;
 }
 
