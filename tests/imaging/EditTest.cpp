@@ -73,11 +73,11 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
   // point-symmetric, and a white image on black gives their negative.
   Bitmap dark = Flat(9, 9, {}), light = Flat(9, 9, kWhite);
   ASSERT_TRUE(imaging::Rotate(dark, 30'000, kWhite) && imaging::Rotate(light, 30'000, {}));
-  for (int pixel = 0; pixel < dark.width * dark.height; ++pixel) {
-    const int x = pixel % dark.width, y = pixel / dark.width, value = PixelAt(dark, x, y).red;
-    ASSERT_NEAR(value, PixelAt(dark, dark.width - 1 - x, dark.height - 1 - y).red, 2)
-        << x << "," << y;
-    ASSERT_EQ(value, 255 - PixelAt(light, x, y).red) << x << "," << y;
+  // Point symmetry maps (x, y) to (width − 1 − x, height − 1 − y): the reversed pixel order.
+  const std::vector<Rgb> darkColors = ColorsOf(dark), lightColors = ColorsOf(light);
+  for (std::size_t at = 0; at < darkColors.size(); ++at) {
+    ASSERT_NEAR(darkColors[at].red, darkColors[darkColors.size() - 1 - at].red, 2) << at;
+    ASSERT_EQ(darkColors[at].red, 255 - lightColors[at].red) << at;
   }
   // A 65535-pixel line turned by 45° needs a canvas of about 46341 × 46341 pixels.
   Bitmap line = Flat(65535, 1, olive);

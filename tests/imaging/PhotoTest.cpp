@@ -180,9 +180,7 @@ TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
       Convert(folder.File("out" + extension), "again" + extension);
       for (const std::string written : {"out", "again"}) {
         const FoundMetadata found = MetadataOfFile(folder.File(written + extension));
-        EXPECT_EQ(found.exif, exif) << written;
-        EXPECT_EQ(found.xmp, xmp) << written;
-        EXPECT_EQ(found.icc, icc) << written;
+        EXPECT_EQ(std::tie(found.exif, found.xmp, found.icc), std::tie(exif, xmp, icc)) << written;
       }
     }
   }

@@ -90,10 +90,8 @@ std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {
   Bytes out;
   PutU32Be(out, static_cast<std::uint32_t>(bytes));
   out.resize(128);
-  std::memcpy(out.data() + 12, "mntr", 4);
-  std::memcpy(out.data() + 16, space, 4);
-  std::memcpy(out.data() + 20, "XYZ ", 4);
-  std::memcpy(out.data() + 36, "acsp", 4);
+  for (const auto& [at, text] : {std::pair{12, "mntr"}, {16, space}, {20, "XYZ "}, {36, "acsp"}})
+    std::memcpy(out.data() + at, text, 4);
   PutU32Be(out, 1);
   Append(out, "zzzz");
   PutU32Be(out, 144);

@@ -127,13 +127,9 @@ std::vector<std::string> FolderEntries(const std::string& path) {
 
 std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path) {
   const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
-  if (path.ends_with(".jpg")) {
-    imaging::SaveJpeg(path, handle, 95, 0);
-  } else if (path.ends_with(".png")) {
-    imaging::SavePng(path, handle, 0);
-  } else {
-    imaging::SaveBmp(path, handle);
-  }
+  path.ends_with(".jpg")   ? imaging::SaveJpeg(path, handle, 95, 0)
+  : path.ends_with(".png") ? imaging::SavePng(path, handle, 0)
+                           : imaging::SaveBmp(path, handle);
   imaging::FreeImage(handle);
   return path;
 }
@@ -178,8 +174,7 @@ std::uint32_t JpegFirstQuantiser(const std::string& path) {
 }
 
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
+  out.insert(out.end(), {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
 }
 
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
