@@ -33,11 +33,9 @@ Bitmap LargeF(int width, int height) {
   return large;
 }
 
-// The bitmap with red and blue swapped: the same size and structure, other content.
-Bitmap RedBlueSwapped(Bitmap bitmap) {
-  for (std::size_t i = 0; i < bitmap.pixels.size(); i += 3)
-    std::swap(bitmap.pixels[i], bitmap.pixels[i + 2]);
-  return bitmap;
+// A flat blue bitmap: another content for a file of the same size.
+Bitmap Blue(int width, int height) {
+  return Painted(width, height, [](int, int) { return kBlue; });
 }
 
 class DeferredLoadTest : public ::testing::Test {
@@ -146,13 +144,13 @@ TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {
   const std::string path = folder.File("f.jpg");
   const Bitmap letter = LargeF(48, 40);
   const Bytes red = ReadFileBytes(SaveImageFile(letter, path));
-  const Bytes blue = ReadFileBytes(SaveImageFile(RedBlueSwapped(letter), folder.File("blue.jpg")));
+  const Bytes blue = ReadFileBytes(SaveImageFile(Blue(48, 40), folder.File("blue.jpg")));
   ResetHandleTable();  // forgets that the library wrote them
   WriteFileBytes(path, red);
   FreeImage(LoadImageFile(path));
   WriteFileBytes(path, blue);
   const ImageHandle reloaded = LoadImageFile(path);
-  EXPECT_GT(ReadPixelColor(reloaded, 0, 0) >> 16, 200u) << "the F is blue now";
+  EXPECT_GT(ReadPixelColor(reloaded, 0, 0) >> 16, 200u) << "blue now";
   FreeImage(reloaded);
 
   // A BMP saved again unchanged leaves the same file; replaced in between, it is written again;
@@ -196,7 +194,7 @@ TEST_F(DeferredLoadTest, BmpAndPngDecodeFromTheFileTheyWereLoadedFrom) {
   // Written to in place after the load, with an image of the same size: the decode fails and
   // nothing is written, rather than the image reported at the load turning into another. (The
   // file's time is set back first, so the write shows however coarse the file system's clock.)
-  SaveImageFile(RedBlueSwapped(photo), other);
+  SaveImageFile(Blue(1001, 203), other);
   SaveImageFile(photo, bmp);
   ResetHandleTable();
   std::filesystem::last_write_time(bmp, std::filesystem::file_time_type{});
