@@ -19,6 +19,7 @@ namespace {
 using imaging::Bitmap;
 using imaging::Rgb;
 using testsupport::BmpFile;
+using testsupport::ColorsOf;
 using testsupport::kBmpPalette;
 using Bytes = std::vector<std::uint8_t>;
 using Colors = std::vector<Rgb>;
@@ -29,11 +30,6 @@ constexpr Rgb kBlack{}, kWhite{255, 255, 255}, kRed{255, 0, 0}, kGreen{0, 255, 0
 Bytes EncodeToBytes(const Bitmap& bitmap) {
   testsupport::TempFolder folder;
   return testsupport::ReadFileBytes(testsupport::SaveImageFile(bitmap, folder.File("image.bmp")));
-}
-
-// Top-down colours of a decoded file, or none when it does not decode.
-Colors DecodedColors(const Bytes& file) {
-  return testsupport::ColorsOf(imaging::bmp::Decode(file));
 }
 
 // The decoder is checked against hand-made files below, so a round trip through it checks the
@@ -87,7 +83,7 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
     const Bytes& palette = size == 12 ? corePalette : kBmpPalette;
     Bytes file = BmpFile({size, 3, 2, 8, 0, 4, palette, {}, eightBit});
     if (size >= 36) file[10] = 0;
-    EXPECT_EQ(DecodedColors(file), eightBitColors) << size;
+    EXPECT_EQ(ColorsOf(imaging::bmp::Decode(file)), eightBitColors) << size;
   }
   // Pixel data: 1-bit rows 101 and 010 (bits from the top of each byte); 4-bit indices 1 2 5
   // and 2 1 0, index 5 past the three palette entries giving black; 16-bit red, green, blue and
@@ -129,7 +125,7 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
        {kBlue, kRed, kGreen, kBlack, kBlack, kRed, kGreen, kRed, kGreen, kRed}},
   };
   for (const auto& [made, expected] : cases) {
-    EXPECT_EQ(DecodedColors(BmpFile(made)), expected)
+    EXPECT_EQ(ColorsOf(imaging::bmp::Decode(BmpFile(made))), expected)
         << made.bitCount << " bits, " << made.compression;
   }
 }
