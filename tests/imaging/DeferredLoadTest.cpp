@@ -70,6 +70,7 @@ TEST_F(DeferredLoadTest, ADecodeThatFailsAtItsFirstUseActsAsAFailedLoad) {
     record.fill(-7);
     EXPECT_EQ(std::int64_t{0} + GetImageInfo(handle, record) + ReadPixelColor(handle, 0, 0) +
                   MakeGreyscale(handle, 255) + ConvertTo24Bit(handle) +
+                  SaveJpeg(folder.File("b.jpg"), handle, 80, 0) +
                   SavePng(folder.File("a.png"), handle, 0) + FreeImage(handle),
               0);
     EXPECT_EQ(record, ImageInfoRecord({-7, -7, -7, -7, -7, -7, -7, -7, -7, -7})) << "untouched";
