@@ -17,23 +17,12 @@
 
 namespace {
 
+using namespace testsupport;
 using imaging::Bitmap;
 using imaging::ColorDepth;
 using imaging::Rgb;
-using testsupport::LetterF;
-using testsupport::PixelAt;
 
 constexpr Rgb kWhite{255, 255, 255};
-
-// A bitmap whose pixel (x, y) has the colour given for it.
-Bitmap Painted(int width, int height, const std::function<Rgb(int x, int y)>& color) {
-  Bitmap bitmap = *imaging::MakeBitmap(width, height);
-  for (int pixel = 0; pixel < width * height; ++pixel) {
-    testsupport::SetPixel(bitmap, pixel % width, pixel / width,
-                          color(pixel % width, pixel / width));
-  }
-  return bitmap;
-}
 
 Bitmap Flat(int width, int height, Rgb color) {
   return Painted(width, height, [&](int, int) { return color; });
@@ -45,11 +34,8 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
       {{90'000, 450'000, -270'000}, {"RRRRR", "BBRBR", "BBRBR", "BBBBR", "BBBBB", "BBBBB"}},
       {{180'000, -180'000}, {"BBBBBR", "BBBBBR", "BBBRRR", "BBBBBR", "BBRRRR"}},
       {{270'000, -90'000}, {"BBBBB", "BBBBB", "RBBBB", "RBRBB", "RBRBB", "RRRRR"}}};
-  for (const auto& [angles, drawing] : cases) {
-    const std::vector<std::string>& rows = drawing;
-    const Bitmap expected = Painted(int(rows[0].size()), int(rows.size()), [&](int x, int y) {
-      return rows[std::size_t(y)][std::size_t(x)] == 'R' ? testsupport::kRed : testsupport::kBlue;
-    });
+  for (const auto& [angles, rows] : cases) {
+    const Bitmap expected = Drawn(rows);
     for (const std::int64_t angle : angles) {
       Bitmap bitmap = LetterF();
       ASSERT_TRUE(imaging::Rotate(bitmap, angle, kWhite)) << angle;
@@ -58,11 +44,11 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
     }
   }
   // Larger than a 32-pixel tile of the turn: four quarter turns, or none, give back the image.
-  Bitmap photo = testsupport::PhotoLike(37, 35);
+  Bitmap photo = PhotoLike(37, 35);
   for (const int angle : {0, 360'000, -720'000, 90'000, 90'000, 90'000, 90'000}) {
     ASSERT_TRUE(imaging::Rotate(photo, angle, kWhite));
   }
-  EXPECT_EQ(photo.pixels, testsupport::PhotoLike(37, 35).pixels);
+  EXPECT_EQ(photo.pixels, PhotoLike(37, 35).pixels);
 
   // Other angles grow the canvas and fill what the image leaves uncovered with the background.
   const Rgb olive{120, 130, 20};
@@ -87,11 +73,11 @@ TEST(RotateTest, QuarterTurnsAreExactAndOtherAnglesGrowTheCanvas) {
   // point-symmetric, and a white image on black gives their negative.
   Bitmap dark = Flat(9, 9, {}), light = Flat(9, 9, kWhite);
   ASSERT_TRUE(imaging::Rotate(dark, 30'000, kWhite) && imaging::Rotate(light, 30'000, {}));
-  for (int pixel = 0; pixel < dark.width * dark.height; ++pixel) {
-    const int x = pixel % dark.width, y = pixel / dark.width, value = PixelAt(dark, x, y).red;
-    ASSERT_NEAR(value, PixelAt(dark, dark.width - 1 - x, dark.height - 1 - y).red, 2)
-        << x << "," << y;
-    ASSERT_EQ(value, 255 - PixelAt(light, x, y).red) << x << "," << y;
+  // Point symmetry maps (x, y) to (width − 1 − x, height − 1 − y): the reversed pixel order.
+  const std::vector<Rgb> darkColors = ColorsOf(dark), lightColors = ColorsOf(light);
+  for (std::size_t at = 0; at < darkColors.size(); ++at) {
+    ASSERT_NEAR(darkColors[at].red, darkColors[darkColors.size() - 1 - at].red, 2) << at;
+    ASSERT_EQ(darkColors[at].red, 255 - lightColors[at].red) << at;
   }
   // A 65535-pixel line turned by 45° needs a canvas of about 46341 × 46341 pixels.
   Bitmap line = Flat(65535, 1, olive);
@@ -128,7 +114,8 @@ TEST(CropTest, IntersectsTheRectangleWithTheImage) {
 
 TEST(ResizeTest, MakesTheAskedSizeAveragingAreasOrRefusesItBeforeAllocating) {
   const Rgb teal{10, 200, 77};
-  for (const auto& [width, height] : {std::pair{3, 2}, {12, 9}, {3, 11}, {1, 1}, {200, 1}, {7, 2}, {2, 5}}) {
+  for (const auto& [width, height] :
+       {std::pair{3, 2}, {12, 9}, {3, 11}, {1, 1}, {200, 1}, {7, 2}, {2, 5}}) {
     Bitmap bitmap = Flat(7, 5, teal);
     ASSERT_TRUE(imaging::Resize(bitmap, width, height));
     EXPECT_EQ(bitmap.pixels, Flat(width, height, teal).pixels) << width << "x" << height;
@@ -145,7 +132,7 @@ TEST(ResizeTest, MakesTheAskedSizeAveragingAreasOrRefusesItBeforeAllocating) {
   Bitmap letter = LetterF();
   ASSERT_TRUE(imaging::Resize(letter, 4, 3));
   EXPECT_EQ(PixelAt(letter, 0, 0), (Rgb{221, 0, 34}));
-  EXPECT_EQ(PixelAt(letter, 3, 2), testsupport::kBlue);
+  EXPECT_EQ(PixelAt(letter, 3, 2), kBlue);
 }
 
 TEST(ColorEffectsTest, GreyscaleIsTheRoundedLumaAndSepiaWeightsClamp) {
@@ -190,9 +177,8 @@ TEST(ClarityTest, FlatImagesStayAndADotSharpensInItsOwnChannel) {
   });
   Bitmap sharp = dot;
   imaging::AdjustClarityRgb(sharp, 100, 0, 0);
-  EXPECT_EQ(PixelAt(sharp, 3, 3).red, 255);
-  EXPECT_EQ(PixelAt(sharp, 2, 3).red, 90);
-  EXPECT_EQ(PixelAt(sharp, 3, 3).green, 190);
+  EXPECT_EQ((std::array{PixelAt(sharp, 3, 3), PixelAt(sharp, 2, 3)}),
+            (std::array<Rgb, 2>{{{255, 190, 190}, {90, 100, 100}}}));
   // Full softening goes twice: the dot spreads to 110 over its 3 × 3 block, whose rim then eases
   // outwards (107, and 103 beyond). At the edges a pixel stands in for its missing neighbours: a
   // 190 corner among 100s, softened by half once, loses (9 × 190 − 1260) / 18.
@@ -201,22 +187,19 @@ TEST(ClarityTest, FlatImagesStayAndADotSharpensInItsOwnChannel) {
     return Rgb{value, value, value};
   });
   imaging::AdjustClarityRgb(soft, 0, -100, -50);
-  EXPECT_EQ(PixelAt(soft, 3, 3).green, 110);
-  EXPECT_EQ(PixelAt(soft, 2, 3).green, 107);
-  EXPECT_EQ(PixelAt(soft, 1, 3).green, 103);
-  EXPECT_EQ(PixelAt(soft, 6, 0).blue, 165);
+  EXPECT_EQ(
+      (std::array{PixelAt(soft, 3, 3).red, PixelAt(soft, 3, 3).green, PixelAt(soft, 2, 3).green,
+                  PixelAt(soft, 1, 3).green, PixelAt(soft, 6, 0).blue}),
+      (std::array<std::uint8_t, 5>{190, 110, 107, 103, 165}));
 }
 
 // Every pixel shows its palette entry, and the palette has no more than 256 entries.
 void ExpectConsistentPalette(const Bitmap& bitmap) {
   ASSERT_EQ(bitmap.depth, ColorDepth::kPalette8);
   ASSERT_LE(bitmap.palette.size(), 256u);
-  ASSERT_EQ(bitmap.indices.size(), bitmap.PixelCount());
-  for (std::size_t i = 0; i < bitmap.indices.size(); ++i) {
-    ASSERT_LT(bitmap.indices[i], bitmap.palette.size());
-    const Rgb shown{bitmap.pixels[3 * i], bitmap.pixels[3 * i + 1], bitmap.pixels[3 * i + 2]};
-    ASSERT_EQ(shown, bitmap.palette[bitmap.indices[i]]) << "pixel " << i;
-  }
+  std::vector<Rgb> shown;
+  for (const std::uint8_t index : bitmap.indices) shown.push_back(bitmap.palette.at(index));
+  EXPECT_EQ(shown, ColorsOf(bitmap));
 }
 
 TEST(ReduceTo8Test, KeepsUpTo256ColoursExactlyAndQuantisesMore) {
@@ -234,12 +217,12 @@ TEST(ReduceTo8Test, KeepsUpTo256ColoursExactlyAndQuantisesMore) {
     EXPECT_EQ(bitmap.palette.size(), colors);
     EXPECT_TRUE(bitmap.rleCompression);
   }
-  const Bitmap photo = testsupport::PhotoLike(321, 203);
+  const Bitmap photo = PhotoLike(321, 203);
   Bitmap reduced = photo;
   ASSERT_TRUE(imaging::ReduceTo8(reduced));
   ExpectConsistentPalette(reduced);
   EXPECT_EQ(reduced.palette.size(), 256u) << "a photo uses every entry";
-  EXPECT_GT(testsupport::Psnr(photo, reduced), 30.0);
+  EXPECT_GT(Psnr(photo, reduced), 30.0);
 }
 
 }  // namespace

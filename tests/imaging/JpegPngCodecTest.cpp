@@ -18,10 +18,9 @@
 
 namespace {
 
+using namespace testsupport;
 using imaging::Bitmap;
 using imaging::Rgb;
-using testsupport::PixelAt;
-using testsupport::PngChunk;
 using Bytes = std::vector<std::uint8_t>;
 using Colors = std::vector<Rgb>;
 
@@ -36,8 +35,8 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
       const Bytes& half = pixel % 32 < 16 ? left : right;
       samples.insert(samples.end(), half.begin(), half.end());
     }
-    const std::optional<Bitmap> decoded = imaging::jpeg::Decode(
-        testsupport::LibjpegFile(32, 16, int(left.size()), input, file, adobe, samples));
+    const std::optional<Bitmap> decoded =
+        imaging::jpeg::Decode(LibjpegFile(32, 16, int(left.size()), input, file, adobe, samples));
     ASSERT_TRUE(decoded);
     for (const auto& [x, color] : {std::pair{3, expected[0]}, std::pair{28, expected[1]}}) {
       const Rgb actual = PixelAt(*decoded, x, 9);
@@ -57,7 +56,7 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
 }
 
 TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
-  const Bitmap photo = testsupport::PhotoLike(64, 43), flat = testsupport::LetterF();
+  const Bitmap photo = PhotoLike(64, 43), flat = LetterF();
   // Sensor noise: every byte moved by up to ±40, from a fixed sequence.
   Bitmap noisy = photo;
   std::uint32_t state = 12345;
@@ -69,16 +68,15 @@ TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
   // Each gets deflate settings of its own (the clean photo one filter for every row, the noisy one
   // a filter per row); without interlacing the image data is compressed in one piece, with it
   // libpng streams it.
-  testsupport::TempFolder folder;
+  TempFolder folder;
   for (const Bitmap* bitmap : {&photo, &flat, static_cast<const Bitmap*>(&noisy)}) {
     for (const int interlace : {0, 1}) {
       const imaging::ImageHandle handle = imaging::RegisterBitmap(*bitmap);
       ASSERT_EQ(imaging::SavePng(folder.File("image.png"), handle, interlace), 1);
       imaging::FreeImage(handle);
-      const std::optional<Bitmap> decoded =
-          imaging::png::Decode(testsupport::ReadFileBytes(folder.File("image.png")));
-      ASSERT_TRUE(decoded);
-      EXPECT_EQ(decoded->pixels, bitmap->pixels) << bitmap->width << (interlace ? " Adam7" : "");
+      const Bytes file = ReadFileBytes(folder.File("image.png"));
+      EXPECT_EQ(imaging::png::Decode(file).value_or(Bitmap{}).pixels, bitmap->pixels)
+          << bitmap->width << (interlace ? " Adam7" : "");
     }
   }
 }
@@ -92,80 +90,54 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
     int colorType;  // 3 palette, 2 RGB
   } cases[] = {{2, 9, 1, 3},  {3, 7, 2, 3},    {4, 7, 2, 3},   {16, 5, 4, 3},
                {17, 5, 8, 3}, {256, 16, 8, 3}, {257, 17, 8, 2}};
-  testsupport::TempFolder folder;
+  TempFolder folder;
   for (const auto& test : cases) {
     SCOPED_TRACE(test.colors);
     const int height = (test.colors + test.width - 1) / test.width + 1;
-    Bitmap bitmap;
-    bitmap.width = test.width;
-    bitmap.height = height;
-    bitmap.pixels.resize(static_cast<std::size_t>(test.width * height) * 3);
-    for (int pixel = 0; pixel < test.width * height; ++pixel) {
-      const int color = pixel % test.colors;
-      testsupport::SetPixel(
-          bitmap, pixel % test.width, pixel / test.width,
-          {static_cast<std::uint8_t>(color), static_cast<std::uint8_t>(255 - color % 256),
-           static_cast<std::uint8_t>(color / 256 * 99 + 3)});
-    }
-    const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
-    ASSERT_EQ(imaging::SavePng(folder.File("g.png"), handle, 0), 1);
-    imaging::FreeImage(handle);
-    const Bytes file = testsupport::ReadFileBytes(folder.File("g.png"));
-    ASSERT_GT(file.size(), 26u);
-    EXPECT_EQ(file[24], test.bitDepth);
-    EXPECT_EQ(file[25], test.colorType);
-    const std::optional<Bitmap> decoded = imaging::png::Decode(file);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->pixels, bitmap.pixels);
+    const Bitmap bitmap = Painted(test.width, height, [&](int x, int y) {
+      const int color = (y * test.width + x) % test.colors;
+      return Rgb{std::uint8_t(color), std::uint8_t(255 - color % 256),
+                 std::uint8_t(color / 256 * 99 + 3)};
+    });
+    const Bytes file = ReadFileBytes(SaveImageFile(bitmap, folder.File("g.png")));
+    EXPECT_EQ(std::pair(int{file.at(24)}, int{file.at(25)}),
+              std::pair(test.bitDepth, test.colorType));
+    EXPECT_EQ(imaging::png::Decode(file).value_or(Bitmap{}).pixels, bitmap.pixels);
   }
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes joined;
-  for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
-
-Bytes BigEndian32(std::size_t value) {
-  return {std::uint8_t(value >> 24), std::uint8_t(value >> 16), std::uint8_t(value >> 8),
-          std::uint8_t(value)};
 }
 
 // A whole file: IHDR, the `extra` chunks, one IDAT of the scanlines (each led by its filter
 // byte), IEND.
-Bytes MakePng(std::size_t width, std::size_t height, int bitDepth, int colorType,
-              const Bytes& scanlines, const Bytes& extra = {}, bool adam7 = false) {
-  Bytes header = Join({BigEndian32(width), BigEndian32(height)});
-  header.insert(header.end(), {std::uint8_t(bitDepth), std::uint8_t(colorType), 0, 0, adam7});
+Bytes MakePng(int width, int height, int bitDepth, int colorType, const Bytes& scanlines,
+              std::vector<Piece> extra = {}, bool adam7 = false) {
   uLongf size = compressBound(uLong(scanlines.size()));
   Bytes packed(size);
   compress(packed.data(), &size, scanlines.data(), uLong(scanlines.size()));
   packed.resize(size);
-  const Bytes signature = {137, 'P', 'N', 'G', 13, 10, 26, 10};
-  return Join({signature, PngChunk("IHDR", header), extra, PngChunk("IDAT", packed),
-               PngChunk("IEND", Bytes())});
+  extra.insert(extra.end(), {{"IDAT", packed}, {"IEND", {}}});
+  Bytes file = {137, 'P', 'N', 'G', 13, 10, 26, 10};
+  const Bytes header = PngChunk(
+      "IHDR", {0, 0, std::uint8_t(width >> 8), std::uint8_t(width), 0, 0, std::uint8_t(height >> 8),
+               std::uint8_t(height), std::uint8_t(bitDepth), std::uint8_t(colorType), 0, 0, adam7});
+  file.insert(file.end(), header.begin(), header.end());
+  return WithChunks(file, extra);
 }
 
 // The colours of a 3 × 2 file, row by row; none when it does not decode.
-Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines, const Bytes& extra = {},
-                  bool adam7 = false) {
-  const std::optional<Bitmap> decoded =
-      imaging::png::Decode(MakePng(3, 2, bitDepth, colorType, scanlines, extra, adam7));
-  Colors colors;
-  for (int pixel = 0; decoded && pixel < 6; ++pixel) {
-    colors.push_back(PixelAt(*decoded, pixel % 3, pixel / 3));
-  }
-  return colors;
+Colors Decoded3x2(int bitDepth, int colorType, const Bytes& scanlines,
+                  const std::vector<Piece>& extra = {}, bool adam7 = false) {
+  return ColorsOf(
+      imaging::png::Decode(MakePng(3, 2, bitDepth, colorType, scanlines, extra, adam7)));
 }
 
 TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
   const Rgb white{255, 255, 255}, black{}, red{255, 0, 0}, halfBlue{127, 127, 255};
   // 2-bit palette indices 0 1 2 / 3 2 0, the first three entries with transparency.
-  const Bytes palette = PngChunk("PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
-  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0},
-                       Join({palette, PngChunk("tRNS", {255, 0, 128})})),
-            (Colors{red, white, halfBlue, white, halfBlue, red}));
-  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, palette),
+  const Piece palette{"PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}};
+  EXPECT_EQ(
+      Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, {palette, {"tRNS", {255, 0, 128}}}),
+      (Colors{red, white, halfBlue, white, halfBlue, red}));
+  EXPECT_EQ(Decoded3x2(2, PNG_COLOR_TYPE_PALETTE, {0, 0x18, 0, 0xE0}, {palette}),
             (Colors{red, {0, 255, 0}, {0, 0, 255}, white, {0, 0, 255}, red}))
       << "without transparency";
   EXPECT_EQ(Decoded3x2(1, PNG_COLOR_TYPE_GRAY, {0, 0xA0, 0, 0x20}),
@@ -177,8 +149,9 @@ TEST(PngCodecTest, EveryColourTypeDecodesToRgbOnWhite) {
                        {0, 0x00, 0xFF, 0x01, 0xFF, 0xFF, 0x00, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x80}),
             (Colors{grey(1), grey(2), grey(254), white, black, grey(127)}));
   // Half-transparent 3 3 3 on white: (3 × 128 + 255 × 127) / 255 = 128.5, rounded to 129.
-  const Bytes row = {0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128};
-  EXPECT_EQ(Decoded3x2(8, PNG_COLOR_TYPE_RGB_ALPHA, Join({row, row})), Colors(6, grey(129)));
+  const Bytes rows = {0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128,
+                      0, 3, 3, 3, 128, 3, 3, 3, 128, 3, 3, 3, 128};
+  EXPECT_EQ(Decoded3x2(8, PNG_COLOR_TYPE_RGB_ALPHA, rows), Colors(6, grey(129)));
 }
 
 TEST(PngCodecTest, InterlacedTransparencyMatchesThePlainFile) {
@@ -221,8 +194,8 @@ TEST(PngCodecTest, RefusesAPixelCountBeyondTheLimitInEveryReaderOfTheHeader) {
       imaging::png::Decode(MakePng(10'001, 1'000, 1, PNG_COLOR_TYPE_GRAY, Bytes(1'000 * 1'252))));
   // A JPEG frame claiming 65,500 × 65,500 pixels: the header reader that loads and probes refuses
   // it as the decoder does.
-  const Bytes jpeg = testsupport::HugeFrame(
-      testsupport::LibjpegFile(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64)), 0xC0);
+  const Bytes jpeg =
+      HugeFrame(LibjpegFile(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64)), 0xC0);
   EXPECT_FALSE(imaging::jpeg::Decode(jpeg));
   EXPECT_FALSE(imaging::jpeg::ReadHeader(jpeg));
 }

@@ -3,9 +3,10 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <map>
 #include <stdexcept>
 
+#include "imaging/JpegCodec.h"
+#include "imaging/PngCodec.h"
 #include "tests/support/TestSupport.h"
 
 namespace testsupport {
@@ -89,10 +90,8 @@ std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {
   Bytes out;
   PutU32Be(out, static_cast<std::uint32_t>(bytes));
   out.resize(128);
-  std::memcpy(out.data() + 12, "mntr", 4);
-  std::memcpy(out.data() + 16, space, 4);
-  std::memcpy(out.data() + 20, "XYZ ", 4);
-  std::memcpy(out.data() + 36, "acsp", 4);
+  for (const auto& [at, text] : {std::pair{12, "mntr"}, {16, space}, {20, "XYZ "}, {36, "acsp"}})
+    std::memcpy(out.data() + at, text, 4);
   PutU32Be(out, 1);
   Append(out, "zzzz");
   PutU32Be(out, 144);
@@ -171,97 +170,33 @@ std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<st
 
 std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks) {
-  const std::size_t at = 8 + 12 + 13;  // signature, IHDR
-  Bytes inserted;
+  std::size_t at = 8 + 12 + 13;  // signature, IHDR
   for (const Piece& chunk : chunks) {
     const Bytes bytes = PngChunk(chunk.name, chunk.data);
-    inserted.insert(inserted.end(), bytes.begin(), bytes.end());
+    png.insert(png.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+    at += bytes.size();
   }
-  png.insert(png.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
   return png;
 }
 
-namespace {
-
-// The APP1 and APP2 segments of a JPEG file up to its first scan.
-std::vector<Piece> SegmentsOf(const std::vector<std::uint8_t>& jpeg) {
-  std::vector<Piece> segments;
-  for (std::size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
-    const std::size_t length = std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
-    const std::uint8_t marker = jpeg[at + 1];
-    if (marker == 0xE1 || marker == 0xE2) {
-      segments.push_back({marker == 0xE1 ? "APP1" : "APP2",
-                          Bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4),
-                                jpeg.begin() + static_cast<std::ptrdiff_t>(at + 2 + length))});
-    }
-    at += 2 + length;
-  }
-  return segments;
-}
-
-// The chunks of a PNG file other than IHDR, IDAT and IEND.
-std::vector<Piece> ChunksOf(const std::vector<std::uint8_t>& png) {
-  std::vector<Piece> chunks;
-  for (std::size_t at = 8; at + 12 <= png.size();) {
-    const std::size_t length = U32Be(png, at);
-    const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at + 4),
-                           png.begin() + static_cast<std::ptrdiff_t>(at + 8));
-    // Every chunk's CRC, the end chunk's too, which our decoder never reads but others do.
-    if (crc32(0, png.data() + at + 4, static_cast<uInt>(length + 4)) !=
-        U32Be(png, at + 8 + length)) {
-      throw std::runtime_error("bad CRC in " + type);
-    }
-    if (type != "IHDR" && type != "IDAT" && type != "IEND") {
-      chunks.push_back({type, Bytes(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                                    png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length))});
-    }
-    at += 12 + length;
-  }
-  return chunks;
-}
-
-}  // namespace
-
 FoundMetadata MetadataOfFile(const std::string& path) {
   const Bytes bytes = ReadFileBytes(path);
+  if (imaging::jpeg::Sniff(bytes)) {
+    std::vector<imaging::JpegSegment> segments;
+    imaging::jpeg::ReadHeader(bytes, &segments);
+    return imaging::MetadataFromJpegSegments(segments);
+  }
+  // Every chunk's CRC, the end chunk's too, which our decoder never reads but others do.
+  for (std::size_t at = 8; at + 12 <= bytes.size(); at += 12 + U32Be(bytes, at)) {
+    const std::size_t length = U32Be(bytes, at);
+    if (crc32(0, bytes.data() + at + 4, static_cast<uInt>(length + 4)) !=
+        U32Be(bytes, at + 8 + length)) {
+      throw std::runtime_error("bad CRC at " + std::to_string(at));
+    }
+  }
+  // libpng passes over a profile placed after the palette, as other readers do.
   FoundMetadata found;
-  const auto startsWith = [](const Bytes& data, std::string_view prefix) {
-    return data.size() >= prefix.size() &&
-           std::memcmp(data.data(), prefix.data(), prefix.size()) == 0;
-  };
-  if (bytes.size() > 2 && bytes[0] == 0xFF) {
-    std::map<int, Bytes> chunks;
-    for (const Piece& segment : SegmentsOf(bytes)) {
-      if (startsWith(segment.data, std::string_view("Exif\0\0", 6))) {
-        found.exif.assign(segment.data.begin() + 6, segment.data.end());
-      } else if (startsWith(segment.data, std::string_view("http://ns.adobe.com/xap/1.0/\0", 29))) {
-        found.xmp.assign(segment.data.begin() + 29, segment.data.end());
-      } else if (startsWith(segment.data, std::string_view("ICC_PROFILE\0", 12))) {
-        chunks[segment.data.at(12)].assign(segment.data.begin() + 14, segment.data.end());
-      }
-    }
-    for (const auto& [number, chunk] : chunks)
-      found.icc.insert(found.icc.end(), chunk.begin(), chunk.end());
-    return found;
-  }
-  bool palette = false;  // a profile after the palette is out of place, and readers drop it
-  for (const Piece& chunk : ChunksOf(bytes)) {
-    palette = palette || chunk.name == "PLTE";
-    if (chunk.name == "eXIf") found.exif = chunk.data;
-    if (chunk.name == "iTXt" && startsWith(chunk.data, "XML:com.adobe.xmp")) {
-      found.xmp.assign(chunk.data.begin() + 22, chunk.data.end());
-    }
-    if (chunk.name == "iCCP" && !palette) {
-      const std::size_t start = std::strlen(reinterpret_cast<const char*>(chunk.data.data())) + 2;
-      uLongf size = 32u << 20;
-      found.icc.resize(size);
-      if (uncompress(found.icc.data(), &size, chunk.data.data() + start,
-                     static_cast<uLong>(chunk.data.size() - start)) != Z_OK) {
-        throw std::runtime_error("iCCP does not decompress");
-      }
-      found.icc.resize(size);
-    }
-  }
+  imaging::png::ReadSize(imaging::MemorySource(bytes), &found);
   return found;
 }
 
@@ -269,23 +204,19 @@ imaging::Bitmap StoredForOrientation(const imaging::Bitmap& upright, int orienta
   const bool sideways = orientation >= 5;
   const int width = sideways ? upright.height : upright.width;   // stored W
   const int height = sideways ? upright.width : upright.height;  // stored H
-  imaging::Bitmap stored = *imaging::MakeBitmap(width, height);
-  for (int y = 0; y < upright.height; ++y) {
-    for (int x = 0; x < upright.width; ++x) {
-      // Where the EXIF definition of each orientation keeps the pixel shown at (x, y).
-      const std::pair<int, int> at[] = {{x, y},
-                                        {x, y},
-                                        {width - 1 - x, y},
-                                        {width - 1 - x, height - 1 - y},
-                                        {x, height - 1 - y},
-                                        {y, x},
-                                        {y, height - 1 - x},
-                                        {width - 1 - y, height - 1 - x},
-                                        {width - 1 - y, x}};
-      SetPixel(stored, at[orientation].first, at[orientation].second, PixelAt(upright, x, y));
-    }
-  }
-  return stored;
+  return Painted(width, height, [&](int x, int y) {
+    // The upright pixel the EXIF definition of each orientation keeps at the stored (x, y).
+    const std::pair<int, int> shown[] = {{x, y},
+                                         {x, y},
+                                         {width - 1 - x, y},
+                                         {width - 1 - x, height - 1 - y},
+                                         {x, height - 1 - y},
+                                         {y, x},
+                                         {height - 1 - y, x},
+                                         {height - 1 - y, width - 1 - x},
+                                         {y, width - 1 - x}};
+    return PixelAt(upright, shown[orientation].first, shown[orientation].second);
+  });
 }
 
 }  // namespace testsupport

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/PhotoMetadata.h"
 
 namespace testsupport {
 
@@ -47,13 +48,9 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks);
 
 // The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
-// decompressed), found by a reader of the test's own; empty where absent. Throws
-// std::runtime_error when any PNG chunk's CRC is wrong.
-struct FoundMetadata {
-  std::vector<std::uint8_t> exif;
-  std::vector<std::uint8_t> xmp;
-  std::vector<std::uint8_t> icc;
-};
+// decompressed), as the library reads them; empty where absent. Throws std::runtime_error when
+// any PNG chunk's CRC is wrong.
+using FoundMetadata = imaging::PhotoMetadata;
 FoundMetadata MetadataOfFile(const std::string& path);
 
 // The bitmap a camera stores for `upright` when it tags it with the EXIF orientation: a viewer

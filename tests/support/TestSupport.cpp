@@ -29,42 +29,39 @@ TempFolder::~TempFolder() {
 
 std::vector<std::string> TempFolder::Entries() const { return FolderEntries(path_); }
 
-imaging::Bitmap LetterF() {
-  static const char* const kRows[] = {"RRRRBB", "RBBBBB", "RRRBBB", "RBBBBB", "RBBBBB"};
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(6, 5);
-  for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 6; ++x) SetPixel(bitmap, x, y, kRows[y][x] == 'R' ? kRed : kBlue);
+imaging::Bitmap Painted(int width, int height, const std::function<imaging::Rgb(int, int)>& color) {
+  imaging::Bitmap bitmap = *imaging::MakeBitmap(width, height);
+  for (int pixel = 0; pixel < width * height; ++pixel) {
+    SetPixel(bitmap, pixel % width, pixel / width, color(pixel % width, pixel / width));
   }
   return bitmap;
 }
 
+imaging::Bitmap Drawn(const std::vector<std::string>& rows) {
+  return Painted(int(rows.at(0).size()), int(rows.size()), [&](int x, int y) {
+    return rows[std::size_t(y)][std::size_t(x)] == 'R' ? kRed : kBlue;
+  });
+}
+
+imaging::Bitmap LetterF() { return Drawn({"RRRRBB", "RBBBBB", "RRRBBB", "RBBBBB", "RBBBBB"}); }
+
 imaging::Bitmap SixColours() {
-  static constexpr std::uint32_t kColours[] = {0x123456, 0x789ABC, 0xDEF00F,
-                                               0xFF0000, 0x0080FF, 0x010203};
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(3, 2);
-  for (int pixel = 0; pixel < 6; ++pixel) {
-    const std::uint32_t colour = kColours[pixel];
-    SetPixel(bitmap, pixel % 3, pixel / 3,
-             {std::uint8_t(colour >> 16), std::uint8_t(colour >> 8), std::uint8_t(colour)});
-  }
-  return bitmap;
+  static constexpr imaging::Rgb kColours[] = {{0x12, 0x34, 0x56}, {0x78, 0x9A, 0xBC},
+                                              {0xDE, 0xF0, 0x0F}, {0xFF, 0x00, 0x00},
+                                              {0x00, 0x80, 0xFF}, {0x01, 0x02, 0x03}};
+  return Painted(3, 2, [](int x, int y) { return kColours[y * 3 + x]; });
 }
 
 imaging::Bitmap PhotoLike(int width, int height) {
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(width, height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const double u = static_cast<double>(x) / width;
-      const double v = static_cast<double>(y) / height;
-      const auto channel = [](double value) {
-        return static_cast<std::uint8_t>(std::lround(127.5 + 127.5 * std::sin(value)));
-      };
-      SetPixel(bitmap, x, y,
-               {channel(6.0 * u + 2.0 * v), channel(5.0 * v - 3.0 * u * v + 1.0),
-                channel(4.0 * (u - 0.5) * (u - 0.5) + 7.0 * v * v + 2.0)});
-    }
-  }
-  return bitmap;
+  const auto channel = [](double value) {
+    return static_cast<std::uint8_t>(std::lround(127.5 + 127.5 * std::sin(value)));
+  };
+  return Painted(width, height, [&](int x, int y) {
+    const double u = static_cast<double>(x) / width;
+    const double v = static_cast<double>(y) / height;
+    return imaging::Rgb{channel(6.0 * u + 2.0 * v), channel(5.0 * v - 3.0 * u * v + 1.0),
+                        channel(4.0 * (u - 0.5) * (u - 0.5) + 7.0 * v * v + 2.0)};
+  });
 }
 
 imaging::Rgb PixelAt(const imaging::Bitmap& bitmap, int x, int y) {
@@ -77,6 +74,13 @@ void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color) {
   pixel[0] = color.red;
   pixel[1] = color.green;
   pixel[2] = color.blue;
+}
+
+std::vector<imaging::Rgb> ColorsOf(const std::optional<imaging::Bitmap>& bitmap) {
+  std::vector<imaging::Rgb> colors;
+  for (int pixel = 0; bitmap && pixel < bitmap->width * bitmap->height; ++pixel)
+    colors.push_back(PixelAt(*bitmap, pixel % bitmap->width, pixel / bitmap->width));
+  return colors;
 }
 
 double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second) {
@@ -123,13 +127,9 @@ std::vector<std::string> FolderEntries(const std::string& path) {
 
 std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path) {
   const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
-  if (path.ends_with(".jpg")) {
-    imaging::SaveJpeg(path, handle, 95, 0);
-  } else if (path.ends_with(".png")) {
-    imaging::SavePng(path, handle, 0);
-  } else {
-    imaging::SaveBmp(path, handle);
-  }
+  path.ends_with(".jpg")   ? imaging::SaveJpeg(path, handle, 95, 0)
+  : path.ends_with(".png") ? imaging::SavePng(path, handle, 0)
+                           : imaging::SaveBmp(path, handle);
   imaging::FreeImage(handle);
   return path;
 }
@@ -143,11 +143,7 @@ imaging::Rgb PixelOf(std::uint32_t handle, int x, int y) {
 imaging::Bitmap PixelsOf(std::uint32_t handle) {
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(handle, record);
-  imaging::Bitmap bitmap = *imaging::MakeBitmap(record[1], record[2]);
-  for (int y = 0; y < bitmap.height; ++y) {
-    for (int x = 0; x < bitmap.width; ++x) SetPixel(bitmap, x, y, PixelOf(handle, x, y));
-  }
-  return bitmap;
+  return Painted(record[1], record[2], [&](int x, int y) { return PixelOf(handle, x, y); });
 }
 
 std::pair<int, int> ImageSizeOf(const std::string& path) {
@@ -178,8 +174,7 @@ std::uint32_t JpegFirstQuantiser(const std::string& path) {
 }
 
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
+  out.insert(out.end(), {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
 }
 
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +33,12 @@ class TempFolder {
 inline constexpr imaging::Rgb kRed{255, 0, 0};
 inline constexpr imaging::Rgb kBlue{0, 0, 255};
 
+// A bitmap whose pixel (x, y) has the colour given for it.
+imaging::Bitmap Painted(int width, int height,
+                        const std::function<imaging::Rgb(int x, int y)>& color);
+// A bitmap drawn row by row, red where a row says 'R' and blue elsewhere.
+imaging::Bitmap Drawn(const std::vector<std::string>& rows);
+
 // A 6 × 5 image: a red "F" on blue. Its odd width catches BMP row padding, its asymmetry catches
 // flips and turns, and red on blue catches swapped channels.
 //   R R R R B B
@@ -50,6 +58,9 @@ imaging::Bitmap PhotoLike(int width, int height);
 // The colour at (x, y) of a 24-bit bitmap.
 imaging::Rgb PixelAt(const imaging::Bitmap& bitmap, int x, int y);
 void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color);
+
+// The colours of a bitmap's pixels, row by row from the top; none without a bitmap.
+std::vector<imaging::Rgb> ColorsOf(const std::optional<imaging::Bitmap>& bitmap);
 
 // Peak signal-to-noise ratio of two bitmaps of equal size, in dB (infinity when equal).
 double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second);
