@@ -23,24 +23,11 @@ const std::string kCannot = "このファイルは変換できません!!";
 const std::string kLimit = "1001個以上のリスト登録はできません。";
 const std::string kAddFiles = "入力ファイルを追加してください！！";
 
-class MainFormTest : public testsupport::FormFixture {
+class MainFormTest : public testsupport::BatchFixture {
  protected:
-  MainFormTest() {
-    form->InitialUpdate();
-    shell.messages.clear();
-    platform::CreateFolder(outFolder);
-    Settings().OutputFolder = outFolder;
-    testsupport::WriteFileText(gif, "GIF89a......");
-  }
-  void Select(ControlId radio, ControlId first, int count) {
-    for (ControlId id = first; id < first + count; ++id) controls.SetChecked(id, id == radio);
-  }
+  MainFormTest() { testsupport::WriteFileText(gif, "GIF89a......"); }
   void Format(ControlId radio) { Select(radio, kFormatBmpRadio, 4); }
   void Naming(ControlId radio) { Select(radio, kNamingKeepRadio, 3); }
-  void List(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) controls.AppendListEntry(kInputList, path);
-    Flags().InputPresent = 1;
-  }
   void Crop(const std::array<const char*, 4>& box) {
     controls.SetChecked(kCropCheck, true);
     const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
@@ -49,10 +36,8 @@ class MainFormTest : public testsupport::FormFixture {
   std::string Shown(ControlId width, ControlId height, ControlId kind) {
     return controls.Text(width) + "x" + controls.Text(height) + controls.Text(kind);
   }
-  std::vector<std::string> Outputs() const { return testsupport::FolderEntries(outFolder); }
   std::string Log(const char* name) const { return folder.File(std::string("LogFile/") + name); }
 
-  std::string outFolder = folder.File("out/");
   std::string gif = folder.File("a.gif");
   std::string letter = SaveImage(testsupport::LetterF(), "f.png");
 };
@@ -148,15 +133,13 @@ TEST_F(MainFormTest, ADropListsWhatCanBeConvertedUpToTheLimitAndLeavesTheBarAtZe
 }
 
 TEST_F(MainFormTest, TheTotalSizeCountsRealSizesIn64Bits) {
-  for (const char* name : {"a", "b"}) {
+  for (const char* name : {"a", "b"})
     testsupport::WriteFileText(folder.File(name), std::string(300, 'x'));
-    List({folder.File(name)});
-  }
   // A sparse file of 5 GiB and a file that has gone: the total is the real 64-bit sum.
   const std::string big = folder.File("big");
   testsupport::WriteFileText(big, "");
   ASSERT_EQ(truncate(big.c_str(), 5LL << 30), 0);
-  List({big, folder.File("gone")});
+  List({folder.File("a"), folder.File("b"), big, folder.File("gone")});
   form->ShowTotalSize();
   EXPECT_EQ(controls.Text(kTotalSizeEdit), std::to_string((5LL << 30) + 600));
 }
@@ -173,40 +156,36 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
             (Messages{kAddFiles, kAddFiles,
                       "ファイルサイズは１*１以上２０００*２０００以内にしてください！！"}));
 
+  // The custom size is looked at only when it is chosen.
   Format(kFormatPngRadio);
-  const std::tuple<const char*, const char*, bool> sizes[] = {
-      {"2000", "2000", true}, {"1", "1", true},       {"12px", "9", true},
-      {"2001", "100", false}, {"100", "2001", false}, {"-5", "100", false}};
-  for (const auto& [width, height, runs] : sizes) {
+  const std::tuple<ControlId, const char*, const char*, bool> sizes[] = {
+      {kSizeCustomRadio, "2000", "2000", true}, {kSizeCustomRadio, "1", "1", true},
+      {kSizeCustomRadio, "12px", "9", true},    {kSizeCustomRadio, "2001", "100", false},
+      {kSizeCustomRadio, "100", "2001", false}, {kSizeCustomRadio, "-5", "100", false},
+      {kSize640Radio, "abc", "100", true}};
+  for (const auto& [radio, width, height, runs] : sizes) {
+    Select(radio, kSizeKeepRadio, 3);
     controls.SetText(kWidthEdit, width);
     controls.SetText(kHeightEdit, height);
     List({letter});
     EXPECT_EQ(form->BatchRun().ran, runs) << width << "x" << height;
-    form->DeleteAllEntries();
   }
-  Select(kSize640Radio, kSizeKeepRadio, 3);
-  controls.SetText(kWidthEdit, "abc");  // not looked at outside the custom size
-  List({letter});
-  EXPECT_TRUE(form->BatchRun().ran);
 
   // Table art takes at most ten files.
-  form->DeleteAllEntries();
   Format(kFormatHtmRadio);
   List(std::vector<std::string>(10, letter));
   const form::BatchOutcome ten = form->BatchRun();
   EXPECT_TRUE(ten.ran && ten.entries == 10 && ten.notWritten == 0);
-  List({letter});
-  shell.messages.clear();
+  List(std::vector<std::string>(11, letter));
   EXPECT_FALSE(form->BatchRun().ran);
   EXPECT_EQ(shell.messages, Messages{"TableArtは１０件までしか一括変換できません。"});
   Format(kFormatJpegRadio);
   EXPECT_TRUE(form->BatchRun().ran) << "only table art is limited";
 
   // A custom name that would leave the output folder is the last precondition.
-  form->DeleteAllEntries();
+  List({});
   Naming(kNamingCustomRadio);
   controls.SetText(kCustomNameEdit, "../x");
-  shell.messages.clear();
   EXPECT_FALSE(form->BatchRun().ran);
   EXPECT_EQ(shell.messages,
             (Messages{kAddFiles, "任意の文字列には「/」を含む名前や「.」「..」は使えません！！"}));
@@ -251,9 +230,9 @@ TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) 
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "23x37JPG");
   EXPECT_EQ(controls.Text(kAfterSizeEdit), std::to_string(*platform::FileSize(Log("Temp.log"))));
   // A listed file that has since become a PCX (its header's first bytes) is shown as one.
-  testsupport::WriteFileText(controls.ListEntry(kInputList, 0),
-                             std::string("\x0A\x05\x01\x08\0\0\0\0\x05\0\x04\0", 12) +
-                                 std::string(116, '\0'));
+  testsupport::WriteFileText(
+      controls.ListEntry(kInputList, 0),
+      std::string("\x0A\x05\x01\x08\0\0\0\0\x05\0\x04\0", 12) + std::string(116, '\0'));
   form->ShowSelectedFile();
   EXPECT_EQ(controls.Text(kBeforeKindEdit), "PCX");
   EXPECT_EQ(shell.openedDocuments, Messages{Log("LOG.html")});
