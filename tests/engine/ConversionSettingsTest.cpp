@@ -12,10 +12,7 @@ namespace {
 
 using namespace engine;
 
-class ConversionSettingsTest : public testsupport::FormFixture {
- protected:
-  ConversionSettingsTest() { FillComboBoxes(); }
-};
+class ConversionSettingsTest : public testsupport::FormFixture {};
 
 TEST_F(ConversionSettingsTest, ValidationRepairsEachFieldOutsideItsRangeAlone) {
   using Record = ConversionSettings;

@@ -1,6 +1,8 @@
 // The settings file: first start, the header check, loading with repairs, and saving.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
 #include "platform/FileSystem.h"
@@ -23,9 +25,13 @@ std::string FileText(const Lines& lines, const std::string& end = "\r\n") {
 
 class SettingsFileTest : public testsupport::FormFixture {
  protected:
+  // The form started, with the buttons its start checked cleared again: a loaded file checks its
+  // own buttons, and the headless controls keep the others of the group as they were.
   SettingsFileTest() {
-    FillComboBoxes();
-    Settings().OutputFolder = folder.Path();
+    form->InitialUpdate();
+    for (ControlId id : {kFormatBmpRadio, kSizeKeepRadio, kNamingKeepRadio}) {
+      controls.SetChecked(id, false);
+    }
   }
   std::string FilePath() const { return folder.File("LogFile/Log.ini"); }
   // Loads the text as the settings file, with the controls as they are.
@@ -39,6 +45,7 @@ class SettingsFileTest : public testsupport::FormFixture {
 };
 
 TEST_F(SettingsFileTest, FirstStartCreatesTheFolderAndTheResetFile) {
+  std::filesystem::remove_all(folder.File("LogFile"));  // made by the form's start
   SyncSettingsFile(controls, SettingsFileMode::Load);
   std::string expected =
       testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) + "/first-start-Log.ini");
@@ -119,11 +126,13 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
   EXPECT_EQ(Settings().CustomName, "kept");
 }
 
-TEST_F(SettingsFileTest, AnUnwritableFolderIsNoError) {
-  Job().ExecutableFolder = folder.File("missing/deeper/");
+TEST_F(SettingsFileTest, AFolderThatCannotBeMadeIsNoError) {
+  // Nothing can be read: the settings are reset; nothing can be written: nothing is made.
+  Job().SettingsFolder = folder.File("missing/deeper");
+  controls.SetText(kWidthEdit, "800");
   SyncSettingsFile(controls, SettingsFileMode::Load);
-  SyncSettingsFile(controls, SettingsFileMode::Save);
   EXPECT_EQ(Settings().Width, 320);
+  SyncSettingsFile(controls, SettingsFileMode::Save);
   EXPECT_FALSE(testsupport::FileExists(folder.File("missing")));
 }
 
