@@ -66,50 +66,44 @@ TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
 // grey dot got brighter or darker than its 160; "grey" when red, green and blue are equal.
 std::string Summary(const std::string& path, const std::string& input) {
   using testsupport::FileField;
+  const std::string bytes = testsupport::ReadFileText(path);
   if (path.ends_with(".htm")) {
-    return testsupport::ReadFileText(path) ==
-                   testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) +
-                                             "/tableart-3x2.htm")
-               ? "HTM golden"
-               : "HTM";
+    const std::string golden = std::string(TESSELLARION_GOLDEN_DIR) + "/tableart-3x2.htm";
+    return bytes == testsupport::ReadFileText(golden) ? "HTM golden" : "HTM";
   }
   const int kind = imaging::ProbeFileKind(path, 0);
   const auto [width, height] = testsupport::ImageSizeOf(path);
-  std::string text = std::string(kind == 1   ? "BMP"
-                                 : kind == 2 ? "JPG"
-                                             : "PNG") +
-                     " " + std::to_string(width) + "x" + std::to_string(height);
-  const std::string bytes = testsupport::ReadFileText(path);
+  std::string text = std::string(kind == 1   ? "BMP "
+                                 : kind == 2 ? "JPG "
+                                             : "PNG ") +
+                     std::to_string(width) + "x" + std::to_string(height);
   if (kind == 1) text += " " + std::to_string(FileField(path, 28, 2)) + "bit";
   if (kind == 1 && FileField(path, 30, 4) == 1) text += " RLE";
   if (kind == 2) text += " q" + std::to_string(testsupport::JpegFirstQuantiser(path));
   if (kind == 2 && bytes.find("\xFF\xC2") != std::string::npos) text += " progressive";
   if (kind == 3 && FileField(path, 28, 1) == 1) text += " interlaced";
-  const auto pixel = [&](int x, int y) { return testsupport::PixelOfFile(path, x, y); };
+  for (int y = 0; input == "f.png" && kind != 2 && y < height; ++y) {
+    text += y == 0 ? " " : "/";
+    for (int x = 0; x < width; ++x) {
+      const imaging::Rgb color = testsupport::PixelOfFile(path, x, y);
+      text += color == testsupport::kRed ? 'R' : color == testsupport::kBlue ? 'B' : '?';
+    }
+  }
   const auto sign = [](int after, int before) {
     return after > before ? '+' : after < before ? '-' : '=';
   };
-  const auto grey = [](imaging::Rgb c) {
-    return c.red == c.green && c.green == c.blue ? " grey" : "";
-  };
-  if (input == "f.png" && kind != 2) {
-    text += " ";
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x)
-        text += pixel(x, y) == testsupport::kRed    ? 'R'
-                : pixel(x, y) == testsupport::kBlue ? 'B'
-                                                    : '?';
-      text += y + 1 < height ? "/" : "";
-    }
-  }
-  const imaging::Rgb color = pixel(input == "dot.png" ? 1 : 0, input == "dot.png" ? 1 : 0);
+  // The dot's centre, the first pixel of the others.
+  const imaging::Rgb color = testsupport::PixelOfFile(path, input == "dot.png", input == "dot.png");
+  const bool grey = color.red == color.green && color.green == color.blue;
   if (input == "six.png") {
     text += {' ', sign(color.red, 0x12), sign(color.green, 0x34), sign(color.blue, 0x56)};
-    text += grey(color);
+    if (grey) text += " grey";
     if (color == imaging::Rgb{0xED, 0xCB, 0xA9}) text += " inverted";
     if (color == imaging::Rgb{64, 46, 33}) text += " sepia";  // grey 46 × 1.4, 1, 0.725
   }
-  if (input == "dot.png") text += std::string(" dot") + sign(color.red, 160) + grey(color);
+  if (input == "dot.png") {
+    text += std::string(" dot") + sign(color.red, 160) + (grey ? " grey" : "");
+  }
   return text;
 }
 
