@@ -192,23 +192,18 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
 }
 
 TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
-  Format(kFormatPngRadio);
-  Naming(kNamingNumberRadio);
-  List({letter, folder.File("missing.png"), letter});
-  EXPECT_EQ(form->BatchRun().notWritten, 1);
-  EXPECT_EQ(Outputs(), (Messages{"1.png", "3.png"})) << "a skipped entry still uses up its number";
-  EXPECT_EQ(shell.messages,
-            (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
-}
-
-TEST_F(MainFormTest, KeepingTheSizeConvertsEachFileAtItsOwnSize) {
-  // The photo, added last, is the size shown; the letter keeps its own.
+  // The photo, added last, is the size shown; keeping the size, the letter keeps its own.
   shell.fileAnswers = {letter, SaveImage(testsupport::PhotoLike(37, 23), "photo.png")};
   form->AddFileFromDialog();
+  controls.AppendListEntry(kInputList, folder.File("missing.png"));
   form->AddFileFromDialog();
-  Format(kFormatBmpRadio);
-  form->BatchRun();
-  EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "f.bmp"), (std::pair{6, 5}));
+  Format(kFormatPngRadio);
+  Naming(kNamingNumberRadio);
+  EXPECT_EQ(form->BatchRun().notWritten, 1);
+  EXPECT_EQ(Outputs(), (Messages{"1.png", "3.png"})) << "a skipped entry still uses up its number";
+  EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "1.png"), (std::pair{6, 5}));
+  EXPECT_EQ(shell.messages,
+            (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
 }
 
 TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) {
