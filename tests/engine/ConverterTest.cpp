@@ -69,12 +69,25 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{0, 0}));
 }
 
-TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtension) {
+TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeepsTheInput) {
   const std::string out = folder.File("out");
   // Every input kind to every output kind; the probe numbers the kinds as the output kinds do.
   const std::string inputs[] = {"", SaveImage(testsupport::LetterF(), "in.bmp"),
                                 SaveImage(testsupport::PhotoLike(31, 17), "in.jpg"),
                                 SaveImage(testsupport::LetterF(), "in.png")};
+  // The preview's copy of the input keeps its format, without the edits: a progressive JPEG, an
+  // interlaced PNG, a BMP not turned.
+  Converter converter;
+  converter.SetRotation(18);
+  converter.SetColorEffect(3);
+  const std::string copy = folder.File("Now.log");
+  converter.WriteBeforeCopy(inputs[2], copy);
+  EXPECT_NE(testsupport::ReadFileText(copy).find("\xFF\xC2"), std::string::npos) << "progressive";
+  converter.WriteBeforeCopy(inputs[3], copy);
+  EXPECT_EQ(FileField(copy, 28, 1), 1u) << "interlaced PNG";
+  converter.WriteBeforeCopy(inputs[1], copy);
+  EXPECT_EQ(FileField(copy, 18, 4), 6u) << "a BMP, not turned";
+
   const char* const extensions[] = {"", ".bmp", ".jpg", ".png"};
   // Quality 100 − 40, progressive JPEG, PNG without interlace, whatever the input.
   Settings().Compression = 40;
@@ -128,19 +141,6 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   EXPECT_EQ(converter.ConvertPngToBmp(output, input), 0);
   EXPECT_EQ(FileField(output, 18, 4), 37u);
   EXPECT_EQ(FileField(output, 28, 2), 24u);
-}
-
-TEST_F(ConverterTest, BeforeCopyKeepsTheInputFormatWithoutEdits) {
-  Converter converter;
-  converter.SetRotation(18);
-  converter.SetColorEffect(3);
-  const std::string copy = folder.File("Now.log");
-  converter.WriteBeforeCopy(SaveImage(testsupport::PhotoLike(31, 17), "in.jpg"), copy);
-  EXPECT_NE(testsupport::ReadFileText(copy).find("\xFF\xC2"), std::string::npos) << "progressive";
-  converter.WriteBeforeCopy(SaveImage(testsupport::LetterF(), "in.png"), copy);
-  EXPECT_EQ(FileField(copy, 28, 1), 1u) << "interlaced PNG";
-  converter.WriteBeforeCopy(SaveImage(testsupport::LetterF(), "in.bmp"), copy);
-  EXPECT_EQ(FileField(copy, 18, 4), 6u) << "a BMP, not turned";
 }
 
 TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
