@@ -126,14 +126,4 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
   EXPECT_EQ(Settings().CustomName, "kept");
 }
 
-TEST_F(SettingsFileTest, AFolderThatCannotBeMadeIsNoError) {
-  // Nothing can be read: the settings are reset; nothing can be written: nothing is made.
-  Job().SettingsFolder = folder.File("missing/deeper");
-  controls.SetText(kWidthEdit, "800");
-  SyncSettingsFile(controls, SettingsFileMode::Load);
-  EXPECT_EQ(Settings().Width, 320);
-  SyncSettingsFile(controls, SettingsFileMode::Save);
-  EXPECT_FALSE(testsupport::FileExists(folder.File("missing")));
-}
-
 }  // namespace
