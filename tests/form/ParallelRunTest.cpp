@@ -98,7 +98,6 @@ TEST_F(ParallelRunTest, FourAtATimeGivesWhatOneAtATimeGives) {
     const RunRecord one = Run(format, 1);
     const RunRecord four = Run(format, 4);
     EXPECT_TRUE(one == four) << "the runs differ";
-    EXPECT_EQ(one.events, four.events);
 
     // Each entry is reported when it is reached: the refusal of the fifth entry comes between the
     // fourth step and the fifth. The broken JPEG does not load, and the GIF is not converted
