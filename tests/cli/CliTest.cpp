@@ -153,8 +153,7 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
       {"-f png -e blur", "dot.png", "dot.png", "PNG 3x3 dot- grey"},
   };
   for (const auto& [options, input, output, summary] : cases) {
-    std::filesystem::remove_all(folder.File("LogFile"));
-    std::filesystem::remove_all(folder.File("out"));
+    for (const char* name : {"LogFile", "out"}) std::filesystem::remove_all(folder.File(name));
     std::filesystem::create_directory(folder.File("out"));
     EXPECT_EQ(Cli("-o out " + options + " " + input), 0) << options << ": " << errors;
     ASSERT_EQ(Outputs(), Names{output}) << options;
@@ -196,18 +195,15 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
   testsupport::WriteFileBytes(
       stored, testsupport::WithSegments(testsupport::ReadFileBytes(stored),
                                         testsupport::CameraSegments(exif, {}, {}, 1)));
-  const struct {
-    const char* options;
-    std::pair<int, int> size;
-    int orientation;  // in the output's EXIF; 0 for none
-  } kRuns[] = {{"", {6, 5}, 1},
-               {"--no-auto-orient", {5, 6}, 6},
-               {"--strip", {6, 5}, 0},
-               {"--strip --no-auto-orient", {5, 6}, 0}};
-  for (const auto& run : kRuns) {
+  // Options, the size as stored and the orientation in the output's metadata (0 for none).
+  const std::tuple<std::string, int, int, int> runs[] = {{"", 6, 5, 1},
+                                                         {"--no-auto-orient", 5, 6, 6},
+                                                         {"--strip", 6, 5, 0},
+                                                         {"--strip --no-auto-orient", 5, 6, 0}};
+  for (const auto& [options, width, height, orientation] : runs) {
     for (const std::string format : {"jpg", "png"}) {
-      SCOPED_TRACE(std::string(run.options) + " " + format);
-      ASSERT_EQ(Cli("-o out -f " + format + " -s keep " + run.options + " phone.jpg"), 0);
+      SCOPED_TRACE(options + " " + format);
+      ASSERT_EQ(Cli("-o out -f " + format + " -s keep " + options + " phone.jpg"), 0);
       const std::string output = folder.File("out/phone." + format);
       const std::vector<std::uint8_t> found = testsupport::MetadataOfFile(output).exif;
       // The size as stored, whatever the file's orientation says.
@@ -215,8 +211,8 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
       imaging::ImageInfoRecord record{};
       imaging::GetImageInfo(image, record);
       imaging::FreeImage(image);
-      EXPECT_EQ(std::pair(record[1], record[2]), run.size);
-      EXPECT_EQ(found.empty() ? 0 : imaging::ExifOrientation(found), run.orientation);
+      EXPECT_EQ(std::pair(record[1], record[2]), std::pair(width, height));
+      EXPECT_EQ(found.empty() ? 0 : imaging::ExifOrientation(found), orientation);
     }
   }
 }
