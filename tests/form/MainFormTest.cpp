@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
 #include <filesystem>
 
 #include "engine/ControlIds.h"
@@ -15,7 +14,6 @@
 namespace {
 
 using namespace engine;
-using testsupport::FileExists;
 using Messages = std::vector<std::string>;
 
 const std::string kGif = "GIFです!!この形式は変換できません!!";
@@ -27,11 +25,6 @@ class MainFormTest : public testsupport::BatchFixture {
  protected:
   MainFormTest() { testsupport::WriteFileText(gif, "GIF89a......"); }
   void Format(ControlId radio) { Select(radio, kFormatBmpRadio, 4); }
-  void Crop(const std::array<const char*, 4>& box) {
-    controls.SetChecked(kCropCheck, true);
-    const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
-    for (std::size_t i = 0; i < box.size(); ++i) controls.SetText(edits[i], box[i]);
-  }
   std::string Shown(ControlId width, ControlId height, ControlId kind) {
     return controls.Text(width) + "x" + controls.Text(height) + controls.Text(kind);
   }
@@ -201,7 +194,7 @@ TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
             (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
 }
 
-TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) {
+TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAFailure) {
   // Without a selection the button saves the settings and asks for one.
   std::filesystem::remove(Log("Log.ini"));
   form->QualityPreview();
@@ -228,27 +221,28 @@ TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) 
   EXPECT_EQ(shell.openedDocuments, Messages{Log("LOG.html")});
   form->RemovePreviewImages();
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), (Messages{"LOG.html", "Log.ini"}));
-}
 
-TEST_F(MainFormTest, PreviewsShowTheMeasuredTableSizeAndAFailureAsFailed) {
+  // Table art shows the size measured after the edits, the crop's rather than the gathered width
+  // and height; the quarter turn chosen above stays.
   Select(kSize640Radio, kSizeKeepRadio, 3);
   List({letter});
   controls.SetListSelection(kInputList, 0);
   Format(kFormatHtmRadio);
   form->ShowSelectedFile();
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "640x480HTM");
-  // With a crop the page shows the cropped size, not the gathered width and height.
   Select(kSizeKeepRadio, kSizeKeepRadio, 3);
-  Crop({"0", "0", "4", "3"});
+  controls.SetChecked(kCropCheck, true);
+  controls.SetText(kCropWidthEdit, "4");
+  controls.SetText(kCropHeightEdit, "3");
   form->ShowSelectedFile();
-  EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "4x3HTM");
+  EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "3x4HTM");
   // A failed preview shows as failed, not as the earlier result.
   Format(kFormatPngRadio);
   form->ShowSelectedFile();
-  ASSERT_TRUE(FileExists(Log("Temp.log")));
-  Crop({"500", "0", "100", "100"});  // outside the image: nothing is written
+  ASSERT_TRUE(testsupport::FileExists(Log("Temp.log")));
+  controls.SetText(kCropXEdit, "500");  // outside the image: nothing is written
   form->ShowSelectedFile();
-  EXPECT_FALSE(FileExists(Log("Temp.log")));
+  EXPECT_FALSE(testsupport::FileExists(Log("Temp.log")));
   EXPECT_EQ(controls.Text(kAfterSizeEdit), "-1");
 }
 
@@ -256,23 +250,23 @@ TEST_F(MainFormTest, ChoosingTheOutputFolder) {
   const std::string current = platform::CurrentFolder();
   const std::string japanese = folder.File("表");
   platform::CreateFolder(japanese);
-  using platform::FolderChoiceOutcome;
-  shell.folderAnswers = {{FolderChoiceOutcome::kChosen, japanese},
-                         {FolderChoiceOutcome::kCancelled, ""},
-                         {FolderChoiceOutcome::kNoFileSystemPath, ""},
-                         {FolderChoiceOutcome::kChosen, "/"},
-                         {FolderChoiceOutcome::kChosen, outFolder}};
-  form->ChooseOutputFolder();
+  using enum platform::FolderChoiceOutcome;
+  // The dialog's answers and the folder chosen after each: the root stays the root, a cancel or
+  // an answer without a path changes nothing, a folder ending in "/" gets no second one.
+  const std::tuple<platform::FolderChoiceOutcome, std::string, std::string> answers[] = {
+      {kChosen, "/", "/"},
+      {kCancelled, "", "/"},
+      {kNoFileSystemPath, "", "/"},
+      {kChosen, outFolder, outFolder},
+      {kChosen, japanese, japanese + "/"}};
+  for (const auto& [outcome, path, chosen] : answers) {
+    shell.folderAnswers = {{outcome, path}};
+    form->ChooseOutputFolder();
+    EXPECT_EQ(Settings().OutputFolder, chosen) << path;
+  }
   EXPECT_EQ(controls.Text(kOutputFolderEdit), japanese + "/");
   EXPECT_NE(testsupport::ReadFileText(Log("Log.ini")).find(japanese + "/\r\n"), std::string::npos);
   EXPECT_EQ(shell.dialogTitles.back(), "フォルダを指定してください");
-  form->ChooseOutputFolder();
-  form->ChooseOutputFolder();
-  EXPECT_EQ(Settings().OutputFolder, japanese + "/") << "cancel and no path change nothing";
-  form->ChooseOutputFolder();
-  EXPECT_EQ(Settings().OutputFolder, "/") << "the root stays the root";
-  form->ChooseOutputFolder();
-  EXPECT_EQ(Settings().OutputFolder, outFolder) << "no second separator is added";
   EXPECT_EQ(platform::CurrentFolder(), current);
 }
 
