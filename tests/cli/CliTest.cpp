@@ -34,7 +34,6 @@ class CliTest : public ::testing::Test {
     return WIFEXITED(result) ? WEXITSTATUS(result) : -1;
   }
 
-  Names Outputs() const { return testsupport::FolderEntries(folder.File("out")); }
   std::string Settings() const { return testsupport::ReadFileText(folder.File("LogFile/Log.ini")); }
 
   testsupport::TempFolder folder;
@@ -53,7 +52,7 @@ TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
   EXPECT_EQ(errors,
             "Tessellarion: GIFです!!この形式は変換できません!!\n"
             "Tessellarion: 1件のファイルを変換できませんでした！！\nTessellarion: 変換完了！！\n");
-  EXPECT_EQ(Outputs(), (Names{"img1.jpg", "img3.jpg"}));
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), (Names{"img1.jpg", "img3.jpg"}));
   EXPECT_NE(Settings().find("\r\n" + folder.File("out/") + "\r\n1\r\n"), std::string::npos)
       << "the folder and JPG are stored: " << Settings();
   EXPECT_NE(Settings().find("\r\n40\r\n"), std::string::npos) << "compression 100 − 60";
@@ -110,11 +109,11 @@ std::string Summary(const std::string& path, const std::string& input) {
 TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
   testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.png"));
   testsupport::SaveImageFile(testsupport::SixColours(), folder.File("six.png"));
-  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);
+  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);  // a grey dot of 160 amid 99
   for (int pixel = 0; pixel < 9; ++pixel) {
-    const std::uint8_t value = pixel == 4 ? 160 : 99;
-    testsupport::SetPixel(dot, pixel % 3, pixel / 3, {value, value, value});
+    testsupport::SetPixel(dot, pixel % 3, pixel / 3, {99, 99, 99});
   }
+  testsupport::SetPixel(dot, 1, 1, {160, 160, 160});
   testsupport::SaveImageFile(dot, folder.File("dot.png"));
   // Options, input, the one file expected and its summary, each from the settings of a first
   // start. Quality 60 gives the quantiser 13, quality 90 gives 3.
@@ -156,7 +155,7 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
     for (const char* name : {"LogFile", "out"}) std::filesystem::remove_all(folder.File(name));
     std::filesystem::create_directory(folder.File("out"));
     EXPECT_EQ(Cli("-o out " + options + " " + input), 0) << options << ": " << errors;
-    ASSERT_EQ(Outputs(), Names{output}) << options;
+    ASSERT_EQ(testsupport::FolderEntries(folder.File("out")), Names{output}) << options;
     EXPECT_EQ(Summary(folder.File("out/" + output), input), summary) << options;
   }
   // The format written is the one the settings keep (table art is the fourth).

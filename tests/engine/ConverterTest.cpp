@@ -26,9 +26,6 @@ class ConverterTest : public testsupport::FormFixture {
     Converter().RunPipeline();
     return {Engine().LastOutputWidth, Engine().LastOutputHeight};
   }
-  imaging::Rgb Pixel(int x, int y) const {
-    return testsupport::PixelOf(Engine().CurrentImage, x, y);
-  }
   void SetJob(int outputKind, int inputKind, const std::string& input, const std::string& output) {
     Job().OutputKind = outputKind;
     Information().CurrentInputKind = inputKind;
@@ -46,8 +43,8 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   for (int effect : {9, -1}) {
     converter.SetColorEffect(effect);
     EXPECT_EQ(RunPipelineOn(letter), (std::pair{2, 2}));
-    EXPECT_EQ(Pixel(1, 0), testsupport::kRed) << effect;
-    EXPECT_EQ(Pixel(1, 1), testsupport::kBlue) << effect;
+    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 0), testsupport::kRed) << effect;
+    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 1), testsupport::kBlue) << effect;
   }
   converter.SetCrop(2, 0, 0, 1, 1);  // only the value 1 turns a step on
   converter.SetResize(2, 640, 480);
@@ -58,8 +55,8 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   converter.SetCrop(1, 10, 10, 100, 50);
   converter.SetResize(1, 640, 480);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{640, 480}));
-  EXPECT_NEAR(Pixel(0, 0).red, testsupport::PixelAt(testsupport::PhotoLike(300, 200), 10, 10).red,
-              8);
+  EXPECT_NEAR(testsupport::PixelOf(Engine().CurrentImage, 0, 0).red,
+              testsupport::PixelAt(testsupport::PhotoLike(300, 200), 10, 10).red, 8);
   // A crop outside the image leaves no image; the later steps pass it through and measure 0 × 0.
   converter.SetCrop(1, 500, 500, 10, 10);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{0, 0}));

@@ -18,12 +18,11 @@ namespace {
 
 using namespace engine;
 using Texts = std::vector<std::string>;
-using Bytes = std::vector<std::uint8_t>;
 
 // Everything a run leaves that a user or a later operation can see.
 struct RunRecord {
   Texts events;  // message boxes and progress steps, in the order they happened
-  std::map<std::string, Bytes> outputs;
+  std::map<std::string, std::vector<std::uint8_t>> outputs;
   bool ran = false;
   int entries = 0, notWritten = 0, currentInputKind = 0, lastOutputWidth = 0, lastOutputHeight = 0;
   std::string currentInputPath, outputPath, settingsFile;
@@ -59,10 +58,9 @@ class ParallelRunTest : public testsupport::BatchFixture {
     };
   }
 
-  // A run of the inputs on a new form over fresh records and a first start's settings.
+  // A run of the inputs on a new form over fresh records, as a new process would make it.
   RunRecord Run(const testsupport::OutputFormat& format, int jobs) {
     Restart();
-    std::filesystem::remove_all(folder.File("LogFile"));
     form->InitialUpdate();
     Settings().OutputFolder = outFolder;
     form->SetJobs(jobs);

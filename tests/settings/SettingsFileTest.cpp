@@ -36,7 +36,6 @@ class SettingsFileTest : public testsupport::FormFixture {
   std::string FilePath() const { return folder.File("LogFile/Log.ini"); }
   // Loads the text as the settings file, with the controls as they are.
   void Load(const std::string& text) {
-    platform::CreateFolder(folder.File("LogFile"));
     testsupport::WriteFileText(FilePath(), text);
     SyncSettingsFile(controls, SettingsFileMode::Load);
   }
