@@ -22,10 +22,10 @@ using Texts = std::vector<std::string>;
 // Everything a run leaves that a user or a later operation can see.
 struct RunRecord {
   Texts events;  // message boxes and progress steps, in the order they happened
-  std::map<std::string, std::vector<std::uint8_t>> outputs;
   bool ran = false;
   int entries = 0, notWritten = 0, currentInputKind = 0, lastOutputWidth = 0, lastOutputHeight = 0;
   std::string currentInputPath, outputPath, settingsFile;
+  std::map<std::string, std::vector<std::uint8_t>> outputs;
 
   friend bool operator==(const RunRecord&, const RunRecord&) = default;
 };
@@ -68,17 +68,16 @@ class ParallelRunTest : public testsupport::BatchFixture {
     List(inputs);
     events.clear();
     const form::BatchOutcome outcome = form->BatchRun();
-    RunRecord record{events,
-                     {},
-                     outcome.ran,
-                     outcome.entries,
-                     outcome.notWritten,
-                     Information().CurrentInputKind,
-                     Engine().LastOutputWidth,
-                     Engine().LastOutputHeight,
-                     Job().CurrentInputPath,
-                     Job().OutputPath,
-                     testsupport::ReadFileText(folder.File("LogFile/Log.ini"))};
+    RunRecord record;
+    record.events = events;
+    std::tie(record.ran, record.entries, record.notWritten) =
+        std::tuple(outcome.ran, outcome.entries, outcome.notWritten);
+    record.currentInputPath = Job().CurrentInputPath;
+    record.outputPath = Job().OutputPath;
+    record.currentInputKind = Information().CurrentInputKind;
+    record.lastOutputWidth = Engine().LastOutputWidth;
+    record.lastOutputHeight = Engine().LastOutputHeight;
+    record.settingsFile = testsupport::ReadFileText(folder.File("LogFile/Log.ini"));
     for (const std::string& name : Outputs()) {
       record.outputs[name] = testsupport::ReadFileBytes(outFolder + name);
     }
