@@ -121,8 +121,9 @@ TEST_F(MainFormTest, ADropListsWhatCanBeConvertedUpToTheLimitAndLeavesTheBarAtZe
 }
 
 TEST_F(MainFormTest, TheTotalSizeCountsRealSizesIn64Bits) {
-  for (const char* name : {"a", "b"})
+  for (const char* name : {"a", "b"}) {
     testsupport::WriteFileText(folder.File(name), std::string(300, 'x'));
+  }
   // A sparse file of 5 GiB and a file that has gone: the total is the real 64-bit sum.
   const std::string big = folder.File("big");
   testsupport::WriteFileText(big, "");
