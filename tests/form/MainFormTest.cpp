@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
 #include <filesystem>
 
 #include "engine/ControlIds.h"
@@ -15,7 +14,6 @@
 namespace {
 
 using namespace engine;
-using testsupport::FileExists;
 using Messages = std::vector<std::string>;
 
 const std::string kGif = "GIFです!!この形式は変換できません!!";
@@ -23,41 +21,20 @@ const std::string kCannot = "このファイルは変換できません!!";
 const std::string kLimit = "1001個以上のリスト登録はできません。";
 const std::string kAddFiles = "入力ファイルを追加してください！！";
 
-class MainFormTest : public testsupport::FormFixture {
+class MainFormTest : public testsupport::BatchFixture {
  protected:
-  MainFormTest() {
-    form->InitialUpdate();
-    shell.messages.clear();
-    platform::CreateFolder(outFolder);
-    Settings().OutputFolder = outFolder;
-    testsupport::WriteFileText(gif, "GIF89a......");
-  }
-  void Select(ControlId radio, ControlId first, int count) {
-    for (ControlId id = first; id < first + count; ++id) controls.SetChecked(id, id == radio);
-  }
+  MainFormTest() { testsupport::WriteFileText(gif, "GIF89a......"); }
   void Format(ControlId radio) { Select(radio, kFormatBmpRadio, 4); }
-  void Naming(ControlId radio) { Select(radio, kNamingKeepRadio, 3); }
-  void List(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) controls.AppendListEntry(kInputList, path);
-    Flags().InputPresent = 1;
-  }
-  void Crop(const std::array<const char*, 4>& box) {
-    controls.SetChecked(kCropCheck, true);
-    const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
-    for (std::size_t i = 0; i < box.size(); ++i) controls.SetText(edits[i], box[i]);
-  }
   std::string Shown(ControlId width, ControlId height, ControlId kind) {
     return controls.Text(width) + "x" + controls.Text(height) + controls.Text(kind);
   }
-  std::vector<std::string> Outputs() const { return testsupport::FolderEntries(outFolder); }
   std::string Log(const char* name) const { return folder.File(std::string("LogFile/") + name); }
 
-  std::string outFolder = folder.File("out/");
   std::string gif = folder.File("a.gif");
   std::string letter = SaveImage(testsupport::LetterF(), "f.png");
 };
 
-TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholders) {
+TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholdersARepeatedStartReloads) {
   std::string shown;
   for (ControlId id : {kFormatBmpRadio, kSizeKeepRadio, kNamingKeepRadio, kCropCheck}) {
     shown += controls.IsChecked(id) ? "on|" : "off|";
@@ -81,10 +58,8 @@ TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholders) {
                                       "くっきり画像", "ぼんやり画像", "赤っぽく", "緑っぽく",
                                       "青っぽく"}));
   EXPECT_EQ(controls.ComboEntries(kRotationCombo).back(), "355°回転");
-  EXPECT_TRUE(FileExists(Log("Log.ini")));
-}
 
-TEST_F(MainFormTest, ARepeatedStartReloadsWithoutAddingEntriesOrPlaceholders) {
+  // A repeated start reloads the settings file without adding entries or placeholders.
   controls.SetText(kBeforeSizeEdit, "123");
   controls.SetComboSelection(kRotationCombo, 5);
   form->BatchRun();  // saves rotation 5
@@ -101,10 +76,9 @@ TEST_F(MainFormTest, TheDialogListsConvertibleFilesAndShowsTheirInformation) {
   shell.fileAnswers = {bmp, bmp, std::nullopt, gif};
   form->AddFileFromDialog();
   form->AddFileFromDialog();
-  EXPECT_EQ(controls.Text(kEntryCountEdit), "2") << "the same file may be listed twice";
   controls.SetListSelection(kInputList, 0);
   form->DeleteSelectedEntry();
-  EXPECT_EQ(controls.Text(kEntryCountEdit), "1") << "the first entry deleted";
+  EXPECT_EQ(controls.Text(kEntryCountEdit), "1") << "the same file listed twice, one deleted";
   EXPECT_EQ(controls.Text(kBeforeSizeEdit), std::to_string(54 + 5 * 20));
   EXPECT_EQ(shell.dialogTitles.back(), "どのファイルを変換する？？");
   std::string filters;
@@ -120,7 +94,6 @@ TEST_F(MainFormTest, TheDialogListsConvertibleFilesAndShowsTheirInformation) {
   EXPECT_EQ(Flags().InputPresent, 0) << "a cancelled dialog changes nothing";
   form->AddFileFromDialog();
   EXPECT_EQ(Flags().InputPresent, 1) << "a confirmed dialog sets the flag even for a refusal";
-  EXPECT_EQ(controls.ListCount(kInputList), 0);
   form->BatchRun();
   EXPECT_EQ(shell.messages, (Messages{kGif, kAddFiles}));
 }
@@ -150,13 +123,12 @@ TEST_F(MainFormTest, ADropListsWhatCanBeConvertedUpToTheLimitAndLeavesTheBarAtZe
 TEST_F(MainFormTest, TheTotalSizeCountsRealSizesIn64Bits) {
   for (const char* name : {"a", "b"}) {
     testsupport::WriteFileText(folder.File(name), std::string(300, 'x'));
-    List({folder.File(name)});
   }
   // A sparse file of 5 GiB and a file that has gone: the total is the real 64-bit sum.
   const std::string big = folder.File("big");
   testsupport::WriteFileText(big, "");
   ASSERT_EQ(truncate(big.c_str(), 5LL << 30), 0);
-  List({big, folder.File("gone")});
+  List({folder.File("a"), folder.File("b"), big, folder.File("gone")});
   form->ShowTotalSize();
   EXPECT_EQ(controls.Text(kTotalSizeEdit), std::to_string((5LL << 30) + 600));
 }
@@ -173,66 +145,57 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
             (Messages{kAddFiles, kAddFiles,
                       "ファイルサイズは１*１以上２０００*２０００以内にしてください！！"}));
 
+  // The custom size is looked at only when it is chosen.
   Format(kFormatPngRadio);
-  const std::tuple<const char*, const char*, bool> sizes[] = {
-      {"2000", "2000", true}, {"1", "1", true},       {"12px", "9", true},
-      {"2001", "100", false}, {"100", "2001", false}, {"-5", "100", false}};
-  for (const auto& [width, height, runs] : sizes) {
+  const std::tuple<ControlId, const char*, const char*, bool> sizes[] = {
+      {kSizeCustomRadio, "2000", "2000", true}, {kSizeCustomRadio, "1", "1", true},
+      {kSizeCustomRadio, "12px", "9", true},    {kSizeCustomRadio, "2001", "100", false},
+      {kSizeCustomRadio, "100", "2001", false}, {kSizeCustomRadio, "-5", "100", false},
+      {kSize640Radio, "abc", "100", true}};
+  for (const auto& [radio, width, height, runs] : sizes) {
+    Select(radio, kSizeKeepRadio, 3);
     controls.SetText(kWidthEdit, width);
     controls.SetText(kHeightEdit, height);
     List({letter});
     EXPECT_EQ(form->BatchRun().ran, runs) << width << "x" << height;
-    form->DeleteAllEntries();
   }
-  Select(kSize640Radio, kSizeKeepRadio, 3);
-  controls.SetText(kWidthEdit, "abc");  // not looked at outside the custom size
-  List({letter});
-  EXPECT_TRUE(form->BatchRun().ran);
 
   // Table art takes at most ten files.
-  form->DeleteAllEntries();
   Format(kFormatHtmRadio);
   List(std::vector<std::string>(10, letter));
   const form::BatchOutcome ten = form->BatchRun();
   EXPECT_TRUE(ten.ran && ten.entries == 10 && ten.notWritten == 0);
-  List({letter});
-  shell.messages.clear();
+  List(std::vector<std::string>(11, letter));
   EXPECT_FALSE(form->BatchRun().ran);
   EXPECT_EQ(shell.messages, Messages{"TableArtは１０件までしか一括変換できません。"});
   Format(kFormatJpegRadio);
   EXPECT_TRUE(form->BatchRun().ran) << "only table art is limited";
 
   // A custom name that would leave the output folder is the last precondition.
-  form->DeleteAllEntries();
-  Naming(kNamingCustomRadio);
+  List({});
+  Select(kNamingCustomRadio, kNamingKeepRadio, 3);
   controls.SetText(kCustomNameEdit, "../x");
-  shell.messages.clear();
   EXPECT_FALSE(form->BatchRun().ran);
   EXPECT_EQ(shell.messages,
             (Messages{kAddFiles, "任意の文字列には「/」を含む名前や「.」「..」は使えません！！"}));
 }
 
 TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
+  // The photo, added last, is the size shown; keeping the size, the letter keeps its own.
+  shell.fileAnswers = {letter, SaveImage(testsupport::PhotoLike(37, 23), "photo.png")};
+  form->AddFileFromDialog();
+  controls.AppendListEntry(kInputList, folder.File("missing.png"));
+  form->AddFileFromDialog();
   Format(kFormatPngRadio);
-  Naming(kNamingNumberRadio);
-  List({letter, folder.File("missing.png"), letter});
+  Select(kNamingNumberRadio, kNamingKeepRadio, 3);
   EXPECT_EQ(form->BatchRun().notWritten, 1);
   EXPECT_EQ(Outputs(), (Messages{"1.png", "3.png"})) << "a skipped entry still uses up its number";
+  EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "1.png"), (std::pair{6, 5}));
   EXPECT_EQ(shell.messages,
             (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
 }
 
-TEST_F(MainFormTest, KeepingTheSizeConvertsEachFileAtItsOwnSize) {
-  // The photo, added last, is the size shown; the letter keeps its own.
-  shell.fileAnswers = {letter, SaveImage(testsupport::PhotoLike(37, 23), "photo.png")};
-  form->AddFileFromDialog();
-  form->AddFileFromDialog();
-  Format(kFormatBmpRadio);
-  form->BatchRun();
-  EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "f.bmp"), (std::pair{6, 5}));
-}
-
-TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) {
+TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAFailure) {
   // Without a selection the button saves the settings and asks for one.
   std::filesystem::remove(Log("Log.ini"));
   form->QualityPreview();
@@ -251,35 +214,36 @@ TEST_F(MainFormTest, ThePreviewButtonWritesThePageAndBothImagesAndOpensThePage) 
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "23x37JPG");
   EXPECT_EQ(controls.Text(kAfterSizeEdit), std::to_string(*platform::FileSize(Log("Temp.log"))));
   // A listed file that has since become a PCX (its header's first bytes) is shown as one.
-  testsupport::WriteFileText(controls.ListEntry(kInputList, 0),
-                             std::string("\x0A\x05\x01\x08\0\0\0\0\x05\0\x04\0", 12) +
-                                 std::string(116, '\0'));
+  testsupport::WriteFileText(
+      controls.ListEntry(kInputList, 0),
+      std::string("\x0A\x05\x01\x08\0\0\0\0\x05\0\x04\0", 12) + std::string(116, '\0'));
   form->ShowSelectedFile();
   EXPECT_EQ(controls.Text(kBeforeKindEdit), "PCX");
   EXPECT_EQ(shell.openedDocuments, Messages{Log("LOG.html")});
   form->RemovePreviewImages();
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), (Messages{"LOG.html", "Log.ini"}));
-}
 
-TEST_F(MainFormTest, PreviewsShowTheMeasuredTableSizeAndAFailureAsFailed) {
+  // Table art shows the size measured after the edits, the crop's rather than the gathered width
+  // and height; the quarter turn chosen above stays.
   Select(kSize640Radio, kSizeKeepRadio, 3);
   List({letter});
   controls.SetListSelection(kInputList, 0);
   Format(kFormatHtmRadio);
   form->ShowSelectedFile();
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "640x480HTM");
-  // With a crop the page shows the cropped size, not the gathered width and height.
   Select(kSizeKeepRadio, kSizeKeepRadio, 3);
-  Crop({"0", "0", "4", "3"});
+  controls.SetChecked(kCropCheck, true);
+  controls.SetText(kCropWidthEdit, "4");
+  controls.SetText(kCropHeightEdit, "3");
   form->ShowSelectedFile();
-  EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "4x3HTM");
+  EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "3x4HTM");
   // A failed preview shows as failed, not as the earlier result.
   Format(kFormatPngRadio);
   form->ShowSelectedFile();
-  ASSERT_TRUE(FileExists(Log("Temp.log")));
-  Crop({"500", "0", "100", "100"});  // outside the image: nothing is written
+  ASSERT_TRUE(testsupport::FileExists(Log("Temp.log")));
+  controls.SetText(kCropXEdit, "500");  // outside the image: nothing is written
   form->ShowSelectedFile();
-  EXPECT_FALSE(FileExists(Log("Temp.log")));
+  EXPECT_FALSE(testsupport::FileExists(Log("Temp.log")));
   EXPECT_EQ(controls.Text(kAfterSizeEdit), "-1");
 }
 
@@ -287,23 +251,23 @@ TEST_F(MainFormTest, ChoosingTheOutputFolder) {
   const std::string current = platform::CurrentFolder();
   const std::string japanese = folder.File("表");
   platform::CreateFolder(japanese);
-  using platform::FolderChoiceOutcome;
-  shell.folderAnswers = {{FolderChoiceOutcome::kChosen, japanese},
-                         {FolderChoiceOutcome::kCancelled, ""},
-                         {FolderChoiceOutcome::kNoFileSystemPath, ""},
-                         {FolderChoiceOutcome::kChosen, "/"},
-                         {FolderChoiceOutcome::kChosen, outFolder}};
-  form->ChooseOutputFolder();
+  using enum platform::FolderChoiceOutcome;
+  // The dialog's answers and the folder chosen after each: the root stays the root, a cancel or
+  // an answer without a path changes nothing, a folder ending in "/" gets no second one.
+  const std::tuple<platform::FolderChoiceOutcome, std::string, std::string> answers[] = {
+      {kChosen, "/", "/"},
+      {kCancelled, "", "/"},
+      {kNoFileSystemPath, "", "/"},
+      {kChosen, outFolder, outFolder},
+      {kChosen, japanese, japanese + "/"}};
+  for (const auto& [outcome, path, chosen] : answers) {
+    shell.folderAnswers = {{outcome, path}};
+    form->ChooseOutputFolder();
+    EXPECT_EQ(Settings().OutputFolder, chosen) << path;
+  }
   EXPECT_EQ(controls.Text(kOutputFolderEdit), japanese + "/");
   EXPECT_NE(testsupport::ReadFileText(Log("Log.ini")).find(japanese + "/\r\n"), std::string::npos);
   EXPECT_EQ(shell.dialogTitles.back(), "フォルダを指定してください");
-  form->ChooseOutputFolder();
-  form->ChooseOutputFolder();
-  EXPECT_EQ(Settings().OutputFolder, japanese + "/") << "cancel and no path change nothing";
-  form->ChooseOutputFolder();
-  EXPECT_EQ(Settings().OutputFolder, "/") << "the root stays the root";
-  form->ChooseOutputFolder();
-  EXPECT_EQ(Settings().OutputFolder, outFolder) << "no second separator is added";
   EXPECT_EQ(platform::CurrentFolder(), current);
 }
 

@@ -3,15 +3,11 @@
 #pragma once
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
 #include "tests/support/FormFixture.h"
 
 namespace reliability {
@@ -28,50 +24,9 @@ inline std::uint64_t PeakMemory() {
   return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
 }
 
-// An output format as the form offers it, and the extension of the files a batch writes in it.
-struct OutputFormat {
-  platform::ControlId radio;
-  std::string extension;
-};
-inline const std::vector<OutputFormat> kOutputFormats = {{engine::kFormatBmpRadio, "bmp"},
-                                                         {engine::kFormatJpegRadio, "jpg"},
-                                                         {engine::kFormatPngRadio, "png"},
-                                                         {engine::kFormatHtmRadio, "htm"}};
-
-// The main form after its start, with an empty output folder `out/` chosen. A hang ends the test
-// process with SIGALRM after ten minutes, far beyond any test's time, so it fails the test instead
-// of stalling the suite.
-class BatchFixture : public testsupport::FormFixture {
- protected:
-  BatchFixture() {
-    alarm(600);
-    form->InitialUpdate();
-    std::filesystem::create_directory(outFolder);
-    engine::Settings().OutputFolder = outFolder;
-  }
-
-  // Checks the format's radio button and clears the other three, as a click does.
-  void SelectFormat(const OutputFormat& format) {
-    for (const OutputFormat& other : kOutputFormats) {
-      controls.SetChecked(other.radio, other.radio == format.radio);
-    }
-  }
-
-  // Empties the output folder, forgets the messages and puts the paths on the list as they are,
-  // without the checks of a drop.
-  void List(const std::vector<std::string>& paths) {
-    for (const auto& entry : std::filesystem::directory_iterator(outFolder)) {
-      std::filesystem::remove_all(entry.path());
-    }
-    form->DeleteAllEntries();
-    shell.messages.clear();
-    for (const std::string& path : paths) controls.AppendListEntry(engine::kInputList, path);
-    engine::Flags().InputPresent = 1;
-  }
-
-  std::vector<std::string> Outputs() const { return testsupport::FolderEntries(outFolder); }
-
-  std::string outFolder = folder.File("out/");
-};
+// The output formats and the batch fixture, shared with the form's tests.
+using testsupport::BatchFixture;
+using testsupport::kOutputFormats;
+using testsupport::OutputFormat;
 
 }  // namespace reliability

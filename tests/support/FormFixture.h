@@ -1,13 +1,18 @@
 // A headless main form over a fresh process state, with the executable's folder in a temporary
-// folder, for tests of the engine, the settings file and the form.
+// folder, for tests of the engine, the settings file and the form; and the same form started, for
+// batch runs into an empty output folder.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/ControlIds.h"
+#include "engine/ProcessState.h"
 #include "form/MainForm.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
@@ -27,8 +32,8 @@ class FormFixture : public ::testing::Test {
   FormFixture();
   ~FormFixture() override;
 
-  // Fills the three combo boxes with their entries, as the form's start does.
-  void FillComboBoxes();
+  // Puts a new form over fresh process records on the same controls, as a new process would.
+  void Restart();
   // Writes a bitmap through the imaging library as BMP, JPEG or PNG into the temporary folder.
   std::string SaveImage(const imaging::Bitmap& bitmap, const std::string& name);
 
@@ -36,6 +41,56 @@ class FormFixture : public ::testing::Test {
   platform::HeadlessControls controls;
   platform::HeadlessShell shell;
   std::unique_ptr<form::MainForm> form;
+};
+
+// An output format as the form offers it, and the extension of the files a batch writes in it.
+struct OutputFormat {
+  platform::ControlId radio;
+  std::string extension;
+};
+inline const std::vector<OutputFormat> kOutputFormats = {{engine::kFormatBmpRadio, "bmp"},
+                                                         {engine::kFormatJpegRadio, "jpg"},
+                                                         {engine::kFormatPngRadio, "png"},
+                                                         {engine::kFormatHtmRadio, "htm"}};
+
+// The main form after its start, with an empty output folder `out/` chosen. A hang ends the test
+// process with SIGALRM after ten minutes, far beyond any test's time, so it fails the test instead
+// of stalling the suite.
+class BatchFixture : public FormFixture {
+ protected:
+  BatchFixture() {
+    alarm(600);
+    form->InitialUpdate();
+    std::filesystem::create_directory(outFolder);
+    engine::Settings().OutputFolder = outFolder;
+  }
+
+  // Checks `radio` and clears the others of its group of `count` buttons from `first` on, as a
+  // click does.
+  void Select(platform::ControlId radio, platform::ControlId first, int count) {
+    for (platform::ControlId id = first; id < first + count; ++id) {
+      controls.SetChecked(id, id == radio);
+    }
+  }
+  void SelectFormat(const OutputFormat& format) {
+    Select(format.radio, engine::kFormatBmpRadio, 4);
+  }
+
+  // Empties the output folder, forgets the messages and puts the paths on the list as they are,
+  // without the checks of a drop.
+  void List(const std::vector<std::string>& paths) {
+    for (const auto& entry : std::filesystem::directory_iterator(outFolder)) {
+      std::filesystem::remove_all(entry.path());
+    }
+    form->DeleteAllEntries();
+    shell.messages.clear();
+    for (const std::string& path : paths) controls.AppendListEntry(engine::kInputList, path);
+    engine::Flags().InputPresent = 1;
+  }
+
+  std::vector<std::string> Outputs() const { return FolderEntries(outFolder); }
+
+  std::string outFolder = folder.File("out/");
 };
 
 }  // namespace testsupport
