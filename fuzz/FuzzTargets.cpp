@@ -26,20 +26,6 @@
 namespace fuzztargets {
 namespace {
 
-// A 24-bit BMP of the bitmap, written through a memory stream; nothing when writing fails.
-std::optional<std::vector<std::uint8_t>> EncodeInMemory(const imaging::Bitmap& bitmap) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* stream = open_memstream(&buffer, &size);
-  if (stream == nullptr) return std::nullopt;
-  const bool encoded = imaging::bmp::Encode(bitmap, stream);
-  const bool written = std::fclose(stream) == 0 && encoded;
-  std::optional<std::vector<std::uint8_t>> bytes;
-  if (written) bytes.emplace(buffer, buffer + size);
-  std::free(buffer);
-  return bytes;
-}
-
 // Replaces the file's content by the bytes.
 bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -56,27 +42,27 @@ std::string InputPath(std::span<const std::uint8_t> bytes) {
   return descriptor >= 0 && WriteFile(path, bytes) ? path : std::string();
 }
 
-bool InRange(long long value, long long minimum, long long maximum) {
-  return value >= minimum && value <= maximum;
-}
-
 // Every field of the record within the range the settings validation keeps it in. The folder and
 // the name are kept as read, however long, but always as one line without a NUL.
 bool SettingsInRange() {
   const engine::ConversionSettings& settings = engine::Settings();
-  const auto text = [](const std::string& value) {
-    return value.find_first_of(std::string("\n\0", 2)) == std::string::npos;
+  // clang-format off
+  const long long ranges[][3] = {
+      {settings.OutputFormatIndex, 0, 3}, {settings.SizeMode, 0, 2}, {settings.Width, 1, 2000},
+      {settings.Height, 1, 2000}, {settings.BmpDepthIndex, 0, 3}, {settings.PngInterlace, 0, 1},
+      {settings.JpegProgressive, 0, 1}, {settings.Compression, 0, 100},
+      {settings.ColorEffectIndex, 0, 8}, {settings.CropEnabled, 0, 1}, {settings.CropX, 0, 2000},
+      {settings.CropY, 0, 2000}, {settings.CropWidth, 0, 2000}, {settings.CropHeight, 0, 2000},
+      {settings.NamingScheme, 0, 2}, {settings.RotationIndex, 0, engine::kRotationEntryCount - 1}};
+  // clang-format on
+  const auto oneLine = [](const std::string& text) {
+    return text.find_first_of(std::string("\n\0", 2)) == std::string::npos;
   };
-  return InRange(settings.OutputFormatIndex, 0, 3) && InRange(settings.SizeMode, 0, 2) &&
-         InRange(settings.Width, 1, 2000) && InRange(settings.Height, 1, 2000) &&
-         InRange(settings.BmpDepthIndex, 0, 3) && InRange(settings.PngInterlace, 0, 1) &&
-         InRange(settings.JpegProgressive, 0, 1) && InRange(settings.Compression, 0, 100) &&
-         InRange(settings.ColorEffectIndex, 0, 8) &&
-         InRange(settings.RotationIndex, 0, engine::kRotationEntryCount - 1) &&
-         InRange(settings.CropEnabled, 0, 1) && InRange(settings.CropX, 0, 2000) &&
-         InRange(settings.CropY, 0, 2000) && InRange(settings.CropWidth, 0, 2000) &&
-         InRange(settings.CropHeight, 0, 2000) && InRange(settings.NamingScheme, 0, 2) &&
-         !settings.OutputFolder.empty() && text(settings.OutputFolder) && text(settings.CustomName);
+  return std::ranges::all_of(
+             ranges,
+             [](const auto& range) { return range[0] >= range[1] && range[0] <= range[2]; }) &&
+         !settings.OutputFolder.empty() && oneLine(settings.OutputFolder) &&
+         oneLine(settings.CustomName);
 }
 
 // What a save cannot show by reading the controls back: each radio group has exactly the
@@ -112,11 +98,11 @@ std::optional<std::string> StartAndSave(const std::string& folder) {
 // Valid UTF-8, as iconv reads it into UTF-32.
 bool ValidUtf8(std::string text) {
   const iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
-  std::u32string wide(text.size() + 1, U'\0');
+  std::string wide(4 * text.size() + 4, '\0');
   char* in = text.data();
-  char* out = reinterpret_cast<char*>(wide.data());
+  char* out = wide.data();
   std::size_t inLeft = text.size();
-  std::size_t outLeft = wide.size() * sizeof(char32_t);
+  std::size_t outLeft = wide.size();
   const bool valid = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
   iconv_close(converter);
   return valid;
@@ -131,9 +117,12 @@ bool BmpRoundTrip(std::span<const std::uint8_t> bytes) {
       first->pixels.size() != first->PixelCount() * 3) {
     return false;
   }
-  const std::optional<std::vector<std::uint8_t>> encoded = EncodeInMemory(*first);
-  const std::optional<imaging::Bitmap> second =
-      encoded ? imaging::bmp::Decode(*encoded) : std::nullopt;
+  // Written as a 24-bit BMP to the in-memory file, and read back from there.
+  const std::string path = InputPath({});
+  std::FILE* stream = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+  const bool encoded = stream != nullptr && imaging::bmp::Encode(*first, stream);
+  if (stream == nullptr || std::fclose(stream) != 0 || !encoded) return false;
+  const std::optional<imaging::Bitmap> second = imaging::bmp::Decode(imaging::FileSource(path));
   return second && second->width == first->width && second->height == first->height &&
          second->pixels == first->pixels;
 }
@@ -214,8 +203,7 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
 
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes) {
   // A fresh folder stands in for the executable's folder.
-  std::string folder =
-      (std::filesystem::temp_directory_path() / "tessellarion-fuzz-XXXXXX").string();
+  std::string folder = std::filesystem::temp_directory_path() / "tessellarion-fuzz-XXXXXX";
   if (mkdtemp(folder.data()) == nullptr) return false;
   folder += "/";
   std::filesystem::create_directory(folder + "LogFile");
