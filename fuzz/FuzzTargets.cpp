@@ -160,9 +160,7 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
         at + 2 < bytes.size() ? (std::size_t{bytes[at + 1]} << 8) | bytes[at + 2] : 0;
     const std::size_t start = std::min(at + 3, bytes.size());
     const std::size_t end = std::min(start + length, bytes.size());
-    segments.push_back({marker,
-                        {bytes.begin() + static_cast<std::ptrdiff_t>(start),
-                         bytes.begin() + static_cast<std::ptrdiff_t>(end)}});
+    segments.push_back({marker, std::vector(bytes.data() + start, bytes.data() + end)});
     at = end;
   }
   const imaging::PhotoMetadata metadata = imaging::MetadataFromJpegSegments(segments);
@@ -192,13 +190,10 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
   // Only the leading bytes decide: the file cut to them is of the same kind.
   path = InputPath(bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes)));
   if (path.empty() || imaging::ProbeFileKind(path, 0) != kind) return false;
-  const auto startsWith = [&](std::initializer_list<std::uint8_t> signature) {
-    return bytes.size() >= signature.size() &&
-           std::equal(signature.begin(), signature.end(), bytes.begin());
-  };
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (kind == imaging::kFileKindBmp) return imaging::bmp::Sniff(bytes);
-  if (kind == imaging::kFileKindJpeg) return startsWith({0xFF, 0xD8, 0xFF});
-  return kind != imaging::kFileKindPng || startsWith({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+  if (kind == imaging::kFileKindJpeg) return text.starts_with("\xFF\xD8\xFF");
+  return kind != imaging::kFileKindPng || text.starts_with("\x89PNG\r\n\x1A\n");
 }
 
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes) {
