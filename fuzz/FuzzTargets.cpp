@@ -1,6 +1,5 @@
 #include "fuzz/FuzzTargets.h"
 
-#include <iconv.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -93,19 +92,6 @@ std::optional<std::string> StartAndSave(const std::string& folder) {
   std::string text = settings::SettingsFileText();
   settings::SyncSettingsFile(controls, settings::SettingsFileMode::Save);
   return text;
-}
-
-// Valid UTF-8, as iconv reads it into UTF-32.
-bool ValidUtf8(std::string text) {
-  const iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
-  std::string wide(4 * text.size() + 4, '\0');
-  char* in = text.data();
-  char* out = wide.data();
-  std::size_t inLeft = text.size();
-  std::size_t outLeft = wide.size();
-  const bool valid = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
-  iconv_close(converter);
-  return valid;
 }
 
 }  // namespace
@@ -222,10 +208,10 @@ bool FileNameParts(std::span<const std::uint8_t> bytes) {
   const std::size_t separator = path.find_last_of("/\\");
   if (separator == std::string::npos) return name.empty();
   const std::string tail = path.substr(separator + 1);
-  if (name.find_first_of("/\\") != std::string::npos || !tail.starts_with(name)) return false;
+  // The name ends where the extension's dot starts: it holds no separator, and it keeps every
+  // multi-byte character of the text whole, since a dot is never part of one.
   const std::string tailExtension = form::ExtensionOf(tail);
-  const bool whole = tailExtension.empty() ? name == tail : tail == name + "." + tailExtension;
-  return whole && (!ValidUtf8(path) || ValidUtf8(name));
+  return tailExtension.empty() ? name == tail : tail == name + "." + tailExtension;
 }
 
 }  // namespace fuzztargets
