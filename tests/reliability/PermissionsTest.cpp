@@ -130,10 +130,8 @@ TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsRepl
     EXPECT_EQ(Cli({"-o", "out", "-f", test.format, "f.png"}), test.exitStatus);
     EXPECT_EQ(errors, test.errors);
     EXPECT_EQ(Outputs(), Names{"f." + test.format}) << "no temporary is left";
-    if (test.targetMode == kFolder) {
-      EXPECT_TRUE(std::filesystem::is_directory(target));
-      continue;
-    }
+    EXPECT_EQ(std::filesystem::is_directory(target), test.targetMode == kFolder);
+    if (test.targetMode == kFolder) continue;
     // A replaced file holds the new image alone: rewritten in place, it is cut short as well.
     const bool replaced = test.exitStatus == 0;
     EXPECT_EQ(testsupport::ReadFileText(target) == old, !replaced);

@@ -37,8 +37,7 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
     }
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
-    const rlimit unlimited = limit;
-    if (!fullDisk) limit.rlim_cur = 16 << 10;
+    limit.rlim_cur = fullDisk ? limit.rlim_max : 16 << 10;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     controls.SetChecked(kSize640Radio, false);
     controls.SetChecked(kSizeKeepRadio, true);
@@ -61,7 +60,6 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
     EXPECT_EQ(form->BatchRun().notWritten, 1);
     EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "small.bmp"), (std::pair{6, 5}));
     EXPECT_EQ(Outputs(), Names{"small.bmp"});
-    setrlimit(RLIMIT_FSIZE, &unlimited);
   }
   umount2(outFolder.c_str(), MNT_DETACH);
 }
