@@ -24,6 +24,7 @@ using testsupport::GreyJpegWithScans;
 using testsupport::HugeFrame;
 using testsupport::kBmpPalette;
 using testsupport::Patched;
+using testsupport::ReadFileBytes;
 
 // How far a file gets: a drop refuses it by its kind, or it is listed and does not load, or it
 // loads and is converted. Some cases put something other than plain bytes at their path.
@@ -50,12 +51,9 @@ Bytes Cut(const Bytes& bytes, std::size_t length) { return Removed(bytes, length
 using HostileInputTest = reliability::BatchFixture;
 
 TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
-  const auto saved = [this](const imaging::Bitmap& bitmap, const std::string& name) {
-    return testsupport::ReadFileBytes(SaveImage(bitmap, name));
-  };
-  const Bytes bmp = saved(testsupport::LetterF(), "letter.bmp");
-  const Bytes jpeg = saved(testsupport::PhotoLike(37, 23), "photo.jpg");
-  const Bytes png = saved(testsupport::LetterF(), "letter.png");
+  const Bytes bmp = ReadFileBytes(SaveImage(testsupport::LetterF(), "letter.bmp"));
+  const Bytes jpeg = ReadFileBytes(SaveImage(testsupport::PhotoLike(37, 23), "photo.jpg"));
+  const Bytes png = ReadFileBytes(SaveImage(testsupport::LetterF(), "letter.png"));
   constexpr std::size_t kIhdrEnd = 33;          // the signature and the IHDR chunk
   const std::size_t idatEnd = png.size() - 12;  // where IEND starts
   // Chunks go in after the header chunk, each with a correct CRC; the text chunk is 22 bytes.
