@@ -120,13 +120,12 @@ bool LoadImage(std::span<const std::uint8_t> bytes) {
   if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindUnknown) return false;
   const imaging::ImageHandle handle = imaging::LoadImageFile(path);
   if (handle == 0) return true;
-  // Only the three loadable kinds may give an image, and it must be a 24-bit image within the
-  // limits whose last pixel can be read.
+  // Only the three loadable kinds (BMP, JPEG and PNG, the first three) may give an image, and it
+  // must be a 24-bit image within the limits whose last pixel can be read.
   imaging::ImageInfoRecord record{};
-  bool kept = (kind == imaging::kFileKindBmp || kind == imaging::kFileKindJpeg ||
-               kind == imaging::kFileKindPng) &&
-              imaging::GetImageInfo(handle, record) == 1 && record[0] == 24 &&
-              imaging::SizeWithinLimits(record[1], record[2]) && record[5] == record[1] * 3;
+  bool kept = kind <= imaging::kFileKindPng && imaging::GetImageInfo(handle, record) == 1 &&
+              record[0] == 24 && imaging::SizeWithinLimits(record[1], record[2]) &&
+              record[5] == record[1] * 3;
   if (kept) imaging::ReadPixelColor(handle, record[1] - 1, record[2] - 1);
   return imaging::FreeImage(handle) == 1 && kept;
 }

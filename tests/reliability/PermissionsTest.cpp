@@ -190,9 +190,7 @@ TEST_F(PermissionsTest, CustomNamesStayInTheOutputFolder) {
   umask(002);  // a new file gets what the umask leaves of 0666
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name.substr(0, 10));
-    std::filesystem::remove_all(out);
-    std::filesystem::create_directory(out);
-    Own(out);
+    for (const std::string& name : Outputs()) std::filesystem::remove_all(out + name);
     EXPECT_EQ(Cli({"-o", "out", "-f", test.format, "--custom-name", test.name, "f.png"}),
               test.exitStatus);
     EXPECT_EQ(errors, test.errors);
