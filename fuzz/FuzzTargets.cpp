@@ -1,6 +1,5 @@
 #include "fuzz/FuzzTargets.h"
 
-#include <iconv.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -26,20 +25,6 @@
 namespace fuzztargets {
 namespace {
 
-// A 24-bit BMP of the bitmap, written through a memory stream; nothing when writing fails.
-std::optional<std::vector<std::uint8_t>> EncodeInMemory(const imaging::Bitmap& bitmap) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* stream = open_memstream(&buffer, &size);
-  if (stream == nullptr) return std::nullopt;
-  const bool encoded = imaging::bmp::Encode(bitmap, stream);
-  const bool written = std::fclose(stream) == 0 && encoded;
-  std::optional<std::vector<std::uint8_t>> bytes;
-  if (written) bytes.emplace(buffer, buffer + size);
-  std::free(buffer);
-  return bytes;
-}
-
 // Replaces the file's content by the bytes.
 bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -56,27 +41,27 @@ std::string InputPath(std::span<const std::uint8_t> bytes) {
   return descriptor >= 0 && WriteFile(path, bytes) ? path : std::string();
 }
 
-bool InRange(long long value, long long minimum, long long maximum) {
-  return value >= minimum && value <= maximum;
-}
-
 // Every field of the record within the range the settings validation keeps it in. The folder and
 // the name are kept as read, however long, but always as one line without a NUL.
 bool SettingsInRange() {
   const engine::ConversionSettings& settings = engine::Settings();
-  const auto text = [](const std::string& value) {
-    return value.find_first_of(std::string("\n\0", 2)) == std::string::npos;
+  // clang-format off
+  const long long ranges[][3] = {
+      {settings.OutputFormatIndex, 0, 3}, {settings.SizeMode, 0, 2}, {settings.Width, 1, 2000},
+      {settings.Height, 1, 2000}, {settings.BmpDepthIndex, 0, 3}, {settings.PngInterlace, 0, 1},
+      {settings.JpegProgressive, 0, 1}, {settings.Compression, 0, 100},
+      {settings.ColorEffectIndex, 0, 8}, {settings.CropEnabled, 0, 1}, {settings.CropX, 0, 2000},
+      {settings.CropY, 0, 2000}, {settings.CropWidth, 0, 2000}, {settings.CropHeight, 0, 2000},
+      {settings.NamingScheme, 0, 2}, {settings.RotationIndex, 0, engine::kRotationEntryCount - 1}};
+  // clang-format on
+  const auto oneLine = [](const std::string& text) {
+    return text.find_first_of(std::string("\n\0", 2)) == std::string::npos;
   };
-  return InRange(settings.OutputFormatIndex, 0, 3) && InRange(settings.SizeMode, 0, 2) &&
-         InRange(settings.Width, 1, 2000) && InRange(settings.Height, 1, 2000) &&
-         InRange(settings.BmpDepthIndex, 0, 3) && InRange(settings.PngInterlace, 0, 1) &&
-         InRange(settings.JpegProgressive, 0, 1) && InRange(settings.Compression, 0, 100) &&
-         InRange(settings.ColorEffectIndex, 0, 8) &&
-         InRange(settings.RotationIndex, 0, engine::kRotationEntryCount - 1) &&
-         InRange(settings.CropEnabled, 0, 1) && InRange(settings.CropX, 0, 2000) &&
-         InRange(settings.CropY, 0, 2000) && InRange(settings.CropWidth, 0, 2000) &&
-         InRange(settings.CropHeight, 0, 2000) && InRange(settings.NamingScheme, 0, 2) &&
-         !settings.OutputFolder.empty() && text(settings.OutputFolder) && text(settings.CustomName);
+  return std::ranges::all_of(
+             ranges,
+             [](const auto& range) { return range[0] >= range[1] && range[0] <= range[2]; }) &&
+         !settings.OutputFolder.empty() && oneLine(settings.OutputFolder) &&
+         oneLine(settings.CustomName);
 }
 
 // What a save cannot show by reading the controls back: each radio group has exactly the
@@ -109,19 +94,6 @@ std::optional<std::string> StartAndSave(const std::string& folder) {
   return text;
 }
 
-// Valid UTF-8, as iconv reads it into UTF-32.
-bool ValidUtf8(std::string text) {
-  const iconv_t converter = iconv_open("UTF-32LE", "UTF-8");
-  std::u32string wide(text.size() + 1, U'\0');
-  char* in = text.data();
-  char* out = reinterpret_cast<char*>(wide.data());
-  std::size_t inLeft = text.size();
-  std::size_t outLeft = wide.size() * sizeof(char32_t);
-  const bool valid = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
-  iconv_close(converter);
-  return valid;
-}
-
 }  // namespace
 
 bool BmpRoundTrip(std::span<const std::uint8_t> bytes) {
@@ -131,9 +103,12 @@ bool BmpRoundTrip(std::span<const std::uint8_t> bytes) {
       first->pixels.size() != first->PixelCount() * 3) {
     return false;
   }
-  const std::optional<std::vector<std::uint8_t>> encoded = EncodeInMemory(*first);
-  const std::optional<imaging::Bitmap> second =
-      encoded ? imaging::bmp::Decode(*encoded) : std::nullopt;
+  // Written as a 24-bit BMP to the in-memory file, and read back from there.
+  const std::string path = InputPath({});
+  std::FILE* stream = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+  const bool encoded = stream != nullptr && imaging::bmp::Encode(*first, stream);
+  if (stream == nullptr || std::fclose(stream) != 0 || !encoded) return false;
+  const std::optional<imaging::Bitmap> second = imaging::bmp::Decode(imaging::FileSource(path));
   return second && second->width == first->width && second->height == first->height &&
          second->pixels == first->pixels;
 }
@@ -145,13 +120,12 @@ bool LoadImage(std::span<const std::uint8_t> bytes) {
   if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindUnknown) return false;
   const imaging::ImageHandle handle = imaging::LoadImageFile(path);
   if (handle == 0) return true;
-  // Only the three loadable kinds may give an image, and it must be a 24-bit image within the
-  // limits whose last pixel can be read.
+  // Only the three loadable kinds (BMP, JPEG and PNG, the first three) may give an image, and it
+  // must be a 24-bit image within the limits whose last pixel can be read.
   imaging::ImageInfoRecord record{};
-  bool kept = (kind == imaging::kFileKindBmp || kind == imaging::kFileKindJpeg ||
-               kind == imaging::kFileKindPng) &&
-              imaging::GetImageInfo(handle, record) == 1 && record[0] == 24 &&
-              imaging::SizeWithinLimits(record[1], record[2]) && record[5] == record[1] * 3;
+  bool kept = kind <= imaging::kFileKindPng && imaging::GetImageInfo(handle, record) == 1 &&
+              record[0] == 24 && imaging::SizeWithinLimits(record[1], record[2]) &&
+              record[5] == record[1] * 3;
   if (kept) imaging::ReadPixelColor(handle, record[1] - 1, record[2] - 1);
   return imaging::FreeImage(handle) == 1 && kept;
 }
@@ -171,9 +145,7 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
         at + 2 < bytes.size() ? (std::size_t{bytes[at + 1]} << 8) | bytes[at + 2] : 0;
     const std::size_t start = std::min(at + 3, bytes.size());
     const std::size_t end = std::min(start + length, bytes.size());
-    segments.push_back({marker,
-                        {bytes.begin() + static_cast<std::ptrdiff_t>(start),
-                         bytes.begin() + static_cast<std::ptrdiff_t>(end)}});
+    segments.push_back({marker, std::vector(bytes.data() + start, bytes.data() + end)});
     at = end;
   }
   const imaging::PhotoMetadata metadata = imaging::MetadataFromJpegSegments(segments);
@@ -203,19 +175,15 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
   // Only the leading bytes decide: the file cut to them is of the same kind.
   path = InputPath(bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes)));
   if (path.empty() || imaging::ProbeFileKind(path, 0) != kind) return false;
-  const auto startsWith = [&](std::initializer_list<std::uint8_t> signature) {
-    return bytes.size() >= signature.size() &&
-           std::equal(signature.begin(), signature.end(), bytes.begin());
-  };
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (kind == imaging::kFileKindBmp) return imaging::bmp::Sniff(bytes);
-  if (kind == imaging::kFileKindJpeg) return startsWith({0xFF, 0xD8, 0xFF});
-  return kind != imaging::kFileKindPng || startsWith({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+  if (kind == imaging::kFileKindJpeg) return text.starts_with("\xFF\xD8\xFF");
+  return kind != imaging::kFileKindPng || text.starts_with("\x89PNG\r\n\x1A\n");
 }
 
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes) {
   // A fresh folder stands in for the executable's folder.
-  std::string folder =
-      (std::filesystem::temp_directory_path() / "tessellarion-fuzz-XXXXXX").string();
+  std::string folder = std::filesystem::temp_directory_path() / "tessellarion-fuzz-XXXXXX";
   if (mkdtemp(folder.data()) == nullptr) return false;
   folder += "/";
   std::filesystem::create_directory(folder + "LogFile");
@@ -239,10 +207,10 @@ bool FileNameParts(std::span<const std::uint8_t> bytes) {
   const std::size_t separator = path.find_last_of("/\\");
   if (separator == std::string::npos) return name.empty();
   const std::string tail = path.substr(separator + 1);
-  if (name.find_first_of("/\\") != std::string::npos || !tail.starts_with(name)) return false;
+  // The name ends where the extension's dot starts: it holds no separator, and it keeps every
+  // multi-byte character of the text whole, since a dot is never part of one.
   const std::string tailExtension = form::ExtensionOf(tail);
-  const bool whole = tailExtension.empty() ? name == tail : tail == name + "." + tailExtension;
-  return whole && (!ValidUtf8(path) || ValidUtf8(name));
+  return tailExtension.empty() ? name == tail : tail == name + "." + tailExtension;
 }
 
 }  // namespace fuzztargets

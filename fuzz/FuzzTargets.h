@@ -37,8 +37,8 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes);
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes);
 
 // Takes the bytes as a path and checks FileNameOf and ExtensionOf: the extension is the text after
-// the last dot and holds none; the name is the start of the text after the last separator, holds
-// no separator, is that whole text less ".extension", and is valid UTF-8 when the path is.
+// the last dot and holds none; the name is the text after the last separator less ".extension",
+// so it holds no separator and is valid UTF-8 when the path is.
 bool FileNameParts(std::span<const std::uint8_t> bytes);
 
 }  // namespace fuzztargets

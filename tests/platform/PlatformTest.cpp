@@ -16,6 +16,7 @@
 
 namespace {
 
+using Names = std::vector<std::string>;
 using testsupport::TempFolder;
 
 TEST(TextFileTest, WritesCrLfAndReadsBothLineEnds) {
@@ -72,7 +73,7 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
     EXPECT_FALSE(failed.Commit());
   }
   EXPECT_EQ(testsupport::ReadFileText(target), "old");
-  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"target"})) << "no temporary left";
+  EXPECT_EQ(folder.Entries(), Names{"target"}) << "no temporary left";
   std::filesystem::create_hard_link(target, folder.File("link"));
   platform::AtomicFileWriter writer(target);
   std::fputs("new", writer.Stream());
@@ -100,27 +101,24 @@ TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
   unsetenv("XDG_CACHE_HOME");
   const auto folders = [](const std::string& executableFolder) {
     const platform::WorkingFolders chosen = platform::ChooseWorkingFolders(executableFolder);
-    return std::vector<std::string>{chosen.settings, chosen.preview, chosen.output};
+    return Names{chosen.settings, chosen.preview, chosen.output};
   };
-  EXPECT_EQ(
-      folders(program.Path()),
-      (std::vector<std::string>{program.File("LogFile"), program.File("LogFile"), program.Path()}));
-  EXPECT_EQ(program.Entries(), std::vector<std::string>{"LogFile"}) << "no probe file left";
-  const std::vector<std::string> users{home.File(".config/tessellarion"),
-                                       home.File(".cache/tessellarion"), home.Path()};
+  EXPECT_EQ(folders(program.Path()),
+            (Names{program.File("LogFile"), program.File("LogFile"), program.Path()}));
+  EXPECT_EQ(program.Entries(), Names{"LogFile"}) << "no probe file left";
+  const Names users{home.File(".config/tessellarion"), home.File(".cache/tessellarion"),
+                    home.Path()};
   // A program under /usr never writes beside itself, not even as root.
   for (const std::string& executableFolder : {blocked.Path(), std::string("/usr/bin/")}) {
     EXPECT_EQ(folders(executableFolder), users) << executableFolder;
   }
-  struct stat status {};
-  ASSERT_EQ(stat(users[0].c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0700u) << "the user's folders are private";
+  EXPECT_EQ(std::filesystem::status(users[0]).permissions(), std::filesystem::perms(0700))
+      << "the user's folders are private";
 
   setenv("XDG_CONFIG_HOME", program.File("config/").c_str(), 1);
   setenv("XDG_CACHE_HOME", program.File("cache").c_str(), 1);
-  EXPECT_EQ(folders(blocked.Path()),
-            (std::vector<std::string>{program.File("config/tessellarion"),
-                                      program.File("cache/tessellarion"), home.Path()}));
+  EXPECT_EQ(folders(blocked.Path()), (Names{program.File("config/tessellarion"),
+                                            program.File("cache/tessellarion"), home.Path()}));
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ using testsupport::GreyJpegWithScans;
 using testsupport::HugeFrame;
 using testsupport::kBmpPalette;
 using testsupport::Patched;
+using testsupport::ReadFileBytes;
 
 // How far a file gets: a drop refuses it by its kind, or it is listed and does not load, or it
 // loads and is converted. Some cases put something other than plain bytes at their path.
@@ -47,104 +48,74 @@ Bytes Removed(Bytes bytes, std::size_t from, std::size_t to) {
 
 Bytes Cut(const Bytes& bytes, std::size_t length) { return Removed(bytes, length, bytes.size()); }
 
-class HostileInputTest : public reliability::BatchFixture {
- protected:
-  std::vector<Case> Cases() {
-    const auto saved = [this](const imaging::Bitmap& bitmap, const std::string& name) {
-      return testsupport::ReadFileBytes(SaveImage(bitmap, name));
-    };
-    const Bytes bmp = saved(testsupport::LetterF(), "letter.bmp");
-    const Bytes jpeg = saved(testsupport::PhotoLike(37, 23), "photo.jpg");
-    const Bytes png = saved(testsupport::LetterF(), "letter.png");
-    constexpr std::size_t kIhdrEnd = 33;          // the signature and the IHDR chunk
-    const std::size_t idatEnd = png.size() - 12;  // where IEND starts
-    // Chunks go in after the header chunk, each with a correct CRC; the text chunk is 22 bytes.
-    const testsupport::Piece text{"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'}};
-    const testsupport::Piece hugeIhdr{"IHDR", {0, 15, 66, 64, 0, 15, 66, 64, 8, 2, 0, 0, 0}};
-
-    using enum Stage;
-    return {
-        // Too short to hold a header, and a header size far past the end of the file.
-        {"two bytes", "bmp", {'B', 'M'}, kNotListed},
-        {"header size 0xFFFFFFFF", "bmp", Patched(bmp, 14, 0xFFFFFFFF), kNotListed},
-        // Cut inside the header and inside the pixels.
-        {"cut after the header size", "bmp", Cut(bmp, 20), kNotLoaded},
-        {"cut in the pixels", "bmp", Cut(bmp, bmp.size() - 3), kNotLoaded},
-        // A bit count no BMP has: a stride from it would divide by zero.
-        {"0 bits", "bmp", Patched(bmp, 28, 0, 2), kNotLoaded},
-        // An embedded JPEG stream, a compression the decoder does not take.
-        {"BI_JPEG", "bmp", Patched(bmp, 30, 4), kNotLoaded},
-        // A height whose negation overflows 32 bits, and a width whose stride does.
-        {"height INT_MIN", "bmp", Patched(bmp, 22, 0x80000000u), kNotLoaded},
-        {"width 0x7FFFFFFF", "bmp", Patched(bmp, 18, 0x7FFFFFFF), kNotLoaded},
-        // A size at the pixel limit whose 400 MB of pixels the file does not hold.
-        {"40000 x 2500", "bmp", BmpFile({40, 40000, 2500, 32, 0, 0, {}, {}, Bytes(64, 7)}),
-         kNotLoaded},
-        // File and image sizes that lie are not trusted and do not matter; a pixel offset past
-        // the end refuses the file.
-        {"file and image size", "bmp", Patched(Patched(bmp, 2, 0xFFFFFFFF), 34, 0xFFFFFFFF),
-         kLoads},
-        {"pixel offset past the end", "bmp", Patched(bmp, 10, 0xFFFFFF00), kNotLoaded},
-        // 256 palette entries promised, four there, the pixels nowhere: the end cuts the palette.
-        {"palette cut off", "bmp",
-         Patched(BmpFile({40, 3, 2, 8, 0, 256, kBmpPalette, {}, {}}), 10, 0), kNotLoaded},
-        // Palette indices 4 to 15 past a palette of four: black.
-        {"indices past", "bmp",
-         BmpFile({40, 5, 2, 4, 0, 4, kBmpPalette, {}, {0x4F, 0xE1, 0xC0, 0, 0x9A, 0x3B, 0xD0, 0}}),
-         kLoads},
-        // RLE8 runs and absolute runs past the row's end, a delta far past the image, no end code.
-        {"RLE8 overruns", "bmp",
-         BmpFile({40, 3, 2, 8, 1, 4, kBmpPalette, {}, {250, 1, 0, 9, 1, 2, 3,   1,   2, 3,
-                                                       1,   2, 3, 0, 0, 2, 255, 255, 1, 1}}),
-         kLoads},
-        // RLE4 runs past the row, then an absolute run the data cuts short.
-        {"RLE4 overrun", "bmp",
-         BmpFile({40, 3, 3, 4, 2, 4, kBmpPalette, {}, {255, 0x12, 0, 0, 0, 200, 0x31}}), kLoads},
-        // Bit fields with every mask zero: black, not a division or shift by the mask's width.
-        {"zero bit-field masks", "bmp",
-         BmpFile({40, 3, 2, 16, 3, 0, {}, {0, 0, 0}, Bytes(16, 0xFF)}), kLoads},
-        // A narrow row at 1 bit, where the padding is most of the row.
-        {"width 1 at 1 bit", "bmp",
-         BmpFile({40, 1, 3, 1, 0, 2, Cut(kBmpPalette, 8), {}, Bytes(12, 0xA5)}), kLoads},
-
-        // More progressive scans than the limit: each one is a pass over every coefficient.
-        {"too many scans", "jpg", GreyJpegWithScans(imaging::kMaxJpegScans + 1), kNotLoaded},
-        // 65,500 × 65,500 claimed by a file of a few hundred bytes, baseline and progressive.
-        {"65500 x 65500 baseline", "jpg", HugeFrame(jpeg, 0xC0), kNotLoaded},
-        {"65500 x 65500 progressive", "jpg", HugeFrame(GreyJpegWithScans(64), 0xC2), kNotLoaded},
-        // A cut in the tables, and one in the image data (shown as far as it goes, the rest grey).
-        {"JPEG cut in the tables", "jpg", Cut(jpeg, 100), kNotLoaded},
-        {"JPEG cut in the data", "jpg", Cut(jpeg, jpeg.size() - 40), kLoads},
-        // Four-channel colour stored as Adobe YCCK.
-        {"YCCK", "jpg", testsupport::LibjpegFile(8, 8, 4, JCS_CMYK, JCS_YCCK, false, Bytes(256)),
-         kLoads},
-
-        // 1,000,000 × 1,000,000 with a correct CRC.
-        {"1000000 x 1000000", "png", Removed(testsupport::WithChunks(png, {hugeIhdr}), 8, kIhdrEnd),
-         kNotLoaded},
-        // A bad CRC in the image data refuses the file; in a text chunk it drops the chunk.
-        {"bad IDAT CRC", "png", Patched(png, idatEnd - 1, png[idatEnd - 1] ^ 1u, 1), kNotLoaded},
-        {"bad tEXt CRC", "png", Patched(testsupport::WithChunks(png, {text}), kIhdrEnd + 21, 0, 1),
-         kLoads},
-        // Image data cut in the middle, and ten thousand text chunks before it.
-        {"truncated IDAT", "png", Cut(png, (kIhdrEnd + idatEnd) / 2), kNotLoaded},
-        {"10000 text chunks", "png", testsupport::WithChunks(png, std::vector(10'000, text)),
-         kLoads},
-
-        // A named pipe: opening it to read would wait for a writer forever.
-        {"named pipe", "png", {}, kNotListed, Kind::kPipe},
-        // A sparse 2 GiB file that starts like a PNG: too large to load, and not read.
-        {"sparse 2 GiB PNG", "png", Cut(png, 64), kNotLoaded, Kind::kSparse},
-    };
-  }
-};
+using HostileInputTest = reliability::BatchFixture;
 
 TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
+  const Bytes bmp = ReadFileBytes(SaveImage(testsupport::LetterF(), "letter.bmp"));
+  const Bytes jpeg = ReadFileBytes(SaveImage(testsupport::PhotoLike(37, 23), "photo.jpg"));
+  const Bytes png = ReadFileBytes(SaveImage(testsupport::LetterF(), "letter.png"));
+  constexpr std::size_t kIhdrEnd = 33;          // the signature and the IHDR chunk
+  const std::size_t idatEnd = png.size() - 12;  // where IEND starts
+  // Chunks go in after the header chunk, each with a correct CRC; the text chunk is 22 bytes.
+  const testsupport::Piece text{"tEXt", {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 'h', 'i'}};
+  const testsupport::Piece hugeIhdr{"IHDR", {0, 15, 66, 64, 0, 15, 66, 64, 8, 2, 0, 0, 0}};
+
+  using enum Stage;
+  const std::vector<Case> cases = {
+      // Too short to hold a header: the drop refuses it by its kind.
+      {"two bytes", "bmp", {'B', 'M'}, kNotListed},
+      // A bit count no BMP has: a stride from it would divide by zero.
+      {"0 bits", "bmp", Patched(bmp, 28, 0, 2), kNotLoaded},
+      // A height whose negation overflows 32 bits.
+      {"height INT_MIN", "bmp", Patched(bmp, 22, 0x80000000u), kNotLoaded},
+      // A size at the pixel limit whose 400 MB of pixels the file does not hold.
+      {"40000 x 2500", "bmp", BmpFile({40, 40000, 2500, 32, 0, 0, {}, {}, Bytes(64, 7)}),
+       kNotLoaded},
+      // File and image sizes that lie are not trusted and do not matter; a pixel offset past
+      // the end refuses the file.
+      {"file and image size", "bmp", Patched(Patched(bmp, 2, 0xFFFFFFFF), 34, 0xFFFFFFFF), kLoads},
+      {"pixel offset past the end", "bmp", Patched(bmp, 10, 0xFFFFFF00), kNotLoaded},
+      // 256 palette entries promised, four there, the pixels nowhere: the end cuts the palette.
+      {"palette cut off", "bmp",
+       Patched(BmpFile({40, 3, 2, 8, 0, 256, kBmpPalette, {}, {}}), 10, 0), kNotLoaded},
+      // RLE8 runs and absolute runs past the row's end, a delta far past the image, no end code.
+      {"RLE8 overruns", "bmp",
+       BmpFile({40, 3, 2, 8, 1, 4, kBmpPalette, {}, {250, 1, 0, 9, 1, 2, 3,   1,   2, 3,
+                                                     1,   2, 3, 0, 0, 2, 255, 255, 1, 1}}),
+       kLoads},
+      // RLE4 runs past the row, then an absolute run the data cuts short.
+      {"RLE4 overrun", "bmp",
+       BmpFile({40, 3, 3, 4, 2, 4, kBmpPalette, {}, {255, 0x12, 0, 0, 0, 200, 0x31}}), kLoads},
+
+      // More progressive scans than the limit: each one is a pass over every coefficient.
+      {"too many scans", "jpg", GreyJpegWithScans(imaging::kMaxJpegScans + 1), kNotLoaded},
+      // 65,500 × 65,500 claimed by a progressive file of a few hundred bytes.
+      {"65500 x 65500 progressive", "jpg", HugeFrame(GreyJpegWithScans(64), 0xC2), kNotLoaded},
+      // A cut in the tables, and one in the image data (shown as far as it goes, the rest grey).
+      {"JPEG cut in the tables", "jpg", Cut(jpeg, 100), kNotLoaded},
+      {"JPEG cut in the data", "jpg", Cut(jpeg, jpeg.size() - 40), kLoads},
+
+      // 1,000,000 × 1,000,000 with a correct CRC.
+      {"1000000 x 1000000", "png", Removed(testsupport::WithChunks(png, {hugeIhdr}), 8, kIhdrEnd),
+       kNotLoaded},
+      // A bad CRC in the image data refuses the file; in a text chunk it drops the chunk.
+      {"bad IDAT CRC", "png", Patched(png, idatEnd - 1, png[idatEnd - 1] ^ 1u, 1), kNotLoaded},
+      {"bad tEXt CRC", "png", Patched(testsupport::WithChunks(png, {text}), kIhdrEnd + 21, 0, 1),
+       kLoads},
+      // Image data cut in the middle, and ten thousand text chunks before it.
+      {"truncated IDAT", "png", Cut(png, (kIhdrEnd + idatEnd) / 2), kNotLoaded},
+      {"10000 text chunks", "png", testsupport::WithChunks(png, std::vector(10'000, text)), kLoads},
+
+      // A named pipe: opening it to read would wait for a writer forever.
+      {"named pipe", "png", {}, kNotListed, Kind::kPipe},
+      // A sparse 2 GiB file that starts like a PNG: too large to load, and not read.
+      {"sparse 2 GiB PNG", "png", Cut(png, 64), kNotLoaded, Kind::kSparse},
+  };
   std::filesystem::create_directory(folder.File("in"));
   const std::string good = SaveImage(testsupport::LetterF(), "in/good.png");
   const std::uint64_t before = reliability::PeakMemory();
   int number = 0;
-  for (const Case& test : Cases()) {
+  for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     const std::string name = "case" + std::to_string(++number);
     const std::string input = folder.File("in/" + name + "." + test.extension);

@@ -1,8 +1,8 @@
 // Saving as an ordinary user, through the real tessellarion-cli: write-protected outputs and
 // settings files are left alone, replaced files keep their mode, a writable file in a
-// write-protected folder is rewritten in place, and a custom name that would leave the output
-// folder is refused. Root may write anything, so when the suite runs as root the binary runs as
-// the unprivileged user 65534 ("nobody").
+// write-protected folder is rewritten in place, a custom name that would leave the output folder is
+// refused, and a kill during a write loses no file. Root may write anything, so when the suite
+// runs as root the binary runs as the unprivileged user 65534 ("nobody").
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
+#include "platform/AtomicFile.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -46,14 +48,12 @@ class PermissionsTest : public ::testing::Test {
 
   // Gives a file or folder to the user the binary runs as, when that is not the suite's user.
   void Own(const std::string& path) {
-    if (geteuid() == 0 && lchown(path.c_str(), kUnprivileged, kUnprivileged) != 0) {
-      ADD_FAILURE() << "chown " << path;
-    }
+    EXPECT_TRUE(geteuid() != 0 || lchown(path.c_str(), kUnprivileged, kUnprivileged) == 0) << path;
   }
 
-  // Runs the binary in the folder, as the unprivileged user when the suite runs as root: its exit
-  // status, its standard error in `errors`; −1 when it could not be started as that user.
-  int Cli(std::vector<std::string> arguments) {
+  // Starts the binary in the folder, as the unprivileged user when the suite runs as root, with
+  // its standard error in errors.txt; it exits with 126 when it cannot become that user.
+  pid_t Start(std::vector<std::string> arguments) {
     std::string cli = folder.File("tessellarion-cli");
     const std::string errorsPath = folder.File("errors.txt");
     const pid_t child = fork();
@@ -71,9 +71,15 @@ class PermissionsTest : public ::testing::Test {
       execv(cli.c_str(), argv.data());
       _exit(127);
     }
+    return child;
+  }
+
+  // Runs the binary to its end: its exit status, its standard error in `errors`; −1 when it could
+  // not be started as the unprivileged user.
+  int Cli(std::vector<std::string> arguments) {
     int status = 0;
-    waitpid(child, &status, 0);
-    errors = testsupport::ReadFileText(errorsPath);
+    waitpid(Start(std::move(arguments)), &status, 0);
+    errors = testsupport::ReadFileText(folder.File("errors.txt"));
     return WIFEXITED(status) && WEXITSTATUS(status) < 126 ? WEXITSTATUS(status) : -1;
   }
 
@@ -122,17 +128,13 @@ TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsRepl
     EXPECT_EQ(Cli({"-o", "out", "-f", test.format, "f.png"}), test.exitStatus);
     EXPECT_EQ(errors, test.errors);
     EXPECT_EQ(Outputs(), Names{"f." + test.format}) << "no temporary is left";
-    if (test.targetMode == kFolder) {
-      EXPECT_TRUE(std::filesystem::is_directory(target));
-      continue;
-    }
-    EXPECT_EQ(testsupport::ReadFileText(target) == old, test.exitStatus != 0);
-    if (test.exitStatus == 0) {
-      EXPECT_EQ(testsupport::ImageSizeOf(target), (std::pair{6, 5}));
-      if (test.format == "bmp") {
-        EXPECT_EQ(std::filesystem::file_size(target), testsupport::FileField(target, 2, 4));
-      }
-    }
+    EXPECT_EQ(std::filesystem::is_directory(target), test.targetMode == kFolder);
+    if (test.targetMode == kFolder) continue;
+    // A replaced file holds the new image alone: rewritten in place, it is cut short as well.
+    const bool replaced = test.exitStatus == 0;
+    EXPECT_EQ(testsupport::ReadFileText(target) == old, !replaced);
+    EXPECT_EQ(testsupport::ImageSizeOf(target), (replaced ? std::pair{6, 5} : std::pair{0, 0}));
+    EXPECT_EQ(std::filesystem::file_size(target) < old.size(), replaced);
     EXPECT_EQ(ModeOf(target), test.targetMode);
   }
 }
@@ -188,9 +190,7 @@ TEST_F(PermissionsTest, CustomNamesStayInTheOutputFolder) {
   umask(002);  // a new file gets what the umask leaves of 0666
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name.substr(0, 10));
-    std::filesystem::remove_all(out);
-    std::filesystem::create_directory(out);
-    Own(out);
+    for (const std::string& name : Outputs()) std::filesystem::remove_all(out + name);
     EXPECT_EQ(Cli({"-o", "out", "-f", test.format, "--custom-name", test.name, "f.png"}),
               test.exitStatus);
     EXPECT_EQ(errors, test.errors);
@@ -198,6 +198,48 @@ TEST_F(PermissionsTest, CustomNamesStayInTheOutputFolder) {
     for (const std::string& name : test.outputs) EXPECT_EQ(ModeOf(out + name), 0664u) << name;
     EXPECT_EQ(testsupport::FolderEntries(folder.Path()),
               (Names{"LogFile", "errors.txt", "f.png", "out", "tessellarion-cli"}));
+  }
+}
+
+// The real binary killed while it writes: the target holds the old file or the complete new one,
+// and whatever else the kill leaves carries the temporary prefix.
+using CliKillTest = PermissionsTest;
+TEST_F(CliKillTest, AKillDuringAWriteLeavesTheOldFileOrTheNewOneAndNamedTemporaries) {
+  testsupport::SaveImageFile(testsupport::PhotoLike(2000, 1500), folder.File("big.png"));
+  for (const std::string extension : {"png", "bmp"}) {
+    SCOPED_TRACE(extension);
+    for (const std::string& name : Outputs()) std::filesystem::remove(out + name);
+    const std::string target = out + "big." + extension;
+    const Names arguments = {"-o", "out", "-f", extension, "big.png"};
+    // The complete new file, from a run that is not disturbed.
+    ASSERT_EQ(Cli(arguments), 0);
+    const std::vector<std::uint8_t> complete = testsupport::ReadFileBytes(target);
+    int leftovers = 0;
+    for (const useconds_t delay : {0u, 0u, 1'000u, 3'000u, 10'000u, 30'000u, 100'000u, 300'000u}) {
+      testsupport::WriteFileText(target, "old");
+      const pid_t child = Start(arguments);
+      // Waits for the first temporary in the output folder (or the end), then for the delay.
+      bool ended = false;
+      while (!ended && Outputs().size() == 1) {
+        ended = waitpid(child, nullptr, WNOHANG) == child;
+        usleep(100);
+      }
+      usleep(delay);
+      if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+      }
+      EXPECT_TRUE(testsupport::ReadFileBytes(target) == complete ||
+                  testsupport::ReadFileText(target) == "old")
+          << delay << " µs";
+      for (const std::string& name : Outputs()) {
+        if (name == "big." + extension) continue;
+        EXPECT_TRUE(name.starts_with(platform::kTemporaryFilePrefix)) << name;
+        std::filesystem::remove(out + name);
+        ++leftovers;
+      }
+    }
+    EXPECT_GT(leftovers, 0) << "no kill landed during a write";
   }
 }
 

@@ -81,9 +81,8 @@ TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
                 : test.kind == Kind::kSparse ? truncate(path.c_str(), off_t{4} << 30) == 0
                                              : true);
     Start(exe);
-    EXPECT_EQ(Settings().Width, test.width);
-    EXPECT_EQ(Settings().OutputFolder, test.folder);
-    EXPECT_EQ(Settings().CustomName, test.name);
+    EXPECT_EQ(std::tie(Settings().Width, Settings().OutputFolder, Settings().CustomName),
+              std::tie(test.width, test.folder, test.name));
     // Read back from the controls and validated again, the record stays as it is.
     const std::string shown = settings::SettingsFileText();
     SettingsFromControls(*fresh);
