@@ -2,8 +2,8 @@
 // coefficients, and greyscale images as one component.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "imaging/ColorEffects.h"
