@@ -137,11 +137,11 @@ TEST(BmpCodecTest, RefusesTruncationsAndHeaderFieldsBeforeAllocating) {
     EXPECT_FALSE(imaging::bmp::Decode(std::span(valid).first(length))) << length;
   }
   // Files whose pixel data is all there, refused for one header field alone: sides beyond the
-  // limit, each side within it and the pixel count beyond it, sides of 0 or below, and RLE8 or bit
-  // fields on 24-bit data.
+  // limit, each side within it and the pixel count beyond it, sides of 0 or below, and RLE8, bit
+  // fields or an embedded JPEG stream (compression 4) on 24-bit data.
   const std::tuple<std::int32_t, std::int32_t, std::uint16_t, std::uint32_t> cases[] = {
       {70000, 1, 1, 0}, {1, 70000, 1, 0}, {1, -70000, 1, 0}, {10001, 10000, 1, 0}, {0, 1, 1, 0},
-      {-6, 1, 1, 0},    {1, 0, 1, 0},     {3, 2, 24, 1},     {3, 2, 24, 3}};
+      {-6, 1, 1, 0},    {1, 0, 1, 0},     {3, 2, 24, 1},     {3, 2, 24, 3},        {3, 2, 24, 4}};
   const Bytes twoEntries(kBmpPalette.begin(), kBmpPalette.begin() + 8);
   for (const auto& [width, height, bitCount, compression] : cases) {
     const std::size_t stride = (std::size_t(std::abs(width)) * bitCount + 31) / 32 * 4;

@@ -48,7 +48,7 @@ Bytes Removed(Bytes bytes, std::size_t from, std::size_t to) {
 
 Bytes Cut(const Bytes& bytes, std::size_t length) { return Removed(bytes, length, bytes.size()); }
 
-using HostileInputTest = reliability::BatchFixture;
+using HostileInputTest = testsupport::BatchFixture;
 
 TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
   const Bytes bmp = ReadFileBytes(SaveImage(testsupport::LetterF(), "letter.bmp"));
@@ -131,7 +131,7 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
 
     // The batch gets the file even so, as if it had changed after it was listed.
     const bool loads = test.stage == Stage::kLoads;
-    for (const reliability::OutputFormat& format : reliability::kOutputFormats) {
+    for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
       SCOPED_TRACE(format.extension);
       SelectFormat(format);
       List({input, good});

@@ -14,7 +14,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class InputNamesTest : public reliability::BatchFixture {};
+class InputNamesTest : public testsupport::BatchFixture {};
 
 TEST_F(InputNamesTest, AwkwardNamesAreConvertedUnderTheirOwnNamesOrRefused) {
   const std::string image = SaveImage(testsupport::LetterF(), "source.png");

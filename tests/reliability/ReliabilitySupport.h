@@ -1,12 +1,10 @@
-// Shared pieces of the reliability suite: the process's memory figures, the output formats, and a
-// headless main form ready for batch runs into an empty output folder.
+// Shared pieces of the reliability suite: the process's memory figures, and the form started for
+// batch runs (tests/support/FormFixture.h).
 #pragma once
 
 #include <sys/resource.h>
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "tests/support/FormFixture.h"
 
@@ -23,10 +21,5 @@ inline std::uint64_t PeakMemory() {
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
 }
-
-// The output formats and the batch fixture, shared with the form's tests.
-using testsupport::BatchFixture;
-using testsupport::kOutputFormats;
-using testsupport::OutputFormat;
 
 }  // namespace reliability

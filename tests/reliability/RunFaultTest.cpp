@@ -19,7 +19,7 @@ using namespace engine;
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
 
-class RunFaultTest : public reliability::BatchFixture {};
+class RunFaultTest : public testsupport::BatchFixture {};
 
 TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
   const std::string big = SaveImage(testsupport::PhotoLike(1280, 960), "big.png");
@@ -41,7 +41,7 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     controls.SetChecked(kSize640Radio, false);
     controls.SetChecked(kSizeKeepRadio, true);
-    for (const reliability::OutputFormat& format : reliability::kOutputFormats) {
+    for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
       SCOPED_TRACE(format.extension);
       SelectFormat(format);
       List({big, small});
@@ -53,7 +53,7 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
     }
     // A BMP is written once as loaded, then again after the edits. When only the second write
     // fails, the target holds the complete first file: the image as loaded, never a partial file.
-    SelectFormat(reliability::kOutputFormats[0]);
+    SelectFormat(testsupport::kOutputFormats[0]);
     controls.SetChecked(kSizeKeepRadio, false);
     controls.SetChecked(kSize640Radio, true);
     List({small});
@@ -72,7 +72,7 @@ TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {
   controls.onProgress = [&](ControlId id, int position, int) {
     if (id == kProgressBar && position == 1) std::filesystem::remove_all(outFolder);
   };
-  for (const reliability::OutputFormat& format : reliability::kOutputFormats) {
+  for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
     SCOPED_TRACE(format.extension);
     SelectFormat(format);
     List({first, first, first});
@@ -89,7 +89,7 @@ TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {
 TEST_F(RunFaultTest, AFileConvertedOntoItselfIsReplacedOnlyByCompleteContent) {
   controls.SetComboSelection(kColorEffectCombo, 3);  // the negative
   // Every image format; a table-art page is no input.
-  for (const reliability::OutputFormat& format : std::span(reliability::kOutputFormats).first(3)) {
+  for (const testsupport::OutputFormat& format : std::span(testsupport::kOutputFormats).first(3)) {
     SCOPED_TRACE(format.extension);
     SelectFormat(format);
     // The same path as input and output: the new content replaces the old once it is complete.

@@ -28,7 +28,7 @@ std::string Text(std::size_t first = 0, std::size_t last = 0, const std::string&
 }
 
 // A fresh start of the form over the settings file as it is: new process state, new controls.
-class SettingsFileRobustnessTest : public reliability::BatchFixture {
+class SettingsFileRobustnessTest : public testsupport::BatchFixture {
  protected:
   void Start(const std::string& executableFolder) {
     ResetProcessState();
