@@ -88,9 +88,8 @@ class MainWindowTest : public ::testing::Test {
     emit qobject_cast<QMenu*>(window->UprightAction()->parent())->aboutToShow();
     std::string marks;
     for (ControlId id : kLockedDuringRun) marks += Controls().IsEnabled(id) ? 'x' : '-';
-    for (QAction* item : {window->UprightAction(), window->KeepMetadataAction()}) {
+    for (QAction* item : {window->UprightAction(), window->KeepMetadataAction()})
       marks += item->isEnabled() ? 'x' : '-';
-    }
     return marks;
   }
   // Runs 24 files that take a moment each, calling `interrupt` once the run waits for its first
@@ -352,9 +351,8 @@ TEST(TerminationTest, SigtermRemovesThePreviewImagesAsClosingTheWindowDoes) {
   const std::string executable = program.File("tessellarion");
   std::filesystem::copy_file(TESSELLARION_APP_PATH, executable);
   platform::CreateFolder(program.File("LogFile"));
-  for (const char* name : {"LOG.html", "Now.log", "Temp.log"}) {
+  for (const char* name : {"LOG.html", "Now.log", "Temp.log"})
     testsupport::WriteFileText(program.File("LogFile/") + name, "left by a preview");
-  }
   const pid_t child = fork();
   if (child == 0) {
     // The program inherits this test program's offscreen platform.

@@ -62,9 +62,8 @@ TEST_F(ConversionSettingsTest, WritingOnlyChecksAndReadingTakesTheFirstCheckedBu
 
 TEST(ReadNumberTest, ReadsLikeAtol) {
   std::string read;
-  for (const char* text : {"", "abc", " \t+15x", "-2147483648", "-99999999999999"}) {
+  for (const char* text : {"", "abc", " \t+15x", "-2147483648", "-99999999999999"})
     read += std::to_string(ReadNumber(text)) + " ";
-  }
   EXPECT_EQ(read, "0 0 15 -2147483648 -2147483648 ");
   EXPECT_EQ(ReadNumberInRange("2147483647"), INT32_MAX);
   EXPECT_EQ(ReadNumberInRange("2147483648"), std::nullopt);

@@ -132,8 +132,7 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   converter.SetBmpDepth(3);
   converter.SetCrop(1, 100, 100, 5, 5);
   EXPECT_EQ(converter.ConvertPngToBmp(output, input), 0);
-  EXPECT_EQ(FileField(output, 18, 4), 37u);
-  EXPECT_EQ(FileField(output, 28, 2), 24u);
+  EXPECT_EQ(std::pair(FileField(output, 18, 4), FileField(output, 28, 2)), std::pair(37u, 24u));
 }
 
 TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {

@@ -24,7 +24,6 @@ const std::string kAddFiles = "入力ファイルを追加してください！�
 class MainFormTest : public testsupport::BatchFixture {
  protected:
   MainFormTest() { testsupport::WriteFileText(gif, "GIF89a......"); }
-  void Format(ControlId radio) { Select(radio, kFormatBmpRadio, 4); }
   std::string Shown(ControlId width, ControlId height, ControlId kind) {
     return controls.Text(width) + "x" + controls.Text(height) + controls.Text(kind);
   }
@@ -36,16 +35,14 @@ class MainFormTest : public testsupport::BatchFixture {
 
 TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholdersARepeatedStartReloads) {
   std::string shown;
-  for (ControlId id : {kFormatBmpRadio, kSizeKeepRadio, kNamingKeepRadio, kCropCheck}) {
+  for (ControlId id : {kFormatBmpRadio, kSizeKeepRadio, kNamingKeepRadio, kCropCheck})
     shown += controls.IsChecked(id) ? "on|" : "off|";
-  }
   for (ControlId id :
        {kWidthEdit,      kHeightEdit,       kCompressionEdit, kCropXEdit,       kCropYEdit,
         kCropWidthEdit,  kCropHeightEdit,   kEntryCountEdit,  kTotalSizeEdit,   kBmpDepthCombo,
         kRotationCombo,  kColorEffectCombo, kBeforeSizeEdit,  kBeforeWidthEdit, kBeforeHeightEdit,
-        kBeforeKindEdit, kAfterSizeEdit,    kAfterWidthEdit,  kAfterHeightEdit, kAfterKindEdit}) {
+        kBeforeKindEdit, kAfterSizeEdit,    kAfterWidthEdit,  kAfterHeightEdit, kAfterKindEdit})
     shown += controls.Text(id) + "|";
-  }
   EXPECT_EQ(shown,
             "on|on|on|off|320|240|20|0|0|100|100|0|0|２４ビットカラー|そのまま|そのまま|"
             "???????????????????|????|????|????|???????????????????|????|????|????|");
@@ -121,9 +118,8 @@ TEST_F(MainFormTest, ADropListsWhatCanBeConvertedUpToTheLimitAndLeavesTheBarAtZe
 }
 
 TEST_F(MainFormTest, TheTotalSizeCountsRealSizesIn64Bits) {
-  for (const char* name : {"a", "b"}) {
+  for (const char* name : {"a", "b"})
     testsupport::WriteFileText(folder.File(name), std::string(300, 'x'));
-  }
   // A sparse file of 5 GiB and a file that has gone: the total is the real 64-bit sum.
   const std::string big = folder.File("big");
   testsupport::WriteFileText(big, "");
@@ -137,7 +133,7 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
   form->BatchRun();
   EXPECT_EQ(controls.RangeMaximum(kProgressBar), 0);
   EXPECT_FALSE(shell.waitCursor);
-  Format(kFormatHtmRadio);
+  SelectFormat(kFormatHtmRadio);
   Select(kSizeCustomRadio, kSizeKeepRadio, 3);
   controls.SetText(kWidthEdit, "0");
   form->BatchRun();
@@ -146,7 +142,7 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
                       "ファイルサイズは１*１以上２０００*２０００以内にしてください！！"}));
 
   // The custom size is looked at only when it is chosen.
-  Format(kFormatPngRadio);
+  SelectFormat(kFormatPngRadio);
   const std::tuple<ControlId, const char*, const char*, bool> sizes[] = {
       {kSizeCustomRadio, "2000", "2000", true}, {kSizeCustomRadio, "1", "1", true},
       {kSizeCustomRadio, "12px", "9", true},    {kSizeCustomRadio, "2001", "100", false},
@@ -161,14 +157,14 @@ TEST_F(MainFormTest, PreconditionsAndTheirMessagesInOrder) {
   }
 
   // Table art takes at most ten files.
-  Format(kFormatHtmRadio);
+  SelectFormat(kFormatHtmRadio);
   List(std::vector<std::string>(10, letter));
   const form::BatchOutcome ten = form->BatchRun();
   EXPECT_TRUE(ten.ran && ten.entries == 10 && ten.notWritten == 0);
   List(std::vector<std::string>(11, letter));
   EXPECT_FALSE(form->BatchRun().ran);
   EXPECT_EQ(shell.messages, Messages{"TableArtは１０件までしか一括変換できません。"});
-  Format(kFormatJpegRadio);
+  SelectFormat(kFormatJpegRadio);
   EXPECT_TRUE(form->BatchRun().ran) << "only table art is limited";
 
   // A custom name that would leave the output folder is the last precondition.
@@ -186,7 +182,7 @@ TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
   form->AddFileFromDialog();
   controls.AppendListEntry(kInputList, folder.File("missing.png"));
   form->AddFileFromDialog();
-  Format(kFormatPngRadio);
+  SelectFormat(kFormatPngRadio);
   Select(kNamingNumberRadio, kNamingKeepRadio, 3);
   EXPECT_EQ(form->BatchRun().notWritten, 1);
   EXPECT_EQ(Outputs(), (Messages{"1.png", "3.png"})) << "a skipped entry still uses up its number";
@@ -203,7 +199,7 @@ TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAF
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), Messages{"Log.ini"});
   List({SaveImage(testsupport::PhotoLike(37, 23), "photo.png")});
   controls.SetListSelection(kInputList, 0);
-  Format(kFormatJpegRadio);
+  SelectFormat(kFormatJpegRadio);
   controls.SetComboSelection(kRotationCombo, 18);
   form->QualityPreview();
   EXPECT_EQ(testsupport::ReadFileText(Log("LOG.html")),
@@ -228,7 +224,7 @@ TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAF
   Select(kSize640Radio, kSizeKeepRadio, 3);
   List({letter});
   controls.SetListSelection(kInputList, 0);
-  Format(kFormatHtmRadio);
+  SelectFormat(kFormatHtmRadio);
   form->ShowSelectedFile();
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "640x480HTM");
   Select(kSizeKeepRadio, kSizeKeepRadio, 3);
@@ -238,7 +234,7 @@ TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAF
   form->ShowSelectedFile();
   EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "3x4HTM");
   // A failed preview shows as failed, not as the earlier result.
-  Format(kFormatPngRadio);
+  SelectFormat(kFormatPngRadio);
   form->ShowSelectedFile();
   ASSERT_TRUE(testsupport::FileExists(Log("Temp.log")));
   controls.SetText(kCropXEdit, "500");  // outside the image: nothing is written

@@ -64,7 +64,7 @@ class ParallelRunTest : public testsupport::BatchFixture {
     form->InitialUpdate();
     Settings().OutputFolder = outFolder;
     form->SetJobs(jobs);
-    SelectFormat(format);
+    SelectFormat(format.radio);
     List(inputs);
     events.clear();
     const form::BatchOutcome outcome = form->BatchRun();
@@ -78,9 +78,8 @@ class ParallelRunTest : public testsupport::BatchFixture {
     record.lastOutputWidth = Engine().LastOutputWidth;
     record.lastOutputHeight = Engine().LastOutputHeight;
     record.settingsFile = testsupport::ReadFileText(folder.File("LogFile/Log.ini"));
-    for (const std::string& name : Outputs()) {
+    for (const std::string& name : Outputs())
       record.outputs[name] = testsupport::ReadFileBytes(outFolder + name);
-    }
     form.reset();
     EXPECT_EQ(imaging::LiveImageCount(), 0u) << "an image was not released";
     return record;

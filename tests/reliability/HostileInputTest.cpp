@@ -133,7 +133,7 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
     const bool loads = test.stage == Stage::kLoads;
     for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
       SCOPED_TRACE(format.extension);
-      SelectFormat(format);
+      SelectFormat(format.radio);
       List({input, good});
       EXPECT_EQ(form->BatchRun().notWritten, loads ? 0 : 1);
       const std::string output = name + "." + format.extension;

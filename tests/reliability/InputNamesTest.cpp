@@ -23,16 +23,14 @@ TEST_F(InputNamesTest, AwkwardNamesAreConvertedUnderTheirOwnNamesOrRefused) {
   const std::string shallow = folder.File("in/" + std::string(250, 'f'));
   std::string deep = folder.File("in");
   for (int level = 0; level < 16; ++level) deep += "/" + std::string(245, 'd');
-  std::filesystem::create_directories(shallow);
-  std::filesystem::create_directories(deep);
+  for (const std::string& path : {shallow, deep}) std::filesystem::create_directories(path);
   Names inputs = {shallow + "/300.png", deep + "/deep.png"};
   ASSERT_LT(inputs.back().size(), 4096u);
   for (const std::string& name :
        Names{"with  spaces .png", "quote'and\"double.png", "a&b;c|d$(e).png", "<tag>.png",
              "line\nfeed.png", "\xFF\xFE\x80 not UTF-8.png", "写真 ソフト.png",
-             "-starts-with-dash.png", std::string(240, 'n') + ".png"}) {
+             "-starts-with-dash.png", std::string(240, 'n') + ".png"})
     inputs.push_back(folder.File("in/" + name));
-  }
   for (const std::string& input : inputs) std::filesystem::copy_file(image, input);
 
   // 17 folders of 250 bytes: the file exists, but its path is too long to be opened by name, and

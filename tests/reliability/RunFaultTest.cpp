@@ -39,11 +39,10 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
     limit.rlim_cur = fullDisk ? limit.rlim_max : 16 << 10;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    controls.SetChecked(kSize640Radio, false);
-    controls.SetChecked(kSizeKeepRadio, true);
+    Select(kSizeKeepRadio, kSizeKeepRadio, 3);
     for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
       SCOPED_TRACE(format.extension);
-      SelectFormat(format);
+      SelectFormat(format.radio);
       List({big, small});
       testsupport::WriteFileText(outFolder + "big." + format.extension, "old");
       EXPECT_EQ(form->BatchRun().notWritten, 1);
@@ -53,9 +52,8 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
     }
     // A BMP is written once as loaded, then again after the edits. When only the second write
     // fails, the target holds the complete first file: the image as loaded, never a partial file.
-    SelectFormat(testsupport::kOutputFormats[0]);
-    controls.SetChecked(kSizeKeepRadio, false);
-    controls.SetChecked(kSize640Radio, true);
+    SelectFormat(kFormatBmpRadio);
+    Select(kSize640Radio, kSizeKeepRadio, 3);
     List({small});
     EXPECT_EQ(form->BatchRun().notWritten, 1);
     EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "small.bmp"), (std::pair{6, 5}));
@@ -74,7 +72,7 @@ TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {
   };
   for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
     SCOPED_TRACE(format.extension);
-    SelectFormat(format);
+    SelectFormat(format.radio);
     List({first, first, first});
     EXPECT_EQ(form->BatchRun().notWritten, 2);
     // Each entry a table-art run cannot write shows a message of its own.
@@ -91,7 +89,7 @@ TEST_F(RunFaultTest, AFileConvertedOntoItselfIsReplacedOnlyByCompleteContent) {
   // Every image format; a table-art page is no input.
   for (const testsupport::OutputFormat& format : std::span(testsupport::kOutputFormats).first(3)) {
     SCOPED_TRACE(format.extension);
-    SelectFormat(format);
+    SelectFormat(format.radio);
     // The same path as input and output: the new content replaces the old once it is complete.
     const std::string same = outFolder + "f." + format.extension;
     List({same});

@@ -19,12 +19,9 @@ using namespace engine;
 
 // A valid settings file with its lines from `first` up to `last` replaced by `line`.
 std::string Text(std::size_t first = 0, std::size_t last = 0, const std::string& line = {}) {
-  std::string text;
-  for (std::size_t index = 0; index < testsupport::kValidSettingsLines.size(); ++index) {
-    text +=
-        (index >= first && index < last ? line : testsupport::kValidSettingsLines[index]) + "\r\n";
-  }
-  return text;
+  std::vector<std::string> lines = testsupport::kValidSettingsLines;
+  for (std::size_t index = first; index < last; ++index) lines[index] = line;
+  return testsupport::FileText(lines);
 }
 
 // A fresh start of the form over the settings file as it is: new process state, new controls.

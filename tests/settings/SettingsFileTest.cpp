@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
@@ -14,14 +15,7 @@ namespace {
 using namespace engine;
 using settings::SettingsFileMode;
 using settings::SyncSettingsFile;
-using Lines = std::vector<std::string>;
-
-// The lines of a settings file, each ended by `end`.
-std::string FileText(const Lines& lines, const std::string& end = "\r\n") {
-  std::string text;
-  for (const std::string& line : lines) text += line + end;
-  return text;
-}
+using testsupport::FileText;
 
 class SettingsFileTest : public testsupport::FormFixture {
  protected:
@@ -29,9 +23,8 @@ class SettingsFileTest : public testsupport::FormFixture {
   // own buttons, and the headless controls keep the others of the group as they were.
   SettingsFileTest() {
     form->InitialUpdate();
-    for (ControlId id : {kFormatBmpRadio, kSizeKeepRadio, kNamingKeepRadio}) {
+    for (ControlId id : {kFormatBmpRadio, kSizeKeepRadio, kNamingKeepRadio})
       controls.SetChecked(id, false);
-    }
   }
   std::string FilePath() const { return folder.File("LogFile/Log.ini"); }
   // Loads the text as the settings file, with the controls as they are.
@@ -40,7 +33,7 @@ class SettingsFileTest : public testsupport::FormFixture {
     SyncSettingsFile(controls, SettingsFileMode::Load);
   }
 
-  Lines lines = testsupport::kValidSettingsLines;
+  std::vector<std::string> lines = testsupport::kValidSettingsLines;
 };
 
 TEST_F(SettingsFileTest, FirstStartCreatesTheFolderAndTheResetFile) {
@@ -84,8 +77,7 @@ TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
   }
   // A reset checks the boxes its values turn on and unchecks none, so the loaded ones are cleared
   // here by hand, as they are at a first start.
-  controls.SetChecked(kPngInterlaceCheck, false);
-  controls.SetChecked(kCropCheck, false);
+  for (ControlId id : {kPngInterlaceCheck, kCropCheck}) controls.SetChecked(id, false);
   for (const std::string header : {"Tessellar", "", "tessellarionVer102"}) {
     lines[0] = header;
     Load(FileText(lines));
@@ -113,15 +105,13 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
     Load(FileText(lines, "\n"));
     EXPECT_EQ(Settings().PngInterlace, on) << line;
   }
-  EXPECT_EQ(Settings().OutputFolder, "/photos/out dir/");
-  EXPECT_EQ(Settings().CustomName, "two  blanks ");
-  EXPECT_EQ(Settings().Width, 800);
+  EXPECT_EQ(std::tie(Settings().OutputFolder, Settings().CustomName, Settings().Width),
+            std::tuple("/photos/out dir/", "two  blanks ", 800));
   // A short file: the fields it does not reach keep what the controls held.
   controls.SetText(kCropHeightEdit, "77");
   controls.SetText(kCustomNameEdit, "kept");
   Load(FileText({lines.begin(), lines.begin() + 12}));
-  EXPECT_EQ(Settings().CropHeight, 77);
-  EXPECT_EQ(Settings().CustomName, "kept");
+  EXPECT_EQ(std::tie(Settings().CropHeight, Settings().CustomName), std::tuple(77, "kept"));
 }
 
 }  // namespace

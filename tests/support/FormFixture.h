@@ -27,6 +27,14 @@ inline const std::vector<std::string> kValidSettingsLines = {
     "71", "1", "10", "20", "30", "40", "2", "holiday"};
 // clang-format on
 
+// The lines as the text of a settings file, each ended by `end`.
+inline std::string FileText(const std::vector<std::string>& lines,
+                            const std::string& end = "\r\n") {
+  std::string text;
+  for (const std::string& line : lines) text += line + end;
+  return text;
+}
+
 class FormFixture : public ::testing::Test {
  protected:
   FormFixture();
@@ -68,20 +76,16 @@ class BatchFixture : public FormFixture {
   // Checks `radio` and clears the others of its group of `count` buttons from `first` on, as a
   // click does.
   void Select(platform::ControlId radio, platform::ControlId first, int count) {
-    for (platform::ControlId id = first; id < first + count; ++id) {
+    for (platform::ControlId id = first; id < first + count; ++id)
       controls.SetChecked(id, id == radio);
-    }
   }
-  void SelectFormat(const OutputFormat& format) {
-    Select(format.radio, engine::kFormatBmpRadio, 4);
-  }
+  void SelectFormat(platform::ControlId radio) { Select(radio, engine::kFormatBmpRadio, 4); }
 
   // Empties the output folder, forgets the messages and puts the paths on the list as they are,
   // without the checks of a drop.
   void List(const std::vector<std::string>& paths) {
-    for (const auto& entry : std::filesystem::directory_iterator(outFolder)) {
+    for (const auto& entry : std::filesystem::directory_iterator(outFolder))
       std::filesystem::remove_all(entry.path());
-    }
     form->DeleteAllEntries();
     shell.messages.clear();
     for (const std::string& path : paths) controls.AppendListEntry(engine::kInputList, path);
