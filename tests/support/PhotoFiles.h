@@ -50,8 +50,7 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
 // The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
 // decompressed), as the library reads them; empty where absent. Throws std::runtime_error when
 // any PNG chunk's CRC is wrong.
-using FoundMetadata = imaging::PhotoMetadata;
-FoundMetadata MetadataOfFile(const std::string& path);
+imaging::PhotoMetadata MetadataOfFile(const std::string& path);
 
 // The bitmap a camera stores for `upright` when it tags it with the EXIF orientation: a viewer
 // applying the orientation shows `upright`.
