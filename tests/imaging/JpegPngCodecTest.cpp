@@ -70,11 +70,8 @@ TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
   // libpng streams it.
   TempFolder folder;
   for (const Bitmap* bitmap : {&photo, &flat, static_cast<const Bitmap*>(&noisy)}) {
-    for (const int interlace : {0, 1}) {
-      const imaging::ImageHandle handle = imaging::RegisterBitmap(*bitmap);
-      ASSERT_EQ(imaging::SavePng(folder.File("image.png"), handle, interlace), 1);
-      imaging::FreeImage(handle);
-      const Bytes file = ReadFileBytes(folder.File("image.png"));
+    for (const bool interlace : {false, true}) {
+      const Bytes file = ReadFileBytes(SaveImageFile(*bitmap, folder.File("image.png"), interlace));
       EXPECT_EQ(imaging::png::Decode(file).value_or(Bitmap{}).pixels, bitmap->pixels)
           << bitmap->width << (interlace ? " Adam7" : "");
     }
