@@ -3,7 +3,6 @@
 // and the PNG pixel limit checked from the header.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <string>
@@ -107,11 +106,7 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
 // byte), IEND.
 Bytes MakePng(int width, int height, int bitDepth, int colorType, const Bytes& scanlines,
               std::vector<Piece> extra = {}, bool adam7 = false) {
-  uLongf size = compressBound(uLong(scanlines.size()));
-  Bytes packed(size);
-  compress(packed.data(), &size, scanlines.data(), uLong(scanlines.size()));
-  packed.resize(size);
-  extra.insert(extra.end(), {{"IDAT", packed}, {"IEND", {}}});
+  extra.insert(extra.end(), {{"IDAT", Deflated(scanlines)}, {"IEND", {}}});
   Bytes file = {137, 'P', 'N', 'G', 13, 10, 26, 10};
   const Bytes header = PngChunk(
       "IHDR", {0, 0, std::uint8_t(width >> 8), std::uint8_t(width), 0, 0, std::uint8_t(height >> 8),

@@ -90,9 +90,7 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
 }
 
 TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
-  TempFolder program;
-  TempFolder home;
-  TempFolder blocked;
+  TempFolder program, home, blocked;
   // A file in the way: LogFile cannot be created beside this program, even by root.
   testsupport::WriteFileText(blocked.File("LogFile"), "");
   // ctest runs every test in a process of its own, so the environment is the test's to change.

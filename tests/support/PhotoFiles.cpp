@@ -121,11 +121,7 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
                                      const std::vector<std::uint8_t>& icc) {
   std::vector<Piece> chunks;
   if (!icc.empty()) {
-    uLongf size = compressBound(static_cast<uLong>(icc.size()));
-    Bytes compressed(size);
-    compress(compressed.data(), &size, icc.data(), static_cast<uLong>(icc.size()));
-    compressed.resize(size);
-    chunks.push_back({"iCCP", Prefixed(std::string_view("camera\0\0", 8), compressed)});
+    chunks.push_back({"iCCP", Prefixed(std::string_view("camera\0\0", 8), Deflated(icc))});
   }
   if (!exif.empty()) chunks.push_back({"eXIf", exif});
   if (!xmp.empty()) {
@@ -147,6 +143,14 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
   }
   jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
   return jpeg;
+}
+
+std::vector<std::uint8_t> Deflated(const std::vector<std::uint8_t>& bytes) {
+  uLongf size = compressBound(static_cast<uLong>(bytes.size()));
+  Bytes packed(size);
+  compress(packed.data(), &size, bytes.data(), static_cast<uLong>(bytes.size()));
+  packed.resize(size);
+  return packed;
 }
 
 std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<std::uint8_t>& data) {

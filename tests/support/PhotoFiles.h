@@ -37,6 +37,9 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
                                      const std::vector<std::uint8_t>& xmp,
                                      const std::vector<std::uint8_t>& icc);
 
+// The bytes compressed as a zlib stream, as PNG image data and profiles are stored.
+std::vector<std::uint8_t> Deflated(const std::vector<std::uint8_t>& bytes);
+
 // One PNG chunk: length, type, data and a correct CRC.
 std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<std::uint8_t>& data);
 
