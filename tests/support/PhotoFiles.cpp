@@ -104,10 +104,9 @@ std::vector<Piece> CameraSegments(const std::vector<std::uint8_t>& exif,
   }
   const std::size_t count = icc.empty() ? 0 : (icc.size() + chunkBytes - 1) / chunkBytes;
   for (std::size_t chunk = 0; chunk < count; ++chunk) {
-    Bytes data;
-    Append(data, std::string_view("ICC_PROFILE\0", 12));
-    data.push_back(static_cast<std::uint8_t>(chunk + 1));
-    data.push_back(static_cast<std::uint8_t>(count));
+    // The name, then the chunk's number from 1 and the count.
+    Bytes data = Prefixed(std::string_view("ICC_PROFILE\0", 12),
+                          {static_cast<std::uint8_t>(chunk + 1), static_cast<std::uint8_t>(count)});
     const std::size_t end = std::min(icc.size(), (chunk + 1) * chunkBytes);
     data.insert(data.end(), icc.begin() + static_cast<std::ptrdiff_t>(chunk * chunkBytes),
                 icc.begin() + static_cast<std::ptrdiff_t>(end));
