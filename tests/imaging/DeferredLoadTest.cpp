@@ -77,8 +77,7 @@ TEST_F(DeferredLoadTest, ADecodeThatFailsAtItsFirstUseActsAsAFailedLoad) {
 TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
   // The letter F at 384 × 320: shrinking to 96 × 80 decodes at 1/4, to 100 × 70 at 1/2; a resize
   // that enlarges a side decodes in full.
-  const std::string path = folder.File("f.jpg");
-  SaveImageFile(LargeF(384, 320), path);
+  const std::string path = SaveImageFile(LargeF(384, 320), folder.File("f.jpg"));
   ResetHandleTable();  // forgets that the library wrote it, so a load reads the file
   // The smallest scale at which both sides are still at least the size asked for.
   for (const auto& [width, height, denominator] :
