@@ -16,20 +16,18 @@
 
 namespace {
 
+using namespace testsupport;
 using imaging::Bitmap;
 using imaging::Rgb;
-using testsupport::BmpFile;
-using testsupport::ColorsOf;
-using testsupport::kBmpPalette;
 using Bytes = std::vector<std::uint8_t>;
 using Colors = std::vector<Rgb>;
 
-constexpr Rgb kBlack{}, kWhite{255, 255, 255}, kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255};
+constexpr Rgb kBlack{}, kWhite{255, 255, 255}, kGreen{0, 255, 0};
 
 // The file SaveBmp writes for the bitmap, at its depth.
 Bytes EncodeToBytes(const Bitmap& bitmap) {
-  testsupport::TempFolder folder;
-  return testsupport::ReadFileBytes(testsupport::SaveImageFile(bitmap, folder.File("image.bmp")));
+  TempFolder folder;
+  return ReadFileBytes(SaveImageFile(bitmap, folder.File("image.bmp")));
 }
 
 // The decoder is checked against hand-made files below, so a round trip through it checks the
@@ -39,10 +37,10 @@ Bytes EncodeToBytes(const Bitmap& bitmap) {
 TEST(BmpCodecTest, RoundTripsEveryDepthExactly) {
   // 511 × 2: one colour across, then two alternating, which RLE8 must split into encoded and
   // absolute runs of at most 255 pixels (255 + 255 + 1).
-  const Bitmap runs = testsupport::Painted(511, 2, [](int x, int y) {
+  const Bitmap runs = Painted(511, 2, [](int x, int y) {
     return y == 0 ? kGreen : x % 2 == 0 ? kRed : kBlue;
   });
-  for (const Bitmap& source : {testsupport::LetterF(), testsupport::PhotoLike(37, 23), runs}) {
+  for (const Bitmap& source : {LetterF(), PhotoLike(37, 23), runs}) {
     Bitmap high = source, palette = source, rle = source;
     imaging::ReduceTo16(high);
     ASSERT_TRUE(imaging::ReduceTo8(palette) && imaging::ReduceTo8(rle));
@@ -65,8 +63,7 @@ TEST(BmpCodecTest, RoundTripsEveryDepthExactly) {
       Bitmap grey = imaging::bmp::Decode(file).value_or(Bitmap{});
       imaging::MakeGreyscale(grey, 255);
       const Bitmap fused = imaging::bmp::Decode(file, true).value_or(Bitmap{});
-      EXPECT_EQ(fused.pixels, grey.pixels);
-      EXPECT_TRUE(fused.grey);
+      EXPECT_EQ(std::pair(fused.pixels, fused.grey), std::pair(grey.pixels, true));
     }
   }
 }
@@ -106,7 +103,7 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
   // RLE4, 5 x 2: five alternating nibbles 1 2, end of line, an absolute run of nibbles 3 1 2 (two
   // bytes, already even), then the data stops without an end code.
   const Bytes rle4 = {5, 0x12, 0, 0, 0, 3, 0x31, 0x20};
-  const std::pair<testsupport::BmpParts, Colors> cases[] = {
+  const std::pair<BmpParts, Colors> cases[] = {
       {{40, 3, 2, 1, 0, 2, Bytes(kBmpPalette.begin() + 4, kBmpPalette.end() - 4), {}, oneBit},
        {kRed, kGreen, kRed, kGreen, kRed, kGreen}},
       {{40, 3, 2, 4, 0, 3, threeEntries, {}, fourBit},
@@ -131,7 +128,7 @@ TEST(BmpCodecTest, DecodesEveryHeaderKindAndBitCount) {
 }
 
 TEST(BmpCodecTest, RefusesTruncationsAndHeaderFieldsBeforeAllocating) {
-  const Bytes valid = EncodeToBytes(testsupport::LetterF());
+  const Bytes valid = EncodeToBytes(LetterF());
   // Every truncation of an uncompressed file, in the headers or in the pixels.
   for (std::size_t length = 0; length < valid.size(); ++length) {
     EXPECT_FALSE(imaging::bmp::Decode(std::span(valid).first(length))) << length;

@@ -33,11 +33,6 @@ Bitmap LargeF(int width, int height) {
   return large;
 }
 
-// A flat blue bitmap: another content for a file of the same size.
-Bitmap Blue(int width, int height) {
-  return Painted(width, height, [](int, int) { return kBlue; });
-}
-
 class DeferredLoadTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetHandleTable(); }
@@ -82,8 +77,7 @@ TEST_F(DeferredLoadTest, ADecodeThatFailsAtItsFirstUseActsAsAFailedLoad) {
 TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
   // The letter F at 384 × 320: shrinking to 96 × 80 decodes at 1/4, to 100 × 70 at 1/2; a resize
   // that enlarges a side decodes in full.
-  const std::string path = folder.File("f.jpg");
-  SaveImageFile(LargeF(384, 320), path);
+  const std::string path = SaveImageFile(LargeF(384, 320), folder.File("f.jpg"));
   ResetHandleTable();  // forgets that the library wrote it, so a load reads the file
   // The smallest scale at which both sides are still at least the size asked for.
   for (const auto& [width, height, denominator] :
@@ -114,13 +108,9 @@ TEST_F(DeferredLoadTest, CoefficientsReadWholeGiveExactlyThePixelsOfAPlainDecode
   const Bitmap photo = PhotoLike(37, 23);
   Bitmap grey = photo;
   grey.grey = true;  // its red channel, written as one component
-  const std::string baseline = SaveImageFile(photo, folder.File("baseline.jpg"));
-  const ImageHandle loaded = LoadImageFile(baseline);
-  ASSERT_EQ(SaveJpeg(folder.File("progressive.jpg"), loaded, 75, 1), 1);
-  FreeImage(loaded);
-  const Bytes colour = ReadFileBytes(baseline);
+  const Bytes colour = ReadFileBytes(SaveImageFile(photo, folder.File("baseline.jpg")));
   const Bytes files[] = {
-      colour, ReadFileBytes(folder.File("progressive.jpg")),
+      colour, ReadFileBytes(SaveImageFile(photo, folder.File("progressive.jpg"), true)),
       ReadFileBytes(SaveImageFile(grey, folder.File("grey.jpg"))),
       // Cut in the image data: the rest is the decoder's grey, the same both ways.
       Bytes(colour.begin(), colour.begin() + static_cast<std::ptrdiff_t>(colour.size() * 3 / 4))};
@@ -143,15 +133,15 @@ TEST_F(DeferredLoadTest, CoefficientsReadWholeGiveExactlyThePixelsOfAPlainDecode
 TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {
   // Released as loaded, then replaced under its name: the new content loads.
   const std::string path = folder.File("f.jpg");
-  const Bitmap letter = LargeF(48, 40);
-  const Bytes red = ReadFileBytes(SaveImageFile(letter, path));
-  const Bytes blue = ReadFileBytes(SaveImageFile(Blue(48, 40), folder.File("blue.jpg")));
+  const Bytes photo = ReadFileBytes(SaveImageFile(PhotoLike(48, 40), path));
+  const Bytes letter = ReadFileBytes(SaveImageFile(LargeF(48, 40), folder.File("letter.jpg")));
   ResetHandleTable();  // forgets that the library wrote them
-  WriteFileBytes(path, red);
+  WriteFileBytes(path, photo);
   FreeImage(LoadImageFile(path));
-  WriteFileBytes(path, blue);
+  WriteFileBytes(path, letter);
   const ImageHandle reloaded = LoadImageFile(path);
-  EXPECT_GT(ReadPixelColor(reloaded, 0, 0) >> 16, 200u) << "blue now";
+  // The photo's top left pixel is half red, the letter's full red.
+  EXPECT_GT(ReadPixelColor(reloaded, 0, 0) & 0xFF, 200u) << "the letter now";
   FreeImage(reloaded);
 
   // A BMP saved again unchanged leaves the same file; replaced in between, it is written again;
@@ -195,7 +185,7 @@ TEST_F(DeferredLoadTest, BmpAndPngDecodeFromTheFileTheyWereLoadedFrom) {
   // Written to in place after the load, with an image of the same size: the decode fails and
   // nothing is written, rather than the image reported at the load turning into another. (The
   // file's time is set back first, so the write shows however coarse the file system's clock.)
-  SaveImageFile(Blue(1001, 203), other);
+  SaveImageFile(LargeF(1001, 203), other);
   SaveImageFile(photo, bmp);
   ResetHandleTable();
   std::filesystem::last_write_time(bmp, std::filesystem::file_time_type{});

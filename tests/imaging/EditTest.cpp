@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>

@@ -179,7 +179,7 @@ TEST_F(PhotoTest, MetadataRoundTripByteForByteThroughEveryOutputThatKeepsThem) {
       Convert(input, "out" + extension);
       Convert(folder.File("out" + extension), "again" + extension);
       for (const std::string written : {"out", "again"}) {
-        const FoundMetadata found = MetadataOfFile(folder.File(written + extension));
+        const PhotoMetadata found = MetadataOfFile(folder.File(written + extension));
         EXPECT_EQ(std::tie(found.exif, found.xmp, found.icc), std::tie(exif, xmp, icc)) << written;
       }
     }

@@ -17,13 +17,13 @@
 namespace {
 
 using Names = std::vector<std::string>;
-using testsupport::TempFolder;
+using namespace testsupport;
 
 TEST(TextFileTest, WritesCrLfAndReadsBothLineEnds) {
   TempFolder folder;
   ASSERT_TRUE(platform::WriteTextFile(folder.File("a.txt"), "one\ntwo\n"));
-  EXPECT_EQ(testsupport::ReadFileText(folder.File("a.txt")), "one\r\ntwo\r\n");
-  testsupport::WriteFileText(folder.File("b.txt"), "x\ny\r\nz\rw");
+  EXPECT_EQ(ReadFileText(folder.File("a.txt")), "one\r\ntwo\r\n");
+  WriteFileText(folder.File("b.txt"), "x\ny\r\nz\rw");
   EXPECT_EQ(platform::ReadTextFile(folder.File("b.txt")), "x\ny\nz\rw") << "a lone CR stays";
   EXPECT_EQ(platform::ReadTextFile(folder.File("missing.txt")), std::nullopt);
 }
@@ -36,7 +36,7 @@ TEST(TextFileTest, ShiftJisIsCodePage932) {
 
 TEST(FileSystemTest, SizesAndFolders) {
   TempFolder folder;
-  testsupport::WriteFileText(folder.File("five"), "12345");
+  WriteFileText(folder.File("five"), "12345");
   EXPECT_EQ(platform::FileSizeField(folder.File("five")), 5);
   // A sparse file of 3 GiB: its low 32 bits read as a signed number.
   ASSERT_EQ(truncate(folder.File("five").c_str(), 3LL << 30), 0);
@@ -55,7 +55,7 @@ TEST(FileSystemTest, SizesAndFolders) {
 TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
   TempFolder folder;
   const std::string target = folder.File("target");
-  testsupport::WriteFileText(target, "old");
+  WriteFileText(target, "old");
   // Only root may give the file to another owner; the replacement then keeps that owner, and the
   // set-group-ID bit, which is set after the owner because changing the owner clears it.
   const bool root = geteuid() == 0;
@@ -72,15 +72,14 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
     std::fgetc(failed.Stream());  // reading a write-only stream sets its error flag
     EXPECT_FALSE(failed.Commit());
   }
-  EXPECT_EQ(testsupport::ReadFileText(target), "old");
+  EXPECT_EQ(ReadFileText(target), "old");
   EXPECT_EQ(folder.Entries(), Names{"target"}) << "no temporary left";
   std::filesystem::create_hard_link(target, folder.File("link"));
   platform::AtomicFileWriter writer(target);
   std::fputs("new", writer.Stream());
   EXPECT_TRUE(writer.Commit());
-  EXPECT_EQ(testsupport::ReadFileText(target), "new");
-  EXPECT_EQ(testsupport::ReadFileText(folder.File("link")), "old")
-      << "the replacement is a new file";
+  EXPECT_EQ(ReadFileText(target), "new");
+  EXPECT_EQ(ReadFileText(folder.File("link")), "old") << "the replacement is a new file";
   struct stat status {};
   stat(target.c_str(), &status);
   EXPECT_EQ(status.st_mode & 07777, mode) << "the replacement keeps the file's permissions";
@@ -90,11 +89,9 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
 }
 
 TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
-  TempFolder program;
-  TempFolder home;
-  TempFolder blocked;
+  TempFolder program, home, blocked;
   // A file in the way: LogFile cannot be created beside this program, even by root.
-  testsupport::WriteFileText(blocked.File("LogFile"), "");
+  WriteFileText(blocked.File("LogFile"), "");
   // ctest runs every test in a process of its own, so the environment is the test's to change.
   setenv("HOME", home.Path().c_str(), 1);
   setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);

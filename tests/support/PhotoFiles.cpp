@@ -16,11 +16,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 void Append(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
 
-void PutU32Be(Bytes& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8)
-    out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
 std::uint32_t U32Be(const Bytes& bytes, std::size_t at) {
   return (std::uint32_t{bytes.at(at)} << 24) | (std::uint32_t{bytes.at(at + 1)} << 16) |
          (std::uint32_t{bytes.at(at + 2)} << 8) | bytes.at(at + 3);
@@ -33,13 +28,11 @@ Bytes Prefixed(std::string_view prefix, const Bytes& data) {
   return out;
 }
 
-// One 12-byte directory entry, little-endian.
-void PutEntry(Bytes& out, std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+// One 12-byte directory entry, little-endian: the tag and the type (16 bits each), the count and
+// the value.
+void PutEntry(Bytes& out, std::uint32_t tag, std::uint32_t type, std::uint32_t count,
               std::uint32_t value) {
-  PutU16(out, tag);
-  PutU16(out, type);
-  PutU32(out, count);
-  PutU32(out, value);
+  for (const std::uint32_t field : {tag | type << 16, count, value}) PutBytes(out, field);
 }
 
 }  // namespace
@@ -50,24 +43,24 @@ std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelS
   // (11) → 61, pad → 62, EXIF directory at 62 (3 entries: 42) → 104, date text (20) → 124,
   // IFD1 at 124 (2 entries: 30) → 154, thumbnail (16) → 170.
   Bytes out = {'I', 'I', 42, 0};
-  PutU32(out, 8);
-  PutU16(out, 3);
+  PutBytes(out, 8);
+  PutBytes(out, 3, 2);
   PutEntry(out, 0x0110, 2, 11, 50);  // Model
   PutEntry(out, 0x0112, 3, 1, static_cast<std::uint32_t>(orientation));
   PutEntry(out, 0x8769, 4, 1, 62);  // EXIF directory
-  PutU32(out, thumbnail ? 124 : 0);
+  PutBytes(out, thumbnail ? 124 : 0);
   Append(out, std::string_view("Test Phone\0\0", 12));
-  PutU16(out, 3);
+  PutBytes(out, 3, 2);
   PutEntry(out, 0x9003, 2, 20, 104);  // DateTimeOriginal
   PutEntry(out, 0xA002, 4, 1, static_cast<std::uint32_t>(pixelSize.first));
   PutEntry(out, 0xA003, 4, 1, static_cast<std::uint32_t>(pixelSize.second));
-  PutU32(out, 0);
+  PutBytes(out, 0);
   Append(out, std::string_view("2026:12:01 10:00:00\0", 20));
   if (thumbnail) {
-    PutU16(out, 2);
+    PutBytes(out, 2, 2);
     PutEntry(out, 0x0201, 4, 1, 154);
     PutEntry(out, 0x0202, 4, 1, 16);
-    PutU32(out, 0);
+    PutBytes(out, 0);
     for (std::uint8_t i = 0; i < 16; ++i) out.push_back(i);
   }
   return out;
@@ -88,14 +81,14 @@ std::vector<std::uint8_t> XmpPacket(int orientation) {
 
 std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {
   Bytes out;
-  PutU32Be(out, static_cast<std::uint32_t>(bytes));
+  PutBytes(out, static_cast<std::uint32_t>(bytes), 4, true);
   out.resize(128);
   for (const auto& [at, text] : {std::pair{12, "mntr"}, {16, space}, {20, "XYZ "}, {36, "acsp"}})
     std::memcpy(out.data() + at, text, 4);
-  PutU32Be(out, 1);
+  PutBytes(out, 1, 4, true);
   Append(out, "zzzz");
-  PutU32Be(out, 144);
-  PutU32Be(out, static_cast<std::uint32_t>(bytes - 144));
+  PutBytes(out, 144, 4, true);
+  PutBytes(out, static_cast<std::uint32_t>(bytes - 144), 4, true);
   while (out.size() < bytes) out.push_back(static_cast<std::uint8_t>(out.size() * 7));
   return out;
 }
@@ -111,10 +104,9 @@ std::vector<Piece> CameraSegments(const std::vector<std::uint8_t>& exif,
   }
   const std::size_t count = icc.empty() ? 0 : (icc.size() + chunkBytes - 1) / chunkBytes;
   for (std::size_t chunk = 0; chunk < count; ++chunk) {
-    Bytes data;
-    Append(data, std::string_view("ICC_PROFILE\0", 12));
-    data.push_back(static_cast<std::uint8_t>(chunk + 1));
-    data.push_back(static_cast<std::uint8_t>(count));
+    // The name, then the chunk's number from 1 and the count.
+    Bytes data = Prefixed(std::string_view("ICC_PROFILE\0", 12),
+                          {static_cast<std::uint8_t>(chunk + 1), static_cast<std::uint8_t>(count)});
     const std::size_t end = std::min(icc.size(), (chunk + 1) * chunkBytes);
     data.insert(data.end(), icc.begin() + static_cast<std::ptrdiff_t>(chunk * chunkBytes),
                 icc.begin() + static_cast<std::ptrdiff_t>(end));
@@ -128,11 +120,7 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
                                      const std::vector<std::uint8_t>& icc) {
   std::vector<Piece> chunks;
   if (!icc.empty()) {
-    uLongf size = compressBound(static_cast<uLong>(icc.size()));
-    Bytes compressed(size);
-    compress(compressed.data(), &size, icc.data(), static_cast<uLong>(icc.size()));
-    compressed.resize(size);
-    chunks.push_back({"iCCP", Prefixed(std::string_view("camera\0\0", 8), compressed)});
+    chunks.push_back({"iCCP", Prefixed(std::string_view("camera\0\0", 8), Deflated(icc))});
   }
   if (!exif.empty()) chunks.push_back({"eXIf", exif});
   if (!xmp.empty()) {
@@ -148,23 +136,29 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
   if (jpeg.at(3) == 0xE0) at += 2 + (std::size_t{jpeg.at(4)} << 8 | jpeg.at(5));
   Bytes inserted;
   for (const Piece& segment : segments) {
-    const std::size_t length = segment.data.size() + 2;
-    inserted.insert(inserted.end(),
-                    {0xFF, static_cast<std::uint8_t>(segment.name == "APP1" ? 0xE1 : 0xE2),
-                     static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
+    PutBytes(inserted, segment.name == "APP1" ? 0xFFE1 : 0xFFE2, 2, true);
+    PutBytes(inserted, static_cast<std::uint32_t>(segment.data.size() + 2), 2, true);
     inserted.insert(inserted.end(), segment.data.begin(), segment.data.end());
   }
   jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
   return jpeg;
 }
 
+std::vector<std::uint8_t> Deflated(const std::vector<std::uint8_t>& bytes) {
+  uLongf size = compressBound(static_cast<uLong>(bytes.size()));
+  Bytes packed(size);
+  compress(packed.data(), &size, bytes.data(), static_cast<uLong>(bytes.size()));
+  packed.resize(size);
+  return packed;
+}
+
 std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<std::uint8_t>& data) {
   Bytes chunk;
-  PutU32Be(chunk, static_cast<std::uint32_t>(data.size()));
+  PutBytes(chunk, static_cast<std::uint32_t>(data.size()), 4, true);
   const Bytes typed = Prefixed(type, data);
   chunk.insert(chunk.end(), typed.begin(), typed.end());
-  PutU32Be(chunk,
-           static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+  const uLong crc = crc32(0, typed.data(), static_cast<uInt>(typed.size()));
+  PutBytes(chunk, static_cast<std::uint32_t>(crc), 4, true);
   return chunk;
 }
 
@@ -179,7 +173,7 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
   return png;
 }
 
-FoundMetadata MetadataOfFile(const std::string& path) {
+imaging::PhotoMetadata MetadataOfFile(const std::string& path) {
   const Bytes bytes = ReadFileBytes(path);
   if (imaging::jpeg::Sniff(bytes)) {
     std::vector<imaging::JpegSegment> segments;
@@ -195,7 +189,7 @@ FoundMetadata MetadataOfFile(const std::string& path) {
     }
   }
   // libpng passes over a profile placed after the palette, as other readers do.
-  FoundMetadata found;
+  imaging::PhotoMetadata found;
   imaging::png::ReadSize(imaging::MemorySource(bytes), &found);
   return found;
 }

@@ -37,6 +37,9 @@ std::vector<Piece> PngMetadataChunks(const std::vector<std::uint8_t>& exif,
                                      const std::vector<std::uint8_t>& xmp,
                                      const std::vector<std::uint8_t>& icc);
 
+// The bytes compressed as a zlib stream, as PNG image data and profiles are stored.
+std::vector<std::uint8_t> Deflated(const std::vector<std::uint8_t>& bytes);
+
 // One PNG chunk: length, type, data and a correct CRC.
 std::vector<std::uint8_t> PngChunk(const std::string& type, const std::vector<std::uint8_t>& data);
 
@@ -50,8 +53,7 @@ std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
 // The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
 // decompressed), as the library reads them; empty where absent. Throws std::runtime_error when
 // any PNG chunk's CRC is wrong.
-using FoundMetadata = imaging::PhotoMetadata;
-FoundMetadata MetadataOfFile(const std::string& path);
+imaging::PhotoMetadata MetadataOfFile(const std::string& path);
 
 // The bitmap a camera stores for `upright` when it tags it with the EXIF orientation: a viewer
 // applying the orientation shows `upright`.

@@ -125,10 +125,11 @@ std::vector<std::string> FolderEntries(const std::string& path) {
   return names;
 }
 
-std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path) {
+std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path,
+                          bool progressive) {
   const imaging::ImageHandle handle = imaging::RegisterBitmap(bitmap);
-  path.ends_with(".jpg")   ? imaging::SaveJpeg(path, handle, 95, 0)
-  : path.ends_with(".png") ? imaging::SavePng(path, handle, 0)
+  path.ends_with(".jpg")   ? imaging::SaveJpeg(path, handle, 95, progressive)
+  : path.ends_with(".png") ? imaging::SavePng(path, handle, progressive)
                            : imaging::SaveBmp(path, handle);
   imaging::FreeImage(handle);
   return path;
@@ -173,13 +174,10 @@ std::uint32_t JpegFirstQuantiser(const std::string& path) {
   return static_cast<std::uint8_t>(bytes.at(bytes.find("\xFF\xDB") + 5));
 }
 
-void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-  out.insert(out.end(), {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
-}
-
-void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8)
-    out.push_back(static_cast<std::uint8_t>(value >> shift));
+void PutBytes(std::vector<std::uint8_t>& out, std::uint32_t value, int byteCount, bool bigEndian) {
+  for (int byte = 0; byte < byteCount; ++byte)
+    out.push_back(
+        static_cast<std::uint8_t>(value >> 8 * (bigEndian ? byteCount - 1 - byte : byte)));
 }
 
 std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> bytes, std::size_t at,
@@ -192,24 +190,24 @@ std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> bytes, std::size_t a
 
 std::vector<std::uint8_t> BmpFile(const BmpParts& parts) {
   std::vector<std::uint8_t> header;
-  PutU32(header, parts.headerSize);
+  PutBytes(header, parts.headerSize);
   if (parts.headerSize == 12) {
     for (int field : {parts.width, parts.height, 1, int{parts.bitCount}})
-      PutU16(header, static_cast<std::uint16_t>(field));
+      PutBytes(header, static_cast<std::uint32_t>(field), 2);
   } else {
     for (std::uint32_t field :
          {static_cast<std::uint32_t>(parts.width), static_cast<std::uint32_t>(parts.height),
           1u | std::uint32_t{parts.bitCount} << 16, parts.compression,
           static_cast<std::uint32_t>(parts.data.size()), 2835u, 2835u, parts.colorsUsed, 0u}) {
-      PutU32(header, field);
+      PutBytes(header, field);
     }
-    for (std::uint32_t mask : parts.masks) PutU32(header, mask);
+    for (std::uint32_t mask : parts.masks) PutBytes(header, mask);
     if (parts.headerSize != 40) header.resize(parts.headerSize);
   }
   const std::size_t offset = 14 + header.size() + parts.palette.size();
   std::vector<std::uint8_t> file = {'B', 'M'};
   for (std::size_t field : {offset + parts.data.size(), std::size_t{0}, offset}) {
-    PutU32(file, static_cast<std::uint32_t>(field));
+    PutBytes(file, static_cast<std::uint32_t>(field));
   }
   for (const std::vector<std::uint8_t>& part : {header, parts.palette, parts.data}) {
     file.insert(file.end(), part.begin(), part.end());

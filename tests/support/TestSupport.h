@@ -73,9 +73,10 @@ bool FileExists(const std::string& path);
 // Names of the entries in a folder, sorted.
 std::vector<std::string> FolderEntries(const std::string& path);
 
-// Writes a bitmap through the imaging library as JPEG (quality 95), PNG or BMP, chosen by the
-// path's extension, and hands the path back.
-std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path);
+// Writes a bitmap through the imaging library as JPEG (quality 95, progressive when asked), PNG
+// (interlaced when asked) or BMP, chosen by the path's extension, and hands the path back.
+std::string SaveImageFile(const imaging::Bitmap& bitmap, const std::string& path,
+                          bool progressive = false);
 // A pixel, and all the pixels, of an image the library holds, read through ReadPixelColor.
 imaging::Rgb PixelOf(std::uint32_t handle, int x, int y);
 imaging::Bitmap PixelsOf(std::uint32_t handle);
@@ -92,9 +93,10 @@ std::uint32_t FileField(const std::string& path, std::size_t offset, int size);
 // quality 60, 3 at 90).
 std::uint32_t JpegFirstQuantiser(const std::string& path);
 
-// Little-endian writers for building file headers by hand.
-void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value);
-void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value);
+// Appends the `byteCount` low bytes of the value, least significant first unless `bigEndian`: for
+// building file headers by hand.
+void PutBytes(std::vector<std::uint8_t>& out, std::uint32_t value, int byteCount = 4,
+              bool bigEndian = false);
 
 // The bytes with the `byteCount` bytes from `at` set to the value, least significant first.
 std::vector<std::uint8_t> Patched(std::vector<std::uint8_t> bytes, std::size_t at,
