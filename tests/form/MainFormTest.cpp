@@ -33,7 +33,7 @@ class MainFormTest : public testsupport::BatchFixture {
   std::string letter = SaveImage(testsupport::LetterF(), "f.png");
 };
 
-TEST_F(MainFormTest, FirstStartShowsTheResetSettingsAndPlaceholdersARepeatedStartReloads) {
+TEST_F(MainFormTest, AStartShowsTheResetSettingsAndPlaceholdersAndARepeatedStartReloadsThem) {
   std::string shown;
   for (ControlId id : {kFormatBmpRadio, kSizeKeepRadio, kNamingKeepRadio, kCropCheck})
     shown += controls.IsChecked(id) ? "on|" : "off|";
