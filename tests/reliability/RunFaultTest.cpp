@@ -7,9 +7,11 @@
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <span>
+#include <thread>
 
 #include "tests/reliability/ReliabilitySupport.h"
 
@@ -64,11 +66,14 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
 
 TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {
   // The output folder vanishes after the first entry: the rest are counted, nothing is made. One
-  // file at a time, so that no later entry has been converted when the first is reported.
+  // file at a time, so that no later entry has been converted when the first is reported; a worker
+  // that ran ahead would have converted the second by the time the folder goes.
   form->SetJobs(1);
   const std::string first = SaveImage(testsupport::LetterF(), "first.png");
   controls.onProgress = [&](ControlId id, int position, int) {
-    if (id == kProgressBar && position == 1) std::filesystem::remove_all(outFolder);
+    if (id != kProgressBar || position != 1) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::filesystem::remove_all(outFolder);
   };
   for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
     SCOPED_TRACE(format.extension);
