@@ -107,11 +107,13 @@ TEST(PngCodecTest, GraphicsOfFewColoursGetAPaletteOfTheFewestBits) {
 Bytes MakePng(int width, int height, int bitDepth, int colorType, const Bytes& scanlines,
               std::vector<Piece> extra = {}, bool adam7 = false) {
   extra.insert(extra.end(), {{"IDAT", Deflated(scanlines)}, {"IEND", {}}});
+  Bytes header;
+  for (const int side : {width, height})
+    PutBytes(header, static_cast<std::uint32_t>(side), 4, true);
+  header.insert(header.end(), {std::uint8_t(bitDepth), std::uint8_t(colorType), 0, 0, adam7});
   Bytes file = {137, 'P', 'N', 'G', 13, 10, 26, 10};
-  const Bytes header = PngChunk(
-      "IHDR", {0, 0, std::uint8_t(width >> 8), std::uint8_t(width), 0, 0, std::uint8_t(height >> 8),
-               std::uint8_t(height), std::uint8_t(bitDepth), std::uint8_t(colorType), 0, 0, adam7});
-  file.insert(file.end(), header.begin(), header.end());
+  const Bytes ihdr = PngChunk("IHDR", header);
+  file.insert(file.end(), ihdr.begin(), ihdr.end());
   return WithChunks(file, extra);
 }
 
