@@ -45,9 +45,9 @@ enum class Loader { kAnyFormat, kBmp, kJpeg, kPng };
 std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
   switch (loader) {
     case Loader::kAnyFormat: {
-      const std::int32_t kind =
-          FileKindOfBytes(bytes.first(std::min(bytes.size(), kFileKindProbeBytes)));
-      return kind == kFileKindBmp || kind == kFileKindJpeg || kind == kFileKindPng ? kind : 0;
+      const std::int32_t kind = FileKindOfBytes(bytes);
+      const FileKindSignature* row = FindFileKind(kind);
+      return row != nullptr && row->loads ? kind : 0;
     }
     case Loader::kBmp:
       return kFileKindBmp;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/FileKind.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace imaging {
@@ -33,19 +34,6 @@ using ImageHandle = std::uint32_t;
 //   [5] bytes per row of the 24-bit pixel data (3 × width)
 //   [6] .. [9] reserved, 0
 using ImageInfoRecord = std::array<std::int32_t, 10>;
-
-// File kinds told apart by ProbeFileKind from the content alone.
-enum FileKind : std::int32_t {
-  kFileKindBmp = 1,
-  kFileKindJpeg = 2,
-  kFileKindPng = 3,
-  kFileKindGif = 4,
-  kFileKindTiff = 5,
-  kFileKindPic = 6,
-  kFileKindMag = 7,
-  kFileKindPcx = 8,
-  kFileKindUnknown = 9,  // empty, unreadable, a folder, or anything not recognised
-};
 
 // Size limits, checked before any pixel buffer is allocated: an image beyond them does not load.
 inline constexpr std::int64_t kMaxImageSide = 65535;
