@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "engine/ControlIds.h"
+#include "engine/ConversionSettings.h"
 #include "engine/FileFormats.h"
+#include "engine/SettingRows.h"
 #include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
@@ -31,35 +34,69 @@ constexpr int kExitUsage = 64;
 // More workers than this gain nothing on any machine a batch of at most 1000 files runs on.
 constexpr int kMaxJobs = 256;
 
-constexpr const char* kUsage =
-    "Usage: tessellarion-cli [OPTION]... FILE...\n"
-    "Converts BMP, JPEG and PNG files with the settings of Tessellarion's main window, then saves\n"
-    "those settings as the window's Execute does.\n"
-    "\n"
-    "  -o, --output DIR          output folder (must exist)\n"
-    "  -f, --format FORMAT       bmp, jpg, png or htm (table art)\n"
-    "  -s, --size SIZE           keep, 640x480 or WxH\n"
-    "      --bmp-depth DEPTH     24, 16, 8 or 8rle\n"
-    "  -q, --quality Q           JPEG quality 0..100\n"
-    "      --progressive, --no-progressive   progressive JPEG\n"
-    "      --interlace, --no-interlace       interlaced PNG\n"
-    "  -e, --effect EFFECT       none, grey, sepia, negative, sharpen, blur, red, green, blue\n"
-    "  -r, --rotate DEG          clockwise, 0..355 in steps of 5\n"
-    "  -c, --crop X,Y,W,H        crop rectangle, or 'off'\n"
-    "      --naming SCHEME       keep, number or custom\n"
-    "      --custom-name TEXT    text before the number (implies --naming custom)\n"
-    "      --no-auto-orient      keep a photo's stored pixels and its orientation tag as they\n"
-    "                            are (by default photos are turned upright by their EXIF\n"
-    "                            orientation)\n"
-    "      --strip               write no metadata: no EXIF data (camera, date, GPS), XMP or\n"
-    "                            colour profile (by default JPEG and PNG output keeps them)\n"
-    "  -j, --jobs N              files converted at once (default: the cores this process may\n"
-    "                            use); the results are the same for every N\n"
-    "  -h, --help                this help\n"
-    "      --version             the version\n"
-    "\n"
-    "Exit status: 0 every file written, 1 some files not written, 2 nothing converted (a\n"
-    "precondition failed), 64 a bad option.\n";
+const engine::SettingRow& Row(int engine::ConversionSettings::*field) {
+  return engine::SettingRowOf(field);
+}
+
+// The JPEG quality is 100 − Compression, so its range is the compression's, turned round.
+int LowestQuality() { return 100 - Row(&ConversionSettings::Compression).maximum; }
+int HighestQuality() { return 100 - Row(&ConversionSettings::Compression).minimum; }
+// The rows of --crop's X, Y, W and H, in that order.
+const std::vector<const engine::SettingRow*>& CropEdits() {
+  static const std::vector<const engine::SettingRow*> edits = [] {
+    std::vector<const engine::SettingRow*> rows;
+    for (const engine::SettingRow* row : engine::SettingRowsOfOption("crop")) {
+      if (row->control == engine::SettingControl::kNumberEdit) rows.push_back(row);
+    }
+    return rows;
+  }();
+  return edits;
+}
+
+int HighestRotation() {
+  return kDegreesPerRotationStep * Row(&ConversionSettings::RotationIndex).maximum;
+}
+
+std::string Usage() {
+  const std::string quality = std::to_string(LowestQuality()) + ".." +
+                              std::to_string(HighestQuality());
+  const std::string rotation = "0.." + std::to_string(HighestRotation()) + " in steps of " +
+                               std::to_string(kDegreesPerRotationStep);
+  return "Usage: tessellarion-cli [OPTION]... FILE...\n"
+         "Converts BMP, JPEG and PNG files with the settings of Tessellarion's main window, then "
+         "saves\n"
+         "those settings as the window's Execute does.\n"
+         "\n"
+         "  -o, --output DIR          output folder (must exist)\n"
+         "  -f, --format FORMAT       bmp, jpg, png or htm (table art)\n"
+         "  -s, --size SIZE           keep, 640x480 or WxH\n"
+         "      --bmp-depth DEPTH     24, 16, 8 or 8rle\n"
+         "  -q, --quality Q           JPEG quality " +
+         quality +
+         "\n"
+         "      --progressive, --no-progressive   progressive JPEG\n"
+         "      --interlace, --no-interlace       interlaced PNG\n"
+         "  -e, --effect EFFECT       none, grey, sepia, negative, sharpen, blur, red, green, blue\n"
+         "  -r, --rotate DEG          clockwise, " +
+         rotation +
+         "\n"
+         "  -c, --crop X,Y,W,H        crop rectangle, or 'off'\n"
+         "      --naming SCHEME       keep, number or custom\n"
+         "      --custom-name TEXT    text before the number (implies --naming custom)\n"
+         "      --no-auto-orient      keep a photo's stored pixels and its orientation tag as they\n"
+         "                            are (by default photos are turned upright by their EXIF\n"
+         "                            orientation)\n"
+         "      --strip               write no metadata: no EXIF data (camera, date, GPS), XMP or\n"
+         "                            colour profile (by default JPEG and PNG output keeps them)\n"
+         "  -j, --jobs N              files converted at once (default: the cores this process "
+         "may\n"
+         "                            use); the results are the same for every N\n"
+         "  -h, --help                this help\n"
+         "      --version             the version\n"
+         "\n"
+         "Exit status: 0 every file written, 1 some files not written, 2 nothing converted (a\n"
+         "precondition failed), 64 a bad option.\n";
+}
 
 // What the command line asks for; unset members leave the saved settings as they are.
 struct Request {
@@ -185,25 +222,28 @@ Request ParseCommandLine(int argc, char** argv) {
         request.formatRadio = OutputFormats()[static_cast<std::size_t>(index)].radio;
         break;
       }
-      case 's':
+      case 's': {
+        // The size buttons: keep, 640 × 480, custom.
+        const std::span<const ControlId> sizeRadios = Row(&ConversionSettings::SizeMode).controls;
         if (value == "keep") {
-          request.sizeRadio = kSizeKeepRadio;
+          request.sizeRadio = sizeRadios[0];
         } else if (value == "640x480") {
-          request.sizeRadio = kSize640Radio;
+          request.sizeRadio = sizeRadios[1];
         } else {
           const std::vector<std::string> parts = Split(value, 'x');
           if (parts.size() != 2 || parts[0].empty() || parts[1].empty()) {
             UsageError("invalid value '" + value + "' for --size (expected keep, 640x480 or WxH)");
           }
-          request.sizeRadio = kSizeCustomRadio;
+          request.sizeRadio = sizeRadios[2];
           request.customSize = {parts[0], parts[1]};
         }
         break;
+      }
       case kBmpDepth:
         request.bmpDepth = IndexOf(value, {"24", "16", "8", "8rle"}, "--bmp-depth");
         break;
       case 'q':
-        request.quality = WholeNumber(value, 0, 100, "--quality");
+        request.quality = WholeNumber(value, LowestQuality(), HighestQuality(), "--quality");
         break;
       case kProgressive:
       case kNoProgressive:
@@ -220,9 +260,12 @@ Request ParseCommandLine(int argc, char** argv) {
                                  "--effect");
         break;
       case 'r': {
-        const int degrees = WholeNumber(value, 0, 355, "--rotate");
-        if (degrees % 5 != 0) UsageError("--rotate takes a multiple of 5, not " + value);
-        request.rotationIndex = degrees / 5;
+        const int degrees = WholeNumber(value, 0, HighestRotation(), "--rotate");
+        if (degrees % kDegreesPerRotationStep != 0) {
+          UsageError("--rotate takes a multiple of " + std::to_string(kDegreesPerRotationStep) +
+                     ", not " + value);
+        }
+        request.rotationIndex = degrees / kDegreesPerRotationStep;
         break;
       }
       case 'c':
@@ -230,15 +273,19 @@ Request ParseCommandLine(int argc, char** argv) {
           request.crop = false;
         } else {
           std::vector<std::string> parts = Split(value, ',');
-          if (parts.size() != 4) UsageError("--crop takes X,Y,W,H or off, not '" + value + "'");
-          for (const std::string& part : parts) WholeNumber(part, 0, 2000, "--crop");
+          if (parts.size() != CropEdits().size()) UsageError("--crop takes X,Y,W,H or off, not '" + value + "'");
+          for (std::size_t i = 0; i < parts.size(); ++i) {
+            const engine::SettingRow& row = *CropEdits()[i];
+            WholeNumber(parts[i], row.minimum, row.maximum, "--crop");
+          }
           request.crop = true;
           request.cropValues = parts;
         }
         break;
       case kNaming:
-        request.namingRadio =
-            kNamingKeepRadio + IndexOf(value, {"keep", "number", "custom"}, "--naming");
+        request.namingRadio = Row(&ConversionSettings::NamingScheme)
+                                  .controls[static_cast<std::size_t>(
+                                      IndexOf(value, {"keep", "number", "custom"}, "--naming"))];
         break;
       case kCustomName:
         if (value.find('\n') != std::string::npos) {
@@ -257,7 +304,7 @@ Request ParseCommandLine(int argc, char** argv) {
         request.jobs = WholeNumber(value, 1, kMaxJobs, "--jobs");
         break;
       case 'h':
-        std::fputs(kUsage, stdout);
+        std::fputs(Usage().c_str(), stdout);
         std::exit(kExitWritten);
       case kVersion:
         std::puts("Tessellarion 1.02");
@@ -274,18 +321,19 @@ Request ParseCommandLine(int argc, char** argv) {
 }
 
 // Checks one radio button of a group and clears the others, as a click does.
-void SelectRadio(platform::Controls& controls, ControlId first, int count, ControlId chosen) {
-  for (ControlId id = first; id < first + count; ++id) controls.SetChecked(id, id == chosen);
+void SelectRadio(platform::Controls& controls, std::span<const ControlId> group, ControlId chosen) {
+  for (const ControlId id : group) controls.SetChecked(id, id == chosen);
 }
 
 void Apply(const Request& request, platform::HeadlessControls& controls,
            platform::HeadlessShell& shell, form::MainForm& form) {
   if (request.formatRadio) {
-    for (const OutputFormat& format : OutputFormats()) {
-      controls.SetChecked(format.radio, format.radio == *request.formatRadio);
-    }
+    SelectRadio(controls, Row(&ConversionSettings::OutputFormatIndex).controls,
+                *request.formatRadio);
   }
-  if (request.sizeRadio) SelectRadio(controls, kSizeKeepRadio, 3, *request.sizeRadio);
+  if (request.sizeRadio) {
+    SelectRadio(controls, Row(&ConversionSettings::SizeMode).controls, *request.sizeRadio);
+  }
   if (request.customSize) {
     controls.SetText(kWidthEdit, request.customSize->first);
     controls.SetText(kHeightEdit, request.customSize->second);
@@ -301,12 +349,15 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
   if (request.rotationIndex) controls.SetComboSelection(kRotationCombo, *request.rotationIndex);
   if (request.crop) controls.SetChecked(kCropCheck, *request.crop);
   if (request.cropValues) {
-    const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
-    for (std::size_t i = 0; i < 4; ++i) controls.SetText(edits[i], (*request.cropValues)[i]);
+    for (std::size_t i = 0; i < CropEdits().size(); ++i) {
+      controls.SetText(CropEdits()[i]->controls.front(), (*request.cropValues)[i]);
+    }
   }
   if (request.noAutoOrient) Photo().AutoOrient = 0;
   if (request.strip) Photo().KeepMetadata = 0;
-  if (request.namingRadio) SelectRadio(controls, kNamingKeepRadio, 3, *request.namingRadio);
+  if (request.namingRadio) {
+    SelectRadio(controls, Row(&ConversionSettings::NamingScheme).controls, *request.namingRadio);
+  }
   if (request.customName) controls.SetText(kCustomNameEdit, *request.customName);
   if (request.outputFolder) {
     // The folder is chosen as the folder browser would choose it, which also saves the settings.

@@ -1,45 +1,22 @@
 #include "engine/ConversionSettings.h"
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
 #include "engine/ControlIds.h"
+#include "engine/SettingRows.h"
 
 namespace engine {
 namespace {
 
 using platform::Controls;
 
-// Index of the first checked button among `ids`, or `current` when none is checked.
-template <std::size_t N>
-int FirstChecked(const Controls& controls, const ControlId (&ids)[N], int current) {
-  for (std::size_t i = 0; i < N; ++i) {
-    if (controls.IsChecked(ids[i])) return static_cast<int>(i);
-  }
-  return current;
-}
-
-constexpr ControlId kFormatRadios[] = {kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio,
-                                       kFormatHtmRadio};
-constexpr ControlId kSizeRadios[] = {kSizeKeepRadio, kSize640Radio, kSizeCustomRadio};
-constexpr ControlId kNamingRadios[] = {kNamingKeepRadio, kNamingNumberRadio, kNamingCustomRadio};
-
-template <std::size_t N>
-void CheckIndex(Controls& controls, const ControlId (&ids)[N], int index) {
-  if (index >= 0 && static_cast<std::size_t>(index) < N) {
-    controls.SetChecked(ids[static_cast<std::size_t>(index)], true);
-  }
-}
-
-void ConfigureSlider(Controls& controls) {
-  controls.SetSliderRange(kCompressionSlider, 0, 100, false);
-  controls.SetSliderTickFrequency(kCompressionSlider, 1);
-  controls.SetSliderPageSize(kCompressionSlider, 5);
-}
-
-template <typename Field>
-void Repair(Field& field, long long minimum, long long maximum, Field fallback) {
-  if (field < minimum || field > maximum) field = fallback;
+void ConfigureSlider(Controls& controls, const SettingRow& row) {
+  const ControlId slider = row.controls.front();
+  controls.SetSliderRange(slider, row.minimum, row.maximum, false);
+  controls.SetSliderTickFrequency(slider, 1);
+  controls.SetSliderPageSize(slider, 5);
 }
 
 // The digits after white space and an optional sign, as a 64-bit value that saturates far beyond
@@ -89,73 +66,78 @@ std::optional<std::int32_t> ReadNumberInRange(std::string_view text) {
 
 std::string RotationEntry(int index) {
   if (index == 0) return "そのまま";
-  return std::to_string(5 * index) + "°回転";
+  return std::to_string(kDegreesPerRotationStep * index) + "°回転";
 }
 
 void SettingsFromControls(Controls& controls) {
   ConversionSettings& settings = Settings();
-  settings.OutputFormatIndex = FirstChecked(controls, kFormatRadios, settings.OutputFormatIndex);
-  settings.SizeMode = FirstChecked(controls, kSizeRadios, settings.SizeMode);
-  settings.Width = ReadNumber(controls.Text(kWidthEdit));
-  settings.Height = ReadNumber(controls.Text(kHeightEdit));
-  settings.JpegProgressive = controls.IsChecked(kJpegProgressiveCheck) ? 1 : 0;
-  settings.PngInterlace = controls.IsChecked(kPngInterlaceCheck) ? 1 : 0;
-  settings.CropEnabled = controls.IsChecked(kCropCheck) ? 1 : 0;
-  ConfigureSlider(controls);
-  settings.Compression = controls.SliderPosition(kCompressionSlider);
-  settings.BmpDepthIndex = controls.ComboSelection(kBmpDepthCombo);
-  settings.RotationIndex = controls.ComboSelection(kRotationCombo);
-  settings.ColorEffectIndex = controls.ComboSelection(kColorEffectCombo);
-  settings.NamingScheme = FirstChecked(controls, kNamingRadios, settings.NamingScheme);
+  for (const SettingRow& row : SettingRows()) {
+    const ControlId id = row.controls.front();
+    switch (row.control) {
+      case SettingControl::kRadioGroup: {
+        // The first checked button; none checked leaves the field as it was.
+        const auto checked = std::find_if(row.controls.begin(), row.controls.end(),
+                                          [&](ControlId radio) { return controls.IsChecked(radio); });
+        if (checked != row.controls.end()) {
+          row.Set(settings, static_cast<int>(checked - row.controls.begin()));
+        }
+        break;
+      }
+      case SettingControl::kNumberEdit:
+        row.Set(settings, ReadNumber(controls.Text(id)));
+        break;
+      case SettingControl::kCheckBox:
+        row.Set(settings, controls.IsChecked(id) ? 1 : 0);
+        break;
+      case SettingControl::kSlider:
+        ConfigureSlider(controls, row);
+        row.Set(settings, controls.SliderPosition(id));
+        break;
+      case SettingControl::kComboBox:
+        row.Set(settings, controls.ComboSelection(id));
+        break;
+    }
+  }
   settings.CustomName = controls.Text(kCustomNameEdit);
-  settings.CropX = ReadNumber(controls.Text(kCropXEdit));
-  settings.CropY = ReadNumber(controls.Text(kCropYEdit));
-  settings.CropWidth = ReadNumber(controls.Text(kCropWidthEdit));
-  settings.CropHeight = ReadNumber(controls.Text(kCropHeightEdit));
 }
 
 void SettingsToControls(Controls& controls) {
   const ConversionSettings& settings = Settings();
   controls.SetText(kOutputFolderEdit, settings.OutputFolder);
-  CheckIndex(controls, kFormatRadios, settings.OutputFormatIndex);
-  CheckIndex(controls, kSizeRadios, settings.SizeMode);
-  controls.SetText(kWidthEdit, std::to_string(settings.Width));
-  controls.SetText(kHeightEdit, std::to_string(settings.Height));
-  if (settings.JpegProgressive == 1) controls.SetChecked(kJpegProgressiveCheck, true);
-  if (settings.PngInterlace == 1) controls.SetChecked(kPngInterlaceCheck, true);
-  if (settings.CropEnabled == 1) controls.SetChecked(kCropCheck, true);
-  ConfigureSlider(controls);
-  controls.SetSliderPosition(kCompressionSlider, settings.Compression, true);
-  controls.SetText(kCompressionEdit, std::to_string(settings.Compression));
-  controls.SetComboSelection(kBmpDepthCombo, settings.BmpDepthIndex);
-  controls.SetComboSelection(kRotationCombo, settings.RotationIndex);
-  controls.SetComboSelection(kColorEffectCombo, settings.ColorEffectIndex);
-  CheckIndex(controls, kNamingRadios, settings.NamingScheme);
+  for (const SettingRow& row : SettingRows()) {
+    const int value = row.Get(settings);
+    const ControlId id = row.controls.front();
+    switch (row.control) {
+      case SettingControl::kRadioGroup:
+        // Only checks: a value without a button checks none.
+        if (value >= 0 && static_cast<std::size_t>(value) < row.controls.size()) {
+          controls.SetChecked(row.controls[static_cast<std::size_t>(value)], true);
+        }
+        break;
+      case SettingControl::kNumberEdit:
+        controls.SetText(id, std::to_string(value));
+        break;
+      case SettingControl::kCheckBox:
+        if (value == 1) controls.SetChecked(id, true);
+        break;
+      case SettingControl::kSlider:
+        ConfigureSlider(controls, row);
+        controls.SetSliderPosition(id, value, true);
+        controls.SetText(row.controls.back(), std::to_string(value));
+        break;
+      case SettingControl::kComboBox:
+        controls.SetComboSelection(id, value);
+        break;
+    }
+  }
   controls.SetText(kCustomNameEdit, settings.CustomName);
-  controls.SetText(kCropXEdit, std::to_string(settings.CropX));
-  controls.SetText(kCropYEdit, std::to_string(settings.CropY));
-  controls.SetText(kCropWidthEdit, std::to_string(settings.CropWidth));
-  controls.SetText(kCropHeightEdit, std::to_string(settings.CropHeight));
 }
 
 void ValidateSettings(Controls& controls) {
   ConversionSettings& settings = Settings();
-  Repair(settings.OutputFormatIndex, 0, 3, 0);
-  Repair(settings.SizeMode, 0, 2, 0);
-  Repair(settings.Width, 1, 2000, 320);
-  Repair(settings.Height, 1, 2000, 240);
-  Repair(settings.BmpDepthIndex, 0, 3, 0);
-  Repair(settings.PngInterlace, 0, 1, std::uint8_t{0});
-  Repair(settings.JpegProgressive, 0, 1, std::uint8_t{0});
-  Repair(settings.Compression, 0, 100, 20);
-  Repair(settings.ColorEffectIndex, 0, 8, 0);
-  Repair(settings.RotationIndex, 0, kRotationEntryCount - 1, 0);
-  Repair(settings.NamingScheme, 0, 2, 0);
-  Repair(settings.CropX, 0, 2000, 0);
-  Repair(settings.CropWidth, 0, 2000, 100);
-  Repair(settings.CropY, 0, 2000, 0);
-  Repair(settings.CropHeight, 0, 2000, 100);
-  Repair(settings.CropEnabled, 0, 1, 0);
+  for (const SettingRow& row : SettingRows()) {
+    if (!row.InRange(row.Get(settings))) row.Set(settings, row.fallback);
+  }
   controls.SetText(kOutputFolderEdit, settings.OutputFolder);
 }
 

@@ -37,6 +37,7 @@ inline constexpr const char* kColorEffectEntries[] = {
     "そのまま",     "グレースケール", "セピア調", "ネガポジ反転", "くっきり画像",
     "ぼんやり画像", "赤っぽく",       "緑っぽく", "青っぽく"};
 inline constexpr int kRotationEntryCount = 72;
+inline constexpr int kDegreesPerRotationStep = 5;
 // The text of rotation entry k: "そのまま" for 0, else 5 × k followed by "°回転".
 std::string RotationEntry(int index);
 

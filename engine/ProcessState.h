@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/SettingDefaults.h"
 #include "imaging/Imaging.h"
 
 namespace engine {
@@ -15,19 +16,19 @@ struct ConversionSettings {
   std::string OutputFolder;
   int OutputFormatIndex = 0;  // 0 BMP, 1 JPG, 2 PNG, 3 HTM
   int SizeMode = 0;           // 0 keep, 1 640×480, 2 Width × Height
-  std::int32_t Width = 320;
-  std::int32_t Height = 240;
+  std::int32_t Width = kDefaultWidth;
+  std::int32_t Height = kDefaultHeight;
   int BmpDepthIndex = 0;  // 0 24-bit, 1 16-bit, 2 8-bit, 3 8-bit RLE
   std::uint8_t PngInterlace = 0;
   std::uint8_t JpegProgressive = 0;
-  int Compression = 20;  // percent; JPEG quality is 100 − Compression
+  int Compression = kDefaultCompression;  // percent; JPEG quality is 100 − Compression
   int ColorEffectIndex = 0;
   int RotationIndex = 0;  // k: 5 × k degrees
   int CropEnabled = 0;
   int CropX = 0;
   int CropY = 0;
-  int CropWidth = 100;
-  int CropHeight = 100;
+  int CropWidth = kDefaultCropSide;
+  int CropHeight = kDefaultCropSide;
   int NamingScheme = 0;  // 0 input's name, 1 number, 2 CustomName + number
   std::string CustomName;
 };

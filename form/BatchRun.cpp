@@ -9,6 +9,7 @@
 #include "engine/ConversionSettings.h"
 #include "engine/Converter.h"
 #include "engine/ProcessState.h"
+#include "engine/SettingRows.h"
 #include "form/MainForm.h"
 #include "runner/BatchRunner.h"
 #include "settings/SettingsFile.h"
@@ -85,10 +86,10 @@ void MainForm::GatherJobOptions() {
   const int entries = controls_.ListCount(kInputList);
   if (entries == 0) flags.InputPresent = 0;
   if (controls_.IsChecked(kSizeCustomRadio)) {
-    flags.SizeOutOfRange = settings.Width > 2000 || settings.Width < 1 || settings.Height > 2000 ||
-                                   settings.Height < 1
-                               ? 1
-                               : 0;
+    flags.SizeOutOfRange = SettingRowOf(&ConversionSettings::Width).InRange(settings.Width) &&
+                                   SettingRowOf(&ConversionSettings::Height).InRange(settings.Height)
+                               ? 0
+                               : 1;
   }
   flags.TableArtOverLimit =
       entries > kMaxTableArtEntries && controls_.IsChecked(kFormatHtmRadio) ? 1 : 0;

@@ -13,6 +13,7 @@
 #include "engine/ControlIds.h"
 #include "engine/ConversionSettings.h"
 #include "engine/ProcessState.h"
+#include "engine/SettingRows.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "imaging/BmpCodec.h"
@@ -45,21 +46,12 @@ std::string InputPath(std::span<const std::uint8_t> bytes) {
 // the name are kept as read, however long, but always as one line without a NUL.
 bool SettingsInRange() {
   const engine::ConversionSettings& settings = engine::Settings();
-  // clang-format off
-  const long long ranges[][3] = {
-      {settings.OutputFormatIndex, 0, 3}, {settings.SizeMode, 0, 2}, {settings.Width, 1, 2000},
-      {settings.Height, 1, 2000}, {settings.BmpDepthIndex, 0, 3}, {settings.PngInterlace, 0, 1},
-      {settings.JpegProgressive, 0, 1}, {settings.Compression, 0, 100},
-      {settings.ColorEffectIndex, 0, 8}, {settings.CropEnabled, 0, 1}, {settings.CropX, 0, 2000},
-      {settings.CropY, 0, 2000}, {settings.CropWidth, 0, 2000}, {settings.CropHeight, 0, 2000},
-      {settings.NamingScheme, 0, 2}, {settings.RotationIndex, 0, engine::kRotationEntryCount - 1}};
-  // clang-format on
   const auto oneLine = [](const std::string& text) {
     return text.find_first_of(std::string("\n\0", 2)) == std::string::npos;
   };
   return std::ranges::all_of(
-             ranges,
-             [](const auto& range) { return range[0] >= range[1] && range[0] <= range[2]; }) &&
+             engine::SettingRows(),
+             [&](const engine::SettingRow& row) { return row.InRange(row.Get(settings)); }) &&
          !settings.OutputFolder.empty() && oneLine(settings.OutputFolder) &&
          oneLine(settings.CustomName);
 }
@@ -69,12 +61,11 @@ bool SettingsInRange() {
 bool SettingsShown(const platform::HeadlessControls& controls) {
   using namespace engine;
   const ConversionSettings& settings = Settings();
-  const std::pair<ControlId, int> groups[] = {{kFormatBmpRadio, settings.OutputFormatIndex},
-                                              {kSizeKeepRadio, settings.SizeMode},
-                                              {kNamingKeepRadio, settings.NamingScheme}};
-  for (const auto& [first, index] : groups) {
-    for (int button = 0; button < (first == kFormatBmpRadio ? 4 : 3); ++button) {
-      if (controls.IsChecked(first + button) != (button == index)) return false;
+  for (const SettingRow& row : SettingRows()) {
+    if (row.control != SettingControl::kRadioGroup) continue;
+    for (std::size_t button = 0; button < row.controls.size(); ++button) {
+      const bool chosen = static_cast<int>(button) == row.Get(settings);
+      if (controls.IsChecked(row.controls[button]) != chosen) return false;
     }
   }
   return controls.Text(kOutputFolderEdit) == settings.OutputFolder;

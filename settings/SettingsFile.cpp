@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/ProcessState.h"
+#include "engine/SettingRows.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 
@@ -51,19 +53,9 @@ void Save(platform::Controls& controls) {
 
 void Reset(platform::Controls& controls) {
   ConversionSettings& settings = Settings();
-  settings.OutputFormatIndex = 0;
-  settings.SizeMode = 0;
-  settings.Width = 320;
-  settings.Height = 240;
-  settings.CropX = 0;
-  settings.CropY = 0;
-  settings.CropWidth = 100;
-  settings.CropHeight = 100;
-  settings.CropEnabled = 0;
-  settings.BmpDepthIndex = 0;
-  settings.PngInterlace = 0;
-  settings.JpegProgressive = 0;
-  settings.Compression = 20;
+  for (const engine::SettingRow& row : engine::SettingRows()) {
+    if (row.reset) row.Set(settings, row.fallback);
+  }
   engine::SettingsToControls(controls);
   Save(controls);
 }
@@ -93,43 +85,23 @@ void ReadFields(const std::string& text) {
   folder.erase(0, folder.find_first_not_of(" \t"));
   if (!folder.empty()) settings.OutputFolder = folder;
 
-  constexpr std::size_t kNumberCount = 16;
+  const std::span<const engine::SettingRow> rows = engine::SettingRows();
   std::vector<std::string> tokens;
-  while (tokens.size() < kNumberCount) {
+  while (tokens.size() < rows.size()) {
     std::string token = scanner.ReadToken();
     if (token.empty()) break;
     scanner.SkipWhiteSpace();
     tokens.push_back(std::move(token));
   }
-  const auto number = [&tokens](std::size_t index, auto& field) {
-    if (index >= tokens.size()) return;
-    if constexpr (sizeof(field) == 1) {
-      field = SwitchField(tokens[index]);
-    } else {
-      field = NumberField(tokens[index]);
-    }
-  };
-  number(0, settings.OutputFormatIndex);
-  number(1, settings.SizeMode);
-  number(2, settings.Width);
-  number(3, settings.Height);
-  number(4, settings.BmpDepthIndex);
-  number(5, settings.PngInterlace);
-  number(6, settings.JpegProgressive);
-  number(7, settings.Compression);
-  number(8, settings.ColorEffectIndex);
-  number(9, settings.RotationIndex);
-  number(10, settings.CropEnabled);
-  number(11, settings.CropX);
-  number(12, settings.CropY);
-  number(13, settings.CropWidth);
-  number(14, settings.CropHeight);
-  number(15, settings.NamingScheme);
+  for (std::size_t index = 0; index < tokens.size(); ++index) {
+    const engine::SettingRow& row = rows[index];
+    row.Set(settings, row.flag != nullptr ? SwitchField(tokens[index]) : NumberField(tokens[index]));
+  }
   // The white space after the last number is already skipped, so blanks that start the name are
   // not part of it, and an empty last line leaves the name empty. A name too long for a file name
   // is kept as it is: its outputs fail and are counted, where an empty name would quietly write
   // numbers only, over the files of an earlier numbered run.
-  if (tokens.size() == kNumberCount) settings.CustomName = TextField(scanner.ReadRestOfLine());
+  if (tokens.size() == rows.size()) settings.CustomName = TextField(scanner.ReadRestOfLine());
 }
 
 }  // namespace
@@ -139,23 +111,9 @@ std::string SettingsFilePath() { return engine::Job().SettingsFolder + "/Log.ini
 std::string SettingsFileText() {
   const ConversionSettings& settings = Settings();
   std::string text = std::string(kHeader) + "\n" + AsOneLine(settings.OutputFolder) + "\n";
-  const auto line = [&text](long long value) { text += std::to_string(value) + "\n"; };
-  line(settings.OutputFormatIndex);
-  line(settings.SizeMode);
-  line(settings.Width);
-  line(settings.Height);
-  line(settings.BmpDepthIndex);
-  line(settings.PngInterlace);
-  line(settings.JpegProgressive);
-  line(settings.Compression);
-  line(settings.ColorEffectIndex);
-  line(settings.RotationIndex);
-  line(settings.CropEnabled);
-  line(settings.CropX);
-  line(settings.CropY);
-  line(settings.CropWidth);
-  line(settings.CropHeight);
-  line(settings.NamingScheme);
+  for (const engine::SettingRow& row : engine::SettingRows()) {
+    text += std::to_string(row.Get(settings)) + "\n";
+  }
   text += AsOneLine(settings.CustomName) + "\n";
   return text;
 }
