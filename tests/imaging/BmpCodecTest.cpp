@@ -43,7 +43,7 @@ TEST(BmpCodecTest, RoundTripsEveryDepthExactly) {
   for (const Bitmap& source : {LetterF(), PhotoLike(37, 23), runs}) {
     Bitmap high = source, palette = source, rle = source;
     imaging::ReduceTo16(high);
-    ASSERT_TRUE(imaging::ReduceTo8(palette) && imaging::ReduceTo8(rle));
+    EXPECT_TRUE(imaging::ReduceTo8(palette) && imaging::ReduceTo8(rle)) << source.width << " wide";
     rle.rleCompression = true;
     for (const Bitmap& bitmap : {source, high, palette, rle}) {
       SCOPED_TRACE(testing::Message() << source.width << " wide, depth " << int(bitmap.depth)

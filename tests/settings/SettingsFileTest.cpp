@@ -6,6 +6,7 @@
 
 #include "engine/ControlIds.h"
 #include "engine/ProcessState.h"
+#include "engine/SettingRows.h"
 #include "platform/FileSystem.h"
 #include "settings/SettingsFile.h"
 #include "tests/support/FormFixture.h"
@@ -66,6 +67,27 @@ TEST_F(SettingsFileTest, LoadReadsEveryFieldIntoRecordAndControlsAndSavesThemBac
   lines[4] = "0";
   Load(FileText(lines));
   EXPECT_EQ(controls.Text(kWidthEdit), "320");
+}
+
+TEST_F(SettingsFileTest, EachSettingRowReadsItsLineAtItsRangeEndsAndRepairsPastThem) {
+  // Every row's line holds its field: both ends of its range load and save unchanged, a number
+  // just past either end loads as its fallback (a switch reads any non-zero number as on).
+  for (std::size_t index = 0; index < SettingRows().size(); ++index) {
+    const SettingRow& row = SettingRows()[index];
+    SCOPED_TRACE(std::string(row.name));
+    const std::size_t line = index + 2;  // after the header and the folder
+    const int past = row.flag != nullptr ? 1 : row.fallback;
+    const std::pair<int, int> cases[] = {{row.minimum, row.minimum}, {row.maximum, row.maximum},
+                                         {row.minimum - 1, past}, {row.maximum + 1, past}};
+    for (const auto& [written, loaded] : cases) {
+      std::vector<std::string> file = lines;
+      file[line] = std::to_string(written);
+      Load(FileText(file));
+      EXPECT_EQ(row.Get(Settings()), loaded) << written;
+      file[line] = std::to_string(loaded);
+      EXPECT_EQ(settings::SettingsFileText(), FileText(file, "\n")) << written;
+    }
+  }
 }
 
 TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
