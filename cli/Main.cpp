@@ -330,6 +330,9 @@ int main(int argc, char** argv) {
   shell.onMessage = [](const std::string& text) {
     std::fprintf(stderr, "Tessellarion: %s\n", text.c_str());
   };
+  shell.onNotWritten = [](const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "Tessellarion: %s: %s\n", path.c_str(), reason.c_str());
+  };
   form::MainForm form(controls, shell);
   if (request.jobs) form.SetJobs(*request.jobs);
   form.InitialUpdate();

@@ -33,13 +33,21 @@ bool Converts(int outputKind, int inputKind) {
 ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::string& input,
                              const std::string& target, EngineState& state) {
   ConversionResult result;
-  if (!Converts(job.outputKind, inputKind)) return result;
+  if (!Converts(job.outputKind, inputKind)) {
+    // A kind the probe knows but no loader reads (GIF, TIFF, PIC, MAG, PCX) is named.
+    result.reason = inputKind >= 4 && inputKind <= 8
+                        ? KindName(inputKind) + " files are not converted"
+                        : "not a BMP, JPEG or PNG file";
+    return result;
+  }
+  imaging::ClearFailureReason();
   // A pipeline run measures a width of 0 or more; the mark below tells whether one ran, and the
   // earlier measurement is put back when none did, as it stays when a load fails.
   const int earlierWidth = state.LastOutputWidth;
   state.LastOutputWidth = -1;
   if (job.outputKind == kOutputKindHtm) {
-    const TableArtOutcome outcome = WriteTableArtOn(job.options, job.photo, state, target, input);
+    const TableArtOutcome outcome =
+        WriteTableArtOn(job.options, job.photo, state, target, input, result.reason);
     result.written = outcome == TableArtOutcome::kWritten;
     result.openFailed = outcome == TableArtOutcome::kOpenFailed;
   } else {
@@ -59,6 +67,7 @@ ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::s
     if (encoding.output != ImageOutput::kPng) encoding.interlace = 0;
     result.written =
         ConvertImageOn(job.options, job.photo, state, target, input, loader, encoding, false) != 0;
+    if (!result.written) result.reason = imaging::FailureReason();
   }
   result.measured = state.LastOutputWidth >= 0;
   if (result.measured) {
