@@ -309,7 +309,7 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
 
 // Large blocks (a photo's coefficients, its pixels, the file's bytes) are freed after each file
 // and asked for again by the next. By default the allocator maps each afresh and unmaps it when
-// freed, and every page of it then costs a fault again, which took more time than the conversion
+// freed, and every page of it then costs a fault again, which costs more time than the conversion
 // of a large JPEG itself. Kept in the heap instead, a batch pays those faults once. The process
 // ends with its batch, so what it keeps is never kept for long.
 void KeepFreedMemory() {

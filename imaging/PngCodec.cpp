@@ -44,28 +44,23 @@ constexpr png_alloc_size_t kMaxChunkBytes = 8'000'000;
 // it appends. A row of the widest image (65,535 pixels of 16-bit RGBA) is far smaller.
 constexpr png_alloc_size_t kMaxReadAllocation = kMaxChunkBytes + 1;
 
-// Encoder settings, measured on photos and on flat graphics (screenshots, line art) resized to
-// 640 × 480 and at 1280 × 720, against libpng's adaptive choice of filters with zlib at level 6
-// and against ImageMagick's output (zlib level 7, adaptive filters, from its own resize):
-// - Photos: the Up filter compresses best of the five at every level, and libpng's adaptive
-//   choice gains under 1 % for three times the filtering work. libdeflate at level 2 takes 8 ms
-//   for a 640 × 480 photo and its file is 6 to 8 % smaller than ImageMagick's for every photo;
-//   zlib needs level 3 and 22 ms to stay below ImageMagick's on every photo (at level 2 some are
-//   larger). Adaptive filters at zlib level 6 took 86 ms for a file 2 % smaller still.
-// - Flat graphics: no filter compresses best (the filters turn runs of one colour into runs of
-//   varied differences); libdeflate at level 6 takes 4 ms at 640 × 480, and its files are 40 %
-//   smaller than those of adaptive filters at zlib level 6 and a quarter of ImageMagick's.
-// - Photos are now given the filter that leaves the least residual on rows sampled across them
-//   (Average for most, which made the benchmark's 640 × 480 photos 1 % smaller than Up did, at
-//   the same level). Photos with sensor noise (a mean residual of 12 against 2 to 5 for clean
-//   ones) came out 1 % larger than ImageMagick's even so: a filter per row and libdeflate at level
-//   10 make them 0.1 % smaller, at about ImageMagick's time.
+// Encoder settings, chosen for the smallest files in the time other tools take, on photos and on
+// flat graphics (screenshots, line art) at 640 × 480 and 1280 × 720 (bench/run compares them with
+// ImageMagick's output; the README's "Performance" section has the figures):
+// - Photos: every row gets the one filter that leaves the least residual on rows sampled across
+//   the image (Average for most, else Up); a filter chosen per row gains under 1 % for three
+//   times the filtering work. libdeflate at level 2 keeps every photo smaller than ImageMagick's
+//   file; zlib (interlaced and very large images) needs level 3 for that.
+// - Photos with sensor noise (a mean residual above kNoisyMeanResidual): even the best single
+//   filter leaves them larger than other tools' files, so each row gets its own filter and
+//   libdeflate searches at level 10.
+// - Flat graphics: no filter, which keeps runs of one colour as runs (the filters turn them into
+//   runs of varied differences), and libdeflate at level 6.
 static_assert(kPhotoSettings.filter == PNG_FILTER_UP && kFlatSettings.filter == PNG_FILTER_NONE);
 
 // Graphics of at most 256 colours (line art, screenshots) written with a palette: libdeflate at
-// level 9 makes every one of the benchmark's 1280 × 720 graphics smaller than ImageMagick's palette
-// file (6 % in all) in 30 ms, half ImageMagick's time; level 6 left a quarter of them up to 2.5 %
-// larger, level 12 took ten times as long.
+// level 9 keeps every one smaller than ImageMagick's palette file in half its time; level 6
+// leaves some larger, level 12 takes ten times as long.
 constexpr int kPaletteLevel = 9;
 
 // A libdeflate compressor per level, made once per thread: making one sets up its tables, and a

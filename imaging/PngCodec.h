@@ -33,7 +33,7 @@ inline constexpr DeflateSettings kPhotoSettings{0x20, 2, 3};
 // Photos with sensor noise: each row's filter chosen for it, and libdeflate's thorough search.
 inline constexpr DeflateSettings kNoisyPhotoSettings{0xF8, 10, 7};
 // A photo whose best filter leaves residuals above this mean (per byte) counts as noisy: clean
-// photos measure 2 to 5, photos with visible sensor noise 10 and more.
+// photos measure 2 to 5, photos with visible sensor noise 10 and more, and 7 lies between.
 inline constexpr std::uint64_t kNoisyMeanResidual = 7;
 // Flat graphics: rows unfiltered.
 inline constexpr DeflateSettings kFlatSettings{0x08, 6, 6};
