@@ -92,7 +92,7 @@ std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
   return 0;
 }
 
-// The image of a file, or nothing when the load fails. Only LoadJpeg may leave a JPEG's image data
+// The image of a file, or why the load fails. Only LoadJpeg may leave a JPEG's image data
 // unread: its conversions write nothing when a later decode fails, whereas an image loaded by
 // LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
 // The image of the file, its metadata (when the handling wants either the metadata or the
