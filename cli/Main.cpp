@@ -368,7 +368,7 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
 
 // Large blocks (a photo's coefficients, its pixels, the file's bytes) are freed after each file
 // and asked for again by the next. By default the allocator maps each afresh and unmaps it when
-// freed, and every page of it then costs a fault again, which took more time than the conversion
+// freed, and every page of it then costs a fault again, which costs more time than the conversion
 // of a large JPEG itself. Kept in the heap instead, a batch pays those faults once. The process
 // ends with its batch, so what it keeps is never kept for long.
 void KeepFreedMemory() {
@@ -388,6 +388,9 @@ int main(int argc, char** argv) {
   platform::HeadlessShell shell;
   shell.onMessage = [](const std::string& text) {
     std::fprintf(stderr, "Tessellarion: %s\n", text.c_str());
+  };
+  shell.onNotWritten = [](const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "Tessellarion: %s: %s\n", path.c_str(), reason.c_str());
   };
   form::MainForm form(controls, shell);
   if (request.jobs) form.SetJobs(*request.jobs);

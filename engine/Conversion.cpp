@@ -26,13 +26,23 @@ ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::s
                              const std::string& target, EngineState& state) {
   ConversionResult result;
   const OutputFormat* output = OutputFormatOfKind(job.outputKind);
-  if (output == nullptr || !Converts(*output, inputKind)) return result;
+  if (output == nullptr) return result;
+  if (!Converts(*output, inputKind)) {
+    // A kind the probe knows but no loader reads (GIF, TIFF, PIC, MAG, PCX) is named.
+    const InputFormat& format = InputFormatOf(inputKind);
+    result.reason = format.kind != imaging::kFileKindUnknown
+                        ? std::string(format.kindText) + " files are not converted"
+                        : "not an image of a kind that converts";
+    return result;
+  }
+  imaging::ClearFailureReason();
   // A pipeline run measures a width of 0 or more; the mark below tells whether one ran, and the
   // earlier measurement is put back when none did, as it stays when a load fails.
   const int earlierWidth = state.LastOutputWidth;
   state.LastOutputWidth = -1;
   if (output->encoder == nullptr) {
-    const TableArtOutcome outcome = WriteTableArtOn(job.options, job.photo, state, target, input);
+    const TableArtOutcome outcome =
+        WriteTableArtOn(job.options, job.photo, state, target, input, result.reason);
     result.written = outcome == TableArtOutcome::kWritten;
     result.openFailed = outcome == TableArtOutcome::kOpenFailed;
   } else {
@@ -44,6 +54,7 @@ ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::s
     const ImageEncoding encoding{output, job.quality, job.progressive, job.interlace};
     result.written =
         ConvertImageOn(job.options, job.photo, state, target, input, loader, encoding, false) != 0;
+    if (!result.written) result.reason = imaging::FailureReason();
   }
   result.measured = state.LastOutputWidth >= 0;
   if (result.measured) {

@@ -31,6 +31,9 @@ struct ConversionResult {
   bool measured = false;    // a pipeline ran; the sizes are its measurement
   int measuredWidth = 0;
   int measuredHeight = 0;
+  // Why the target was not written ("BMP: compression 99 is not supported", "disk full"); empty
+  // when it was.
+  std::string reason;
 };
 
 // Whether the dispatcher converts an input of this kind to the output format: table art takes any
@@ -38,8 +41,9 @@ struct ConversionResult {
 bool Converts(const OutputFormat& output, int inputKind);
 
 // Converts `input`, of the probed kind, to `target` (written as it is, no extension added) with
-// the job's options, working on `state`. A job whose outputKind no format has writes nothing. Shows no message: a table-art file that cannot be created
-// is reported in the result.
+// the job's options, working on `state`. A job whose outputKind no format has writes nothing.
+// Shows no message: a table-art file that cannot be created is reported in the result, and so is
+// the reason of any target not written.
 ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::string& input,
                              const std::string& target, EngineState& state);
 

@@ -150,8 +150,6 @@ int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, E
   return result;
 }
 
-void Converter::RunPipeline() { RunPipelineOn(Options(), Engine()); }
-
 int Converter::Convert(const std::string& target, const std::string& input, ImageLoader loader,
                        const ImageEncoding& encoding, bool rawCopy) {
   return ConvertImageOn(Options(), Photo(), Engine(), target, input, loader, encoding, rawCopy);
@@ -162,39 +160,10 @@ int Converter::ConvertBmpToBmp(const std::string& target, const std::string& inp
   return Convert(target, input, imaging::LoadImageFile, {Bmp()}, rawCopy != 0);
 }
 
-int Converter::ConvertJpegToBmp(const std::string& target, const std::string& input) {
-  return Convert(target, input, imaging::LoadJpeg, {Bmp()}, false);
-}
-
-int Converter::ConvertPngToBmp(const std::string& target, const std::string& input) {
-  return Convert(target, input, imaging::LoadPng, {Bmp()}, false);
-}
-
-int Converter::ConvertBmpToJpeg(const std::string& target, const std::string& input, int quality,
-                                int progressive) {
-  return Convert(target, input, imaging::LoadBmp, {Jpeg(), quality, progressive, 0},
-                 false);
-}
-
 int Converter::ConvertJpegToJpeg(const std::string& target, const std::string& input, int quality,
                                  int progressive, std::uint8_t rawCopy) {
   return Convert(target, input, imaging::LoadImageFile,
                  {Jpeg(), quality, progressive, 0}, rawCopy != 0);
-}
-
-int Converter::ConvertPngToJpeg(const std::string& target, const std::string& input, int quality,
-                                int progressive) {
-  return Convert(target, input, imaging::LoadPng, {Jpeg(), quality, progressive, 0},
-                 false);
-}
-
-int Converter::ConvertBmpToPng(const std::string& target, const std::string& input, int interlace) {
-  return Convert(target, input, imaging::LoadBmp, {Png(), 0, 0, interlace}, false);
-}
-
-int Converter::ConvertJpegToPng(const std::string& target, const std::string& input,
-                                int interlace) {
-  return Convert(target, input, imaging::LoadJpeg, {Png(), 0, 0, interlace}, false);
 }
 
 int Converter::ConvertPngToPng(const std::string& target, const std::string& input, int interlace,

@@ -31,36 +31,19 @@ class Converter {
   void SetColorEffect(int index);
   void SetCrop(std::uint8_t on, int left, int top, int width, int height);
 
-  // Applies crop, rotation, colour effect and resize to the current image, in that order, and
-  // measures the result. Only the value 1 turns crop or resize on.
-  void RunPipeline();
-
-  // The nine conversion routines: load the input, (for BMP output) save it as loaded and change
-  // its depth, run the pipeline, save to the target, release. Each returns the final save's result
-  // (non-zero when the target was written), or 0 when the input did not load. With rawCopy set,
-  // the same-format routines re-encode the image without any edit.
+  // The same-format conversion routines: load the input, (for BMP output) save it as loaded and
+  // change its depth, run the pipeline, save to the target, release. Each returns the final save's
+  // result (non-zero when the target was written), or 0 when the input did not load. With rawCopy
+  // set, they re-encode the image without any edit.
   int ConvertBmpToBmp(const std::string& target, const std::string& input, std::uint8_t rawCopy);
-  int ConvertJpegToBmp(const std::string& target, const std::string& input);
-  int ConvertPngToBmp(const std::string& target, const std::string& input);
-  int ConvertBmpToJpeg(const std::string& target, const std::string& input, int quality,
-                       int progressive);
   int ConvertJpegToJpeg(const std::string& target, const std::string& input, int quality,
                         int progressive, std::uint8_t rawCopy);
-  int ConvertPngToJpeg(const std::string& target, const std::string& input, int quality,
-                       int progressive);
-  int ConvertBmpToPng(const std::string& target, const std::string& input, int interlace);
-  int ConvertJpegToPng(const std::string& target, const std::string& input, int interlace);
   int ConvertPngToPng(const std::string& target, const std::string& input, int interlace,
                       std::uint8_t rawCopy);
 
   // Writes the input unedited in its own format (JPEG at quality 100 and progressive, PNG
   // interlaced); nothing for any other kind.
   void WriteBeforeCopy(const std::string& input, const std::string& target);
-
-  // Writes the input, with every edit applied, as an HTML page whose table has one 1 × 1 cell per
-  // pixel. Returns 1 when the page was written, 0 when the input did not load or the page could
-  // not be written ("オープン失敗" when its file cannot be created).
-  int TableArtWriter(const std::string& outputPath, const std::string& inputPath);
 
   // Writes the quality preview's page, which shows Now.log and Temp.log beside it. "オープン失敗"
   // when it cannot be written. Returns 0.

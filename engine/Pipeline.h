@@ -27,9 +27,10 @@ enum class TableArtOutcome {
   kWritten,
 };
 
-// The table-art page of the input, with every edit applied.
+// The table-art page of the input, with every edit applied. Any outcome but kWritten puts its
+// reason in `failureReason`.
 TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOptions& photo,
                                 EngineState& state, const std::string& outputPath,
-                                const std::string& inputPath);
+                                const std::string& inputPath, std::string& failureReason);
 
 }  // namespace engine

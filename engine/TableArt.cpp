@@ -1,6 +1,7 @@
 // The table-art page: an HTML table with one 1 × 1-pixel cell per pixel, coloured through bgcolor.
 #include "engine/TableArt.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +13,7 @@
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 #include "platform/AtomicFile.h"
-#include "platform/Shell.h"
+#include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 
 namespace engine {
@@ -79,9 +80,12 @@ std::array<char, 6> CellColorText(std::uint32_t pixelValue) {
 
 TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOptions& photo,
                                 EngineState& state, const std::string& outputPath,
-                                const std::string& inputPath) {
+                                const std::string& inputPath, std::string& failureReason) {
   state.CurrentImage = imaging::LoadImageFile(inputPath, PhotoHandlingOf(photo));
-  if (state.CurrentImage == 0) return TableArtOutcome::kNotLoaded;
+  if (state.CurrentImage == 0) {
+    failureReason = imaging::FailureReason();
+    return TableArtOutcome::kNotLoaded;
+  }
   RunPipelineOn(options, state);
 
   // The table always takes the size measured after the pipeline, so the page shows exactly the
@@ -93,10 +97,12 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
   if (writer.Stream() == nullptr) {
     imaging::FreeImage(state.CurrentImage);
     state.CurrentImage = 0;
+    failureReason = writer.FailureReason();
     return TableArtOutcome::kOpenFailed;
   }
 
   std::string buffer;
+  errno = 0;
   for (std::string_view piece : {kHead1, kHead2, kHead3, kHead4}) {
     platform::AppendWithCrLf(buffer, piece);
   }
@@ -130,20 +136,17 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
   if (written) platform::AppendWithCrLf(buffer, kClosing);
   written = written && WriteAll(writer.Stream(), buffer);
   TableArtOutcome outcome = written ? TableArtOutcome::kWritten : TableArtOutcome::kNotWritten;
+  if (!written) failureReason = platform::FileErrorText(errno);
   // A page that cannot be put in place at the final step (a folder under its name, a name too
   // long) has not been written, as surely as one that could not be opened, and shows the same.
-  if (written && !writer.Commit()) outcome = TableArtOutcome::kOpenFailed;
+  if (written && !writer.Commit()) {
+    outcome = TableArtOutcome::kOpenFailed;
+    failureReason = writer.FailureReason();
+  }
 
   imaging::FreeImage(state.CurrentImage);
   state.CurrentImage = 0;
   return outcome;
-}
-
-int Converter::TableArtWriter(const std::string& outputPath, const std::string& inputPath) {
-  const TableArtOutcome outcome =
-      WriteTableArtOn(Options(), Photo(), Engine(), outputPath, inputPath);
-  if (outcome == TableArtOutcome::kOpenFailed) platform::MessageBox("オープン失敗");
-  return outcome == TableArtOutcome::kWritten ? 1 : 0;
 }
 
 }  // namespace engine

@@ -137,6 +137,7 @@ void MainForm::RunEntries(BatchOutcome& outcome) {
       // Left undone by a cancel: not converted.
       outcome.cancelled = true;
       ++outcome.notWritten;
+      outcome.failures.push_back({entries[index].input, "the run was stopped before this file"});
       continue;
     }
     job.CurrentInputPath = entries[index].input;
@@ -150,7 +151,10 @@ void MainForm::RunEntries(BatchOutcome& outcome) {
       Engine().LastOutputWidth = result.conversion.measuredWidth;
       Engine().LastOutputHeight = result.conversion.measuredHeight;
     }
-    if (!result.conversion.written) ++outcome.notWritten;
+    if (!result.conversion.written) {
+      ++outcome.notWritten;
+      outcome.failures.push_back({entries[index].input, result.conversion.reason});
+    }
     controls_.StepProgress(kProgressBar);
   }
   cancelActiveRun_ = nullptr;
@@ -183,6 +187,9 @@ BatchOutcome MainForm::BatchRun() {
     shell_.ShowMessage("任意の文字列には「/」を含む名前や「.」「..」は使えません！！");
   }
   if (outcome.ran) {
+    for (const FileNotWritten& failure : outcome.failures) {
+      shell_.ReportNotWritten(failure.input, failure.reason);
+    }
     if (outcome.notWritten > 0) {
       shell_.ShowMessage(std::to_string(outcome.notWritten) +
                          "件のファイルを変換できませんでした！！");

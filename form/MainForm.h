@@ -26,12 +26,19 @@ inline constexpr int kMaxListEntries = 1000;
 // The most entries one table-art run converts.
 inline constexpr int kMaxTableArtEntries = 10;
 
+// A listed file a run did not write, and why.
+struct FileNotWritten {
+  std::string input;
+  std::string reason;
+};
+
 // How a batch run ended.
 struct BatchOutcome {
   bool ran = false;        // every precondition held and the list was walked
   int entries = 0;         // entries the run walked
   int notWritten = 0;      // entries that produced no output file, those a cancel left undone too
   bool cancelled = false;  // the run was stopped before its end
+  std::vector<FileNotWritten> failures;  // the notWritten entries, in list order
 };
 
 // The file name of a path without its extension: the text after the last "/" or "\", less the
@@ -73,7 +80,8 @@ class MainForm {
 
   // The batch run behind the Execute button. The entries are converted `Jobs()` at a time and
   // reported in list order; the window stays alive meanwhile, with the controls that would change
-  // the job disabled.
+  // the job disabled. Each file not written goes to the shell's ReportNotWritten with its reason,
+  // in list order, before the closing count message.
   BatchOutcome BatchRun();
   void GatherJobOptions();
   // How many files a run converts at once (at least 1); at first the cores the process may use.

@@ -88,7 +88,7 @@ std::optional<std::string> StartAndSave(const std::string& folder) {
 }  // namespace
 
 bool BmpRoundTrip(std::span<const std::uint8_t> bytes) {
-  const std::optional<imaging::Bitmap> first = imaging::bmp::Decode(bytes);
+  const imaging::Result<imaging::Bitmap> first = imaging::bmp::Decode(bytes);
   if (!first) return true;
   if (first->depth != imaging::ColorDepth::kTrue24 ||
       first->pixels.size() != first->PixelCount() * 3) {
@@ -99,7 +99,7 @@ bool BmpRoundTrip(std::span<const std::uint8_t> bytes) {
   std::FILE* stream = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
   const bool encoded = stream != nullptr && imaging::bmp::Encode(*first, stream);
   if (stream == nullptr || std::fclose(stream) != 0 || !encoded) return false;
-  const std::optional<imaging::Bitmap> second = imaging::bmp::Decode(imaging::FileSource(path));
+  const imaging::Result<imaging::Bitmap> second = imaging::bmp::Decode(imaging::FileSource(path));
   return second && second->width == first->width && second->height == first->height &&
          second->pixels == first->pixels;
 }

@@ -10,7 +10,7 @@
 #include <new>
 #include <utility>
 
-#include "imaging/Imaging.h"
+#include "imaging/Limits.h"
 
 namespace imaging {
 

@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "imaging/ColorEffects.h"
@@ -74,19 +75,25 @@ struct Layout {
   std::uint64_t dataOffset = 0;
 };
 
+constexpr const char* kEndsInHeaders = "BMP: the file ends in its headers";
+// The file shrank or could not be read after its headers were.
+constexpr const char* kReadFailed = "BMP: the file could not be read to its end";
+
 // Headers, masks and the largest colour table all lie within this many leading bytes.
 constexpr std::size_t kLayoutBytes = kFileHeaderSize + kV5HeaderSize + 16 + 256 * 4;
 
 // The layout from `bytes`, the file's first kLayoutBytes bytes (all of them when the file is
 // shorter), in a file of `fileSize` bytes.
-std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes, std::uint64_t fileSize) {
-  if (bytes.size() < kFileHeaderSize + 4 || ReadU16(bytes.data()) != kSignature) {
-    return std::nullopt;
+Result<Layout> ReadLayout(std::span<const std::uint8_t> bytes, std::uint64_t fileSize) {
+  if (bytes.size() >= 2 && ReadU16(bytes.data()) != kSignature) {
+    return Refused("BMP: the file does not start with \"BM\"");
   }
+  if (bytes.size() < kFileHeaderSize + 4) return Refused(kEndsInHeaders);
   const std::uint32_t headerSize = ReadU32(bytes.data() + kFileHeaderSize);
-  if (!IsKnownHeaderSize(headerSize) || fileSize < kFileHeaderSize + headerSize) {
-    return std::nullopt;
+  if (!IsKnownHeaderSize(headerSize)) {
+    return Refused("BMP: a header of " + std::to_string(headerSize) + " bytes is not supported");
   }
+  if (fileSize < kFileHeaderSize + headerSize) return Refused(kEndsInHeaders);
   const std::uint8_t* header = bytes.data() + kFileHeaderSize;
 
   Layout layout;
@@ -123,7 +130,9 @@ std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes, std::uint6
     case kCompressionBitFields:
     case kCompressionAlphaBitFields:
       // OS/2 2.x uses 3 for its Huffman coding, which is not read.
-      if (!IsWindowsHeaderSize(headerSize)) return std::nullopt;
+      if (!IsWindowsHeaderSize(headerSize)) {
+        return Refused("BMP: OS/2 Huffman compression is not supported");
+      }
       layout.coding = Coding::kBitFields;
       // A 40-byte header is followed by the masks; the longer headers hold them.
       if (headerSize == kInfoHeaderSize) {
@@ -132,24 +141,27 @@ std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes, std::uint6
       break;
     default:
       // JPEG or PNG inside a BMP, OS/2 RLE24, or no compression known at all.
-      return std::nullopt;
+      return Refused("BMP: compression " + std::to_string(compression) + " is not supported");
   }
 
   const int bits = layout.bitCount;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    return std::nullopt;
+    return Refused("BMP: " + std::to_string(bits) + " bits per pixel is not supported");
   }
   if ((layout.coding == Coding::kRle8 && bits != 8) ||
       (layout.coding == Coding::kRle4 && bits != 4) ||
       (layout.coding == Coding::kBitFields && bits != 16 && bits != 32)) {
-    return std::nullopt;
+    return Refused("BMP: compression " + std::to_string(compression) + " does not go with " +
+                   std::to_string(bits) + " bits per pixel");
   }
-  if (!SizeWithinLimits(layout.width, layout.height)) return std::nullopt;
+  if (!SizeWithinLimits(layout.width, layout.height)) {
+    return RefusedSize("BMP", layout.width, layout.height);
+  }
 
   // The masks sit at the same place whether they follow a 40-byte header or belong to a longer one.
   constexpr std::size_t kMaskOffset = kFileHeaderSize + kInfoHeaderSize;
   if (layout.coding == Coding::kBitFields) {
-    if (fileSize < kMaskOffset + 12) return std::nullopt;
+    if (fileSize < kMaskOffset + 12) return Refused("BMP: the file ends in its colour masks");
     for (std::size_t channel = 0; channel < 3; ++channel) {
       layout.masks[channel] = ReadU32(bytes.data() + kMaskOffset + 4 * channel);
     }
@@ -170,14 +182,14 @@ std::optional<Layout> ReadLayout(std::span<const std::uint8_t> bytes, std::uint6
   }
   const std::uint64_t tableEnd = tableStart + entries * entrySize;
   if (bits <= 8) {
-    if (tableEnd > fileSize) return std::nullopt;
+    if (tableEnd > fileSize) return Refused("BMP: the file ends in its colour table");
     for (std::uint64_t index = 0; index < entries; ++index) {
       const std::uint8_t* entry = bytes.data() + tableStart + index * entrySize;
       layout.palette[index] = Rgb{entry[2], entry[1], entry[0]};
     }
   }
   const std::uint64_t dataOffset = declaredOffset >= tableStart ? declaredOffset : tableEnd;
-  if (dataOffset > fileSize) return std::nullopt;
+  if (dataOffset > fileSize) return Refused("BMP: the pixel data would start past the file's end");
   layout.dataOffset = dataOffset;
   return layout;
 }
@@ -194,12 +206,12 @@ bool Compressed(const Layout& layout) {
 }
 
 // The layout of a file Decode accepts: uncompressed data must hold every row with its padding.
-std::optional<Layout> ValidLayout(const ByteSource& source) {
-  std::optional<Layout> layout = ReadLayout(source.Prefix(kLayoutBytes), source.Size());
+Result<Layout> ValidLayout(const ByteSource& source) {
+  Result<Layout> layout = ReadLayout(source.Prefix(kLayoutBytes), source.Size());
   if (layout && !Compressed(*layout) &&
       StrideOf(*layout) * static_cast<std::uint64_t>(layout->height) >
           source.Size() - layout->dataOffset) {
-    return std::nullopt;
+    return Refused("BMP: the file ends in its pixel data");
   }
   return layout;
 }
@@ -559,34 +571,34 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
          IsKnownHeaderSize(ReadU32(bytes.data() + kFileHeaderSize));
 }
 
-std::optional<std::pair<int, int>> ReadSize(const ByteSource& source) {
-  const std::optional<Layout> layout = ValidLayout(source);
-  if (!layout) return std::nullopt;
+Result<std::pair<int, int>> ReadSize(const ByteSource& source) {
+  Result<Layout> layout = ValidLayout(source);
+  if (!layout) return layout.TakeFailure();
   return std::pair{static_cast<int>(layout->width), static_cast<int>(layout->height)};
 }
 
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
+Result<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
   return ReadSize(MemorySource(bytes));
 }
 
-std::optional<Bitmap> Decode(const ByteSource& source, bool greyscale) {
-  const std::optional<Layout> layout = ValidLayout(source);
-  if (!layout) return std::nullopt;
+Result<Bitmap> Decode(const ByteSource& source, bool greyscale) {
+  Result<Layout> layout = ValidLayout(source);
+  if (!layout) return layout.TakeFailure();
   // RLE data may leave pixels unwritten, and those stay black; uncompressed data writes them all.
   std::optional<Bitmap> bitmap = Compressed(*layout)
                                      ? MakeBitmap(layout->width, layout->height)
                                      : MakeBitmapToFill(layout->width, layout->height);
-  if (!bitmap) return std::nullopt;
+  if (!bitmap) return Refused(kOutOfMemory);
   bitmap->grey = greyscale;
   const std::size_t width = static_cast<std::size_t>(bitmap->width);
   if (Compressed(*layout)) {
     // Compressed data is read whole: it is at most the size of the file, which was checked on
     // opening, and runs and deltas jump about in it.
     std::vector<std::uint8_t> data(static_cast<std::size_t>(source.Size() - layout->dataOffset));
-    if (!source.ReadAt(layout->dataOffset, data)) return std::nullopt;
+    if (!source.ReadAt(layout->dataOffset, data)) return Refused(kReadFailed);
     DecodeRle(data, *layout, *bitmap);
     if (greyscale) GreyscalePixels(bitmap->pixels.data(), bitmap->PixelCount());
-    return bitmap;
+    return std::move(*bitmap);
   }
 
   const std::uint64_t stride = StrideOf(*layout);
@@ -610,7 +622,7 @@ std::optional<Bitmap> Decode(const ByteSource& source, bool greyscale) {
       block.resize(rows * static_cast<std::size_t>(stride));
       // Only a file that shrank since its headers were read can end early here.
       if (!source.ReadAt(layout->dataOffset + static_cast<std::uint64_t>(row) * stride, block)) {
-        return std::nullopt;
+        return Refused(kReadFailed);
       }
     }
     const std::uint8_t* rowBytes = block.data() + inBlock * static_cast<std::size_t>(stride);
@@ -633,10 +645,10 @@ std::optional<Bitmap> Decode(const ByteSource& source, bool greyscale) {
     // While the row is still in the cache.
     if (greyscale) GreyscalePixels(target, width);
   }
-  return bitmap;
+  return std::move(*bitmap);
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale) {
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale) {
   return Decode(MemorySource(bytes), greyscale);
 }
 

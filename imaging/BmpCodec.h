@@ -9,6 +9,7 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/ByteSource.h"
+#include "imaging/Failure.h"
 
 namespace imaging::bmp {
 
@@ -33,17 +34,18 @@ inline constexpr std::uint32_t kCompressionAlphaBitFields = 6;
 // True when the bytes start like a BMP file.
 bool Sniff(std::span<const std::uint8_t> bytes);
 
-// The width and height Decode would give, from the headers alone; nothing exactly when Decode
-// refuses the file for its content (Decode can fail beyond that only for want of memory).
-std::optional<std::pair<int, int>> ReadSize(const ByteSource& source);
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes);
+// The width and height Decode would give, from the headers alone; a failure exactly when Decode
+// refuses the file for its content, with the same reason (Decode can fail beyond that only for
+// want of memory).
+Result<std::pair<int, int>> ReadSize(const ByteSource& source);
+Result<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes);
 
-// Decodes a whole BMP file into a 24-bit bitmap; nothing for anything malformed, truncated, or
+// Decodes a whole BMP file into a 24-bit bitmap; a failure for anything malformed, truncated, or
 // beyond the size limits. With `greyscale` every row is turned grey as it is decoded, exactly as
 // the full greyscale effect (GreyscalePixels) turns the decoded bitmap, and the bitmap is marked
 // grey. Uncompressed rows are read from the source a block at a time.
-std::optional<Bitmap> Decode(const ByteSource& source, bool greyscale = false);
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale = false);
+Result<Bitmap> Decode(const ByteSource& source, bool greyscale = false);
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool greyscale = false);
 
 // Writes the bitmap as a BMP file at its depth: 24-bit, 16-bit (5-5-5) or 8-bit with a palette,
 // RLE8-compressed when the bitmap's rleCompression switch is on. False on a write error.

@@ -1,9 +1,10 @@
 #include "imaging/ByteSource.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
-#include "imaging/Imaging.h"
+#include "imaging/Limits.h"
 
 namespace imaging {
 namespace {
@@ -38,10 +39,16 @@ bool MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) con
   return true;
 }
 
-std::shared_ptr<const FileSource> FileSource::Open(const std::string& path) {
+Result<std::shared_ptr<const FileSource>> FileSource::Open(const std::string& path) {
+  // A path that opens but is no regular file is closed again without an error number.
+  errno = 0;
   auto source = std::make_shared<FileSource>(path);
-  if (!source->file_.IsOpen() || source->Size() > kMaxImageFileBytes) return nullptr;
-  return source;
+  if (!source->file_.IsOpen()) {
+    return Refused(errno != 0 ? platform::FileErrorText(errno) : "not a regular file");
+  }
+  static_assert(kMaxImageFileBytes == std::uint64_t{1} << 30, "the reason names the limit");
+  if (source->Size() > kMaxImageFileBytes) return Refused("the file is larger than 1 GiB");
+  return std::shared_ptr<const FileSource>(std::move(source));
 }
 
 bool FileSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/EncodedOutput.h"
+#include "imaging/Failure.h"
 #include "platform/FileSystem.h"
 
 namespace imaging {
@@ -43,8 +44,8 @@ class MemorySource final : public ByteSource {
 // A regular file of at most kMaxImageFileBytes, kept open for as long as the source lives.
 class FileSource final : public ByteSource {
  public:
-  // Nothing when the path is not a regular file that can be opened, or the file is too large.
-  static std::shared_ptr<const FileSource> Open(const std::string& path);
+  // A failure when the path is not a regular file that can be opened, or the file is too large.
+  static Result<std::shared_ptr<const FileSource>> Open(const std::string& path);
   explicit FileSource(const std::string& path) : file_(path) {}
 
   std::uint64_t Size() const override { return file_.Size(); }

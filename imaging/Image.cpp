@@ -96,8 +96,9 @@ Image::~Image() {
   if (bitmap_) ReturnBuffer(std::move(bitmap_->pixels));
 }
 
-void Image::Fail() {
+void Image::Fail(std::string reason) {
   failed_ = true;
+  failureReason_ = std::move(reason);
   if (bitmap_) ReturnBuffer(std::move(bitmap_->pixels));
   bitmap_.reset();
   coefficients_.reset();
@@ -112,10 +113,11 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
   if (failed_) return false;
   if (bitmap_) return true;
   try {
-    std::optional<Bitmap> decoded;
+    Result<Bitmap> decoded = Refused("the file was changed while it was converted");
     if (coefficients_) {
       // The coefficients give the full size only; they are not needed once there are pixels.
-      decoded = coefficients_->Pixels();
+      std::optional<Bitmap> pixels = coefficients_->Pixels();
+      decoded = pixels ? Result<Bitmap>(std::move(*pixels)) : Refused(kOutOfMemory);
       coefficients_.reset();
       scaleDenominator = 1;
     } else if (source_) {
@@ -124,18 +126,18 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
       decoded = kind_ == kFileKindBmp ? bmp::Decode(*file_, greyscale) : png::Decode(*file_);
     }
     if (!decoded) {
-      Fail();
+      Fail(decoded.TakeFailure().reason);
       return false;
     }
     if (!validated_) RememberGoodFile(*source_, kind_);
     validated_ = true;
-    bitmap_ = std::move(decoded);
+    bitmap_ = std::move(*decoded);
     if (!TurnDecoded()) {
-      Fail();
+      Fail(kOutOfMemory);
       return false;
     }
   } catch (const std::bad_alloc&) {
-    Fail();
+    Fail(kOutOfMemory);
     return false;
   }
   // Only a JPEG decoded in full stays as loaded: it still has the bytes that identify its file.
@@ -163,13 +165,19 @@ Bitmap* Image::PixelsToGreyscale(bool& greyed) {
 // Reads a deferred JPEG through all its image data into its coefficients. False when the file
 // does not decode, and the image has failed.
 bool Image::ReadCoefficients() {
+  std::string reason = kOutOfMemory;
   try {
-    coefficients_ = jpeg::CoefficientImage::Read(*source_);
+    Result<std::unique_ptr<jpeg::CoefficientImage>> read = jpeg::CoefficientImage::Read(*source_);
+    if (read) {
+      coefficients_ = std::move(*read);
+    } else {
+      reason = read.Reason();
+    }
   } catch (const std::bad_alloc&) {
     coefficients_.reset();
   }
   if (!coefficients_) {
-    Fail();
+    Fail(std::move(reason));
     return false;
   }
   if (!validated_) RememberGoodFile(*source_, kind_);

@@ -23,11 +23,13 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "imaging/Bitmap.h"
 #include "imaging/ByteSource.h"
 #include "imaging/EncodedOutput.h"
+#include "imaging/Failure.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PhotoMetadata.h"
 
@@ -74,6 +76,8 @@ class Image {
 
   // A deferred decode failed: the image acts as no image.
   bool Failed() const { return failed_; }
+  // Why the image failed; empty while it has not.
+  const std::string& FailureReason() const { return failureReason_; }
   bool HasPixels() const { return bitmap_.has_value(); }
   // The size the pixels have or will have when decoded in full.
   int Width() const { return bitmap_ ? bitmap_->width : (Transposed() ? height_ : width_); }
@@ -123,7 +127,7 @@ class Image {
   Bitmap* DecodedPixels();
   bool DecodeDeferred(int scaleDenominator, bool greyscale);
   bool ReadCoefficients();
-  void Fail();
+  void Fail(std::string reason);
   // The turn still owed to the stored pixels swaps their sides.
   bool Transposed() const { return pendingOrientation_ >= 5; }
   // Turns freshly decoded pixels upright. False when memory runs out.
@@ -142,6 +146,7 @@ class Image {
   std::unique_ptr<jpeg::CoefficientImage> coefficients_;
   bool validated_ = false;
   bool failed_ = false;
+  std::string failureReason_;
   bool asLoaded_ = false;
   std::uint64_t stamp_ = 0;
   std::shared_ptr<const PhotoMetadata> metadata_;

@@ -4,16 +4,20 @@
 #include "imaging/Imaging.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <span>
+#include <string>
 #include <utility>
 
 #include "imaging/BmpCodec.h"
 #include "imaging/ColorDepth.h"
 #include "imaging/ColorEffects.h"
 #include "imaging/EncodedOutput.h"
+#include "imaging/Failure.h"
 #include "imaging/FileKind.h"
 #include "imaging/FileMemory.h"
 #include "imaging/Geometry.h"
@@ -27,15 +31,44 @@
 namespace imaging {
 namespace {
 
+// Why the latest entry point that failed on this thread failed (see FailureReason).
+thread_local std::string failureReason;
+
+void NoteFailure(std::string reason) { failureReason = std::move(reason); }
+
+// The same for the handlers below, which must not throw: a reason that cannot be stored for want
+// of memory is dropped.
+void NoteFailureQuietly(const char* reason) noexcept {
+  try {
+    failureReason = reason;
+  } catch (...) {
+  }
+}
+
 // Runs an entry point's body and turns anything thrown (memory exhaustion in a container, say)
-// into the entry point's failure value, so nothing escapes the library.
-template <typename Result, typename Body>
-Result Guarded(Result failure, Body&& body) noexcept {
+// into the entry point's failure value and a reason, so nothing escapes the library.
+template <typename Value, typename Body>
+Value Guarded(Value failure, Body&& body) noexcept {
   try {
     return body();
+  } catch (const std::bad_alloc&) {
+    NoteFailureQuietly(kOutOfMemory);
+  } catch (const std::exception& error) {
+    NoteFailureQuietly(error.what());
   } catch (...) {
-    return failure;
+    NoteFailureQuietly("an unexpected error");
   }
+  return failure;
+}
+
+// An entry point found no pixels for a live image: its deferred decode failed in this call (or
+// an earlier one), and the decode's reason is the entry point's.
+void NoteDecodeFailure(const Image& image) {
+  if (image.Failed()) NoteFailure(image.FailureReason());
+}
+std::int32_t NoPixels(const Image& image) {
+  NoteDecodeFailure(image);
+  return 0;
 }
 
 // Which entry point loads: LoadImageFile tells the format by content, the others read their own
@@ -59,69 +92,70 @@ std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
   return 0;
 }
 
-// The image of a file, or nothing when the load fails. Only LoadJpeg may leave a JPEG's image data
+// The image of a file, or why the load fails. Only LoadJpeg may leave a JPEG's image data
 // unread: its conversions write nothing when a later decode fails, whereas an image loaded by
 // LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
 // The image of the file, its metadata (when the handling wants either the metadata or the
 // orientation they give) still to be attached.
-std::optional<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t kind,
-                                bool deferChecks, PhotoMetadata* metadata) {
+Result<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t kind,
+                         bool deferChecks, PhotoMetadata* metadata) {
   switch (kind) {
     case kFileKindBmp: {
-      const std::optional<std::pair<int, int>> size = bmp::ReadSize(*file);
-      if (!size) return std::nullopt;
+      Result<std::pair<int, int>> size = bmp::ReadSize(*file);
+      if (!size) return size.TakeFailure();
       return Image::Deferred(std::move(file), kind, size->first, size->second);
     }
     case kFileKindJpeg: {
       const FileBytes bytes = ReadWholeFile(*file);
-      if (bytes == nullptr) return std::nullopt;
+      if (bytes == nullptr) return Refused("the file could not be read");
       std::vector<JpegSegment> segments;
-      const std::optional<jpeg::Header> header =
+      Result<jpeg::Header> header =
           jpeg::ReadHeader(*bytes, metadata != nullptr ? &segments : nullptr);
-      if (!header) return std::nullopt;
+      if (!header) return header.TakeFailure();
       if (metadata != nullptr && !segments.empty()) {
         *metadata = MetadataFromJpegSegments(segments);
       }
       const bool good = IsGoodFile(MemorySource(*bytes), kind);
       if (deferChecks || good) return Image::Deferred(bytes, good, *header);
-      std::unique_ptr<jpeg::CoefficientImage> coefficients = jpeg::CoefficientImage::Read(*bytes);
-      if (coefficients == nullptr) return std::nullopt;
+      Result<std::unique_ptr<jpeg::CoefficientImage>> coefficients =
+          jpeg::CoefficientImage::Read(*bytes);
+      if (!coefficients) return coefficients.TakeFailure();
       RememberGoodFile(*bytes, kind);
-      return Image::WithCoefficients(bytes, std::move(coefficients));
+      return Image::WithCoefficients(bytes, std::move(*coefficients));
     }
     case kFileKindPng: {
       if (IsGoodFile(*file, kind)) {
-        const std::optional<std::pair<int, int>> size = png::ReadSize(*file, metadata);
-        if (!size) return std::nullopt;
+        Result<std::pair<int, int>> size = png::ReadSize(*file, metadata);
+        if (!size) return size.TakeFailure();
         return Image::Deferred(std::move(file), kind, size->first, size->second);
       }
-      std::optional<Bitmap> bitmap = png::Decode(*file, metadata);
-      if (!bitmap) return std::nullopt;
+      Result<Bitmap> bitmap = png::Decode(*file, metadata);
+      if (!bitmap) return bitmap.TakeFailure();
       // The file is hashed after the decode, so that a file found not to decode costs no hashing.
       const std::optional<ContentHash> hash = file->Hash();
-      if (!hash) return std::nullopt;
+      if (!hash) return Refused("the file could not be read");
       RememberGoodFile(*hash, kind);
       return Image(std::move(*bitmap), *hash, kind);
     }
     default:
-      return std::nullopt;
+      return Refused("not a BMP, JPEG or PNG file");
   }
 }
 
-std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind,
-                          bool deferChecks, const PhotoHandling& handling) {
+Result<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind, bool deferChecks,
+                   const PhotoHandling& handling) {
   const bool readMetadata = handling.autoOrient || handling.keepMetadata;
   PhotoMetadata metadata;
-  std::optional<Image> image =
+  Result<Image> image =
       OpenPixels(std::move(file), kind, deferChecks, readMetadata ? &metadata : nullptr);
-  if (!image) return std::nullopt;
+  if (!image) return image;
   if (!metadata.Empty()) CheckMetadata(metadata);
   const int orientation = ExifOrientation(metadata.exif);
   std::shared_ptr<const PhotoMetadata> kept;
   if (handling.keepMetadata && !metadata.Empty()) {
     kept = std::make_shared<const PhotoMetadata>(std::move(metadata));
   }
-  if (!image->SetPhoto(std::move(kept), orientation, handling)) return std::nullopt;
+  if (!image->SetPhoto(std::move(kept), orientation, handling)) return Refused(kOutOfMemory);
   return image;
 }
 
@@ -140,19 +174,33 @@ PhotoMetadata OutputMetadata(const Image& image, bool grey) {
 
 ImageHandle LoadWith(const std::string& path, Loader loader, const PhotoHandling& handling) {
   return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
-    std::shared_ptr<const FileSource> file = FileSource::Open(path);
-    if (file == nullptr) return 0;
+    Result<std::shared_ptr<const FileSource>> opened = FileSource::Open(path);
+    if (!opened) {
+      NoteFailure(opened.TakeFailure().reason);
+      return 0;
+    }
+    std::shared_ptr<const FileSource> file = std::move(*opened);
     const std::int32_t kind = KindFor(loader, file->Prefix(kFileKindProbeBytes));
-    if (kind == 0) return 0;
+    if (kind == 0) {
+      NoteFailure("not a BMP, JPEG or PNG file");
+      return 0;
+    }
     const bool deferChecks = loader == Loader::kJpeg;
     std::unique_ptr<Image> released = TakeReleasedImage(*file, kind);
     // An image loaded with another handling may be turned or carry metadata differently.
     if (released != nullptr && released->LoadedWith(handling)) {
-      if (!deferChecks && !released->Validate()) return 0;
+      if (!deferChecks && !released->Validate()) {
+        NoteDecodeFailure(*released);
+        return 0;
+      }
       return RegisterImage(std::move(*released));
     }
-    std::optional<Image> image = Open(std::move(file), kind, deferChecks, handling);
-    return image ? RegisterImage(std::move(*image)) : 0;
+    Result<Image> image = Open(std::move(file), kind, deferChecks, handling);
+    if (!image) {
+      NoteFailure(image.TakeFailure().reason);
+      return 0;
+    }
+    return RegisterImage(std::move(*image));
   });
 }
 
@@ -160,15 +208,16 @@ ImageHandle LoadWith(const std::string& path, Loader loader, const PhotoHandling
 // RLE switch it had. Returns 1, or 0 when there are no pixels or the edit failed.
 template <typename Edit>
 std::int32_t EditPixels(Image& image, Bitmap* bitmap, Edit&& edit) {
-  if (bitmap == nullptr) return 0;
+  if (bitmap == nullptr) return NoPixels(image);
   const ColorDepth depth = bitmap->depth;
   const bool rleCompression = bitmap->rleCompression;
-  const bool edited = edit(*bitmap);
-  if (edited) {
-    RestoreDepth(*bitmap, depth, rleCompression);
-    image.Edited();
+  if (!edit(*bitmap)) {
+    NoteFailure("the edit would leave the size limits, or memory ran out");
+    return 0;
   }
-  return edited ? 1 : 0;
+  RestoreDepth(*bitmap, depth, rleCompression);
+  image.Edited();
+  return 1;
 }
 
 template <typename Edit>
@@ -180,12 +229,27 @@ std::int32_t EditInPlace(ImageHandle handle, Edit&& edit) {
   });
 }
 
-// Writes a file through the atomic writer; `encode` gets the stream once the image is known to
-// have what the encoder needs. Nothing is created when there is no image.
+// Writes a file of the format through the atomic writer; `encode` gets the stream once the image
+// is known to have what the encoder needs. Nothing is created when there is no image. A failure
+// notes the writer's reason, or the error number a failed write left.
 template <typename Encode>
-bool WriteFile(const std::string& path, Encode&& encode) {
+bool WriteFile(const std::string& path, const char* format, Encode&& encode) {
   platform::AtomicFileWriter writer(path);
-  return writer.Stream() != nullptr && encode(writer.Stream()) && writer.Commit();
+  if (writer.Stream() == nullptr) {
+    NoteFailure(writer.FailureReason());
+    return false;
+  }
+  errno = 0;
+  if (!encode(writer.Stream())) {
+    NoteFailure(errno != 0 ? platform::FileErrorText(errno)
+                           : std::string(format) + ": the image could not be encoded");
+    return false;
+  }
+  if (!writer.Commit()) {
+    NoteFailure(writer.FailureReason());
+    return false;
+  }
+  return true;
 }
 
 Rgb ColorFromBgr(std::uint32_t value) {
@@ -195,6 +259,9 @@ Rgb ColorFromBgr(std::uint32_t value) {
 }
 
 }  // namespace
+
+std::string FailureReason() { return failureReason; }
+void ClearFailureReason() { failureReason.clear(); }
 
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t /*reserved*/) {
   return Guarded<std::int32_t>(kFileKindUnknown, [&]() {
@@ -266,9 +333,15 @@ ImageHandle CropImage(ImageHandle handle, std::int32_t left, std::int32_t top, s
   if (!source) return 0;
   return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
     const Bitmap* bitmap = source->Pixels();
-    if (bitmap == nullptr) return 0;
+    if (bitmap == nullptr) {
+      NoteDecodeFailure(*source);
+      return 0;
+    }
     std::optional<Bitmap> cropped = Crop(*bitmap, left, top, width, height);
-    if (!cropped) return 0;
+    if (!cropped) {
+      NoteFailure("the crop rectangle holds no pixel of the image");
+      return 0;
+    }
     RestoreDepth(*cropped, bitmap->depth, bitmap->rleCompression);
     Image image(std::move(*cropped));
     image.InheritPhoto(*source);
@@ -295,8 +368,9 @@ std::int32_t ConvertTo24Bit(ImageHandle handle) {
 std::int32_t ReduceTo16Bit(ImageHandle handle, std::int32_t, std::int32_t) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
     Image* image = FindImage(handle);
-    Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
-    if (bitmap == nullptr) return 0;
+    if (image == nullptr) return 0;
+    Bitmap* bitmap = image->Pixels();
+    if (bitmap == nullptr) return NoPixels(*image);
     ReduceTo16(*bitmap);
     image->Edited();
     return 1;
@@ -306,8 +380,13 @@ std::int32_t ReduceTo16Bit(ImageHandle handle, std::int32_t, std::int32_t) {
 std::int32_t ReduceTo8Bit(ImageHandle handle, std::int32_t, std::int32_t) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
     Image* image = FindImage(handle);
-    Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
-    if (bitmap == nullptr || !ReduceTo8(*bitmap)) return 0;
+    if (image == nullptr) return 0;
+    Bitmap* bitmap = image->Pixels();
+    if (bitmap == nullptr) return NoPixels(*image);
+    if (!ReduceTo8(*bitmap)) {
+      NoteFailure(kOutOfMemory);
+      return 0;
+    }
     image->Edited();
     return 1;
   });
@@ -316,8 +395,9 @@ std::int32_t ReduceTo8Bit(ImageHandle handle, std::int32_t, std::int32_t) {
 std::int32_t EnableRleCompression(ImageHandle handle) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
     Image* image = FindImage(handle);
-    Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
-    if (bitmap == nullptr) return 0;
+    if (image == nullptr) return 0;
+    Bitmap* bitmap = image->Pixels();
+    if (bitmap == nullptr) return NoPixels(*image);
     if (!bitmap->rleCompression) {
       bitmap->rleCompression = true;
       image->Changed();
@@ -329,13 +409,14 @@ std::int32_t EnableRleCompression(ImageHandle handle) {
 std::int32_t SaveBmp(const std::string& path, ImageHandle handle) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
     Image* image = FindImage(handle);
-    if (image == nullptr || image->Failed()) return 0;
+    if (image == nullptr) return 0;
+    if (image->Failed()) return NoPixels(*image);
     // The engine writes a BMP twice, before and after the edits; with no edit between, the file
     // the first save wrote is already what the second would write.
     if (SavedAsBmp(path, image->Stamp())) return 1;
     const Bitmap* bitmap = image->Pixels();
-    if (bitmap == nullptr ||
-        !WriteFile(path, [&](std::FILE* out) { return bmp::Encode(*bitmap, out); })) {
+    if (bitmap == nullptr) return NoPixels(*image);
+    if (!WriteFile(path, "BMP", [&](std::FILE* out) { return bmp::Encode(*bitmap, out); })) {
       return 0;
     }
     RememberBmpSave(path, image->Stamp());
@@ -351,11 +432,13 @@ std::int32_t SaveJpeg(const std::string& path, ImageHandle handle, std::int32_t 
     const int clamped = std::clamp(quality, 0, 100);
     const bool transcode = image->CanTranscodeJpeg();
     const Bitmap* bitmap = nullptr;
-    if (transcode ? !image->PrepareTranscode() : (bitmap = image->Pixels()) == nullptr) return 0;
+    if (transcode ? !image->PrepareTranscode() : (bitmap = image->Pixels()) == nullptr) {
+      return NoPixels(*image);
+    }
     const std::vector<JpegSegment> segments =
         JpegSegmentsFor(OutputMetadata(*image, transcode ? image->StoredGrey() : bitmap->grey));
     std::optional<ContentHash> written;
-    const bool saved = WriteFile(path, [&](std::FILE* stream) {
+    const bool saved = WriteFile(path, "JPEG", [&](std::FILE* stream) {
       EncodedOutput out(stream);
       const bool encoded = transcode
                                ? image->TranscodeJpeg(clamped, progressive != 0, out, segments)
@@ -373,12 +456,13 @@ std::int32_t SaveJpeg(const std::string& path, ImageHandle handle, std::int32_t 
 std::int32_t SavePng(const std::string& path, ImageHandle handle, std::int32_t interlace) {
   return Guarded<std::int32_t>(0, [&]() -> std::int32_t {
     Image* image = FindImage(handle);
-    const Bitmap* bitmap = image != nullptr ? image->Pixels() : nullptr;
-    if (bitmap == nullptr) return 0;
+    if (image == nullptr) return 0;
+    const Bitmap* bitmap = image->Pixels();
+    if (bitmap == nullptr) return NoPixels(*image);
     // PNG output is always RGB.
     const PhotoMetadata metadata = OutputMetadata(*image, false);
     std::optional<ContentHash> written;
-    const bool saved = WriteFile(path, [&](std::FILE* stream) {
+    const bool saved = WriteFile(path, "PNG", [&](std::FILE* stream) {
       EncodedOutput out(stream);
       if (!png::Encode(*bitmap, interlace != 0, out, metadata) || !out.Finish()) return false;
       written = out.Hash();

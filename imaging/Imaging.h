@@ -3,7 +3,8 @@
 //
 // Images live in the library behind an ImageHandle; 0 means "no image". Every entry point accepts 0
 // or an unknown handle and then does nothing: GetImageInfo leaves the record untouched, saves and
-// loads return 0, ReadPixelColor returns 0. No entry point throws; failures are return values.
+// loads return 0, ReadPixelColor returns 0. No entry point throws; failures are return values, and
+// FailureReason tells why the latest one failed.
 //
 // Loaded images are 24-bit colour. ReduceTo16Bit and ReduceTo8Bit switch an image to a 16-bit
 // (5-5-5) or an 8-bit palette state; every later edit works in 24-bit colour and reduces again, so
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "imaging/FileKind.h"
+#include "imaging/Limits.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace imaging {
@@ -35,17 +37,14 @@ using ImageHandle = std::uint32_t;
 //   [6] .. [9] reserved, 0
 using ImageInfoRecord = std::array<std::int32_t, 10>;
 
-// Size limits, checked before any pixel buffer is allocated: an image beyond them does not load.
-inline constexpr std::int64_t kMaxImageSide = 65535;
-inline constexpr std::int64_t kMaxImagePixels = 100'000'000;
-// Progressive JPEG files with more scans than this are refused (each scan costs a pass over the
-// coefficients, so a crafted file with thousands of tiny scans would take minutes).
-inline constexpr int kMaxJpegScans = 256;
-// Files larger than this do not load, without being read: a JPEG's load holds the whole file in
-// memory, and a BMP's compressed data is read whole. Every image within the limits fits well below
-// it (a 32-bit BMP of kMaxImagePixels is 400 MB, a
-// 16-bit RGBA PNG stored without compression 800 MB).
-inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{1} << 30;
+// Why the latest entry point that failed on this thread failed, as a short text naming the format
+// or the file's situation ("BMP: compression 99 is not supported", "PNG: data ends in the middle
+// of an image chunk", "disk full"); empty when none failed since ClearFailureReason. An entry
+// point handed 0 leaves the reason as it is, and one handed an image whose deferred decode failed
+// gives that decode's reason, so after a chain of calls on one image it names the failure that
+// broke the chain.
+std::string FailureReason();
+void ClearFailureReason();
 
 // The kind of the file at path, by content (see FileKind). `reserved` is ignored.
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t reserved);

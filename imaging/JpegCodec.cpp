@@ -23,12 +23,13 @@
 #include <cstring>
 #include <iterator>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "imaging/DctMirror.h"
-#include "imaging/Imaging.h"
+#include "imaging/Limits.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -55,23 +56,35 @@ constexpr int kRowsPerCall = 16;
 // libjpeg's error manager with the jump target of the current library call. The library's err
 // pointer points at `manager`, the first member of this standard-layout struct, so it can be
 // turned back into a pointer to the whole struct.
+// `message` holds what stopped the library: its own text for an error, ours for a limit.
 struct ErrorState {
   jpeg_error_mgr manager;
   std::jmp_buf jump;
   int warnings;
+  char message[JMSG_LENGTH_MAX];
 };
 
 ErrorState& ErrorStateOf(j_common_ptr common) {
   return *reinterpret_cast<ErrorState*>(common->err);
 }
 
-[[noreturn]] void JumpOnError(j_common_ptr common) { std::longjmp(ErrorStateOf(common).jump, 1); }
+[[noreturn]] void JumpOnError(j_common_ptr common) {
+  ErrorState& state = ErrorStateOf(common);
+  common->err->format_message(common, state.message);
+  std::longjmp(state.jump, 1);
+}
 
 // Warnings (level -1) are counted, never printed; trace messages (level 0 and up) are dropped.
 void CountWarning(j_common_ptr common, int level) {
   if (level >= 0) return;
   ErrorState& state = ErrorStateOf(common);
-  if (++state.warnings > kMaxJpegWarnings) std::longjmp(state.jump, 1);
+  if (++state.warnings > kMaxJpegWarnings) {
+    char last[JMSG_LENGTH_MAX];
+    common->err->format_message(common, last);
+    std::snprintf(state.message, sizeof state.message,
+                  "more than %d damaged places, the last: %.120s", kMaxJpegWarnings, last);
+    std::longjmp(state.jump, 1);
+  }
 }
 
 void DiscardMessage(j_common_ptr) {}
@@ -82,7 +95,18 @@ jpeg_error_mgr* InstallErrorState(ErrorState& state) {
   manager->emit_message = CountWarning;
   manager->output_message = DiscardMessage;
   state.warnings = 0;
+  state.message[0] = '\0';
   return manager;
+}
+
+void SetTooManyScans(ErrorState& state) {
+  std::snprintf(state.message, sizeof state.message, "more than %d scans", kMaxJpegScans);
+}
+
+// The reason a decode that stopped in the library gives.
+Failure RefusedBy(const ErrorState& state) {
+  return Refused(std::string("JPEG: ") +
+                 (state.message[0] != '\0' ? state.message : "the file does not decode"));
 }
 
 // Everything one decode needs from libjpeg, owned by the caller and released there on every path.
@@ -97,7 +121,10 @@ struct DecodeState {
 // decoded.
 void LimitScans(j_common_ptr common) {
   const auto* info = reinterpret_cast<j_decompress_ptr>(common);
-  if (info->input_scan_number > kMaxJpegScans) std::longjmp(ErrorStateOf(common).jump, 1);
+  if (info->input_scan_number > kMaxJpegScans) {
+    SetTooManyScans(ErrorStateOf(common));
+    std::longjmp(ErrorStateOf(common).jump, 1);
+  }
 }
 
 // Reads the headers up to the first scan and chooses the output colour space; with
@@ -326,7 +353,10 @@ bool ReadAllScans(DecodeState& state) {
     // The memory source never suspends: at the end of the data it supplies an end marker.
     if (status == JPEG_SUSPENDED) return false;
     if (status == JPEG_REACHED_EOI) return true;
-    if (status == JPEG_REACHED_SOS && info.input_scan_number > kMaxJpegScans) return false;
+    if (status == JPEG_REACHED_SOS && info.input_scan_number > kMaxJpegScans) {
+      SetTooManyScans(state.error);
+      return false;
+    }
     if (status == JPEG_SCAN_COMPLETED && !multipleScans) return true;
   }
 }
@@ -836,13 +866,21 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes,
-                                 std::vector<JpegSegment>* segments) {
+// The refusal of a file whose headers read, or nothing when its size is within the limits.
+std::optional<Failure> SizeRefusal(const jpeg_decompress_struct& info) {
+  if (SizeWithinLimits(info.image_width, info.image_height)) return std::nullopt;
+  return RefusedSize("JPEG", info.image_width, info.image_height);
+}
+
+Result<Header> ReadHeader(std::span<const std::uint8_t> bytes, std::vector<JpegSegment>* segments) {
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
-  std::optional<Header> header;
-  if (ReadHeaderInto(state, bytes.data(), bytes.size(), segments != nullptr) &&
-      SizeWithinLimits(state.info.image_width, state.info.image_height)) {
+  Result<Header> header = Failure{};
+  if (!ReadHeaderInto(state, bytes.data(), bytes.size(), segments != nullptr)) {
+    header = RefusedBy(state.error);
+  } else if (std::optional<Failure> refusal = SizeRefusal(state.info)) {
+    header = std::move(*refusal);
+  } else {
     header = HeaderOf(state.info);
     // Copied up to what a whole profile and one EXIF and one XMP segment can take: a file of
     // thousands of segments costs no more, and a profile whose chunks lie beyond is dropped.
@@ -878,20 +916,29 @@ int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t heig
   return denominator;
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator) {
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator) {
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
-  std::optional<Bitmap> bitmap;
+  Result<Bitmap> result = Failure{};
   // The size check comes before anything is allocated for the pixels, by us or by libjpeg.
-  if (ReadHeaderInto(state, bytes.data(), bytes.size()) &&
-      SizeWithinLimits(state.info.image_width, state.info.image_height) &&
-      ScaleOutput(state, scaleDenominator)) {
-    bitmap = MakeBitmapToFill(state.info.output_width, state.info.output_height);
-    if (bitmap && !DecodePixels(state, bitmap->pixels.data(), bitmap->RowBytes())) bitmap.reset();
-    if (bitmap) bitmap->grey = HeaderOf(state.info).greyscale;
+  if (!ReadHeaderInto(state, bytes.data(), bytes.size())) {
+    result = RefusedBy(state.error);
+  } else if (std::optional<Failure> refusal = SizeRefusal(state.info)) {
+    result = std::move(*refusal);
+  } else if (!ScaleOutput(state, scaleDenominator)) {
+    result = RefusedBy(state.error);
+  } else if (std::optional<Bitmap> bitmap =
+                 MakeBitmapToFill(state.info.output_width, state.info.output_height);
+             !bitmap) {
+    result = Refused(kOutOfMemory);
+  } else if (!DecodePixels(state, bitmap->pixels.data(), bitmap->RowBytes())) {
+    result = RefusedBy(state.error);
+  } else {
+    bitmap->grey = HeaderOf(state.info).greyscale;
+    result = std::move(*bitmap);
   }
   jpeg_destroy_decompress(&state.info);
-  return bitmap;
+  return result;
 }
 
 struct CoefficientImage::State : CoefficientState {
@@ -908,14 +955,15 @@ CoefficientImage::CoefficientImage(std::unique_ptr<State> state) : state_(std::m
 
 CoefficientImage::~CoefficientImage() = default;
 
-std::unique_ptr<CoefficientImage> CoefficientImage::Read(std::span<const std::uint8_t> bytes) {
+Result<std::unique_ptr<CoefficientImage>> CoefficientImage::Read(
+    std::span<const std::uint8_t> bytes) {
   auto state = std::make_unique<State>();
   state->decode.info.err = InstallErrorState(state->decode.error);
-  if (!ReadHeaderInto(state->decode, bytes.data(), bytes.size()) ||
-      !SizeWithinLimits(state->decode.info.image_width, state->decode.info.image_height) ||
-      !ReadAllScans(state->decode)) {
-    return nullptr;
+  if (!ReadHeaderInto(state->decode, bytes.data(), bytes.size())) {
+    return RefusedBy(state->decode.error);
   }
+  if (std::optional<Failure> refusal = SizeRefusal(state->decode.info)) return std::move(*refusal);
+  if (!ReadAllScans(state->decode)) return RefusedBy(state->decode.error);
   return std::unique_ptr<CoefficientImage>(new CoefficientImage(std::move(state)));
 }
 
@@ -938,8 +986,8 @@ bool CoefficientImage::Transcode(int quality, bool progressive, EncodedOutput& o
 
 bool Transcode(std::span<const std::uint8_t> bytes, int quality, bool progressive,
                EncodedOutput& out) {
-  const std::unique_ptr<CoefficientImage> image = CoefficientImage::Read(bytes);
-  return image != nullptr && image->Transcode(quality, progressive, out);
+  const Result<std::unique_ptr<CoefficientImage>> image = CoefficientImage::Read(bytes);
+  return image && (*image)->Transcode(quality, progressive, out);
 }
 
 bool Encode(const Bitmap& bitmap, int quality, bool progressive, EncodedOutput& out,

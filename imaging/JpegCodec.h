@@ -10,6 +10,7 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/EncodedOutput.h"
+#include "imaging/Failure.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace imaging::jpeg {
@@ -31,11 +32,11 @@ struct Header {
   int mcuHeight = 8;
 };
 
-// The headers, read without touching the image data; nothing when they are malformed or the size
+// The headers, read without touching the image data; a failure when they are malformed or the size
 // is beyond the limits. When `segments` is given it receives the APP1 and APP2 segments (EXIF, XMP,
 // colour profile) in file order.
-std::optional<Header> ReadHeader(std::span<const std::uint8_t> bytes,
-                                 std::vector<JpegSegment>* segments = nullptr);
+Result<Header> ReadHeader(std::span<const std::uint8_t> bytes,
+                          std::vector<JpegSegment>* segments = nullptr);
 
 // True when a file with these headers can be turned upright from EXIF orientation 2 to 8 in its
 // coefficients: every component mirrors sample for sample, so a side the turn mirrors holds a
@@ -49,10 +50,10 @@ bool TurnsInCoefficients(const Header& header, int orientation);
 int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t height);
 
 // Decodes baseline, progressive, greyscale and CMYK files into a 24-bit bitmap, at 1 /
-// scaleDenominator of the size in each direction (rounded up); nothing on any error, beyond the
-// size limits, or for a progressive file of more than kMaxJpegScans scans. Greyscale files give a
-// bitmap marked grey.
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator = 1);
+// scaleDenominator of the size in each direction (rounded up); a failure with libjpeg's own
+// message on any error, beyond the size limits, or for a progressive file of more than
+// kMaxJpegScans scans. Greyscale files give a bitmap marked grey.
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator = 1);
 
 // A file read through all of its image data into libjpeg's whole-image coefficient buffer (its
 // buffered-image mode): reading it checks the file exactly as Decode does, and refuses exactly
@@ -60,9 +61,9 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenom
 // be written again at another quality without going through pixels at all.
 class CoefficientImage {
  public:
-  // Reads the whole file; nothing when Decode would refuse it. The bytes must stay alive and
-  // unchanged while the object lives.
-  static std::unique_ptr<CoefficientImage> Read(std::span<const std::uint8_t> bytes);
+  // Reads the whole file; a failure when Decode would refuse it, with its reason. The bytes must
+  // stay alive and unchanged while the object lives.
+  static Result<std::unique_ptr<CoefficientImage>> Read(std::span<const std::uint8_t> bytes);
   ~CoefficientImage();
   CoefficientImage(const CoefficientImage&) = delete;
   CoefficientImage& operator=(const CoefficientImage&) = delete;

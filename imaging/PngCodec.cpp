@@ -21,14 +21,16 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "imaging/Imaging.h"
+#include "imaging/Limits.h"
 
 namespace imaging::png {
 namespace {
@@ -42,28 +44,23 @@ constexpr png_alloc_size_t kMaxChunkBytes = 8'000'000;
 // it appends. A row of the widest image (65,535 pixels of 16-bit RGBA) is far smaller.
 constexpr png_alloc_size_t kMaxReadAllocation = kMaxChunkBytes + 1;
 
-// Encoder settings, measured on photos and on flat graphics (screenshots, line art) resized to
-// 640 × 480 and at 1280 × 720, against libpng's adaptive choice of filters with zlib at level 6
-// and against ImageMagick's output (zlib level 7, adaptive filters, from its own resize):
-// - Photos: the Up filter compresses best of the five at every level, and libpng's adaptive
-//   choice gains under 1 % for three times the filtering work. libdeflate at level 2 takes 8 ms
-//   for a 640 × 480 photo and its file is 6 to 8 % smaller than ImageMagick's for every photo;
-//   zlib needs level 3 and 22 ms to stay below ImageMagick's on every photo (at level 2 some are
-//   larger). Adaptive filters at zlib level 6 took 86 ms for a file 2 % smaller still.
-// - Flat graphics: no filter compresses best (the filters turn runs of one colour into runs of
-//   varied differences); libdeflate at level 6 takes 4 ms at 640 × 480, and its files are 40 %
-//   smaller than those of adaptive filters at zlib level 6 and a quarter of ImageMagick's.
-// - Photos are now given the filter that leaves the least residual on rows sampled across them
-//   (Average for most, which made the benchmark's 640 × 480 photos 1 % smaller than Up did, at
-//   the same level). Photos with sensor noise (a mean residual of 12 against 2 to 5 for clean
-//   ones) came out 1 % larger than ImageMagick's even so: a filter per row and libdeflate at level
-//   10 make them 0.1 % smaller, at about ImageMagick's time.
+// Encoder settings, chosen for the smallest files in the time other tools take, on photos and on
+// flat graphics (screenshots, line art) at 640 × 480 and 1280 × 720 (bench/run compares them with
+// ImageMagick's output; the README's "Performance" section has the figures):
+// - Photos: every row gets the one filter that leaves the least residual on rows sampled across
+//   the image (Average for most, else Up); a filter chosen per row gains under 1 % for three
+//   times the filtering work. libdeflate at level 2 keeps every photo smaller than ImageMagick's
+//   file; zlib (interlaced and very large images) needs level 3 for that.
+// - Photos with sensor noise (a mean residual above kNoisyMeanResidual): even the best single
+//   filter leaves them larger than other tools' files, so each row gets its own filter and
+//   libdeflate searches at level 10.
+// - Flat graphics: no filter, which keeps runs of one colour as runs (the filters turn them into
+//   runs of varied differences), and libdeflate at level 6.
 static_assert(kPhotoSettings.filter == PNG_FILTER_UP && kFlatSettings.filter == PNG_FILTER_NONE);
 
 // Graphics of at most 256 colours (line art, screenshots) written with a palette: libdeflate at
-// level 9 makes every one of the benchmark's 1280 × 720 graphics smaller than ImageMagick's palette
-// file (6 % in all) in 30 ms, half ImageMagick's time; level 6 left a quarter of them up to 2.5 %
-// larger, level 12 took ten times as long.
+// level 9 keeps every one smaller than ImageMagick's palette file in half its time; level 6
+// leaves some larger, level 12 takes ten times as long.
 constexpr int kPaletteLevel = 9;
 
 // A libdeflate compressor per level, made once per thread: making one sets up its tables, and a
@@ -384,14 +381,28 @@ bool WriteWhole(const Bitmap& bitmap, const DeflateSettings& settings,
   return written && WriteChunk(out, "IEND", {});
 }
 
-[[noreturn]] void JumpOnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+// What stopped a decode, kept for its reason: libpng's own message, or ours. The decode's error
+// pointer points at it.
+struct ReadError {
+  char message[160];
+  bool inImageData;  // the rows are being read
+};
+
+[[noreturn]] void JumpOnError(png_structp png, png_const_charp message) {
+  if (auto* error = static_cast<ReadError*>(png_get_error_ptr(png))) {
+    std::snprintf(error->message, sizeof error->message, "%s", message);
+  }
+  png_longjmp(png, 1);
+}
 
 void IgnoreWarning(png_structp, png_const_charp) {}
 
 // libpng reads the file being decoded through this.
 void ReadFromSource(png_structp png, png_bytep out, std::size_t length) {
   if (!static_cast<SourceReader*>(png_get_io_ptr(png))->Read(out, length)) {
-    png_error(png, "file ends early");
+    const auto* error = static_cast<const ReadError*>(png_get_error_ptr(png));
+    png_error(png, error->inImageData ? "the file ends in the middle of its image data"
+                                      : "the file ends before its image data");
   }
 }
 
@@ -408,10 +419,15 @@ void FreeForRead(png_structp, png_voidp block) { std::free(block); }
 struct ReadSession {
   png_structp png = nullptr;
   png_infop info = nullptr;
+  ReadError error{};
   ReadSession() {
-    png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, JumpOnError, IgnoreWarning,
+    png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &error, JumpOnError, IgnoreWarning,
                                    nullptr, AllocateForRead, FreeForRead);
     if (png != nullptr) info = png_create_info_struct(png);
+  }
+  Failure Refusal() const {
+    return Refused(std::string("PNG: ") +
+                   (error.message[0] != '\0' ? error.message : "the file does not decode"));
   }
   ~ReadSession() { png_destroy_read_struct(&png, &info, nullptr); }
   ReadSession(const ReadSession&) = delete;
@@ -465,16 +481,18 @@ bool ReadHeader(png_structp png, png_infop info, SourceReader* source, RowLayout
          png_get_rowbytes(png, info) == layout->width * channels;
 }
 
-// Reads the headers as ReadHeader does; false also when the session could not be set up or the
-// size is beyond the limits.
-bool ReadAcceptedHeader(ReadSession& session, SourceReader& reader, RowLayout& layout,
-                        PhotoMetadata* metadata) {
-  if (session.info == nullptr ||
-      !ReadHeader(session.png, session.info, &reader, &layout, metadata != nullptr) ||
-      !SizeWithinLimits(layout.width, layout.height)) {
-    return false;
+// Reads the headers as ReadHeader does; a failure also when the session could not be set up or
+// the size is beyond the limits.
+Result<void> ReadAcceptedHeader(ReadSession& session, SourceReader& reader, RowLayout& layout,
+                                PhotoMetadata* metadata) {
+  if (session.info == nullptr) return Refused(kOutOfMemory);
+  if (!ReadHeader(session.png, session.info, &reader, &layout, metadata != nullptr)) {
+    return session.Refusal();
   }
-  if (metadata == nullptr) return true;
+  if (!SizeWithinLimits(layout.width, layout.height)) {
+    return RefusedSize("PNG", layout.width, layout.height);
+  }
+  if (metadata == nullptr) return {};
   png_charp name = nullptr;
   int method = 0;
   png_bytep profile = nullptr;
@@ -499,7 +517,7 @@ bool ReadAcceptedHeader(ReadSession& session, SourceReader& reader, RowLayout& l
       break;
     }
   }
-  return true;
+  return {};
 }
 
 // Composites the RGBA pixels from `first` on, every `step`-th, onto white:
@@ -642,36 +660,39 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
   return bytes.size() >= kSignatureSize && png_sig_cmp(bytes.data(), 0, kSignatureSize) == 0;
 }
 
-std::optional<std::pair<int, int>> ReadSize(const ByteSource& source, PhotoMetadata* metadata) {
+Result<std::pair<int, int>> ReadSize(const ByteSource& source, PhotoMetadata* metadata) {
   ReadSession session;
   SourceReader reader(source);
   RowLayout layout{};
-  if (!ReadAcceptedHeader(session, reader, layout, metadata)) return std::nullopt;
+  Result<void> header = ReadAcceptedHeader(session, reader, layout, metadata);
+  if (!header) return header.TakeFailure();
   return std::pair{static_cast<int>(layout.width), static_cast<int>(layout.height)};
 }
 
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
+Result<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes) {
   return ReadSize(MemorySource(bytes));
 }
 
-std::optional<Bitmap> Decode(const ByteSource& source, PhotoMetadata* metadata) {
+Result<Bitmap> Decode(const ByteSource& source, PhotoMetadata* metadata) {
   ReadSession session;
   SourceReader reader(source);
   RowLayout layout{};
   // The size check comes before anything is allocated for the pixels.
-  if (!ReadAcceptedHeader(session, reader, layout, metadata)) return std::nullopt;
+  Result<void> header = ReadAcceptedHeader(session, reader, layout, metadata);
+  if (!header) return header.TakeFailure();
   // Every pass of every row is read, so each pixel is written.
   std::optional<Bitmap> bitmap = MakeBitmapToFill(layout.width, layout.height);
-  if (!bitmap) return std::nullopt;
+  if (!bitmap) return Refused(kOutOfMemory);
   std::vector<std::uint8_t> rgbaRow(layout.alpha ? static_cast<std::size_t>(layout.width) * 4 : 0);
-  if (!ReadRows(session.png, layout, bitmap->pixels.data(), rgbaRow.data())) return std::nullopt;
+  session.error.inImageData = true;
+  if (!ReadRows(session.png, layout, bitmap->pixels.data(), rgbaRow.data())) {
+    return session.Refusal();
+  }
   bitmap->grey = layout.grey;
-  return bitmap;
+  return std::move(*bitmap);
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes) {
-  return Decode(MemorySource(bytes));
-}
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes) { return Decode(MemorySource(bytes)); }
 
 bool Encode(const Bitmap& bitmap, bool interlace, EncodedOutput& out,
             const PhotoMetadata& metadata) {

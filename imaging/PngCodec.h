@@ -10,6 +10,7 @@
 #include "imaging/Bitmap.h"
 #include "imaging/ByteSource.h"
 #include "imaging/EncodedOutput.h"
+#include "imaging/Failure.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace imaging::png {
@@ -32,7 +33,7 @@ inline constexpr DeflateSettings kPhotoSettings{0x20, 2, 3};
 // Photos with sensor noise: each row's filter chosen for it, and libdeflate's thorough search.
 inline constexpr DeflateSettings kNoisyPhotoSettings{0xF8, 10, 7};
 // A photo whose best filter leaves residuals above this mean (per byte) counts as noisy: clean
-// photos measure 2 to 5, photos with visible sensor noise 10 and more.
+// photos measure 2 to 5, photos with visible sensor noise 10 and more, and 7 lies between.
 inline constexpr std::uint64_t kNoisyMeanResidual = 7;
 // Flat graphics: rows unfiltered.
 inline constexpr DeflateSettings kFlatSettings{0x08, 6, 6};
@@ -42,19 +43,18 @@ DeflateSettings ChooseSettings(const Bitmap& bitmap);
 // True when the bytes start with the PNG signature.
 bool Sniff(std::span<const std::uint8_t> bytes);
 
-// The width and height from the headers up to the image data; nothing when they are refused or
+// The width and height from the headers up to the image data; a failure when they are refused or
 // the size is beyond the limits. (Only the decode itself checks the image data.)
 // With `metadata` given, it receives the colour profile (iCCP), the EXIF data (eXIf) and the XMP
 // packet (iTXt "XML:com.adobe.xmp") of the chunks before the image data, unchecked.
-std::optional<std::pair<int, int>> ReadSize(const ByteSource& source,
-                                            PhotoMetadata* metadata = nullptr);
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes);
+Result<std::pair<int, int>> ReadSize(const ByteSource& source, PhotoMetadata* metadata = nullptr);
+Result<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> bytes);
 
 // Decodes any PNG (grey, palette, 16-bit, interlaced, with transparency composited onto white)
-// into a 24-bit bitmap; nothing on any error or beyond the size limits. The file is read from its
-// source a block at a time.
-std::optional<Bitmap> Decode(const ByteSource& source, PhotoMetadata* metadata = nullptr);
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes);
+// into a 24-bit bitmap; a failure with libpng's message on any error, or beyond the size limits.
+// The file is read from its source a block at a time.
+Result<Bitmap> Decode(const ByteSource& source, PhotoMetadata* metadata = nullptr);
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes);
 
 // Writes the bitmap as an 8-bit RGB PNG, Adam7-interlaced when asked, with the metadata in iCCP,
 // eXIf and iTXt chunks after the header. False on any error.

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileSystem.h"
+
 namespace platform {
 namespace {
 
@@ -109,7 +111,10 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::mo
   const bool nameTaken = lstat(targetPath_.c_str(), &named) == 0;
   struct stat existing {};
   const bool exists = stat(targetPath_.c_str(), &existing) == 0;
-  if (exists && faccessat(AT_FDCWD, targetPath_.c_str(), W_OK, AT_EACCESS) != 0) return;
+  if (exists && faccessat(AT_FDCWD, targetPath_.c_str(), W_OK, AT_EACCESS) != 0) {
+    Failed("write-protected file");
+    return;
+  }
   // A folder under the name is never replaced: the rename fails, and nothing needs syncing.
   replacing_ = nameTaken && !S_ISDIR(named.st_mode) && !IsLastNewFile(targetPath_, named);
 
@@ -118,10 +123,17 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::mo
   buffer.push_back('\0');
   const int descriptor = mkostemp(buffer.data(), O_CLOEXEC);
   if (descriptor < 0) {
+    const int error = errno;
     // The folder takes no new file; a regular file already there may still be rewritten.
     if (nameTaken && S_ISREG(named.st_mode)) {
       stream_ = std::tmpfile();
       inPlace_ = stream_ != nullptr;
+      if (!inPlace_) Failed(FileErrorText(errno));
+    } else if (error == EACCES || error == EPERM) {
+      Failed("write-protected folder");
+    } else {
+      Failed(error == ENOENT || error == ENOTDIR ? "the folder does not exist"
+                                                 : FileErrorText(error));
     }
     return;
   }
@@ -130,6 +142,7 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::mo
 
   stream_ = fdopen(descriptor, "wb");
   if (stream_ == nullptr) {
+    Failed(FileErrorText(errno));
     close(descriptor);
     unlink(temporaryPath_.c_str());
     temporaryPath_.clear();
@@ -138,21 +151,30 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::mo
 
 AtomicFileWriter::~AtomicFileWriter() { Discard(); }
 
+void AtomicFileWriter::Failed(std::string reason) {
+  if (failureReason_.empty()) failureReason_ = std::move(reason);
+}
+
 bool AtomicFileWriter::Commit() {
   if (stream_ == nullptr) return false;
-  bool done = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
+  // Each step's error number is taken at once, before anything else can change it.
+  const auto step = [this](bool done) {
+    if (!done) Failed(FileErrorText(errno));
+    return done;
+  };
+  bool done = step(std::fflush(stream_) == 0 && std::ferror(stream_) == 0);
   if (inPlace_) {
-    done = done && RewriteInPlace(stream_, targetPath_);
+    done = done && step(RewriteInPlace(stream_, targetPath_));
   } else if (replacing_) {
     // The new data reach the disk before the name moves to them.
-    done = done && fsync(fileno(stream_)) == 0;
+    done = done && step(fsync(fileno(stream_)) == 0);
   }
   struct stat written {};
   const bool known = fstat(fileno(stream_), &written) == 0;
-  done = std::fclose(stream_) == 0 && done;
+  done = step(std::fclose(stream_) == 0) && done;
   stream_ = nullptr;
   if (inPlace_) return done;
-  done = done && std::rename(temporaryPath_.c_str(), targetPath_.c_str()) == 0;
+  done = done && step(std::rename(temporaryPath_.c_str(), targetPath_.c_str()) == 0);
   if (!done) unlink(temporaryPath_.c_str());
   temporaryPath_.clear();
   lastNewFile.reset();

@@ -48,14 +48,21 @@ class AtomicFileWriter {
   // the target's name, a name too long); the temporary is then gone and the target as it was.
   bool Commit();
 
+  // Why Stream() is nullptr or Commit failed: "write-protected file", "write-protected folder",
+  // "disk full"... Empty while nothing failed.
+  const std::string& FailureReason() const { return failureReason_; }
+
  private:
   void Discard();
+  // Keeps the first failure's reason: a later step fails only because an earlier one did.
+  void Failed(std::string reason);
 
   std::string targetPath_;
   std::string temporaryPath_;
   std::FILE* stream_ = nullptr;
   bool replacing_ = false;
   bool inPlace_ = false;
+  std::string failureReason_;
 };
 
 }  // namespace platform

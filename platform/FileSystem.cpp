@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <system_error>
 
 namespace platform {
 
@@ -152,6 +153,34 @@ bool TouchFile(const std::string& path) {
   if (descriptor < 0) return false;
   close(descriptor);
   return true;
+}
+
+std::string FileErrorText(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return "disk full";
+    case EFBIG:
+      return "file too large";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case EROFS:
+      return "read-only file system";
+    case ENOENT:
+    case ENOTDIR:
+      return "no such file or folder";
+    case ENAMETOOLONG:
+      return "name too long";
+    case EISDIR:
+      return "a folder has that name";
+    case 0:  // a step that failed without an error number
+    case EIO:
+      return "input/output error";
+    default:
+      // The thread-safe form of strerror.
+      return std::generic_category().message(error);
+  }
 }
 
 }  // namespace platform

@@ -80,6 +80,10 @@ bool SetCurrentFolder(const std::string& path);
 // current folder (unchanged when that is unknown).
 std::string InCurrentFolder(const std::string& name);
 
+// A short text for a file operation's error number (errno), as a failed conversion reports it:
+// "disk full", "permission denied", or the system's own text for the rarer ones.
+std::string FileErrorText(int error);
+
 // Creates an empty file when there is none, leaving an existing file untouched (like opening it for
 // appending and closing it at once). False when the file cannot be opened.
 bool TouchFile(const std::string& path);

@@ -204,6 +204,10 @@ void HeadlessShell::ShowMessage(const std::string& text) {
   if (onMessage) onMessage(text);
 }
 
+void HeadlessShell::ReportNotWritten(const std::string& path, const std::string& reason) {
+  if (onNotWritten) onNotWritten(path, reason);
+}
+
 std::optional<std::string> HeadlessShell::ChooseFile(const std::string& title,
                                                      const std::vector<FileFilter>& filters) {
   dialogTitles.push_back(title);

@@ -89,11 +89,14 @@ class HeadlessShell : public Shell {
   FolderChoice ChooseFolder(const std::string& title) override;
   bool OpenDocument(const std::string& pathOrUrl) override;
   void SetWaitCursor(bool on) override;
+  void ReportNotWritten(const std::string& path, const std::string& reason) override;
 
   // Every message box shown, in order.
   std::vector<std::string> messages;
   // Called for every message box as it is shown (the command line prints them).
   std::function<void(const std::string&)> onMessage;
+  // Called for every file a run did not write, with the reason (the command line prints them).
+  std::function<void(const std::string& path, const std::string& reason)> onNotWritten;
   // Answers for the next dialogs, taken in order; an empty script cancels.
   std::deque<std::optional<std::string>> fileAnswers;
   std::deque<FolderChoice> folderAnswers;

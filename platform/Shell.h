@@ -47,6 +47,11 @@ class Shell {
 
   virtual void SetWaitCursor(bool on) = 0;
 
+  // A file a run did not write, with the reason ("BMP: compression 99 is not supported", "disk
+  // full"), told before the run's closing count message. A window shows nothing for it: its
+  // message boxes keep their fixed texts and their one button.
+  virtual void ReportNotWritten(const std::string& /*path*/, const std::string& /*reason*/) {}
+
   // Runs `work` to its end while the desktop stays alive: a window keeps repainting and answering
   // its menus meanwhile, on the calling thread, while `work` runs on another. `work` must show no
   // message and touch no control. Without a window it simply runs `work`.

@@ -65,8 +65,8 @@ BatchRunner::BatchRunner(engine::JobSnapshot job, std::vector<BatchEntry> entrie
 
   imaging::SetConcurrentJobs(static_cast<std::int32_t>(threads));
   // The C library gives every thread a heap of its own by default, whose memory is fresh and
-  // faulted in page by page: a batch on one worker cost 5 to 8 % more processor time and 4 MB more
-  // peak memory than the same batch on the form's own thread. A thread's own heap also cannot
+  // faulted in page by page, so a batch on one worker would take more processor time and peak
+  // memory than the same batch on the form's own thread. A thread's own heap also cannot
   // hold a block of more than 64 MB, so the decoder's arrays for a large photo would be mapped
   // and faulted in afresh for every file. The workers' allocations are few and large, so they
   // share the one main heap.

@@ -41,18 +41,27 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, CustomNamesQualityAndFilesNotConverted) {
-  // A GIF is refused before it is listed. A file that looks like a PNG but does not decode is
-  // listed, then not written; its number stays used.
+  // A GIF is refused before it is listed. Files that look like a BMP and a PNG but do not decode
+  // are listed, then not written, each with its reason in list order before the count; their
+  // numbers stay used.
   testsupport::WriteFileText(folder.File("x.gif"), "GIF89a......");
+  std::vector<std::uint8_t> cut = testsupport::BmpFile({40, 3, 2, 24, 0, 0, {}, {}, {}});
+  cut.resize(18);  // the file header and the info header's size field
+  testsupport::WriteFileBytes(folder.File("cut.bmp"), cut);
   testsupport::WriteFileBytes(folder.File("broken.png"),
                               {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
   EXPECT_EQ(Cli("--output out --format jpg -q 60 --progressive --custom-name img a.jpg x.gif "
-                "broken.png b.bmp"),
+                "cut.bmp broken.png b.bmp"),
             1);
-  EXPECT_EQ(errors,
-            "Tessellarion: GIFです!!この形式は変換できません!!\n"
-            "Tessellarion: 1件のファイルを変換できませんでした！！\nTessellarion: 変換完了！！\n");
-  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), (Names{"img1.jpg", "img3.jpg"}));
+  EXPECT_EQ(
+      errors,
+      "Tessellarion: GIFです!!この形式は変換できません!!\n"
+      "Tessellarion: " +
+          folder.File("cut.bmp") + ": BMP: the file ends in its headers\n" +
+          "Tessellarion: " + folder.File("broken.png") +
+          ": PNG: the file ends before its image data\n"
+          "Tessellarion: 2件のファイルを変換できませんでした！！\nTessellarion: 変換完了！！\n");
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), (Names{"img1.jpg", "img4.jpg"}));
   // The first start's settings with what the options chose: the folder, JPG, progressive,
   // compression 100 − 60, custom names and the name.
   EXPECT_EQ(Settings(),

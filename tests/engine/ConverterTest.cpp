@@ -4,8 +4,10 @@
 #include <tuple>
 
 #include "engine/ControlIds.h"
+#include "engine/Conversion.h"
 #include "engine/Converter.h"
 #include "engine/FileFormats.h"
+#include "engine/Pipeline.h"
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 #include "tests/support/FormFixture.h"
@@ -24,8 +26,14 @@ class ConverterTest : public testsupport::FormFixture {
   std::pair<int, int> RunPipelineOn(const std::string& path) {
     imaging::FreeImage(Engine().CurrentImage);
     Engine().CurrentImage = imaging::LoadImageFile(path);
-    Converter().RunPipeline();
+    engine::RunPipelineOn(Options(), Engine());
     return {Engine().LastOutputWidth, Engine().LastOutputHeight};
+  }
+  // Converts as a batch entry does, with the job the records hold.
+  ConversionResult ConvertAs(int outputKind, int inputKind, const std::string& input,
+                             const std::string& output) {
+    Job().OutputKind = outputKind;
+    return ConvertFile(JobSnapshot::OfProcess(), inputKind, input, output, Engine());
   }
   void SetJob(int outputKind, int inputKind, const std::string& input, const std::string& output) {
     Job().OutputKind = outputKind;
@@ -109,6 +117,8 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
   SetJob(2, 5, inputs[3], folder.File("refused"));
   EXPECT_FALSE(form->ConvertCurrentFile(form::BatchTarget));
   EXPECT_EQ(Job().OutputPath, folder.File("refused")) << "no extension appended";
+  EXPECT_EQ(ConvertAs(2, 5, inputs[3], folder.File("refused")).reason,
+            "TIFF files are not converted");
   SetJob(0, 5, inputs[3], folder.File("art"));
   EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
   EXPECT_TRUE(testsupport::FileExists(folder.File("art.htm")));
@@ -125,16 +135,17 @@ TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
       {3, 8, 1}, {2, 8, 0}, {1, 16, 0}, {0, 24, 0}, {4, 24, 0}, {-1, 24, 0}};
   for (const auto& [mode, bits, compression] : depths) {
     converter.SetBmpDepth(mode);
-    EXPECT_NE(converter.ConvertPngToBmp(output, input), 0);
+    EXPECT_TRUE(ConvertAs(1, imaging::kFileKindPng, input, output).written);
     EXPECT_EQ(FileField(output, 28, 2), bits) << mode;
     EXPECT_EQ(FileField(output, 30, 4), compression) << mode;
     EXPECT_EQ(FileField(output, 18, 4), 20u) << "the depth survives the crop and the turn";
   }
   // The early save writes the image as loaded, before its depth changes, so a crop that yields
-  // nothing leaves it standing.
+  // nothing leaves it standing; the crop is the reason the final save did not happen.
   converter.SetBmpDepth(3);
   converter.SetCrop(1, 100, 100, 5, 5);
-  EXPECT_EQ(converter.ConvertPngToBmp(output, input), 0);
+  EXPECT_EQ(ConvertAs(1, imaging::kFileKindPng, input, output).reason,
+            "the crop rectangle holds no pixel of the image");
   EXPECT_EQ(std::pair(FileField(output, 18, 4), FileField(output, 28, 2)), std::pair(37u, 24u));
 }
 

@@ -2,6 +2,11 @@
 // golden page where the command line writes it (tests/cli/CliTest.cpp).
 #include <gtest/gtest.h>
 
+#include <string>
+#include <variant>
+
+#include "engine/ControlIds.h"
+#include "engine/Conversion.h"
 #include "engine/Converter.h"
 #include "engine/ProcessState.h"
 #include "engine/TableArt.h"
@@ -10,6 +15,7 @@
 namespace {
 
 using namespace engine;
+using Page = std::variant<std::size_t, std::string>;  // the page's size, or why none was written
 
 // Bytes on disk: four header pieces, each row 12 bytes plus 30 per cell, the closing piece.
 std::uint64_t PageBytes(std::uint64_t rows, std::uint64_t columns) {
@@ -24,9 +30,13 @@ TEST(CellColorTextTest, OnlyTheLowSixDigitsCount) {
 
 class TableArtTest : public testsupport::FormFixture {
  protected:
-  // Writes the page for `input` and hands back its size, or nothing when no page was written.
-  std::optional<std::size_t> PageSize(const std::string& input, const std::string& output) {
-    if (Converter().TableArtWriter(output, input) != 1) return std::nullopt;
+  // Writes the page for `input` as a batch entry does and hands back its size, or the reason no
+  // page was written.
+  Page PageSize(const std::string& input, const std::string& output) {
+    Job().OutputKind = 0;  // table art
+    const ConversionResult result =
+        ConvertFile(JobSnapshot::OfProcess(), imaging::kFileKindBmp, input, output, Engine());
+    if (!result.written) return (result.openFailed ? "open failed: " : "") + result.reason;
     return testsupport::ReadFileText(output).size();
   }
 };
@@ -37,22 +47,22 @@ TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipelineAndFailuresWrit
   Converter converter;
   // Resizing off but a stale size stored: the page still shows the image as converted.
   converter.SetResize(0, 999, 999);
-  EXPECT_EQ(PageSize(input, page), PageBytes(5, 6));
+  EXPECT_EQ(PageSize(input, page), Page{PageBytes(5, 6)});
   converter.SetRotation(18);  // 90°: 6 × 5 becomes 5 × 6
-  EXPECT_EQ(PageSize(input, page), PageBytes(6, 5));
+  EXPECT_EQ(PageSize(input, page), Page{PageBytes(6, 5)});
   // A crop that yields nothing writes an empty table, without a message.
   converter.SetCrop(1, 50, 50, 10, 10);
-  EXPECT_EQ(PageSize(input, page), PageBytes(0, 0));
+  EXPECT_EQ(PageSize(input, page), Page{PageBytes(0, 0)});
   EXPECT_EQ(Engine().LastOutputWidth, 0);
   EXPECT_TRUE(shell.messages.empty());
 
-  // A page that cannot be opened is reported; an input that does not load leaves the old page.
-  EXPECT_FALSE(PageSize(input, folder.File("no/such/folder/f.htm")));
+  // A page that cannot be opened is told apart from an input that does not load, which leaves the
+  // old page; each has its reason.
+  EXPECT_EQ(PageSize(input, folder.File("no/such/folder/f.htm")),
+            (Page{"open failed: the folder does not exist"}));
   testsupport::WriteFileText(folder.File("text.bmp"), "not an image");
-  EXPECT_FALSE(PageSize(folder.File("text.bmp"), page));
+  EXPECT_EQ(PageSize(folder.File("text.bmp"), page), (Page{"not a BMP, JPEG or PNG file"}));
   EXPECT_EQ(testsupport::ReadFileText(page).size(), PageBytes(0, 0));
-  EXPECT_EQ(shell.messages, (std::vector<std::string>{"オープン失敗"}))
-      << "a load failure is silent";
 }
 
 }  // namespace

@@ -89,8 +89,8 @@ TEST_F(DeferredLoadTest, AShrinkingResizeDecodesAtAReducedScaleToTheSameImage) {
     const ImageHandle deferred = LoadJpeg(path);
     const ImageHandle decoded = LoadImageFile(path);
     ReadPixelColor(decoded, 0, 0);  // decoded in full before the resize
-    ASSERT_EQ(ResizeImage(deferred, width, height), 1);
-    ASSERT_EQ(ResizeImage(decoded, width, height), 1);
+    EXPECT_EQ(ResizeImage(deferred, width, height), 1);
+    EXPECT_EQ(ResizeImage(decoded, width, height), 1);
     const Bitmap fast = PixelsOf(deferred);
     const Bitmap full = PixelsOf(decoded);
     EXPECT_EQ(std::pair(fast.width, fast.height), std::pair(width, height));
@@ -116,18 +116,20 @@ TEST_F(DeferredLoadTest, CoefficientsReadWholeGiveExactlyThePixelsOfAPlainDecode
       Bytes(colour.begin(), colour.begin() + static_cast<std::ptrdiff_t>(colour.size() * 3 / 4))};
   for (const Bytes& file : files) {
     SCOPED_TRACE(&file - files);
-    const std::unique_ptr<jpeg::CoefficientImage> image = jpeg::CoefficientImage::Read(file);
-    ASSERT_NE(image, nullptr);
-    const std::optional<Bitmap> pixels = image->Pixels(), decoded = jpeg::Decode(file);
-    ASSERT_TRUE(pixels && decoded);
+    const imaging::Result<std::unique_ptr<jpeg::CoefficientImage>> image =
+        jpeg::CoefficientImage::Read(file);
+    const std::optional<Bitmap> pixels = image ? (*image)->Pixels() : std::nullopt;
+    const imaging::Result<Bitmap> decoded = jpeg::Decode(file);
+    EXPECT_TRUE(pixels && decoded) << image.Reason() << decoded.Reason();
+    if (!pixels || !decoded) continue;
     EXPECT_EQ(pixels->pixels, decoded->pixels);
     EXPECT_EQ(pixels->grey, &file == &files[2]);
   }
   // And it refuses what the decode refuses.
   const Bytes tooManyScans = GreyJpegWithScans(kMaxJpegScans + 1);
-  EXPECT_EQ(jpeg::CoefficientImage::Read(tooManyScans), nullptr);
-  EXPECT_FALSE(jpeg::Decode(tooManyScans));
-  EXPECT_NE(jpeg::CoefficientImage::Read(GreyJpegWithScans(kMaxJpegScans)), nullptr);
+  EXPECT_EQ(jpeg::CoefficientImage::Read(tooManyScans).Reason(), "JPEG: more than 256 scans");
+  EXPECT_EQ(jpeg::Decode(tooManyScans).Reason(), "JPEG: more than 256 scans");
+  EXPECT_TRUE(jpeg::CoefficientImage::Read(GreyJpegWithScans(kMaxJpegScans)));
 }
 
 TEST_F(DeferredLoadTest, ARememberedFileIsNeverTakenForAChangedOne) {

@@ -34,7 +34,7 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
       const Bytes& half = pixel % 32 < 16 ? left : right;
       samples.insert(samples.end(), half.begin(), half.end());
     }
-    const std::optional<Bitmap> decoded =
+    const imaging::Result<Bitmap> decoded =
         imaging::jpeg::Decode(LibjpegFile(32, 16, int(left.size()), input, file, adobe, samples));
     ASSERT_TRUE(decoded);
     for (const auto& [x, color] : {std::pair{3, expected[0]}, std::pair{28, expected[1]}}) {

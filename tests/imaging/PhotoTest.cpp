@@ -140,7 +140,8 @@ TEST_F(PhotoTest, AnUneditedJpegTurnsUprightInItsCoefficients) {
       const std::string input =
           Photo(stored, "in.jpg", CameraExif(orientation, {width, height}, false));
       const Bitmap saved = Convert(input, "out.jpg");
-      ASSERT_EQ(std::pair(saved.width, saved.height), std::pair(width, height));
+      EXPECT_EQ(std::pair(saved.width, saved.height), std::pair(width, height));
+      if (saved.width != width || saved.height != height) continue;
       EXPECT_GT(Psnr(saved, upright), 30.0);
       // Turned in its coefficients, saved at quality 100, the photo shows the stored pixels turned
       // upright within a few levels at every pixel: the mixed blocks at the edges too, where a
@@ -148,8 +149,10 @@ TEST_F(PhotoTest, AnUneditedJpegTurnsUprightInItsCoefficients) {
       const Bytes file = ReadFileBytes(input);
       const bool turns = jpeg::TurnsInCoefficients(*jpeg::ReadHeader(file), orientation);
       EXPECT_EQ(turns, grey || (width % 2 == 0 && height % 2 == 0) || orientation == 5);
-      std::optional<Bitmap> expected = jpeg::Decode(file);
-      ASSERT_TRUE(expected && Orient(*expected, orientation));
+      imaging::Result<Bitmap> expected = jpeg::Decode(file);
+      const bool turned = expected && Orient(*expected, orientation);
+      EXPECT_TRUE(turned) << expected.Reason();
+      if (!turned) continue;
       EXPECT_LE(turns ? LargestDifference(saved, *expected) : 0, 5);
     }
   }

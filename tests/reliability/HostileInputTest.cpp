@@ -36,6 +36,9 @@ struct Case {
   const char* extension;
   Bytes bytes;
   Stage stage;
+  // Why a batch does not write a file that does not load (one refused by its kind has a reason
+  // too, which depends on the output format).
+  std::string reason = {};
   Kind kind = Kind::kBytes;
 };
 
@@ -65,19 +68,23 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
       // Too short to hold a header: the drop refuses it by its kind.
       {"two bytes", "bmp", {'B', 'M'}, kNotListed},
       // A bit count no BMP has: a stride from it would divide by zero.
-      {"0 bits", "bmp", Patched(bmp, 28, 0, 2), kNotLoaded},
+      {"0 bits", "bmp", Patched(bmp, 28, 0, 2), kNotLoaded,
+       "BMP: 0 bits per pixel is not supported"},
       // A height whose negation overflows 32 bits.
-      {"height INT_MIN", "bmp", Patched(bmp, 22, 0x80000000u), kNotLoaded},
+      {"height INT_MIN", "bmp", Patched(bmp, 22, 0x80000000u), kNotLoaded,
+       "BMP: 6 x 2147483648 pixels is outside the size limits"},
       // A size at the pixel limit whose 400 MB of pixels the file does not hold.
       {"40000 x 2500", "bmp", BmpFile({40, 40000, 2500, 32, 0, 0, {}, {}, Bytes(64, 7)}),
-       kNotLoaded},
+       kNotLoaded, "BMP: the file ends in its pixel data"},
       // File and image sizes that lie are not trusted and do not matter; a pixel offset past
       // the end refuses the file.
       {"file and image size", "bmp", Patched(Patched(bmp, 2, 0xFFFFFFFF), 34, 0xFFFFFFFF), kLoads},
-      {"pixel offset past the end", "bmp", Patched(bmp, 10, 0xFFFFFF00), kNotLoaded},
+      {"pixel offset past the end", "bmp", Patched(bmp, 10, 0xFFFFFF00), kNotLoaded,
+       "BMP: the pixel data would start past the file's end"},
       // 256 palette entries promised, four there, the pixels nowhere: the end cuts the palette.
       {"palette cut off", "bmp",
-       Patched(BmpFile({40, 3, 2, 8, 0, 256, kBmpPalette, {}, {}}), 10, 0), kNotLoaded},
+       Patched(BmpFile({40, 3, 2, 8, 0, 256, kBmpPalette, {}, {}}), 10, 0), kNotLoaded,
+       "BMP: the file ends in its colour table"},
       // RLE8 runs and absolute runs past the row's end, a delta far past the image, no end code.
       {"RLE8 overruns", "bmp",
        BmpFile({40, 3, 2, 8, 1, 4, kBmpPalette, {}, {250, 1, 0, 9, 1, 2, 3,   1,   2, 3,
@@ -88,28 +95,38 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
        BmpFile({40, 3, 3, 4, 2, 4, kBmpPalette, {}, {255, 0x12, 0, 0, 0, 200, 0x31}}), kLoads},
 
       // More progressive scans than the limit: each one is a pass over every coefficient.
-      {"too many scans", "jpg", GreyJpegWithScans(imaging::kMaxJpegScans + 1), kNotLoaded},
+      {"too many scans", "jpg", GreyJpegWithScans(imaging::kMaxJpegScans + 1), kNotLoaded,
+       "JPEG: more than 256 scans"},
       // 65,500 × 65,500 claimed by a progressive file of a few hundred bytes.
-      {"65500 x 65500 progressive", "jpg", HugeFrame(GreyJpegWithScans(64), 0xC2), kNotLoaded},
+      {"65500 x 65500 progressive", "jpg", HugeFrame(GreyJpegWithScans(64), 0xC2), kNotLoaded,
+       "JPEG: 65500 x 65500 pixels is outside the size limits"},
       // A cut in the tables, and one in the image data (shown as far as it goes, the rest grey).
-      {"JPEG cut in the tables", "jpg", Cut(jpeg, 100), kNotLoaded},
+      {"JPEG cut in the tables", "jpg", Cut(jpeg, 100), kNotLoaded,
+       "JPEG: JPEG datastream contains no image"},
       {"JPEG cut in the data", "jpg", Cut(jpeg, jpeg.size() - 40), kLoads},
 
       // 1,000,000 × 1,000,000 with a correct CRC.
       {"1000000 x 1000000", "png", Removed(testsupport::WithChunks(png, {hugeIhdr}), 8, kIhdrEnd),
-       kNotLoaded},
+       kNotLoaded, "PNG: Invalid IHDR data"},
       // A bad CRC in the image data refuses the file; in a text chunk it drops the chunk.
-      {"bad IDAT CRC", "png", Patched(png, idatEnd - 1, png[idatEnd - 1] ^ 1u, 1), kNotLoaded},
+      {"bad IDAT CRC", "png", Patched(png, idatEnd - 1, png[idatEnd - 1] ^ 1u, 1), kNotLoaded,
+       "PNG: IDAT: CRC error"},
       {"bad tEXt CRC", "png", Patched(testsupport::WithChunks(png, {text}), kIhdrEnd + 21, 0, 1),
        kLoads},
-      // Image data cut in the middle, and ten thousand text chunks before it.
-      {"truncated IDAT", "png", Cut(png, (kIhdrEnd + idatEnd) / 2), kNotLoaded},
+      // Files cut halfway between the header chunk and the end of the image data (in this small
+      // file, before the image data starts) and four bytes before the end of the image data, and
+      // ten thousand text chunks before the image data.
+      {"cut before the image data", "png", Cut(png, (kIhdrEnd + idatEnd) / 2), kNotLoaded,
+       "PNG: the file ends before its image data"},
+      {"truncated IDAT", "png", Cut(png, idatEnd - 8), kNotLoaded,
+       "PNG: the file ends in the middle of its image data"},
       {"10000 text chunks", "png", testsupport::WithChunks(png, std::vector(10'000, text)), kLoads},
 
       // A named pipe: opening it to read would wait for a writer forever.
-      {"named pipe", "png", {}, kNotListed, Kind::kPipe},
+      {"named pipe", "png", {}, kNotListed, {}, Kind::kPipe},
       // A sparse 2 GiB file that starts like a PNG: too large to load, and not read.
-      {"sparse 2 GiB PNG", "png", Cut(png, 64), kNotLoaded, Kind::kSparse},
+      {"sparse 2 GiB PNG", "png", Cut(png, 64), kNotLoaded, "the file is larger than 1 GiB",
+       Kind::kSparse},
   };
   std::filesystem::create_directory(folder.File("in"));
   const std::string good = SaveImage(testsupport::LetterF(), "in/good.png");
@@ -120,9 +137,11 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
     const std::string name = "case" + std::to_string(++number);
     const std::string input = folder.File("in/" + name + "." + test.extension);
     if (test.kind != Kind::kPipe) testsupport::WriteFileBytes(input, test.bytes);
-    ASSERT_TRUE(test.kind == Kind::kPipe     ? mkfifo(input.c_str(), 0600) == 0
-                : test.kind == Kind::kSparse ? truncate(input.c_str(), off_t{2} << 30) == 0
-                                             : true);
+    const bool made = test.kind == Kind::kPipe     ? mkfifo(input.c_str(), 0600) == 0
+                      : test.kind == Kind::kSparse ? truncate(input.c_str(), off_t{2} << 30) == 0
+                                                   : true;
+    EXPECT_TRUE(made);
+    if (!made) continue;
 
     // The drop lists the file exactly when its kind can be converted.
     List({});
@@ -135,7 +154,13 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
       SCOPED_TRACE(format.extension);
       SelectFormat(format.radio);
       List({input, good});
-      EXPECT_EQ(form->BatchRun().notWritten, loads ? 0 : 1);
+      const form::BatchOutcome outcome = form->BatchRun();
+      EXPECT_EQ(outcome.notWritten, loads ? 0 : 1);
+      for (const form::FileNotWritten& failure : outcome.failures) {
+        EXPECT_EQ(failure.input, input);
+        EXPECT_EQ(failure.reason, test.reason.empty() ? failure.reason : test.reason);
+        EXPECT_NE(failure.reason, "");
+      }
       const std::string output = name + "." + format.extension;
       const std::string goodOutput = "good." + format.extension;
       EXPECT_EQ(Outputs(), (loads ? Names{output, goodOutput} : Names{goodOutput}));

@@ -76,11 +76,19 @@ void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color) {
   pixel[2] = color.blue;
 }
 
-std::vector<imaging::Rgb> ColorsOf(const std::optional<imaging::Bitmap>& bitmap) {
+std::vector<imaging::Rgb> ColorsOf(const imaging::Bitmap& bitmap) {
   std::vector<imaging::Rgb> colors;
-  for (int pixel = 0; bitmap && pixel < bitmap->width * bitmap->height; ++pixel)
-    colors.push_back(PixelAt(*bitmap, pixel % bitmap->width, pixel / bitmap->width));
+  for (int pixel = 0; pixel < bitmap.width * bitmap.height; ++pixel)
+    colors.push_back(PixelAt(bitmap, pixel % bitmap.width, pixel / bitmap.width));
   return colors;
+}
+
+std::vector<imaging::Rgb> ColorsOf(const std::optional<imaging::Bitmap>& bitmap) {
+  return bitmap ? ColorsOf(*bitmap) : std::vector<imaging::Rgb>{};
+}
+
+std::vector<imaging::Rgb> ColorsOf(const imaging::Result<imaging::Bitmap>& decoded) {
+  return decoded ? ColorsOf(*decoded) : std::vector<imaging::Rgb>{};
 }
 
 double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second) {

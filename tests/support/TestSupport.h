@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/Failure.h"
 
 namespace testsupport {
 
@@ -60,7 +61,9 @@ imaging::Rgb PixelAt(const imaging::Bitmap& bitmap, int x, int y);
 void SetPixel(imaging::Bitmap& bitmap, int x, int y, imaging::Rgb color);
 
 // The colours of a bitmap's pixels, row by row from the top; none without a bitmap.
+std::vector<imaging::Rgb> ColorsOf(const imaging::Bitmap& bitmap);
 std::vector<imaging::Rgb> ColorsOf(const std::optional<imaging::Bitmap>& bitmap);
+std::vector<imaging::Rgb> ColorsOf(const imaging::Result<imaging::Bitmap>& decoded);
 
 // Peak signal-to-noise ratio of two bitmaps of equal size, in dB (infinity when equal).
 double Psnr(const imaging::Bitmap& first, const imaging::Bitmap& second);
