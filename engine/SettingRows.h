@@ -32,8 +32,8 @@ struct SettingRow {
   std::span<const ControlId> controls;
   int minimum;
   int maximum;
-  int fallback;  // what a value outside the range becomes, and what a reset puts back
-  bool reset;    // a reset of the settings file puts the fallback back
+  int fallback;             // what a value outside the range becomes, and what a reset puts back
+  bool reset;               // a reset of the settings file puts the fallback back
   std::string_view option;  // the command line's option that sets it, empty for none
 
   int Get(const ConversionSettings& settings) const {
