@@ -40,7 +40,8 @@ class Converter {
   void SetCrop(std::uint8_t on, int left, int top, int width, int height);
 
   // Applies crop, rotation, colour effect and resize to the current image, in that order, and
-  // measures the result. Only the value 1 turns crop or resize on.
+  // measures the result. Only the value 1 turns crop or resize on. The resize keeps the image's
+  // proportions when the photo options' KeepAspect is set.
   void RunPipeline();
 
   // The nine conversion routines: load the input, (for BMP output) save it as loaded and change

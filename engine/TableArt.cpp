@@ -82,7 +82,7 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
                                 const std::string& inputPath) {
   state.CurrentImage = imaging::LoadImageFile(inputPath, PhotoHandlingOf(photo));
   if (state.CurrentImage == 0) return TableArtOutcome::kNotLoaded;
-  RunPipelineOn(options, state);
+  RunPipelineOn(options, photo, state);
 
   // The table always takes the size measured after the pipeline, so the page shows exactly the
   // converted image, whatever was shown last in the information fields.
