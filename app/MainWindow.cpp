@@ -20,9 +20,11 @@
 namespace app {
 namespace {
 
-// The photo menu's choices in the application's settings, both on unless turned off.
+// The photo menu's choices in the application's settings: upright and metadata on unless turned
+// off, proportions off unless turned on.
 constexpr const char* kPhotoUprightKey = "Photo/AutoOrient";
 constexpr const char* kPhotoMetadataKey = "Photo/KeepMetadata";
+constexpr const char* kPhotoAspectKey = "Photo/KeepAspect";
 
 QSettings ApplicationSettings() {
   return QSettings(QString::fromUtf8(kSettingsOrganization),
@@ -79,21 +81,25 @@ void MainWindow::BuildMenu() {
   QMenu* photo = menuBar()->addMenu(QStringLiteral("PHOTO(&P)"));
   uprightAction_ = photo->addAction(QStringLiteral("写真の向きを自動で直す(&U)"));
   keepMetadataAction_ = photo->addAction(QStringLiteral("撮影情報とカラープロファイルを残す(&M)"));
+  keepAspectAction_ = photo->addAction(QStringLiteral("縦横比を保つ(&A)"));
   const QSettings settings = ApplicationSettings();
   uprightAction_->setCheckable(true);
   uprightAction_->setChecked(settings.value(QString::fromUtf8(kPhotoUprightKey), true).toBool());
   keepMetadataAction_->setCheckable(true);
   keepMetadataAction_->setChecked(
       settings.value(QString::fromUtf8(kPhotoMetadataKey), true).toBool());
+  keepAspectAction_->setCheckable(true);
+  keepAspectAction_->setChecked(settings.value(QString::fromUtf8(kPhotoAspectKey), false).toBool());
   ApplyPhotoChoices();
-  for (QAction* action : {uprightAction_, keepMetadataAction_}) {
+  for (QAction* action : {uprightAction_, keepMetadataAction_, keepAspectAction_}) {
     connect(action, &QAction::toggled, this, &MainWindow::ApplyPhotoChoices);
   }
   // The choices reach every conversion, so they stay as they are while one is under way.
   connect(photo, &QMenu::aboutToShow, this, [this] {
     const bool idle = !form_->Form().Busy();
-    uprightAction_->setEnabled(idle);
-    keepMetadataAction_->setEnabled(idle);
+    for (QAction* action : {uprightAction_, keepMetadataAction_, keepAspectAction_}) {
+      action->setEnabled(idle);
+    }
   });
 }
 
@@ -101,9 +107,11 @@ void MainWindow::ApplyPhotoChoices() {
   engine::PhotoOptions& options = engine::Photo();
   options.AutoOrient = uprightAction_->isChecked() ? 1 : 0;
   options.KeepMetadata = keepMetadataAction_->isChecked() ? 1 : 0;
+  options.KeepAspect = keepAspectAction_->isChecked() ? 1 : 0;
   QSettings settings = ApplicationSettings();
   settings.setValue(QString::fromUtf8(kPhotoUprightKey), uprightAction_->isChecked());
   settings.setValue(QString::fromUtf8(kPhotoMetadataKey), keepMetadataAction_->isChecked());
+  settings.setValue(QString::fromUtf8(kPhotoAspectKey), keepAspectAction_->isChecked());
   settings.sync();
 }
 

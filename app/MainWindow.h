@@ -51,9 +51,10 @@ class MainWindow : public QMainWindow {
   QAction* NewAction() const { return newAction_; }
   QAction* OpenAction() const { return openAction_; }
   QAction* SaveAction() const { return saveAction_; }
-  // The photo menu's check items: turn photos upright, keep their metadata.
+  // The photo menu's check items: turn photos upright, keep their metadata, keep proportions.
   QAction* UprightAction() const { return uprightAction_; }
   QAction* KeepMetadataAction() const { return keepMetadataAction_; }
+  QAction* KeepAspectAction() const { return keepAspectAction_; }
   QAction* CancelAction() const { return cancelAction_; }
 
  protected:
@@ -79,6 +80,7 @@ class MainWindow : public QMainWindow {
   QAction* saveAction_ = nullptr;
   QAction* uprightAction_ = nullptr;
   QAction* keepMetadataAction_ = nullptr;
+  QAction* keepAspectAction_ = nullptr;
   QAction* cancelAction_ = nullptr;
 };
 

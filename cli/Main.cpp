@@ -88,6 +88,9 @@ std::string Usage() {
          "                            orientation)\n"
          "      --strip               write no metadata: no EXIF data (camera, date, GPS), XMP or\n"
          "                            colour profile (by default JPEG and PNG output keeps them)\n"
+         "      --keep-aspect         a size of 640x480 or WxH is a box the image is scaled to fit,\n"
+         "                            keeping its proportions (by default it is stretched to exactly\n"
+         "                            that size)\n"
          "  -j, --jobs N              files converted at once (default: the cores this process "
          "may\n"
          "                            use); the results are the same for every N\n"
@@ -116,6 +119,7 @@ struct Request {
   std::optional<std::string> customName;
   bool noAutoOrient = false;
   bool strip = false;
+  bool keepAspect = false;
   std::optional<int> jobs;
   std::vector<std::string> files;
 };
@@ -173,7 +177,8 @@ Request ParseCommandLine(int argc, char** argv) {
     kCustomName,
     kVersion,
     kNoAutoOrient,
-    kStrip
+    kStrip,
+    kKeepAspect
   };
   static const option kOptions[] = {
       {"output", required_argument, nullptr, 'o'},
@@ -195,6 +200,7 @@ Request ParseCommandLine(int argc, char** argv) {
       {"version", no_argument, nullptr, kVersion},
       {"no-auto-orient", no_argument, nullptr, kNoAutoOrient},
       {"strip", no_argument, nullptr, kStrip},
+      {"keep-aspect", no_argument, nullptr, kKeepAspect},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -300,6 +306,9 @@ Request ParseCommandLine(int argc, char** argv) {
       case kStrip:
         request.strip = true;
         break;
+      case kKeepAspect:
+        request.keepAspect = true;
+        break;
       case 'j':
         request.jobs = WholeNumber(value, 1, kMaxJobs, "--jobs");
         break;
@@ -355,6 +364,7 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
   }
   if (request.noAutoOrient) Photo().AutoOrient = 0;
   if (request.strip) Photo().KeepMetadata = 0;
+  if (request.keepAspect) Photo().KeepAspect = 1;
   if (request.namingRadio) {
     SelectRadio(controls, Row(&ConversionSettings::NamingScheme).controls, *request.namingRadio);
   }

@@ -1,5 +1,6 @@
 #include "engine/Converter.h"
 
+#include <algorithm>
 #include <array>
 
 #include "engine/Pipeline.h"
@@ -106,7 +107,22 @@ void Converter::SetCrop(std::uint8_t on, int left, int top, int width, int heigh
   options.CropH = height;
 }
 
-void RunPipelineOn(const ConverterOptions& options, EngineState& state) {
+PixelSize FitWithin(int width, int height, int boxWidth, int boxHeight) {
+  if (width < 1 || height < 1 || boxWidth < 1 || boxHeight < 1) return {boxWidth, boxHeight};
+  // The box's width limits the scale when boxWidth / width ≤ boxHeight / height. Products of two
+  // ints need 62 bits; the remainder of the division stays below the divisor, so doubling it
+  // for the rounding cannot overflow either.
+  const std::int64_t widthLimited = std::int64_t{boxWidth} * height;
+  const std::int64_t heightLimited = std::int64_t{boxHeight} * width;
+  auto scaled = [](std::int64_t product, std::int64_t divisor) {
+    const std::int64_t rounded = product / divisor + (product % divisor * 2 >= divisor ? 1 : 0);
+    return static_cast<int>(std::max<std::int64_t>(rounded, 1));
+  };
+  if (widthLimited <= heightLimited) return {boxWidth, scaled(widthLimited, width)};
+  return {scaled(heightLimited, height), boxHeight};
+}
+
+void RunPipelineOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state) {
   if (options.CropOn == 1) {
     // The crop takes over the handle it is given; a crop that yields nothing leaves 0, which every
     // later step passes through harmlessly.
@@ -122,7 +138,13 @@ void RunPipelineOn(const ConverterOptions& options, EngineState& state) {
   }
   ApplyColorEffect(state.CurrentImage, options.EffectIndex);
   if (options.ResizeOn == 1) {
-    imaging::ResizeImage(state.CurrentImage, options.ResizeWidth, options.ResizeHeight);
+    PixelSize target{options.ResizeWidth, options.ResizeHeight};
+    if (photo.KeepAspect != 0) {
+      imaging::ImageInfoRecord record{};
+      imaging::GetImageInfo(state.CurrentImage, record);
+      target = FitWithin(record[1], record[2], target.width, target.height);
+    }
+    imaging::ResizeImage(state.CurrentImage, target.width, target.height);
   }
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(state.CurrentImage, record);
@@ -142,7 +164,7 @@ int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, E
       imaging::SaveBmp(target, state.CurrentImage);
       ChangeDepth(state.CurrentImage, options.DepthMode);
     }
-    RunPipelineOn(options, state);
+    RunPipelineOn(options, photo, state);
   }
   const int result = encoding.format->encoder(target, state.CurrentImage, encoding);
   imaging::FreeImage(state.CurrentImage);

@@ -11,8 +11,22 @@
 
 namespace engine {
 
-// Crop, rotation, colour effect and resize of state.CurrentImage, then its measurement.
-void RunPipelineOn(const ConverterOptions& options, EngineState& state);
+struct PixelSize {
+  int width = 0;
+  int height = 0;
+  friend bool operator==(const PixelSize&, const PixelSize&) = default;
+};
+
+// The size a width × height image takes when scaled to fit the box with its proportions kept:
+// the side that limits the scale meets the box, the other is rounded to the nearest pixel (a half
+// up) and is at least 1. A smaller image is enlarged until it meets the box, as a resize to an
+// exact size enlarges it. A side below 1, of the image or of the box, gives the box as it is, for
+// the resize to refuse or to pass over as it does an exact size. Exact for any int sides.
+PixelSize FitWithin(int width, int height, int boxWidth, int boxHeight);
+
+// Crop, rotation, colour effect and resize of state.CurrentImage, then its measurement. With
+// photo.KeepAspect set, the resize fits the image as the edits before it left it into the size.
+void RunPipelineOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state);
 
 // One conversion routine: load, (for BMP output) save as loaded and change the depth, the
 // pipeline, the save with the encoding's format, the release. The format has an encoder. Returns the final save's result, 0 when the input did not load.

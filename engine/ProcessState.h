@@ -56,11 +56,13 @@ struct ConverterOptions {
   int CropH = 100;
 };
 
-// How photos are treated, set by the command line's --no-auto-orient and --strip and by the
-// window's photo menu. Kept apart from ConversionSettings: the settings file does not hold them.
+// How photos are treated, set by the command line's --no-auto-orient, --strip and --keep-aspect
+// and by the window's photo menu. Kept apart from ConversionSettings: the settings file does not
+// hold them.
 struct PhotoOptions {
   std::uint8_t AutoOrient = 1;    // turn photos upright by their EXIF orientation
   std::uint8_t KeepMetadata = 1;  // carry EXIF, XMP and the colour profile into JPEG and PNG output
+  std::uint8_t KeepAspect = 0;    // a resize fits the image into its size, keeping its proportions
 };
 
 // What the imaging library is told about photos as it loads them.

@@ -86,7 +86,7 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
     failureReason = imaging::FailureReason();
     return TableArtOutcome::kNotLoaded;
   }
-  RunPipelineOn(options, state);
+  RunPipelineOn(options, photo, state);
 
   // The table always takes the size measured after the pipeline, so the page shows exactly the
   // converted image, whatever was shown last in the information fields.

@@ -82,13 +82,14 @@ class MainWindowTest : public ::testing::Test {
       marks += Controls().IsChecked(id) ? (Widget(id)->hasFocus() ? 'X' : 'x') : '-';
     return marks;
   }
-  // An x for each of kLockedDuringRun and the photo menu's two items (as the menu opens) that is
+  // An x for each of kLockedDuringRun and the photo menu's three items (as the menu opens) that is
   // enabled, a dash for each other.
   std::string EnabledMarks() {
     emit qobject_cast<QMenu*>(window->UprightAction()->parent())->aboutToShow();
     std::string marks;
     for (ControlId id : kLockedDuringRun) marks += Controls().IsEnabled(id) ? 'x' : '-';
-    for (QAction* item : {window->UprightAction(), window->KeepMetadataAction()})
+    for (QAction* item :
+         {window->UprightAction(), window->KeepMetadataAction(), window->KeepAspectAction()})
       marks += item->isEnabled() ? 'x' : '-';
     return marks;
   }
@@ -235,8 +236,8 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
 TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) {
   const Texts outputs = RunAndInterrupt([&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
   // The photo menu offers no choice during a run either: each choice reaches every conversion.
-  EXPECT_EQ(enabledInRun, "----------xxx--");
-  EXPECT_EQ(EnabledMarks(), "xxxxxxxxxxxxxxx");
+  EXPECT_EQ(enabledInRun, "----------xxx---");
+  EXPECT_EQ(EnabledMarks(), "xxxxxxxxxxxxxxxx");
   EXPECT_TRUE(outcome.cancelled);
   // The entries Esc kept from starting are counted as not written.
   const std::string notWritten = std::to_string(24 - outputs.size());
@@ -265,7 +266,7 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   EXPECT_EQ(texts.join("|").toStdString(),
             "TessellarionβＶｅｒ１．０２|FILE(&F)|  ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)|HELP(&H)|  ヘルプ|"
             "  ヴァージョン|PHOTO(&P)|  写真の向きを自動で直す(&U)|"
-            "  撮影情報とカラープロファイルを残す(&M)|Ctrl+N|Ctrl+O|Ctrl+S|Esc");
+            "  撮影情報とカラープロファイルを残す(&M)|  縦横比を保つ(&A)|Ctrl+N|Ctrl+O|Ctrl+S|Esc");
   // What Ctrl+O opens heads the recent-file list: each file once, four at most.
   for (auto name : {"a", "b", "c", "d", "b", "e"}) window->OpenDocument(folder.File(name).c_str());
   QSettings settings(app::kSettingsOrganization, app::kSettingsApplication);
@@ -273,16 +274,19 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
             "ebdc");
   EXPECT_EQ(settings.value("Recent File List/File1").toString().toStdString(), folder.File("e"))
       << "the keys run from File1 to File4";
-  // The photo choices are on at first and reach the engine at once.
+  // Upright and metadata are on at first, proportions off; each choice reaches the engine at once.
   EXPECT_TRUE(window->UprightAction()->isChecked() && window->KeepMetadataAction()->isChecked());
+  EXPECT_FALSE(window->KeepAspectAction()->isChecked());
   window->KeepMetadataAction()->trigger();
-  EXPECT_EQ(Photo().AutoOrient * 10 + Photo().KeepMetadata, 10);
-  // A new window (a new start) finds the choice in the application's settings, beside the
+  window->KeepAspectAction()->trigger();
+  EXPECT_EQ(Photo().AutoOrient * 100 + Photo().KeepMetadata * 10 + Photo().KeepAspect, 101);
+  // A new window (a new start) finds the choices in the application's settings, beside the
   // recent-file list; the settings file of the form is not touched.
   ResetProcessState();
   window = std::make_unique<app::MainWindow>(folder.Path());
   EXPECT_FALSE(window->KeepMetadataAction()->isChecked());
-  EXPECT_EQ(Photo().KeepMetadata, 0);
+  EXPECT_TRUE(window->KeepAspectAction()->isChecked());
+  EXPECT_EQ(Photo().KeepMetadata * 10 + Photo().KeepAspect, 1);
 }
 
 TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {

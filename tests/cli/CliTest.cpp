@@ -140,6 +140,7 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
       {"-f png --progressive", "f.png", "f.png", "PNG 6x5 " + letter},
       {"-f png -s 640x480", "six.png", "six.png", "PNG 640x480 ==="},
       {"-f png -s 7x3", "six.png", "six.png", "PNG 7x3 ==="},
+      {"-f png -s 7x3 --keep-aspect", "six.png", "six.png", "PNG 5x3 ==="},  // 4.5 rounds up
       {"-f png -s keep", "six.png", "six.png", "PNG 3x2 ==="},
       // Clockwise: the top bar of the F becomes its right-hand column.
       {"-f png -r 90", "f.png", "f.png", "PNG 5x6 RRRRR/BBRBR/BBRBR/BBBBR/BBBBB/BBBBB"},
@@ -203,15 +204,19 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
       stored, testsupport::WithSegments(testsupport::ReadFileBytes(stored),
                                         testsupport::CameraSegments(exif, {}, {}, 1)));
   // Options, the size a viewer shows (turned by the orientation the file keeps, so the two tell
-  // how the pixels are stored) and that orientation in the output's metadata, 0 for none.
-  const std::tuple<std::string, int, int, int> runs[] = {{"", 6, 5, 1},
-                                                         {"--no-auto-orient", 6, 5, 6},
-                                                         {"--strip", 6, 5, 0},
-                                                         {"--strip --no-auto-orient", 5, 6, 0}};
+  // how the pixels are stored) and that orientation in the output's metadata, 0 for none. Kept
+  // proportions fit the image as it is turned (6 × 5 upright, 5 × 6 stored) into 640 × 480.
+  const std::tuple<std::string, int, int, int> runs[] = {
+      {"-s keep", 6, 5, 1},
+      {"-s keep --no-auto-orient", 6, 5, 6},
+      {"-s keep --strip", 6, 5, 0},
+      {"-s keep --strip --no-auto-orient", 5, 6, 0},
+      {"-s 640x480 --keep-aspect", 576, 480, 1},
+      {"-s 640x480 --keep-aspect --no-auto-orient", 480, 400, 6}};
   for (const auto& [options, width, height, orientation] : runs) {
     for (const std::string format : {"jpg", "png"}) {
       SCOPED_TRACE(options + " " + format);
-      ASSERT_EQ(Cli("-o out -f " + format + " -s keep " + options + " phone.jpg"), 0);
+      ASSERT_EQ(Cli("-o out -f " + format + " " + options + " phone.jpg"), 0);
       const std::string output = folder.File("out/phone." + format);
       const std::vector<std::uint8_t> found = testsupport::MetadataOfFile(output).exif;
       EXPECT_EQ(testsupport::ImageSizeOf(output), std::pair(width, height));

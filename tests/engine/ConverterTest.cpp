@@ -1,6 +1,7 @@
 // The transform pipeline, the conversion routines and their dispatch, and the kind checks.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <tuple>
 
 #include "engine/ControlIds.h"
@@ -26,7 +27,7 @@ class ConverterTest : public testsupport::FormFixture {
   std::pair<int, int> RunPipelineOn(const std::string& path) {
     imaging::FreeImage(Engine().CurrentImage);
     Engine().CurrentImage = imaging::LoadImageFile(path);
-    engine::RunPipelineOn(Options(), Engine());
+    engine::RunPipelineOn(Options(), Photo(), Engine());
     return {Engine().LastOutputWidth, Engine().LastOutputHeight};
   }
   // Converts as a batch entry does, with the job the records hold.
@@ -69,6 +70,48 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   // A crop outside the image leaves no image; the later steps pass it through and measure 0 × 0.
   converter.SetCrop(1, 500, 500, 10, 10);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{0, 0}));
+}
+
+TEST(FitWithinTest, TheImageMeetsTheBoxOnOneSideAndKeepsItsProportions) {
+  struct Row {
+    const char* what;
+    int width, height, boxWidth, boxHeight;
+    PixelSize fitted;
+  };
+  constexpr int kIntMax = std::numeric_limits<int>::max();
+  const Row rows[] = {
+      {"portrait photo in 640×480", 450, 600, 640, 480, {360, 480}},
+      {"landscape photo in 640×480", 1920, 1080, 640, 480, {640, 360}},
+      {"small image enlarged until it meets the box", 37, 23, 100, 100, {100, 62}},
+      {"very wide: the short side is 1, never 0", 65535, 1, 2000, 2000, {2000, 1}},
+      {"very tall", 3, 65535, 2000, 2000, {1, 2000}},
+      {"exact fit stays", 640, 480, 640, 480, {640, 480}},
+      {"same proportions, smaller", 320, 240, 640, 480, {640, 480}},
+      {"a half rounds up (1.5)", 8, 3, 4, 4, {4, 2}},
+      {"a half rounds up on the width (1.5)", 3, 8, 4, 4, {2, 4}},
+      {"below a half rounds down (4.44)", 9, 4, 10, 10, {10, 4}},
+      {"products beyond 32 bits", kIntMax, kIntMax - 1, 2000, 2000, {2000, 2000}},
+      {"products beyond 62 bits", kIntMax - 1, kIntMax, kIntMax, kIntMax, {kIntMax - 1, kIntMax}},
+      {"no image: the box as it is", 0, 0, 640, 480, {640, 480}},
+      {"an empty box as it is", 37, 23, 0, 480, {0, 480}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(FitWithin(row.width, row.height, row.boxWidth, row.boxHeight), row.fitted);
+  }
+}
+
+TEST_F(ConverterTest, KeepingProportionsFitsTheCroppedAndTurnedImageAndLeavesKeepAlone) {
+  const std::string photo = SaveImage(testsupport::PhotoLike(300, 200), "photo.png");
+  Photo().KeepAspect = 1;
+  Converter converter;
+  // 100 × 50 cropped, turned a quarter to 50 × 100, then fitted: the height meets the box.
+  converter.SetCrop(1, 10, 10, 100, 50);
+  converter.SetRotation(18);
+  converter.SetResize(1, 640, 480);
+  EXPECT_EQ(RunPipelineOn(photo), (std::pair{240, 480}));
+  converter.SetResize(0, 640, 480);
+  EXPECT_EQ(RunPipelineOn(photo), (std::pair{50, 100}));
 }
 
 TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeepsTheInput) {

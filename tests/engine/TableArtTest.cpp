@@ -50,6 +50,12 @@ TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipelineAndFailuresWrit
   EXPECT_EQ(PageSize(input, page), Page{PageBytes(5, 6)});
   converter.SetRotation(18);  // 90°: 6 × 5 becomes 5 × 6
   EXPECT_EQ(PageSize(input, page), Page{PageBytes(6, 5)});
+  // Proportions kept: 5 × 6 fitted into 12 × 20 is 12 × 14 (14.4), not the box.
+  Photo().KeepAspect = 1;
+  converter.SetResize(1, 12, 20);
+  EXPECT_EQ(PageSize(input, page), Page{PageBytes(14, 12)});
+  Photo().KeepAspect = 0;
+  converter.SetResize(0, 999, 999);
   // A crop that yields nothing writes an empty table, without a message.
   converter.SetCrop(1, 50, 50, 10, 10);
   EXPECT_EQ(PageSize(input, page), Page{PageBytes(0, 0)});

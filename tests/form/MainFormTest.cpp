@@ -243,6 +243,30 @@ TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAF
   EXPECT_EQ(controls.Text(kAfterSizeEdit), "-1");
 }
 
+TEST_F(MainFormTest, KeptProportionsShowTheFittedSizeAfterAPreviewAndAfterABatch) {
+  // 37 × 23 fitted into 640 × 480 is 640 × 398 (397.8): the preview's fields, the size a batch
+  // of two entries (two workers) leaves measured, and the file written.
+  const std::string photo = SaveImage(testsupport::PhotoLike(37, 23), "photo.png");
+  Photo().KeepAspect = 1;
+  Select(kSize640Radio, kSizeKeepRadio, 3);
+  form->SetJobs(2);
+  for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
+    SCOPED_TRACE(format.extension);
+    SelectFormat(format.radio);
+    List({photo, photo});
+    controls.SetListSelection(kInputList, 0);
+    form->ShowSelectedFile();
+    EXPECT_EQ(controls.Text(kAfterWidthEdit) + "x" + controls.Text(kAfterHeightEdit), "640x398");
+    Engine().LastOutputWidth = Engine().LastOutputHeight = 0;
+    EXPECT_TRUE(form->BatchRun().ran);
+    EXPECT_EQ(std::pair(Engine().LastOutputWidth, Engine().LastOutputHeight), std::pair(640, 398));
+    if (format.extension != "htm") {
+      EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "photo." + format.extension),
+                std::pair(640, 398));
+    }
+  }
+}
+
 TEST_F(MainFormTest, ChoosingTheOutputFolder) {
   const std::string current = platform::CurrentFolder();
   const std::string japanese = folder.File("表");
