@@ -251,6 +251,25 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) 
   EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
 }
 
+// SIGTERM to this process while the run waits in its nested loop, with the signals handled as the
+// program's main() handles them: the run stops as closing the window stops it, every output is
+// complete, no temporary stays, and the window closes, which ends the program.
+TEST_F(MainWindowTest, SigtermDuringARunStopsItAsClosingTheWindowDoes) {
+  const app::TerminationSignals termination(
+      [&] { return window->CloseForTermination(); },
+      [&] { ADD_FAILURE() << "the signal ended the program"; });
+  const Texts outputs = RunAndInterrupt([] { std::raise(SIGTERM); });
+  EXPECT_EQ(termination.Received(), SIGTERM);
+  EXPECT_TRUE(outcome.cancelled);
+  EXPECT_EQ(runMessages, Texts{});
+  EXPECT_LT(outputs.size(), 24u);
+  for (const std::string& name : outputs) {
+    EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/") + name), (std::pair{640, 480})) << name;
+  }
+  QTest::qWait(200);
+  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+}
+
 TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
   QStringList texts{window->windowTitle()};
