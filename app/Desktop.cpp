@@ -28,7 +28,7 @@ bool InstallQtTranslation() {
 
 TerminationSignals::TerminationSignals(std::function<bool()> stopWork,
                                        std::function<void()> removeNow)
-    : signals_({SIGTERM, SIGINT}),
+    : signals_({SIGTERM, SIGINT, SIGHUP}),
       stopWork_(std::move(stopWork)),
       removeNow_(std::move(removeNow)) {
   if (signals_.ReadDescriptor() < 0) return;

@@ -1,5 +1,5 @@
 // What the window needs from the desktop session around it: Qt's own texts in Japanese, and an
-// orderly end on SIGTERM and SIGINT.
+// orderly end on SIGTERM, SIGINT and SIGHUP.
 #pragma once
 
 #include <QObject>
@@ -16,12 +16,13 @@ namespace app {
 // translation is not installed.
 bool InstallQtTranslation();
 
-// Turns SIGTERM and SIGINT into an orderly end: the window closes as when the user closes it. A
-// run or a preview conversion under way is stopped as closing the window stops it (`stopWork`
-// does that and answers true); otherwise the main loop stops. A signal that arrives while some
-// other handler waits in a modal box cannot wait for that handler to finish: `removeNow` runs at
-// once and the signal then ends the process. A second signal ends the process at once, after
-// removing the temporaries it created (platform::StopSignals). One object per process.
+// Turns SIGTERM, SIGINT and SIGHUP (the terminal it was started from closing) into an orderly end:
+// the window closes as when the user closes it. A run or a preview conversion under way is stopped
+// as closing the window stops it (`stopWork` does that and answers true); otherwise the main loop
+// stops. A signal that arrives while some other handler waits in a modal box cannot wait for that
+// handler to finish: `removeNow` runs at once and the signal then ends the process. A second signal
+// ends the process at once, after removing the temporaries it created (platform::StopSignals). One
+// object per process.
 class TerminationSignals : public QObject {
  public:
   TerminationSignals(std::function<bool()> stopWork, std::function<void()> removeNow);
