@@ -1,6 +1,5 @@
 #include "app/Desktop.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -10,21 +9,9 @@
 #include <QThread>
 #include <QTranslator>
 #include <csignal>
+#include <utility>
 
 namespace app {
-namespace {
-
-constexpr int kHandledSignals[] = {SIGTERM, SIGINT};
-
-// The signal handler's only way to the event loop: one byte, the signal's number, in a pipe.
-int signalPipe[2] = {-1, -1};
-
-extern "C" void WriteSignalToPipe(int signalNumber) {
-  const auto byte = static_cast<unsigned char>(signalNumber);
-  [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
-}
-
-}  // namespace
 
 bool InstallQtTranslation() {
   // Owned by the application, which uses it until it ends.
@@ -39,30 +26,27 @@ bool InstallQtTranslation() {
   return QCoreApplication::installTranslator(translator);
 }
 
-TerminationSignals::TerminationSignals(std::function<void()> removeNow)
-    : removeNow_(std::move(removeNow)) {
-  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+TerminationSignals::TerminationSignals(std::function<bool()> stopWork,
+                                       std::function<void()> removeNow)
+    : signals_({SIGTERM, SIGINT, SIGHUP}),
+      stopWork_(std::move(stopWork)),
+      removeNow_(std::move(removeNow)) {
+  if (signals_.ReadDescriptor() < 0) return;
+  notifier_ = new QSocketNotifier(signals_.ReadDescriptor(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::Receive);
-  struct sigaction action {};
-  action.sa_handler = WriteSignalToPipe;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signalNumber : kHandledSignals) sigaction(signalNumber, &action, nullptr);
 }
 
 TerminationSignals::~TerminationSignals() {
-  if (notifier_ == nullptr) return;
-  for (int signalNumber : kHandledSignals) std::signal(signalNumber, SIG_DFL);
-  close(signalPipe[0]);
-  close(signalPipe[1]);
-  signalPipe[0] = signalPipe[1] = -1;
+  // The notifier goes before the descriptor it watches is closed.
+  delete notifier_;
 }
 
 void TerminationSignals::Receive() {
   unsigned char byte = 0;
-  if (read(signalPipe[0], &byte, 1) != 1 || received_ != 0) return;
-  received_ = byte;
+  if (read(signals_.ReadDescriptor(), &byte, 1) != 1 || std::exchange(handled_, true)) return;
+  // A run or a preview waits in a nested loop: it stops as on a close, and the window closes
+  // once it has ended.
+  if (stopWork_ && stopWork_()) return;
   // The main loop alone: it stops, and the window closes when main() lets it go.
   if (QThread::currentThread()->loopLevel() <= 1) {
     QCoreApplication::quit();
@@ -75,9 +59,10 @@ void TerminationSignals::Receive() {
 }
 
 void TerminationSignals::EndByReceivedSignal() const {
-  if (received_ == 0) return;
-  std::signal(received_, SIG_DFL);
-  std::raise(received_);
+  const int received = Received();
+  if (received == 0) return;
+  std::signal(received, SIG_DFL);
+  std::raise(received);
 }
 
 }  // namespace app

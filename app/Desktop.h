@@ -1,9 +1,11 @@
 // What the window needs from the desktop session around it: Qt's own texts in Japanese, and an
-// orderly end on SIGTERM and SIGINT.
+// orderly end on SIGTERM, SIGINT and SIGHUP.
 #pragma once
 
 #include <QObject>
 #include <functional>
+
+#include "platform/StopSignals.h"
 
 class QSocketNotifier;
 
@@ -14,17 +16,22 @@ namespace app {
 // translation is not installed.
 bool InstallQtTranslation();
 
-// Turns SIGTERM and SIGINT into an orderly end: the event loop stops, so the window closes as
-// when the user closes it. A signal that arrives while a handler waits in a modal box cannot wait
-// for the handler to finish: `removeNow` runs at once and the signal then ends the process. One
+// Turns SIGTERM, SIGINT and SIGHUP (the terminal it was started from closing) into an orderly end:
+// the window closes as when the user closes it. A run or a preview conversion under way is stopped
+// as closing the window stops it (`stopWork` does that and answers true); otherwise the main loop
+// stops. A signal that arrives while some other handler waits in a modal box cannot wait for that
+// handler to finish: `removeNow` runs at once and the signal then ends the process. A second signal
+// ends the process at once, after removing the temporaries it created (platform::StopSignals). One
 // object per process.
 class TerminationSignals : public QObject {
  public:
-  explicit TerminationSignals(std::function<void()> removeNow);
+  TerminationSignals(std::function<bool()> stopWork, std::function<void()> removeNow);
   ~TerminationSignals() override;
   TerminationSignals(const TerminationSignals&) = delete;
   TerminationSignals& operator=(const TerminationSignals&) = delete;
 
+  // The first signal's number; 0 while none has come.
+  int Received() const { return signals_.Received(); }
   // After the window has gone: a signal that stopped the loop ends the process by its default
   // action now, so the parent sees how the program ended.
   void EndByReceivedSignal() const;
@@ -32,9 +39,11 @@ class TerminationSignals : public QObject {
  private:
   void Receive();
 
+  platform::StopSignals signals_;
+  std::function<bool()> stopWork_;
   std::function<void()> removeNow_;
   QSocketNotifier* notifier_ = nullptr;
-  int received_ = 0;
+  bool handled_ = false;
 };
 
 }  // namespace app

@@ -74,9 +74,11 @@ int main(int argc, char** argv) {
 
   // Caught from before the window exists, so no signal can slip past the clean-up.
   std::unique_ptr<app::MainWindow> window;
-  app::TerminationSignals terminationSignals([&window] {
-    if (window) window->Form().Form().RemovePreviewImages();
-  });
+  app::TerminationSignals terminationSignals(
+      [&window] { return window && window->CloseForTermination(); },
+      [&window] {
+        if (window) window->Form().Form().RemovePreviewImages();
+      });
   window = std::make_unique<app::MainWindow>();
   window->show();
 #ifdef TESSELLARION_SCREENSHOT_SWITCHES

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -147,6 +148,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   shell_->SetClosing(true);
   form_->Form().CancelRun();
   QTimer::singleShot(kCloseRetryMilliseconds, this, &QWidget::close);
+}
+
+bool MainWindow::CloseForTermination() {
+  if (!form_->Form().Busy()) return false;
+  // A box of the run (a file that could not be opened) would hold the run until answered.
+  if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  close();
+  return true;
 }
 
 void MainWindow::NewDocument() {

@@ -57,6 +57,11 @@ class MainWindow : public QMainWindow {
   QAction* KeepAspectAction() const { return keepAspectAction_; }
   QAction* CancelAction() const { return cancelAction_; }
 
+  // A termination signal: during a run or a preview conversion the window closes as the user
+  // would close it (the run stops, the window goes once it has ended), and a message box the run
+  // waits behind is closed too; true then. False when no work is under way.
+  bool CloseForTermination();
+
  protected:
   // Closing the window during a run stops the run first: the entries being written finish, no
   // other starts, and the window closes once the run has ended, without its closing messages.

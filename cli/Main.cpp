@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/ControlIds.h"
@@ -22,6 +25,7 @@
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
+#include "platform/StopSignals.h"
 
 namespace {
 
@@ -376,6 +380,20 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
   }
 }
 
+// The headless shell whose waits for a run's results also watch for a stop signal: the first one
+// stops the run as Esc does in the window.
+class StoppableShell : public platform::HeadlessShell {
+ public:
+  explicit StoppableShell(const platform::StopSignals& signals) : signals_(signals) {}
+  void Await(const std::function<void()>& work) override { signals_.Await(work, onStop); }
+
+  // Runs on the form's thread when the first signal comes during a wait.
+  std::function<void()> onStop;
+
+ private:
+  const platform::StopSignals& signals_;
+};
+
 // Large blocks (a photo's coefficients, its pixels, the file's bytes) are freed after each file
 // and asked for again by the next. By default the allocator maps each afresh and unmaps it when
 // freed, and every page of it then costs a fault again, which costs more time than the conversion
@@ -391,32 +409,40 @@ void KeepFreedMemory() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // From the start, so that no signal ends the program with a temporary left behind.
+  const platform::StopSignals stopSignals({SIGINT, SIGTERM, SIGHUP});
   KeepFreedMemory();
   const Request request = ParseCommandLine(argc, argv);
 
   platform::HeadlessControls controls(form::MainFormControls());
-  platform::HeadlessShell shell;
-  shell.onMessage = [](const std::string& text) {
+  StoppableShell shell(stopSignals);
+  // A progress line without its line end yet; a message starts on a line of its own.
+  bool progressShown = false;
+  shell.onMessage = [&progressShown](const std::string& text) {
+    if (std::exchange(progressShown, false)) std::fputc('\n', stderr);
     std::fprintf(stderr, "Tessellarion: %s\n", text.c_str());
   };
   shell.onNotWritten = [](const std::string& path, const std::string& reason) {
     std::fprintf(stderr, "Tessellarion: %s: %s\n", path.c_str(), reason.c_str());
   };
   form::MainForm form(controls, shell);
+  shell.onStop = [&form] { form.CancelRun(); };
   if (request.jobs) form.SetJobs(*request.jobs);
   form.InitialUpdate();
   Apply(request, controls, shell, form);
   form.AddDroppedFiles(request.files);
 
   if (isatty(STDERR_FILENO) != 0) {
-    controls.onProgress = [](ControlId id, int position, int maximum) {
+    controls.onProgress = [&progressShown](ControlId id, int position, int maximum) {
       if (id == kProgressBar && position > 0) {
         std::fprintf(stderr, "\r%d / %d", position, maximum);
-        if (position == maximum) std::fputc('\n', stderr);
+        progressShown = position != maximum;
+        if (!progressShown) std::fputc('\n', stderr);
       }
     };
   }
   const form::BatchOutcome outcome = form.BatchRun();
+  if (const int signalNumber = stopSignals.Received()) return 128 + signalNumber;
   if (!outcome.ran) return kExitNotRun;
   return outcome.notWritten == 0 ? kExitWritten : kExitSomeNotWritten;
 }

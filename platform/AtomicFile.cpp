@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <optional>
 #include <utility>
-#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -118,12 +117,11 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::mo
   // A folder under the name is never replaced: the rename fails, and nothing needs syncing.
   replacing_ = nameTaken && !S_ISDIR(named.st_mode) && !IsLastNewFile(targetPath_, named);
 
-  std::string pattern = FolderOf(targetPath_) + kTemporaryFilePrefix + "XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int descriptor = mkostemp(buffer.data(), O_CLOEXEC);
+  temporary_.emplace(FolderOf(targetPath_) + kTemporaryFilePrefix);
+  const int descriptor = temporary_->Descriptor();
   if (descriptor < 0) {
     const int error = errno;
+    temporary_.reset();
     // The folder takes no new file; a regular file already there may still be rewritten.
     if (nameTaken && S_ISREG(named.st_mode)) {
       stream_ = std::tmpfile();
@@ -137,15 +135,14 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : targetPath_(std::mo
     }
     return;
   }
-  temporaryPath_ = buffer.data();
   KeepAttributes(descriptor, exists && S_ISREG(existing.st_mode) ? &existing : nullptr);
 
   stream_ = fdopen(descriptor, "wb");
   if (stream_ == nullptr) {
     Failed(FileErrorText(errno));
     close(descriptor);
-    unlink(temporaryPath_.c_str());
-    temporaryPath_.clear();
+    unlink(temporary_->Path().c_str());
+    temporary_.reset();
   }
 }
 
@@ -174,9 +171,9 @@ bool AtomicFileWriter::Commit() {
   done = step(std::fclose(stream_) == 0) && done;
   stream_ = nullptr;
   if (inPlace_) return done;
-  done = done && step(std::rename(temporaryPath_.c_str(), targetPath_.c_str()) == 0);
-  if (!done) unlink(temporaryPath_.c_str());
-  temporaryPath_.clear();
+  done = done && step(std::rename(temporary_->Path().c_str(), targetPath_.c_str()) == 0);
+  if (!done) unlink(temporary_->Path().c_str());
+  temporary_.reset();
   lastNewFile.reset();
   if (done && !replacing_ && known) {
     lastNewFile = WrittenFile{targetPath_, written.st_dev, written.st_ino};
@@ -189,9 +186,9 @@ void AtomicFileWriter::Discard() {
     std::fclose(stream_);
     stream_ = nullptr;
   }
-  if (!temporaryPath_.empty()) {
-    unlink(temporaryPath_.c_str());
-    temporaryPath_.clear();
+  if (temporary_) {
+    unlink(temporary_->Path().c_str());
+    temporary_.reset();
   }
 }
 

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
+
+#include "platform/TemporaryFiles.h"
 
 namespace platform {
 
-// Prefix of the temporary files written beside a target; a leftover one (after a crash or a kill)
-// can be recognised and removed by this name.
+// Prefix of the temporary files written beside a target; a leftover one (after a SIGKILL or a
+// crash) can be recognised and removed by this name. Their names are registered
+// (RegisteredTemporary), so a handler that ends the process on a signal removes them.
 inline constexpr const char* kTemporaryFilePrefix = ".tessellarion-";
 
 // Opens a temporary file in the target's folder. Write to Stream(), then Commit() flushes, closes
@@ -58,7 +62,7 @@ class AtomicFileWriter {
   void Failed(std::string reason);
 
   std::string targetPath_;
-  std::string temporaryPath_;
+  std::optional<RegisteredTemporary> temporary_;
   std::FILE* stream_ = nullptr;
   bool replacing_ = false;
   bool inPlace_ = false;

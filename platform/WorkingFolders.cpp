@@ -6,7 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
+
+#include "platform/TemporaryFiles.h"
 
 namespace platform {
 namespace {
@@ -21,13 +22,10 @@ bool IsFolder(const std::string& path) {
 // Whether a file can be created in the folder: a real write, since permission bits alone do not
 // tell (a read-only mount, an ACL, root's override).
 bool CanWriteIn(const std::string& folder) {
-  std::string name = folder + "/.tessellarion-probe-XXXXXX";
-  std::vector<char> buffer(name.begin(), name.end());
-  buffer.push_back('\0');
-  const int descriptor = mkstemp(buffer.data());
-  if (descriptor < 0) return false;
-  close(descriptor);
-  unlink(buffer.data());
+  RegisteredTemporary probe(folder + "/.tessellarion-probe-");
+  if (probe.Descriptor() < 0) return false;
+  close(probe.Descriptor());
+  unlink(probe.Path().c_str());
   return true;
 }
 

@@ -252,6 +252,25 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) 
   EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
 }
 
+// SIGTERM to this process while the run waits in its nested loop, with the signals handled as the
+// program's main() handles them: the run stops as closing the window stops it, every output is
+// complete, no temporary stays, and the window closes, which ends the program.
+TEST_F(MainWindowTest, SigtermDuringARunStopsItAsClosingTheWindowDoes) {
+  const app::TerminationSignals termination(
+      [&] { return window->CloseForTermination(); },
+      [&] { ADD_FAILURE() << "the signal ended the program"; });
+  const Texts outputs = RunAndInterrupt([] { std::raise(SIGTERM); });
+  EXPECT_EQ(termination.Received(), SIGTERM);
+  EXPECT_TRUE(outcome.cancelled);
+  EXPECT_EQ(runMessages, Texts{});
+  EXPECT_LT(outputs.size(), 24u);
+  for (const std::string& name : outputs) {
+    EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/") + name), (std::pair{640, 480})) << name;
+  }
+  QTest::qWait(200);
+  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+}
+
 TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
   QStringList texts{window->windowTitle()};
@@ -350,27 +369,30 @@ TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUs
   EXPECT_EQ(program.Entries(), Texts{"LogFile"});
 }
 
-TEST(TerminationTest, SigtermRemovesThePreviewImagesAsClosingTheWindowDoes) {
-  testsupport::TempFolder program;
-  const std::string executable = program.File("tessellarion");
-  std::filesystem::copy_file(TESSELLARION_APP_PATH, executable);
-  platform::CreateFolder(program.File("LogFile"));
-  for (const char* name : {"LOG.html", "Now.log", "Temp.log"})
-    testsupport::WriteFileText(program.File("LogFile/") + name, "left by a preview");
-  const pid_t child = fork();
-  if (child == 0) {
-    // The program inherits this test program's offscreen platform.
-    execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+TEST(TerminationTest, SigtermOrSighupRemovesThePreviewImagesAsClosingTheWindowDoes) {
+  for (const int signalNumber : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sigabbrev_np(signalNumber));
+    testsupport::TempFolder program;
+    const std::string executable = program.File("tessellarion");
+    std::filesystem::copy_file(TESSELLARION_APP_PATH, executable);
+    platform::CreateFolder(program.File("LogFile"));
+    for (const char* name : {"LOG.html", "Now.log", "Temp.log"})
+      testsupport::WriteFileText(program.File("LogFile/") + name, "left by a preview");
+    const pid_t child = fork();
+    if (child == 0) {
+      // The program inherits this test program's offscreen platform.
+      execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // The window has started when its settings file is there.
+    const std::string settings = program.File("LogFile/Log.ini");
+    for (int wait = 0; wait < 2000 && !testsupport::FileExists(settings); ++wait) usleep(10000);
+    kill(child, signalNumber);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "ended by the signal";
+    EXPECT_EQ(testsupport::FolderEntries(program.File("LogFile")), (Texts{"LOG.html", "Log.ini"}));
   }
-  // The window has started when its settings file is there.
-  const std::string settings = program.File("LogFile/Log.ini");
-  for (int wait = 0; wait < 2000 && !testsupport::FileExists(settings); ++wait) usleep(10000);
-  kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "ended by the signal";
-  EXPECT_EQ(testsupport::FolderEntries(program.File("LogFile")), (Texts{"LOG.html", "Log.ini"}));
 }
 
 TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {

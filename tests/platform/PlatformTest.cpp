@@ -88,6 +88,24 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
   EXPECT_EQ(platform::AtomicFileWriter(folder.File("no/such/file")).Stream(), nullptr);
 }
 
+// What a handler that ends the process on a signal removes: the temporaries being written, not
+// the files they became, nor another program's file of the same prefix.
+TEST(AtomicFileTest, TheTemporariesBeingWrittenAreListedForASignalHandler) {
+  TempFolder folder;
+  const std::string foreign = folder.File(std::string(platform::kTemporaryFilePrefix) + "other");
+  WriteFileText(foreign, "not ours");
+  platform::AtomicFileWriter committed(folder.File("done"));
+  std::fputs("done", committed.Stream());
+  ASSERT_TRUE(committed.Commit());
+  platform::AtomicFileWriter open(folder.File("open"));
+  std::fputs("partial", open.Stream());
+  std::fflush(open.Stream());
+  EXPECT_EQ(folder.Entries().size(), 3u) << "the open writer's temporary is there";
+  platform::RemoveRegisteredTemporaries();
+  EXPECT_EQ(folder.Entries(),
+            (Names{std::string(platform::kTemporaryFilePrefix) + "other", "done"}));
+}
+
 TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
   TempFolder program, home, blocked;
   // A file in the way: LogFile cannot be created beside this program, even by root.

@@ -1,8 +1,9 @@
 // Saving as an ordinary user, through the real tessellarion-cli: write-protected outputs and
 // settings files are left alone, replaced files keep their mode, a writable file in a
 // write-protected folder is rewritten in place, a custom name that would leave the output folder is
-// refused, and a kill during a write loses no file. Root may write anything, so when the suite
-// runs as root the binary runs as the unprivileged user 65534 ("nobody").
+// refused, a kill during a write loses no file, and a stop signal leaves no stray file. Root may
+// write anything, so when the suite runs as root the binary runs as the unprivileged user 65534
+// ("nobody").
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -249,6 +250,122 @@ TEST_F(CliKillTest, AKillDuringAWriteLeavesTheOldFileOrTheNewOneAndNamedTemporar
     }
     EXPECT_GT(leftovers, 0) << "no kill landed during a write";
   }
+}
+
+// The real binary stopped by signals during a long batch, one file at a time and two at once. The
+// first signal stops the run as Esc does in the window: the files being written are finished, the
+// rest counted as not converted, the closing messages printed, and the status is 128 + the
+// signal. A second signal ends it at once. Either way every output is complete or absent, no
+// temporary stays, and the settings file is whole.
+class CliStopTest : public PermissionsTest {
+ protected:
+  static constexpr int kEntries = 60;
+
+  void SetUp() override {
+    PermissionsTest::SetUp();
+    if (IsSkipped()) return;
+    testsupport::SaveImageFile(testsupport::PhotoLike(1999, 1499), folder.File("big.png"));
+    // The complete output and the settings file, from a run that is not disturbed.
+    ASSERT_EQ(Cli({"-o", "out", "-f", "png", "--naming", "number", "big.png"}), 0);
+    complete = testsupport::ReadFileBytes(out + "1.png");
+    settings = testsupport::ReadFileText(folder.File("LogFile/Log.ini"));
+    std::filesystem::remove(out + "1.png");
+  }
+
+  // Starts a batch of kEntries copies of the photo, converted `jobs` at a time, and waits until
+  // the first output is complete and, when asked, a temporary is being written.
+  pid_t StartBatch(int jobs, bool untilATemporary) {
+    Names arguments = {"-o", "out", "-f", "png", "--naming", "number", "-j", std::to_string(jobs)};
+    arguments.insert(arguments.end(), kEntries, "big.png");
+    const pid_t child = Start(arguments);
+    const auto hasTemporary = [&] {
+      for (const std::string& name : Outputs()) {
+        if (name.starts_with(platform::kTemporaryFilePrefix)) return true;
+      }
+      return false;
+    };
+    // At most a minute, however slow the machine.
+    for (int wait = 0; wait < 60'000; ++wait) {
+      const bool ready =
+          testsupport::FileExists(out + "1.png") && (!untilATemporary || hasTemporary());
+      if (ready) return child;
+      if (waitpid(child, nullptr, WNOHANG) == child) {
+        ADD_FAILURE() << "the batch ended before its first output was written:\n"
+                      << testsupport::ReadFileText(folder.File("errors.txt"));
+        return -1;
+      }
+      usleep(1000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ADD_FAILURE() << "no output appeared within a minute";
+    return -1;
+  }
+
+  // Waits for the end: the exit status, or -1 when the process did not exit by itself.
+  int Finish(pid_t child) {
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    errors = testsupport::ReadFileText(folder.File("errors.txt"));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Every output is the complete file, under the numbers of the first entries; no temporary
+  // stays, here or beside the settings file, which is whole. Returns the number of outputs and
+  // removes them.
+  int CheckLeftFiles() {
+    const Names outputs = Outputs();
+    for (std::size_t index = 0; index < outputs.size(); ++index) {
+      EXPECT_TRUE(testsupport::FileExists(out + std::to_string(index + 1) + ".png"))
+          << "outputs are the first entries' and nothing else: " << outputs[index];
+    }
+    for (const std::string& name : outputs) {
+      EXPECT_TRUE(testsupport::ReadFileBytes(out + name) == complete) << name << " is complete";
+      std::filesystem::remove(out + name);
+    }
+    EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), Names{"Log.ini"});
+    EXPECT_EQ(testsupport::ReadFileText(folder.File("LogFile/Log.ini")), settings);
+    return static_cast<int>(outputs.size());
+  }
+
+  std::vector<std::uint8_t> complete;
+  std::string settings;
+};
+
+TEST_F(CliStopTest, TheFirstSignalStopsTheBatchAndCountsTheEntriesLeftUndone) {
+  const struct {
+    int signalNumber;
+    int jobs;
+    int exitStatus;
+  } cases[] = {
+      {SIGINT, 1, 130}, {SIGTERM, 1, 143}, {SIGINT, 2, 130}, {SIGTERM, 2, 143}, {SIGHUP, 2, 129},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(std::string(sigabbrev_np(test.signalNumber)) + " -j " + std::to_string(test.jobs));
+    const pid_t child = StartBatch(test.jobs, false);
+    if (child < 0) continue;
+    kill(child, test.signalNumber);
+    EXPECT_EQ(Finish(child), test.exitStatus);
+    const int written = CheckLeftFiles();
+    EXPECT_LT(written, kEntries) << "the batch was stopped";
+    std::string undone;
+    for (int entry = written; entry < kEntries; ++entry) {
+      undone += "Tessellarion: " + folder.File("big.png") +
+                ": the run was stopped before this file\n";
+    }
+    EXPECT_EQ(errors, undone + "Tessellarion: " + std::to_string(kEntries - written) +
+                          "件のファイルを変換できませんでした！！\n" + kDone);
+  }
+}
+
+TEST_F(CliStopTest, ASecondSignalEndsAtOnceAndRemovesTheTemporaries) {
+  const pid_t child = StartBatch(2, true);
+  if (child < 0) return;
+  kill(child, SIGINT);
+  kill(child, SIGTERM);
+  EXPECT_EQ(Finish(child), 143) << "128 + the signal that ended it";
+  EXPECT_EQ(errors, "") << "ended without the closing messages";
+  EXPECT_LT(CheckLeftFiles(), kEntries);
 }
 
 }  // namespace
