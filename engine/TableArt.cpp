@@ -129,10 +129,11 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
   }
   if (written) platform::AppendWithCrLf(buffer, kClosing);
   written = written && WriteAll(writer.Stream(), buffer);
-  TableArtOutcome outcome = written ? TableArtOutcome::kWritten : TableArtOutcome::kNotWritten;
-  // A page that cannot be put in place at the final step (a folder under its name, a name too
-  // long) has not been written, as surely as one that could not be opened, and shows the same.
-  if (written && !writer.Commit()) outcome = TableArtOutcome::kOpenFailed;
+  // A page that a full disk stops part-way, or that cannot be put in place at the final step (a
+  // folder under its name, a name too long), has not been written, as surely as one that could not
+  // be opened, and shows the same.
+  const TableArtOutcome outcome =
+      written && writer.Commit() ? TableArtOutcome::kWritten : TableArtOutcome::kOpenFailed;
 
   imaging::FreeImage(state.CurrentImage);
   state.CurrentImage = 0;

@@ -48,6 +48,10 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
       List({big, small});
       testsupport::WriteFileText(outFolder + "big." + format.extension, "old");
       EXPECT_EQ(form->BatchRun().notWritten, 1);
+      // A page stopped part-way is reported as one that could not be opened.
+      Names messages = {"1件のファイルを変換できませんでした！！", "変換完了！！"};
+      if (format.extension == "htm") messages.insert(messages.begin(), "オープン失敗");
+      EXPECT_EQ(shell.messages, messages);
       EXPECT_EQ(testsupport::ReadFileText(outFolder + "big." + format.extension), "old");
       EXPECT_EQ(Outputs(), (Names{"big." + format.extension, "small." + format.extension}))
           << "no temporary is left";
