@@ -391,6 +391,37 @@ TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
                    current.File("HELP/HTop.html")}));
 }
 
+// The window's shell with its message boxes recorded instead of shown.
+class RecordingShell : public app::QtShell {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  Texts messages;
+};
+
+TEST(HelpTest, AnXdgOpenThatFindsNoProgramIsReportedAsNoHelp) {
+  testsupport::TempFolder program;
+  platform::CreateFolder(program.File("HELP"));
+  testsupport::WriteFileText(program.File("HELP/HTop.html"), "");
+  testsupport::TempFolder tools;
+  const std::string opened = tools.File("opened");
+  // xdg-open as on a desktop without a browser (it ends with status 3), as on one with a browser
+  // (it notes the page), and no xdg-open at all. The shell finds it on the PATH.
+  RecordingShell shell;
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(tools.Path()));
+  for (const std::string& script : Texts{"exit 3", "echo \"$1\" >" + opened, ""}) {
+    std::filesystem::remove(tools.File("xdg-open"));
+    if (!script.empty()) {
+      testsupport::WriteFileText(tools.File("xdg-open"), "#!/bin/sh\n" + script + "\n");
+      std::filesystem::permissions(tools.File("xdg-open"), std::filesystem::perms(0755));
+    }
+    app::OpenHelp(shell, program.Path());
+  }
+  qputenv("PATH", path);
+  EXPECT_EQ(shell.messages, Texts(2, app::kHelpMissingMessage));
+  EXPECT_EQ(testsupport::ReadFileText(opened), program.File("HELP/HTop.html") + "\n");
+}
+
 TEST(AboutBoxTest, ShowsTheVersionAndOpensItsLinks) {
   platform::HeadlessShell shell;
   app::AboutBox box(shell);
