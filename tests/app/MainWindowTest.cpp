@@ -232,6 +232,35 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   EXPECT_EQ(Controls().ListCount(kInputList), 0);
 }
 
+TEST_F(MainWindowTest, TheKeysWalkTheListAndPressTheFocusedButton) {
+  Texts files;
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+    files.push_back(testsupport::SaveImageFile(testsupport::LetterF(), folder.File(name)));
+  window->Form().Form().AddDroppedFiles(files);
+  // Each selection shows its entry with a preview conversion, which locks the controls while the
+  // window waits for it; the list keeps the focus through it, so the keys go on walking the
+  // entries.
+  window->Shell().SetAwaitGrace(std::chrono::milliseconds(0));
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {},
+                    List()->visualItemRect(List()->item(1)).center());
+  std::string walk = std::to_string(Controls().ListSelection(kInputList));
+  for (auto key : {Qt::Key_Down, Qt::Key_End, Qt::Key_Home, Qt::Key_Down, Qt::Key_Up}) {
+    QTest::keyClick(QApplication::focusWidget(), key);
+    walk += (List()->hasFocus() ? " " : " lost ") +
+            std::to_string(Controls().ListSelection(kInputList));
+  }
+  EXPECT_EQ(walk, "1 2 3 0 1 0");
+  EXPECT_EQ(Controls().Text(kBeforeKindEdit), "BMP");
+  // Return and keypad Enter press the focused button as Space does: 実行 runs, 一つ削除 deletes.
+  Widget(kExecuteButton)->setFocus();
+  EXPECT_EQ(CloseModals([&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }),
+            Texts{"変換完了！！"});
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")).size(), 4u);
+  Widget(kDeleteOneButton)->setFocus();
+  QTest::keyClick(Widget(kDeleteOneButton), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(Controls().ListCount(kInputList), 3);
+}
+
 TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) {
   const Texts outputs = RunAndInterrupt([&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
   // The photo menu offers no choice during a run either: each choice reaches every conversion.
