@@ -113,6 +113,24 @@ class GroupRadioButton : public QRadioButton {
   }
 };
 
+// A push button of the form: Return and keypad Enter press the button that has the focus, as
+// Space does (Qt leaves the two keys to the default button of dialogs). A held key presses it once.
+class FormPushButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+      QPushButton::keyPressEvent(event);
+      return;
+    }
+    event->accept();
+    if (!event->isAutoRepeat()) click();
+  }
+};
+
 QLineEdit* BuildEdit(QWidget* form, const ControlDefinition& definition) {
   auto* edit = new QLineEdit(form);
   edit->setReadOnly((definition.style & platform::kStyleReadOnly) != 0);
@@ -128,7 +146,10 @@ QLineEdit* BuildEdit(QWidget* form, const ControlDefinition& definition) {
   edit->setAlignment(alignment | Qt::AlignVCenter);
   if (edit->isReadOnly()) {
     // A field only the program writes is drawn on the window's colour, so it does not invite
-    // typing.
+    // typing. It takes the focus by a click (to copy its text) but is no Tab stop: when the form
+    // disables the focused list for a moment, the focus would move on to the next Tab stop, the
+    // entry count, and the arrow keys would end there instead of in the list.
+    edit->setFocusPolicy(Qt::ClickFocus);
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     edit->setPalette(palette);
@@ -216,7 +237,7 @@ QWidget* QtControls::Build(QWidget* form, const ControlDefinition& definition) {
   QWidget* widget = nullptr;
   switch (definition.kind) {
     case ControlKind::kPushButton: {
-      auto* button = new QPushButton(caption, form);
+      auto* button = new FormPushButton(caption, form);
       button->setAutoDefault(false);
       widget = button;
       break;

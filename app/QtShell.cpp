@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 #include <condition_variable>
@@ -76,8 +78,32 @@ bool QtShell::OpenDocument(const std::string& pathOrUrl) {
   const bool isUrl = text.startsWith(QStringLiteral("http:"), Qt::CaseInsensitive) ||
                      text.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive) ||
                      text.startsWith(QStringLiteral("mailto:"), Qt::CaseInsensitive);
-  const QUrl url = isUrl ? QUrl(text) : QUrl::fromLocalFile(QFile::decodeName(pathOrUrl.c_str()));
-  return QDesktopServices::openUrl(url);
+  const QString local = QFile::decodeName(pathOrUrl.c_str());
+  const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  // Without xdg-open, Qt's own way of the desktop is tried (false when it has none).
+  if (opener.isEmpty()) {
+    return QDesktopServices::openUrl(isUrl ? QUrl(text) : QUrl::fromLocalFile(local));
+  }
+  // xdg-open ends with a non-zero status when no program takes the document (no browser behind
+  // it, say); that is as much a failure as no xdg-open at all. Started detached, it would report
+  // nothing, so it is waited for, a moment at most: on some desktops it stays until the program it
+  // started ends, and is then left to run (the object is deleted once it ends, and outlives the
+  // window otherwise, so that the program is not killed with it).
+  auto* process = new QProcess;
+  process->setProcessChannelMode(QProcess::ForwardedChannels);
+  process->setStandardInputFile(QProcess::nullDevice());
+  process->start(opener, {isUrl ? text : local});
+  if (!process->waitForStarted()) {
+    delete process;
+    return false;
+  }
+  if (!process->waitForFinished(static_cast<int>(kOpenerGrace.count()))) {
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    return true;
+  }
+  const bool opened = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+  delete process;
+  return opened;
 }
 
 void QtShell::SetWaitCursor(bool on) {

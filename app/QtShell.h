@@ -23,6 +23,9 @@ QString FileDialogFilter(const std::vector<platform::FileFilter>& filters);
 // not to be felt, long enough that a quick preview conversion does not flash the form greyed.
 inline constexpr std::chrono::milliseconds kAwaitGrace{100};
 
+// How long opening a document waits for xdg-open to say whether a program took it.
+inline constexpr std::chrono::milliseconds kOpenerGrace{1000};
+
 class QtShell : public platform::Shell {
  public:
   // Dialogs and message boxes open over `window` (which may be null).
@@ -35,6 +38,7 @@ class QtShell : public platform::Shell {
   std::optional<std::string> ChooseFile(const std::string& title,
                                         const std::vector<platform::FileFilter>& filters) override;
   platform::FolderChoice ChooseFolder(const std::string& title) override;
+  // Through xdg-open where there is one: false when it ends with a failure within kOpenerGrace.
   bool OpenDocument(const std::string& pathOrUrl) override;
   void SetWaitCursor(bool on) override;
   // Runs `work` on a thread of its own while this thread runs a nested event loop, once the work

@@ -35,9 +35,10 @@ int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, E
                    const ImageEncoding& encoding, bool rawCopy);
 
 enum class TableArtOutcome {
-  kNotLoaded,   // the input did not load: nothing written
-  kOpenFailed,  // the page could not be created or put in place ("オープン失敗")
-  kNotWritten,  // writing the page failed; the earlier file stays
+  kNotLoaded,  // the input did not load: nothing written
+  // The page could not be created, written whole or put in place ("オープン失敗"); the earlier
+  // file stays.
+  kOpenFailed,
   kWritten,
 };
 

@@ -135,11 +135,14 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
   }
   if (written) platform::AppendWithCrLf(buffer, kClosing);
   written = written && WriteAll(writer.Stream(), buffer);
-  TableArtOutcome outcome = written ? TableArtOutcome::kWritten : TableArtOutcome::kNotWritten;
-  if (!written) failureReason = platform::FileErrorText(errno);
-  // A page that cannot be put in place at the final step (a folder under its name, a name too
-  // long) has not been written, as surely as one that could not be opened, and shows the same.
-  if (written && !writer.Commit()) {
+  // A page that a full disk stops part-way, or that cannot be put in place at the final step (a
+  // folder under its name, a name too long), has not been written, as surely as one that could not
+  // be opened, and shows the same.
+  TableArtOutcome outcome = TableArtOutcome::kWritten;
+  if (!written) {
+    outcome = TableArtOutcome::kOpenFailed;
+    failureReason = platform::FileErrorText(errno);
+  } else if (!writer.Commit()) {
     outcome = TableArtOutcome::kOpenFailed;
     failureReason = writer.FailureReason();
   }

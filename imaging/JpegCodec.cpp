@@ -8,8 +8,12 @@
 //
 // Damaged files: a file that ends early (or whose entropy data hits an unexpected marker) is
 // decoded as far as its data goes and the rest is filled by the library's mid-grey, as most
-// viewers show it. Each such problem is a libjpeg warning; a file that raises more than
-// kMaxJpegWarnings of them is refused, so a stream of garbage is not decoded block by block.
+// viewers show it. A damaged photo whose restart markers or entropy data are garbled is shown as
+// libjpeg leaves it, damage and all. Each such problem is a libjpeg warning; a file is refused when
+// it raises more than damage to its image could (one per restart interval and one per MCU row, at
+// least kMinJpegWarnings). What a decode costs is bounded apart from the warnings, by the blocks
+// its frame and scans cover (ScanBlockBudget) and by their count (kMaxJpegScans), so a small file
+// claiming a huge many-scan image is refused before libjpeg allocates anything for it.
 // Nothing after the last scan a decode needs is read: a single-scan file's trailing bytes are never
 // looked at, a multi-scan file is read up to its end marker.
 #include "imaging/JpegCodec.h"
@@ -18,6 +22,7 @@
 #include <array>
 #include <csetjmp>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,8 +53,9 @@ extern "C" {
 namespace imaging::jpeg {
 namespace {
 
-// A file raising more warnings than this is treated as garbage rather than as damaged.
-constexpr int kMaxJpegWarnings = 100;
+// The fewest warnings a file may raise before it is treated as garbage rather than as damaged;
+// larger images may raise more (WarningLimit).
+constexpr int kMinJpegWarnings = 100;
 // Scanlines handed to libjpeg per read or write call; enough for the tallest MCU row.
 constexpr int kRowsPerCall = 16;
 
@@ -62,6 +68,7 @@ struct ErrorState {
   std::jmp_buf jump;
   int warnings;
   char message[JMSG_LENGTH_MAX];
+  int warningLimit;
 };
 
 ErrorState& ErrorStateOf(j_common_ptr common) {
@@ -78,11 +85,11 @@ ErrorState& ErrorStateOf(j_common_ptr common) {
 void CountWarning(j_common_ptr common, int level) {
   if (level >= 0) return;
   ErrorState& state = ErrorStateOf(common);
-  if (++state.warnings > kMaxJpegWarnings) {
+  if (++state.warnings > state.warningLimit) {
     char last[JMSG_LENGTH_MAX];
     common->err->format_message(common, last);
     std::snprintf(state.message, sizeof state.message,
-                  "more than %d damaged places, the last: %.120s", kMaxJpegWarnings, last);
+                  "more than %d damaged places, the last: %.120s", state.warningLimit, last);
     std::longjmp(state.jump, 1);
   }
 }
@@ -96,6 +103,7 @@ jpeg_error_mgr* InstallErrorState(ErrorState& state) {
   manager->output_message = DiscardMessage;
   state.warnings = 0;
   state.message[0] = '\0';
+  state.warningLimit = kMinJpegWarnings;
   return manager;
 }
 
@@ -109,20 +117,87 @@ Failure RefusedBy(const ErrorState& state) {
                  (state.message[0] != '\0' ? state.message : "the file does not decode"));
 }
 
+// What reading a file may cost, in 8 × 8 blocks of coefficients: the frame's (the whole-image
+// buffer libjpeg clears and the output pass), then each scan's as it starts. A complete file needs
+// at least one bit per block for its first scan, so one whose bytes could not describe the blocks
+// its scans claim is refused before they cost anything: kScanBlocksPerByte leaves room for files
+// cut short, and every file may cover kFreeScanBlocks (small images with many scans, and photos
+// cut early), but none more than kMaxJpegScanBlocks.
+constexpr std::int64_t kScanBlocksPerByte = 64;
+constexpr std::int64_t kFreeScanBlocks = std::int64_t{1} << 18;
+// libjpeg's standard progression of a 100-megapixel colour photo covers at most about 22 million.
+constexpr std::int64_t kMaxJpegScanBlocks = 32'000'000;
+
+std::int64_t ScanBlockBudget(std::size_t fileBytes) {
+  const std::int64_t earned =
+      kScanBlocksPerByte * static_cast<std::int64_t>(std::min<std::size_t>(fileBytes, 1u << 30));
+  return std::min(kMaxJpegScanBlocks, std::max(kFreeScanBlocks, earned));
+}
+
+// libjpeg's progress hook with the work counted so far. `progress` is the first member, so
+// libjpeg's pointer to it leads back to the whole struct.
+struct ScanWork {
+  jpeg_progress_mgr progress;
+  int countedScans;
+  std::int64_t blocks;
+  std::int64_t budget;
+};
+
 // Everything one decode needs from libjpeg, owned by the caller and released there on every path.
 struct DecodeState {
   jpeg_decompress_struct info;
   ErrorState error;
-  jpeg_progress_mgr progress;
+  ScanWork work;
 };
 
-// libjpeg calls this while it gathers the scans of a multi-scan file; input_scan_number is the
-// number of scans started so far. A file with too many scans is refused before the next one is
+// The warnings damage alone can raise in this image: one per restart interval and one per MCU
+// row, at least kMinJpegWarnings. Needs the frame and the first scan's headers.
+int WarningLimit(const jpeg_decompress_struct& info) {
+  const std::int64_t mcuWidth = std::int64_t{DCTSIZE} * info.max_h_samp_factor;
+  const std::int64_t mcuHeight = std::int64_t{DCTSIZE} * info.max_v_samp_factor;
+  const std::int64_t mcuRows = (info.image_height + mcuHeight - 1) / mcuHeight;
+  const std::int64_t mcus = (info.image_width + mcuWidth - 1) / mcuWidth * mcuRows;
+  const std::int64_t intervals =
+      info.restart_interval == 0 ? 0 : (mcus + info.restart_interval - 1) / info.restart_interval;
+  // Sides are at most 65,535 pixels, so this is well within an int.
+  return static_cast<int>(std::max<std::int64_t>(kMinJpegWarnings, mcuRows + intervals));
+}
+
+std::int64_t BlocksOf(const jpeg_component_info& component) {
+  return std::int64_t{component.width_in_blocks} * component.height_in_blocks;
+}
+
+// Counts the frame before its first scan and each scan once as it starts. False once the file is
+// beyond its budget of blocks (ScanBlockBudget) or has more than kMaxJpegScans scans.
+bool WithinWork(const jpeg_decompress_struct& info, ScanWork& work, ErrorState& error) {
+  if (info.input_scan_number == work.countedScans) return true;
+  if (work.countedScans == 0) {
+    for (int component = 0; component < info.num_components; ++component) {
+      work.blocks += BlocksOf(info.comp_info[component]);
+    }
+  }
+  work.countedScans = info.input_scan_number;
+  for (int component = 0; component < info.comps_in_scan; ++component) {
+    work.blocks += BlocksOf(*info.cur_comp_info[component]);
+  }
+  if (info.input_scan_number > kMaxJpegScans) {
+    SetTooManyScans(error);
+    return false;
+  }
+  if (work.blocks > work.budget) {
+    std::snprintf(error.message, sizeof error.message,
+                  "its scans claim more image data than a file of its size can hold");
+    return false;
+  }
+  return true;
+}
+
+// libjpeg calls this before each step of its reading, also while it gathers the scans of a
+// multi-scan file: a file beyond the limits of WithinWork is refused before the next scan is
 // decoded.
 void LimitScans(j_common_ptr common) {
   const auto* info = reinterpret_cast<j_decompress_ptr>(common);
-  if (info->input_scan_number > kMaxJpegScans) {
-    SetTooManyScans(ErrorStateOf(common));
+  if (!WithinWork(*info, *reinterpret_cast<ScanWork*>(info->progress), ErrorStateOf(common))) {
     std::longjmp(ErrorStateOf(common).jump, 1);
   }
 }
@@ -134,14 +209,18 @@ bool ReadHeaderInto(DecodeState& state, const std::uint8_t* data, std::size_t si
                     bool saveMetadata = false) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_create_decompress(&state.info);
-  state.progress.progress_monitor = LimitScans;
-  state.info.progress = &state.progress;
+  state.work.progress.progress_monitor = LimitScans;
+  state.work.countedScans = 0;
+  state.work.blocks = 0;
+  state.work.budget = ScanBlockBudget(size);
+  state.info.progress = &state.work.progress;
   jpeg_mem_src(&state.info, data, static_cast<unsigned long>(size));
   if (saveMetadata) {
     jpeg_save_markers(&state.info, kMarkerApp1, 0xFFFF);
     jpeg_save_markers(&state.info, kMarkerApp2, 0xFFFF);
   }
   jpeg_read_header(&state.info, TRUE);
+  state.error.warningLimit = WarningLimit(state.info);
   // libjpeg converts YCCK to CMYK but neither to RGB; CMYK rows are converted here instead.
   const bool cmyk =
       state.info.jpeg_color_space == JCS_CMYK || state.info.jpeg_color_space == JCS_YCCK;
@@ -333,7 +412,7 @@ bool ScaleOutput(DecodeState& state, int denominator) {
 }
 
 // Decodes the image into `pixels`. For a multi-scan file jpeg_start_decompress gathers every scan
-// first, under the scan limit.
+// first, within the limits of WithinWork.
 bool DecodePixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_start_decompress(&state.info);
@@ -341,24 +420,23 @@ bool DecodePixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes
 }
 
 // Reads all the image data a decode would read into the whole-image coefficient buffer: every scan
-// of a multi-scan file up to the end marker (under the scan limit), the one scan of any other.
+// of a multi-scan file up to the end marker (within the limits of WithinWork), the one scan of any
+// other.
 bool ReadAllScans(DecodeState& state) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_decompress_struct& info = state.info;
   info.buffered_image = TRUE;
+  if (!WithinWork(info, state.work, state.error)) return false;
   jpeg_start_decompress(&info);
   const bool multipleScans = jpeg_has_multiple_scans(&info) != 0;
-  while (true) {
+  while (WithinWork(info, state.work, state.error)) {
     const int status = jpeg_consume_input(&info);
     // The memory source never suspends: at the end of the data it supplies an end marker.
     if (status == JPEG_SUSPENDED) return false;
     if (status == JPEG_REACHED_EOI) return true;
-    if (status == JPEG_REACHED_SOS && info.input_scan_number > kMaxJpegScans) {
-      SetTooManyScans(state.error);
-      return false;
-    }
     if (status == JPEG_SCAN_COMPLETED && !multipleScans) return true;
   }
+  return false;
 }
 
 // One output pass over the buffered coefficients, as Decode would produce it.
@@ -920,11 +998,14 @@ Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator)
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
   Result<Bitmap> result = Failure{};
-  // The size check comes before anything is allocated for the pixels, by us or by libjpeg.
+  // The size and work checks come before anything is allocated for the pixels, by us or by
+  // libjpeg.
   if (!ReadHeaderInto(state, bytes.data(), bytes.size())) {
     result = RefusedBy(state.error);
   } else if (std::optional<Failure> refusal = SizeRefusal(state.info)) {
     result = std::move(*refusal);
+  } else if (!WithinWork(state.info, state.work, state.error)) {
+    result = RefusedBy(state.error);
   } else if (!ScaleOutput(state, scaleDenominator)) {
     result = RefusedBy(state.error);
   } else if (std::optional<Bitmap> bitmap =

@@ -51,8 +51,10 @@ int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t heig
 
 // Decodes baseline, progressive, greyscale and CMYK files into a 24-bit bitmap, at 1 /
 // scaleDenominator of the size in each direction (rounded up); a failure with libjpeg's own
-// message on any error, beyond the size limits, or for a progressive file of more than
-// kMaxJpegScans scans. Greyscale files give a bitmap marked grey.
+// message on any error, beyond the size limits, for a progressive file of more than kMaxJpegScans
+// scans, or for one whose scans claim more blocks than a file of its size may cost (32 million at
+// most). Damaged image data are decoded as far as they go. Greyscale files give a bitmap marked
+// grey.
 Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator = 1);
 
 // A file read through all of its image data into libjpeg's whole-image coefficient buffer (its

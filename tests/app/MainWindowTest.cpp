@@ -233,6 +233,35 @@ TEST_F(MainWindowTest, UserActionsReachTheFormAndProgrammedChangesDoNot) {
   EXPECT_EQ(Controls().ListCount(kInputList), 0);
 }
 
+TEST_F(MainWindowTest, TheKeysWalkTheListAndPressTheFocusedButton) {
+  Texts files;
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+    files.push_back(testsupport::SaveImageFile(testsupport::LetterF(), folder.File(name)));
+  window->Form().Form().AddDroppedFiles(files);
+  // Each selection shows its entry with a preview conversion, which locks the controls while the
+  // window waits for it; the list keeps the focus through it, so the keys go on walking the
+  // entries.
+  window->Shell().SetAwaitGrace(std::chrono::milliseconds(0));
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {},
+                    List()->visualItemRect(List()->item(1)).center());
+  std::string walk = std::to_string(Controls().ListSelection(kInputList));
+  for (auto key : {Qt::Key_Down, Qt::Key_End, Qt::Key_Home, Qt::Key_Down, Qt::Key_Up}) {
+    QTest::keyClick(QApplication::focusWidget(), key);
+    walk += (List()->hasFocus() ? " " : " lost ") +
+            std::to_string(Controls().ListSelection(kInputList));
+  }
+  EXPECT_EQ(walk, "1 2 3 0 1 0");
+  EXPECT_EQ(Controls().Text(kBeforeKindEdit), "BMP");
+  // Return and keypad Enter press the focused button as Space does: 実行 runs, 一つ削除 deletes.
+  Widget(kExecuteButton)->setFocus();
+  EXPECT_EQ(CloseModals([&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }),
+            Texts{"変換完了！！"});
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")).size(), 4u);
+  Widget(kDeleteOneButton)->setFocus();
+  QTest::keyClick(Widget(kDeleteOneButton), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(Controls().ListCount(kInputList), 3);
+}
+
 TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) {
   const Texts outputs = RunAndInterrupt([&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
   // The photo menu offers no choice during a run either: each choice reaches every conversion.
@@ -415,6 +444,37 @@ TEST(HelpTest, TheTopPageIsOpenedFromTheCurrentFolderElseBesideTheProgram) {
   EXPECT_EQ(shell.openedDocuments,
             (Texts{program.File("HELP/HTop.html"), current.File("HELP/HTop.html"),
                    current.File("HELP/HTop.html")}));
+}
+
+// The window's shell with its message boxes recorded instead of shown.
+class RecordingShell : public app::QtShell {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  Texts messages;
+};
+
+TEST(HelpTest, AnXdgOpenThatFindsNoProgramIsReportedAsNoHelp) {
+  testsupport::TempFolder program;
+  platform::CreateFolder(program.File("HELP"));
+  testsupport::WriteFileText(program.File("HELP/HTop.html"), "");
+  testsupport::TempFolder tools;
+  const std::string opened = tools.File("opened");
+  // xdg-open as on a desktop without a browser (it ends with status 3), as on one with a browser
+  // (it notes the page), and no xdg-open at all. The shell finds it on the PATH.
+  RecordingShell shell;
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(tools.Path()));
+  for (const std::string& script : Texts{"exit 3", "echo \"$1\" >" + opened, ""}) {
+    std::filesystem::remove(tools.File("xdg-open"));
+    if (!script.empty()) {
+      testsupport::WriteFileText(tools.File("xdg-open"), "#!/bin/sh\n" + script + "\n");
+      std::filesystem::permissions(tools.File("xdg-open"), std::filesystem::perms(0755));
+    }
+    app::OpenHelp(shell, program.Path());
+  }
+  qputenv("PATH", path);
+  EXPECT_EQ(shell.messages, Texts(2, app::kHelpMissingMessage));
+  EXPECT_EQ(testsupport::ReadFileText(opened), program.File("HELP/HTop.html") + "\n");
 }
 
 TEST(AboutBoxTest, ShowsTheVersionAndOpensItsLinks) {

@@ -54,6 +54,31 @@ TEST(JpegCodecTest, GreyAndCmykFilesDecodeToRgb) {
   expectHalves(JCS_CMYK, JCS_CMYK, false, {0, 255, 255, 0}, {55, 155, 0, 55}, redAndMauve);
 }
 
+TEST(JpegCodecTest, DamagedImageDataShowAsLibjpegLeavesThemAndGarbageIsRefused) {
+  // Garbled restart markers raise more warnings than a small image may, fewer than one per
+  // interval and MCU row: both readers show the file exactly as libjpeg decodes it, damage and all.
+  const Bytes damaged = JpegWithGarbledRestarts();
+  const Bytes expected = LibjpegPixels(damaged);
+  const imaging::Bitmap photo = PhotoLike(401, 319);
+  ASSERT_EQ(expected.size(), photo.pixels.size());
+  const imaging::Result<Bitmap> decoded = imaging::jpeg::Decode(damaged);
+  ASSERT_TRUE(decoded);
+  EXPECT_TRUE(decoded->pixels == expected);
+  const auto coefficients = imaging::jpeg::CoefficientImage::Read(damaged);
+  ASSERT_TRUE(coefficients);
+  const std::optional<Bitmap> buffered = (*coefficients)->Pixels();
+  ASSERT_TRUE(buffered);
+  EXPECT_TRUE(buffered->pixels == expected);
+  const Bytes intact = LibjpegFile(401, 319, 3, JCS_RGB, JCS_YCbCr, false, photo.pixels, {}, 1);
+  EXPECT_FALSE(LibjpegPixels(intact) == expected) << "the damage shows";
+
+  // Every second marker garbled raises more than one warning per interval and MCU row: more than
+  // damage could, so the file is taken for garbage.
+  const Bytes garbage = JpegWithGarbledRestarts(2);
+  EXPECT_FALSE(imaging::jpeg::Decode(garbage));
+  EXPECT_FALSE(imaging::jpeg::CoefficientImage::Read(garbage));
+}
+
 TEST(PngCodecTest, PhotosAndFlatGraphicsRoundTripExactlyUnderTheirOwnSettings) {
   const Bitmap photo = PhotoLike(64, 43), flat = LetterF();
   // Sensor noise: every byte moved by up to ±40, from a fixed sequence.

@@ -100,10 +100,16 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
       // 65,500 × 65,500 claimed by a progressive file of a few hundred bytes.
       {"65500 x 65500 progressive", "jpg", HugeFrame(GreyJpegWithScans(64), 0xC2), kNotLoaded,
        "JPEG: 65500 x 65500 pixels is outside the size limits"},
+      // 10,000 × 10,000 in 64 scans claimed by 2 KB: each scan would be a pass over 1.5 million
+      // blocks the file holds no data for.
+      {"10000 x 10000 progressive in 2 KB", "jpg", HugeFrame(GreyJpegWithScans(64), 0xC2, 10000),
+       kNotLoaded, "JPEG: its scans claim more image data than a file of its size can hold"},
       // A cut in the tables, and one in the image data (shown as far as it goes, the rest grey).
       {"JPEG cut in the tables", "jpg", Cut(jpeg, 100), kNotLoaded,
        "JPEG: JPEG datastream contains no image"},
       {"JPEG cut in the data", "jpg", Cut(jpeg, jpeg.size() - 40), kLoads},
+      // A photo whose restart markers and image data are damaged, its header sound.
+      {"garbled restart markers", "jpg", testsupport::JpegWithGarbledRestarts(), kLoads},
 
       // 1,000,000 × 1,000,000 with a correct CRC.
       {"1000000 x 1000000", "png", Removed(testsupport::WithChunks(png, {hugeIhdr}), 8, kIhdrEnd),

@@ -55,6 +55,12 @@ TEST_F(RunFaultTest, AWriteThatFailsKeepsTheOldFileAndTheBatchGoesOn) {
         EXPECT_EQ(failure.input + ": " + failure.reason,
                   big + (fullDisk ? ": disk full" : ": file too large"));
       }
+      // A page stopped part-way is reported as one that could not be opened.
+      const std::string counted = "1件のファイルを変換できませんでした！！";
+      const Names expected = format.extension == "htm"
+                                 ? Names{"オープン失敗", counted, "変換完了！！"}
+                                 : Names{counted, "変換完了！！"};
+      EXPECT_EQ(shell.messages, expected);
       EXPECT_EQ(testsupport::ReadFileText(outFolder + "big." + format.extension), "old");
       EXPECT_EQ(Outputs(), (Names{"big." + format.extension, "small." + format.extension}))
           << "no temporary is left";
