@@ -7,7 +7,9 @@
 #include <string_view>
 
 #include "imaging/BmpCodec.h"
+#include "imaging/HeifCodec.h"
 #include "imaging/Imaging.h"
+#include "imaging/WebpCodec.h"
 
 namespace imaging {
 namespace {
@@ -49,6 +51,17 @@ bool LooksLikePcx(std::span<const std::uint8_t> bytes) {
   return word(8) >= word(4) && word(10) >= word(6);
 }
 
+std::int32_t HeifKind(heif::Codec codec) {
+  switch (codec) {
+    case heif::Codec::kHevc:
+      return kFileKindHeic;
+    case heif::Codec::kAv1:
+      return kFileKindAvif;
+    default:
+      return kFileKindUnknown;
+  }
+}
+
 }  // namespace
 
 std::int32_t FileKindOfBytes(std::span<const std::uint8_t> leadingBytes) {
@@ -58,12 +71,38 @@ std::int32_t FileKindOfBytes(std::span<const std::uint8_t> leadingBytes) {
   if (bmp::Sniff(bytes)) return kFileKindBmp;
   if (StartsWith(bytes, "\xFF\xD8\xFF"sv)) return kFileKindJpeg;
   if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"sv)) return kFileKindPng;
+  if (const std::int32_t kind = HeifKind(heif::Sniff(bytes)); kind != kFileKindUnknown) return kind;
+  if (webp::Sniff(bytes)) return kFileKindWebp;
   if (StartsWith(bytes, "GIF87a"sv) || StartsWith(bytes, "GIF89a"sv)) return kFileKindGif;
   if (StartsWith(bytes, "II*\0"sv) || StartsWith(bytes, "MM\0*"sv)) return kFileKindTiff;
   if (LooksLikePic(bytes)) return kFileKindPic;
   if (StartsWith(bytes, "MAKI02  "sv)) return kFileKindMag;
   if (LooksLikePcx(bytes)) return kFileKindPcx;
   return kFileKindUnknown;
+}
+
+bool KindNeedsWholeFile(std::span<const std::uint8_t> leadingBytes) {
+  const std::int32_t kind = FileKindOfBytes(leadingBytes);
+  return kind == kFileKindHeic || kind == kFileKindAvif || kind == kFileKindWebp ||
+         (kind == kFileKindUnknown &&
+          heif::Sniff(leadingBytes.first(std::min(leadingBytes.size(), kFileKindProbeBytes))) ==
+              heif::Codec::kByPrimaryImage);
+}
+
+std::int32_t FileKindOfSource(const ByteSource& source, bool checkHeader) {
+  const std::vector<std::uint8_t> leading = source.Prefix(kFileKindProbeBytes);
+  std::int32_t kind = FileKindOfBytes(leading);
+  if (kind == kFileKindUnknown && heif::Sniff(leading) == heif::Codec::kByPrimaryImage) {
+    kind = HeifKind(heif::PrimaryImageCodec(source));
+  }
+  if (!checkHeader) return kind;
+  if (kind == kFileKindHeic || kind == kFileKindAvif) {
+    return heif::ReadSize(source) ? kind : kFileKindUnknown;
+  }
+  if (kind == kFileKindWebp) {
+    return webp::ReadSize(source.Prefix(webp::kHeaderProbeBytes)) ? kind : kFileKindUnknown;
+  }
+  return kind;
 }
 
 }  // namespace imaging

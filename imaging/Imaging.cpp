@@ -18,9 +18,11 @@
 #include "imaging/FileMemory.h"
 #include "imaging/Geometry.h"
 #include "imaging/HandleTable.h"
+#include "imaging/HeifCodec.h"
 #include "imaging/Image.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PngCodec.h"
+#include "imaging/WebpCodec.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
@@ -42,12 +44,12 @@ Result Guarded(Result failure, Body&& body) noexcept {
 // format whatever the content.
 enum class Loader { kAnyFormat, kBmp, kJpeg, kPng };
 
-std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
+std::int32_t KindFor(Loader loader, const ByteSource& file) {
   switch (loader) {
     case Loader::kAnyFormat: {
-      const std::int32_t kind =
-          FileKindOfBytes(bytes.first(std::min(bytes.size(), kFileKindProbeBytes)));
-      return kind == kFileKindBmp || kind == kFileKindJpeg || kind == kFileKindPng ? kind : 0;
+      // The decode checks the headers.
+      const std::int32_t kind = FileKindOfSource(file, false);
+      return IsLoadableKind(kind) ? kind : 0;
     }
     case Loader::kBmp:
       return kFileKindBmp;
@@ -64,8 +66,9 @@ std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
 // LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
 // The image of the file, its metadata (when the handling wants either the metadata or the
 // orientation they give) still to be attached.
+// A HEIF is decoded upright by its rotation and mirror properties unless `storedOrientation`.
 std::optional<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t kind,
-                                bool deferChecks, PhotoMetadata* metadata) {
+                                bool deferChecks, bool storedOrientation, PhotoMetadata* metadata) {
   switch (kind) {
     case kFileKindBmp: {
       const std::optional<std::pair<int, int>> size = bmp::ReadSize(*file);
@@ -103,6 +106,20 @@ std::optional<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int
       RememberGoodFile(*hash, kind);
       return Image(std::move(*bitmap), *hash, kind);
     }
+    case kFileKindHeic:
+    case kFileKindAvif:
+    case kFileKindWebp: {
+      const FileBytes bytes = ReadWholeFile(*file);
+      if (bytes == nullptr) return std::nullopt;
+      std::optional<Bitmap> bitmap = kind == kFileKindWebp
+                                         ? webp::Decode(*bytes, metadata)
+                                         : heif::Decode(*bytes, storedOrientation, metadata);
+      if (!bitmap) return std::nullopt;
+      ContentHash hash;
+      hash.Add(*bytes);
+      RememberGoodFile(hash, kind);
+      return Image(std::move(*bitmap), hash, kind);
+    }
     default:
       return std::nullopt;
   }
@@ -112,8 +129,11 @@ std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t k
                           bool deferChecks, const PhotoHandling& handling) {
   const bool readMetadata = handling.autoOrient || handling.keepMetadata;
   PhotoMetadata metadata;
-  std::optional<Image> image =
-      OpenPixels(std::move(file), kind, deferChecks, readMetadata ? &metadata : nullptr);
+  // A HEIF's rotation and mirror properties describe the turn its EXIF orientation names; the
+  // decoder applies them, and the orientation is not applied a second time.
+  const bool heif = kind == kFileKindHeic || kind == kFileKindAvif;
+  std::optional<Image> image = OpenPixels(std::move(file), kind, deferChecks, !handling.autoOrient,
+                                          readMetadata ? &metadata : nullptr);
   if (!image) return std::nullopt;
   if (!metadata.Empty()) CheckMetadata(metadata);
   const int orientation = ExifOrientation(metadata.exif);
@@ -121,7 +141,7 @@ std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t k
   if (handling.keepMetadata && !metadata.Empty()) {
     kept = std::make_shared<const PhotoMetadata>(std::move(metadata));
   }
-  if (!image->SetPhoto(std::move(kept), orientation, handling)) return std::nullopt;
+  if (!image->SetPhoto(std::move(kept), orientation, handling, heif)) return std::nullopt;
   return image;
 }
 
@@ -142,7 +162,7 @@ ImageHandle LoadWith(const std::string& path, Loader loader, const PhotoHandling
   return Guarded<ImageHandle>(0, [&]() -> ImageHandle {
     std::shared_ptr<const FileSource> file = FileSource::Open(path);
     if (file == nullptr) return 0;
-    const std::int32_t kind = KindFor(loader, file->Prefix(kFileKindProbeBytes));
+    const std::int32_t kind = KindFor(loader, *file);
     if (kind == 0) return 0;
     const bool deferChecks = loader == Loader::kJpeg;
     std::unique_ptr<Image> released = TakeReleasedImage(*file, kind);
@@ -198,7 +218,10 @@ Rgb ColorFromBgr(std::uint32_t value) {
 
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t /*reserved*/) {
   return Guarded<std::int32_t>(kFileKindUnknown, [&]() {
-    return FileKindOfBytes(platform::ReadFilePrefix(path, kFileKindProbeBytes));
+    const std::vector<std::uint8_t> leading = platform::ReadFilePrefix(path, kFileKindProbeBytes);
+    if (!KindNeedsWholeFile(leading)) return FileKindOfBytes(leading);
+    const std::shared_ptr<const FileSource> file = FileSource::Open(path);
+    return file != nullptr ? FileKindOfSource(*file, true) : kFileKindUnknown;
   });
 }
 

@@ -45,7 +45,16 @@ enum FileKind : std::int32_t {
   kFileKindMag = 7,
   kFileKindPcx = 8,
   kFileKindUnknown = 9,  // empty, unreadable, a folder, or anything not recognised
+  kFileKindHeic = 10,    // HEIF with HEVC-coded images
+  kFileKindAvif = 11,    // HEIF with AV1-coded images
+  kFileKindWebp = 12,
 };
+
+// The kinds LoadImageFile reads.
+inline constexpr bool IsLoadableKind(std::int32_t kind) {
+  return kind == kFileKindBmp || kind == kFileKindJpeg || kind == kFileKindPng ||
+         kind == kFileKindHeic || kind == kFileKindAvif || kind == kFileKindWebp;
+}
 
 // Size limits, checked before any pixel buffer is allocated: an image beyond them does not load.
 inline constexpr std::int64_t kMaxImageSide = 65535;
@@ -62,8 +71,8 @@ inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{1} << 30;
 // The kind of the file at path, by content (see FileKind). `reserved` is ignored.
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t reserved);
 
-// Loads a BMP, JPEG or PNG file, told by content. Returns a new handle, 0 on failure. Without a
-// PhotoHandling, photos are turned upright and keep their metadata.
+// Loads a BMP, JPEG, PNG, HEIC, AVIF or WebP file, told by content. Returns a new handle, 0 on
+// failure. Without a PhotoHandling, photos are turned upright and keep their metadata.
 ImageHandle LoadImageFile(const std::string& path);
 ImageHandle LoadImageFile(const std::string& path, const PhotoHandling& handling);
 // Loaders for one format each: a file of any other format does not load.
