@@ -16,9 +16,12 @@
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "imaging/BmpCodec.h"
+#include "imaging/ByteSource.h"
 #include "imaging/FileKind.h"
+#include "imaging/HeifCodec.h"
 #include "imaging/Imaging.h"
 #include "imaging/PhotoMetadata.h"
+#include "imaging/WebpCodec.h"
 #include "platform/Headless.h"
 #include "settings/SettingsFile.h"
 
@@ -117,13 +120,13 @@ bool LoadImage(std::span<const std::uint8_t> bytes) {
   // An empty path (the bytes could not be written) gives kind 0, and the target fails.
   const std::string path = InputPath(bytes);
   const std::int32_t kind = path.empty() ? 0 : imaging::ProbeFileKind(path, 0);
-  if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindUnknown) return false;
+  if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindWebp) return false;
   const imaging::ImageHandle handle = imaging::LoadImageFile(path);
   if (handle == 0) return true;
-  // Only the three loadable kinds (BMP, JPEG and PNG, the first three) may give an image, and it
-  // must be a 24-bit image within the limits whose last pixel can be read.
+  // Only the loadable kinds may give an image, and it must be a 24-bit image within the limits
+  // whose last pixel can be read.
   imaging::ImageInfoRecord record{};
-  bool kept = kind <= imaging::kFileKindPng && imaging::GetImageInfo(handle, record) == 1 &&
+  bool kept = imaging::IsLoadableKind(kind) && imaging::GetImageInfo(handle, record) == 1 &&
               record[0] == 24 && imaging::SizeWithinLimits(record[1], record[2]) &&
               record[5] == record[1] * 3;
   if (kept) imaging::ReadPixelColor(handle, record[1] - 1, record[2] - 1);
@@ -171,14 +174,51 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
 bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
   std::string path = InputPath(bytes);
   const std::int32_t kind = path.empty() ? 0 : imaging::ProbeFileKind(path, 0);
-  if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindUnknown) return false;
+  if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindWebp) return false;
+  const std::span<const std::uint8_t> leading =
+      bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes));
+  const std::int32_t leadingKind = imaging::FileKindOfBytes(leading);
+  if (imaging::KindNeedsWholeFile(leading)) {
+    // The kind the brands or the first chunk name, the codec of the primary image for brands
+    // that name none, or not recognised when the headers do not read.
+    const bool heif = imaging::heif::Sniff(leading) != imaging::heif::Codec::kNone;
+    return kind == imaging::kFileKindUnknown || kind == leadingKind ||
+           (heif && leadingKind == imaging::kFileKindUnknown &&
+            (kind == imaging::kFileKindHeic || kind == imaging::kFileKindAvif));
+  }
   // Only the leading bytes decide: the file cut to them is of the same kind.
-  path = InputPath(bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes)));
-  if (path.empty() || imaging::ProbeFileKind(path, 0) != kind) return false;
+  path = InputPath(leading);
+  if (path.empty() || imaging::ProbeFileKind(path, 0) != kind || leadingKind != kind) return false;
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (kind == imaging::kFileKindBmp) return imaging::bmp::Sniff(bytes);
   if (kind == imaging::kFileKindJpeg) return text.starts_with("\xFF\xD8\xFF");
   return kind != imaging::kFileKindPng || text.starts_with("\x89PNG\r\n\x1A\n");
+}
+
+bool DecodeHeifWebp(std::span<const std::uint8_t> bytes) {
+  const auto whole = [](const std::optional<imaging::Bitmap>& bitmap) {
+    return imaging::SizeWithinLimits(bitmap->width, bitmap->height) &&
+           bitmap->pixels.size() == bitmap->PixelCount() * 3 &&
+           bitmap->depth == imaging::ColorDepth::kTrue24;
+  };
+  const imaging::MemorySource source(bytes);
+  imaging::heif::PrimaryImageCodec(source);
+  for (const bool stored : {false, true}) {
+    imaging::PhotoMetadata metadata;
+    const std::optional<imaging::Bitmap> heif = imaging::heif::Decode(bytes, stored, &metadata);
+    if (!heif) continue;
+    imaging::CheckMetadata(metadata);
+    const auto size = imaging::heif::ReadSize(source);
+    if (!whole(heif) || !size) return false;
+    if (!stored && *size != std::pair(heif->width, heif->height)) return false;
+  }
+  imaging::PhotoMetadata metadata;
+  const std::optional<imaging::Bitmap> webp = imaging::webp::Decode(bytes, &metadata);
+  if (!webp) return true;
+  imaging::CheckMetadata(metadata);
+  const auto size = imaging::webp::ReadSize(
+      bytes.first(std::min(bytes.size(), imaging::webp::kHeaderProbeBytes)));
+  return whole(webp) && size == std::pair(webp->width, webp->height);
 }
 
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes) {
