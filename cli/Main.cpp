@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/ControlIds.h"
+#include "engine/FileFormats.h"
 #include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
@@ -177,10 +178,13 @@ Request ParseCommandLine(int argc, char** argv) {
         request.outputFolder = Absolute(value);
         break;
       }
-      case 'f':
-        request.formatRadio =
-            kFormatBmpRadio + IndexOf(value, {"bmp", "jpg", "png", "htm"}, "--format");
+      case 'f': {
+        std::vector<std::string> names;
+        for (const OutputFormat& format : OutputFormats()) names.emplace_back(format.cliName);
+        const int index = IndexOf(value, names, "--format");
+        request.formatRadio = OutputFormats()[static_cast<std::size_t>(index)].radio;
         break;
+      }
       case 's':
         if (value == "keep") {
           request.sizeRadio = kSizeKeepRadio;
@@ -276,7 +280,11 @@ void SelectRadio(platform::Controls& controls, ControlId first, int count, Contr
 
 void Apply(const Request& request, platform::HeadlessControls& controls,
            platform::HeadlessShell& shell, form::MainForm& form) {
-  if (request.formatRadio) SelectRadio(controls, kFormatBmpRadio, 4, *request.formatRadio);
+  if (request.formatRadio) {
+    for (const OutputFormat& format : OutputFormats()) {
+      controls.SetChecked(format.radio, format.radio == *request.formatRadio);
+    }
+  }
   if (request.sizeRadio) SelectRadio(controls, kSizeKeepRadio, 3, *request.sizeRadio);
   if (request.customSize) {
     controls.SetText(kWidthEdit, request.customSize->first);

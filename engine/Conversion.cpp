@@ -18,45 +18,30 @@ JobSnapshot JobSnapshot::OfProcess() {
   return job;
 }
 
-const char* OutputExtension(int outputKind) {
-  static const char* const kExtensions[] = {".htm", ".bmp", ".jpg", ".png"};
-  if (outputKind < kOutputKindHtm || outputKind > kOutputKindPng) return "";
-  return kExtensions[outputKind];
-}
-
-bool Converts(int outputKind, int inputKind) {
-  if (outputKind == kOutputKindHtm) return true;
-  if (outputKind < kOutputKindHtm || outputKind > kOutputKindPng) return false;
-  return inputKind >= kInputKindBmp && inputKind <= kInputKindPng;
+bool Converts(const OutputFormat& output, int inputKind) {
+  return output.encoder == nullptr || InputFormatOf(inputKind).Converts();
 }
 
 ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::string& input,
                              const std::string& target, EngineState& state) {
   ConversionResult result;
-  if (!Converts(job.outputKind, inputKind)) return result;
+  const OutputFormat* output = OutputFormatOfKind(job.outputKind);
+  if (output == nullptr || !Converts(*output, inputKind)) return result;
   // A pipeline run measures a width of 0 or more; the mark below tells whether one ran, and the
   // earlier measurement is put back when none did, as it stays when a load fails.
   const int earlierWidth = state.LastOutputWidth;
   state.LastOutputWidth = -1;
-  if (job.outputKind == kOutputKindHtm) {
+  if (output->encoder == nullptr) {
     const TableArtOutcome outcome = WriteTableArtOn(job.options, job.photo, state, target, input);
     result.written = outcome == TableArtOutcome::kWritten;
     result.openFailed = outcome == TableArtOutcome::kOpenFailed;
   } else {
-    // The same format is loaded by content; another is loaded by its own format's loader.
-    static constexpr ImageLoader kLoaders[] = {imaging::LoadBmp, imaging::LoadJpeg,
-                                               imaging::LoadPng};
-    static constexpr ImageOutput kOutputs[] = {ImageOutput::kBmp, ImageOutput::kJpeg,
-                                               ImageOutput::kPng};
-    const ImageLoader loader = inputKind == job.outputKind
+    // An input of the output's own format is loaded by content, another by its own loader.
+    const InputFormat& format = InputFormatOf(inputKind);
+    const ImageLoader loader = format.kind == output->sameKind
                                    ? static_cast<ImageLoader>(imaging::LoadImageFile)
-                                   : kLoaders[static_cast<std::size_t>(inputKind - 1)];
-    ImageEncoding encoding{kOutputs[static_cast<std::size_t>(job.outputKind - 1)], job.quality,
-                           job.progressive, job.interlace};
-    // JPEG is encoded with its quality and progressive switch, PNG with its interlace, BMP with
-    // neither.
-    if (encoding.output != ImageOutput::kJpeg) encoding.quality = encoding.progressive = 0;
-    if (encoding.output != ImageOutput::kPng) encoding.interlace = 0;
+                                   : format.loader;
+    const ImageEncoding encoding{output, job.quality, job.progressive, job.interlace};
     result.written =
         ConvertImageOn(job.options, job.photo, state, target, input, loader, encoding, false) != 0;
   }

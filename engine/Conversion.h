@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "engine/FileFormats.h"
 #include "engine/ProcessState.h"
 
 namespace engine {
@@ -14,7 +15,7 @@ namespace engine {
 struct JobSnapshot {
   ConverterOptions options;
   PhotoOptions photo;
-  int outputKind = kOutputKindHtm;
+  int outputKind = 0;  // an OutputFormat's outputKind
   int quality = 80;  // JPEG, 100 − Compression
   int progressive = 0;
   int interlace = 0;
@@ -32,15 +33,12 @@ struct ConversionResult {
   int measuredHeight = 0;
 };
 
-// The extension a batch target gets for the output kind (".htm", ".bmp", ".jpg", ".png").
-const char* OutputExtension(int outputKind);
-
-// Whether the dispatcher converts an input of this kind to the output kind: table art takes any
-// file the loader reads, the image formats only BMP, JPEG and PNG inputs.
-bool Converts(int outputKind, int inputKind);
+// Whether the dispatcher converts an input of this kind to the output format: table art takes any
+// file the loader reads, the image formats only the kinds that convert.
+bool Converts(const OutputFormat& output, int inputKind);
 
 // Converts `input`, of the probed kind, to `target` (written as it is, no extension added) with
-// the job's options, working on `state`. Shows no message: a table-art file that cannot be created
+// the job's options, working on `state`. A job whose outputKind no format has writes nothing. Shows no message: a table-art file that cannot be created
 // is reported in the result.
 ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::string& input,
                              const std::string& target, EngineState& state);

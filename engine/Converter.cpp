@@ -77,14 +77,12 @@ void ChangeDepth(imaging::ImageHandle image, int depthMode) {
   }
 }
 
-}  // namespace
+// The output formats of the conversion routines.
+const OutputFormat* Bmp() { return OutputFormatWriting(imaging::kFileKindBmp); }
+const OutputFormat* Jpeg() { return OutputFormatWriting(imaging::kFileKindJpeg); }
+const OutputFormat* Png() { return OutputFormatWriting(imaging::kFileKindPng); }
 
-std::string KindName(int kind) {
-  static const char* const kNames[] = {"HTM",  "BMP", "JPG", "PNG", "GIF",
-                                       "TIFF", "PIC", "MAG", "PCX"};
-  if (kind >= 0 && kind <= 8) return kNames[kind];
-  return "不明";
-}
+}  // namespace
 
 int Converter::SetResize(std::uint8_t on, int width, int height) {
   Options().ResizeOn = on;
@@ -138,7 +136,7 @@ int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, E
   state.CurrentImage = loader(input, PhotoHandlingOf(photo));
   if (state.CurrentImage == 0) return 0;
   if (!rawCopy) {
-    if (encoding.output == ImageOutput::kBmp) {
+    if (encoding.format->writesLoadedFirst) {
       // The image is written once as loaded, then its depth changes before the edits, so the
       // edits work on the reduced image.
       imaging::SaveBmp(target, state.CurrentImage);
@@ -146,19 +144,7 @@ int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, E
     }
     RunPipelineOn(options, state);
   }
-  int result = 0;
-  switch (encoding.output) {
-    case ImageOutput::kBmp:
-      result = imaging::SaveBmp(target, state.CurrentImage);
-      break;
-    case ImageOutput::kJpeg:
-      result =
-          imaging::SaveJpeg(target, state.CurrentImage, encoding.quality, encoding.progressive);
-      break;
-    case ImageOutput::kPng:
-      result = imaging::SavePng(target, state.CurrentImage, encoding.interlace);
-      break;
-  }
+  const int result = encoding.format->encoder(target, state.CurrentImage, encoding);
   imaging::FreeImage(state.CurrentImage);
   state.CurrentImage = 0;
   return result;
@@ -173,64 +159,57 @@ int Converter::Convert(const std::string& target, const std::string& input, Imag
 
 int Converter::ConvertBmpToBmp(const std::string& target, const std::string& input,
                                std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile, {ImageOutput::kBmp}, rawCopy != 0);
+  return Convert(target, input, imaging::LoadImageFile, {Bmp()}, rawCopy != 0);
 }
 
 int Converter::ConvertJpegToBmp(const std::string& target, const std::string& input) {
-  return Convert(target, input, imaging::LoadJpeg, {ImageOutput::kBmp}, false);
+  return Convert(target, input, imaging::LoadJpeg, {Bmp()}, false);
 }
 
 int Converter::ConvertPngToBmp(const std::string& target, const std::string& input) {
-  return Convert(target, input, imaging::LoadPng, {ImageOutput::kBmp}, false);
+  return Convert(target, input, imaging::LoadPng, {Bmp()}, false);
 }
 
 int Converter::ConvertBmpToJpeg(const std::string& target, const std::string& input, int quality,
                                 int progressive) {
-  return Convert(target, input, imaging::LoadBmp, {ImageOutput::kJpeg, quality, progressive, 0},
+  return Convert(target, input, imaging::LoadBmp, {Jpeg(), quality, progressive, 0},
                  false);
 }
 
 int Converter::ConvertJpegToJpeg(const std::string& target, const std::string& input, int quality,
                                  int progressive, std::uint8_t rawCopy) {
   return Convert(target, input, imaging::LoadImageFile,
-                 {ImageOutput::kJpeg, quality, progressive, 0}, rawCopy != 0);
+                 {Jpeg(), quality, progressive, 0}, rawCopy != 0);
 }
 
 int Converter::ConvertPngToJpeg(const std::string& target, const std::string& input, int quality,
                                 int progressive) {
-  return Convert(target, input, imaging::LoadPng, {ImageOutput::kJpeg, quality, progressive, 0},
+  return Convert(target, input, imaging::LoadPng, {Jpeg(), quality, progressive, 0},
                  false);
 }
 
 int Converter::ConvertBmpToPng(const std::string& target, const std::string& input, int interlace) {
-  return Convert(target, input, imaging::LoadBmp, {ImageOutput::kPng, 0, 0, interlace}, false);
+  return Convert(target, input, imaging::LoadBmp, {Png(), 0, 0, interlace}, false);
 }
 
 int Converter::ConvertJpegToPng(const std::string& target, const std::string& input,
                                 int interlace) {
-  return Convert(target, input, imaging::LoadJpeg, {ImageOutput::kPng, 0, 0, interlace}, false);
+  return Convert(target, input, imaging::LoadJpeg, {Png(), 0, 0, interlace}, false);
 }
 
 int Converter::ConvertPngToPng(const std::string& target, const std::string& input, int interlace,
                                std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile, {ImageOutput::kPng, 0, 0, interlace},
+  return Convert(target, input, imaging::LoadImageFile, {Png(), 0, 0, interlace},
                  rawCopy != 0);
 }
 
 void Converter::WriteBeforeCopy(const std::string& input, const std::string& target) {
-  switch (imaging::ProbeFileKind(input, 0)) {
-    case kInputKindBmp:
-      ConvertBmpToBmp(target, input, 1);
-      break;
-    case kInputKindJpeg:
-      ConvertJpegToJpeg(target, input, 100, 1, 1);
-      break;
-    case kInputKindPng:
-      ConvertPngToPng(target, input, 1, 1);
-      break;
-    default:
-      break;
-  }
+  // Re-encoded in the input's own format, unedited: JPEG at quality 100 and progressive, PNG
+  // interlaced. A kind no output format writes gets no copy.
+  const OutputFormat* format =
+      OutputFormatWriting(static_cast<imaging::FileKind>(imaging::ProbeFileKind(input, 0)));
+  if (format == nullptr) return;
+  Convert(target, input, imaging::LoadImageFile, {format, 100, 1, 1}, true);
 }
 
 }  // namespace engine

@@ -12,17 +12,9 @@ namespace engine {
 
 struct ImageEncoding;
 
-// Kinds ProbeFileKind reports, as the engine names them.
-inline constexpr int kInputKindBmp = 1;
-inline constexpr int kInputKindJpeg = 2;
-inline constexpr int kInputKindPng = 3;
-inline constexpr int kInputKindUnrecognised = 9;
-
-// The text a kind field shows for an input kind (0 is table-art output).
-std::string KindName(int kind);
-
 // What CheckInputKind does once the file is probed: a kind that cannot be converted is reported
-// in a message box. Returns the kind, any kind not recognised as kInputKindUnrecognised.
+// in a message box with its row's refusal. Returns the kind, any number no row has as
+// imaging::kFileKindUnknown.
 int ReportInputKind(int probedKind);
 
 class Converter {

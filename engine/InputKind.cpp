@@ -1,5 +1,6 @@
 // Looking at an input file without converting it: its kind and its size in pixels.
 #include "engine/Converter.h"
+#include "engine/FileFormats.h"
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 #include "platform/Shell.h"
@@ -7,30 +8,9 @@
 namespace engine {
 
 int ReportInputKind(int probedKind) {
-  switch (probedKind) {
-    case kInputKindBmp:
-    case kInputKindJpeg:
-    case kInputKindPng:
-      return probedKind;
-    case 4:
-      platform::MessageBox("GIFです!!この形式は変換できません!!");
-      return probedKind;
-    case 5:
-      platform::MessageBox("TIFFです!!この形式は変換できません!!");
-      return probedKind;
-    case 6:
-      platform::MessageBox("PICです!!この形式は変換できません!!");
-      return probedKind;
-    case 7:
-      platform::MessageBox("MAGです!!この形式は変換できません!!");
-      return probedKind;
-    case 8:
-      platform::MessageBox("PCXです!!この形式は変換できません!!");
-      return probedKind;
-    default:
-      platform::MessageBox("このファイルは変換できません!!");
-      return kInputKindUnrecognised;
-  }
+  const InputFormat& format = InputFormatOf(probedKind);
+  if (!format.refusal.empty()) platform::MessageBox(std::string(format.refusal));
+  return format.kind;
 }
 
 int Converter::CheckInputKind(const std::string& path) {

@@ -5,27 +5,17 @@
 
 #include <string>
 
+#include "engine/FileFormats.h"
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 
 namespace engine {
 
-enum class ImageOutput { kBmp, kJpeg, kPng };
-
-struct ImageEncoding {
-  ImageOutput output = ImageOutput::kBmp;
-  int quality = 0;
-  int progressive = 0;
-  int interlace = 0;
-};
-
-using ImageLoader = imaging::ImageHandle (*)(const std::string&, const imaging::PhotoHandling&);
-
 // Crop, rotation, colour effect and resize of state.CurrentImage, then its measurement.
 void RunPipelineOn(const ConverterOptions& options, EngineState& state);
 
 // One conversion routine: load, (for BMP output) save as loaded and change the depth, the
-// pipeline, the save, the release. Returns the final save's result, 0 when the input did not load.
+// pipeline, the save with the encoding's format, the release. The format has an encoder. Returns the final save's result, 0 when the input did not load.
 int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state,
                    const std::string& target, const std::string& input, ImageLoader loader,
                    const ImageEncoding& encoding, bool rawCopy);

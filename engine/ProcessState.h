@@ -74,15 +74,9 @@ struct EngineState {
   int LastOutputHeight = 0;
 };
 
-// Output kinds of a conversion job.
-inline constexpr int kOutputKindHtm = 0;
-inline constexpr int kOutputKindBmp = 1;
-inline constexpr int kOutputKindJpeg = 2;
-inline constexpr int kOutputKindPng = 3;
-
 // What the current conversion job works on, and the program's own folder.
 struct JobState {
-  int OutputKind = kOutputKindHtm;
+  int OutputKind = 0;  // an OutputFormat's outputKind; 0 is the table-art page's
   std::string CurrentInputPath;
   std::string OutputPath;         // folder + name, then the extension the dispatcher appends
   std::string PreviewTargetPath;  // Temp.log in the preview folder

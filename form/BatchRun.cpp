@@ -77,14 +77,8 @@ void MainForm::GatherJobOptions() {
     converter.SetCrop(0, 0, 0, 0, 0);
   }
 
-  constexpr ControlId kFormatRadios[] = {kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio,
-                                         kFormatHtmRadio};
-  constexpr int kKinds[] = {kOutputKindBmp, kOutputKindJpeg, kOutputKindPng, kOutputKindHtm};
-  for (std::size_t i = 0; i < std::size(kFormatRadios); ++i) {
-    if (controls_.IsChecked(kFormatRadios[i])) {
-      Job().OutputKind = kKinds[i];
-      break;
-    }
+  if (const OutputFormat* format = CheckedOutputFormat(controls_)) {
+    Job().OutputKind = format->outputKind;
   }
 
   shell_.SetWaitCursor(true);
@@ -107,7 +101,8 @@ void MainForm::GatherJobOptions() {
 void MainForm::RunEntries(BatchOutcome& outcome) {
   // The list cannot change during the run (its controls are disabled), so the names are made once
   // for every entry, as the loop of a one-at-a-time run would make them.
-  const std::string extension = OutputExtension(Job().OutputKind);
+  const OutputFormat* output = OutputFormatOfKind(Job().OutputKind);
+  const std::string extension = output != nullptr ? std::string(output->extension) : "";
   const bool keepName = controls_.IsChecked(kNamingKeepRadio);
   const bool custom = controls_.IsChecked(kNamingCustomRadio);
   const bool numbered = controls_.IsChecked(kNamingNumberRadio) || custom;
@@ -146,7 +141,9 @@ void MainForm::RunEntries(BatchOutcome& outcome) {
     job.CurrentInputPath = entries[index].input;
     job.OutputPath = outputPaths[index];
     Information().CurrentInputKind = ReportInputKind(result.probedKind);
-    if (Converts(job.OutputKind, Information().CurrentInputKind)) job.OutputPath += extension;
+    if (output != nullptr && Converts(*output, Information().CurrentInputKind)) {
+      job.OutputPath += extension;
+    }
     if (result.conversion.openFailed) shell_.ShowMessage("オープン失敗");
     if (result.conversion.measured) {
       Engine().LastOutputWidth = result.conversion.measuredWidth;

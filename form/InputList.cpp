@@ -5,6 +5,7 @@
 
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
+#include "engine/FileFormats.h"
 #include "engine/ProcessState.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
@@ -17,7 +18,7 @@ namespace {
 
 constexpr const char* kListFullMessage = "1001個以上のリスト登録はできません。";
 
-bool Convertible(int kind) { return kind >= kInputKindBmp && kind <= kInputKindPng; }
+bool Convertible(int kind) { return InputFormatOf(kind).Converts(); }
 
 }  // namespace
 
@@ -25,11 +26,7 @@ void MainForm::AddFileFromDialog() {
   JobState& job = Job();
   job.CurrentInputPath.clear();
   const std::optional<std::string> chosen =
-      shell_.ChooseFile("どのファイルを変換する？？",
-                        {{"変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png)", "*.bmp;*.jp*g;*.png"},
-                         {"ビットマップ (*.bmp)", "*.bmp"},
-                         {"ジェイぺグ (*.jp*g)", "*.jp*g"},
-                         {"ピング (*.png)", "*.png"}});
+      shell_.ChooseFile("どのファイルを変換する？？", InputFileFilters());
   if (!chosen) return;
   job.CurrentInputPath = *chosen;
   Flags().InputPresent = 1;

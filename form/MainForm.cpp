@@ -143,11 +143,12 @@ void MainForm::CancelRun() {
 bool MainForm::ConvertCurrentFile(int targetMode) {
   JobState& job = Job();
   if (targetMode != BatchTarget && targetMode != PreviewTarget) return false;
-  if (job.OutputKind < kOutputKindHtm || job.OutputKind > kOutputKindPng) return false;
+  const OutputFormat* output = OutputFormatOfKind(job.OutputKind);
+  if (output == nullptr) return false;
   const int inputKind = Information().CurrentInputKind;
-  if (!Converts(job.OutputKind, inputKind)) return false;
+  if (!Converts(*output, inputKind)) return false;
 
-  if (targetMode == BatchTarget) job.OutputPath += OutputExtension(job.OutputKind);
+  if (targetMode == BatchTarget) job.OutputPath += output->extension;
   const std::string& target = targetMode == BatchTarget ? job.OutputPath : job.PreviewTargetPath;
   const JobSnapshot snapshot = JobSnapshot::OfProcess();
   // The conversion works on the engine's own records; this thread waits for it without touching
@@ -184,14 +185,8 @@ int MainForm::ShowFileInfo(int infoColumn) {
 void MainForm::ShowAfterColumn() {
   JobState& job = Job();
   InformationState& information = Information();
-  constexpr ControlId kFormatRadios[] = {kFormatBmpRadio, kFormatJpegRadio, kFormatPngRadio,
-                                         kFormatHtmRadio};
-  constexpr int kKinds[] = {kOutputKindBmp, kOutputKindJpeg, kOutputKindPng, kOutputKindHtm};
-  for (std::size_t i = 0; i < std::size(kFormatRadios); ++i) {
-    if (controls_.IsChecked(kFormatRadios[i])) {
-      job.OutputKind = kKinds[i];
-      break;
-    }
+  if (const OutputFormat* format = CheckedOutputFormat(controls_)) {
+    job.OutputKind = format->outputKind;
   }
   GatherJobOptions();
   const bool written = ConvertCurrentFile(PreviewTarget);
@@ -200,7 +195,7 @@ void MainForm::ShowAfterColumn() {
   const std::int32_t size = platform::FileSizeField(file);
   const bool tableArt = controls_.IsChecked(kFormatHtmRadio);
   Converter converter;
-  const int kind = tableArt ? kOutputKindHtm : converter.CheckInputKind(file);
+  const int kind = tableArt ? kTableArtPageKind : converter.CheckInputKind(file);
   information.CurrentInputKind = kind;
   AwaitWork(
       [&] { converter.ProbeImageSize(file, information.ProbedWidth, information.ProbedHeight); });

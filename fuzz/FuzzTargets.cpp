@@ -120,13 +120,14 @@ bool LoadImage(std::span<const std::uint8_t> bytes) {
   // An empty path (the bytes could not be written) gives kind 0, and the target fails.
   const std::string path = InputPath(bytes);
   const std::int32_t kind = path.empty() ? 0 : imaging::ProbeFileKind(path, 0);
-  if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindWebp) return false;
+  const imaging::FileKindSignature* row = imaging::FindFileKind(kind);
+  if (row == nullptr && kind != imaging::kFileKindUnknown) return false;
   const imaging::ImageHandle handle = imaging::LoadImageFile(path);
   if (handle == 0) return true;
-  // Only the loadable kinds may give an image, and it must be a 24-bit image within the limits
+  // Only a kind that loads may give an image, and it must be a 24-bit image within the limits
   // whose last pixel can be read.
   imaging::ImageInfoRecord record{};
-  bool kept = imaging::IsLoadableKind(kind) && imaging::GetImageInfo(handle, record) == 1 &&
+  bool kept = row != nullptr && row->loads && imaging::GetImageInfo(handle, record) == 1 &&
               record[0] == 24 && imaging::SizeWithinLimits(record[1], record[2]) &&
               record[5] == record[1] * 3;
   if (kept) imaging::ReadPixelColor(handle, record[1] - 1, record[2] - 1);
@@ -174,13 +175,14 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
 bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
   std::string path = InputPath(bytes);
   const std::int32_t kind = path.empty() ? 0 : imaging::ProbeFileKind(path, 0);
-  if (kind < imaging::kFileKindBmp || kind > imaging::kFileKindWebp) return false;
+  const imaging::FileKindSignature* row = imaging::FindFileKind(kind);
+  if (row == nullptr && kind != imaging::kFileKindUnknown) return false;
   const std::span<const std::uint8_t> leading =
       bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes));
-  const std::int32_t leadingKind = imaging::FileKindOfBytes(leading);
   if (imaging::KindNeedsWholeFile(leading)) {
     // The kind the brands or the first chunk name, the codec of the primary image for brands
     // that name none, or not recognised when the headers do not read.
+    const std::int32_t leadingKind = imaging::FileKindOfBytes(leading);
     const bool heif = imaging::heif::Sniff(leading) != imaging::heif::Codec::kNone;
     return kind == imaging::kFileKindUnknown || kind == leadingKind ||
            (heif && leadingKind == imaging::kFileKindUnknown &&
@@ -188,11 +190,13 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
   }
   // Only the leading bytes decide: the file cut to them is of the same kind.
   path = InputPath(leading);
-  if (path.empty() || imaging::ProbeFileKind(path, 0) != kind || leadingKind != kind) return false;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (kind == imaging::kFileKindBmp) return imaging::bmp::Sniff(bytes);
-  if (kind == imaging::kFileKindJpeg) return text.starts_with("\xFF\xD8\xFF");
-  return kind != imaging::kFileKindPng || text.starts_with("\x89PNG\r\n\x1A\n");
+  if (path.empty() || imaging::ProbeFileKind(path, 0) != kind) return false;
+  // The kind is the first row whose signature the bytes carry.
+  for (const imaging::FileKindSignature& earlier : imaging::FileKindSignatures()) {
+    if (&earlier == row) return earlier.sniff(bytes);
+    if (earlier.sniff(bytes)) return false;
+  }
+  return true;
 }
 
 bool DecodeHeifWebp(std::span<const std::uint8_t> bytes) {

@@ -8,7 +8,8 @@
 
 #include "imaging/BmpCodec.h"
 #include "imaging/HeifCodec.h"
-#include "imaging/Imaging.h"
+#include "imaging/JpegCodec.h"
+#include "imaging/PngCodec.h"
 #include "imaging/WebpCodec.h"
 
 namespace imaging {
@@ -20,6 +21,16 @@ bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view signature)
                     [](char expected, std::uint8_t actual) {
                       return static_cast<std::uint8_t>(expected) == actual;
                     });
+}
+
+bool LooksLikeGif(std::span<const std::uint8_t> bytes) {
+  return StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a");
+}
+
+// TIFF in either byte order.
+bool LooksLikeTiff(std::span<const std::uint8_t> bytes) {
+  using namespace std::string_view_literals;
+  return StartsWith(bytes, "II*\0"sv) || StartsWith(bytes, "MM\0*"sv);
 }
 
 // PIC (X68000 / PC-98): "PIC", then a free comment ended by 0x1A, then the binary header. The
@@ -62,22 +73,43 @@ std::int32_t HeifKind(heif::Codec codec) {
   }
 }
 
+bool LooksLikeHeic(std::span<const std::uint8_t> bytes) {
+  return heif::Sniff(bytes) == heif::Codec::kHevc;
+}
+
+bool LooksLikeAvif(std::span<const std::uint8_t> bytes) {
+  return heif::Sniff(bytes) == heif::Codec::kAv1;
+}
+
+bool LooksLikeMag(std::span<const std::uint8_t> bytes) { return StartsWith(bytes, "MAKI02  "); }
+
+// A kind with a codec takes the codec's own sniff; the others are only recognised, to be refused.
+constexpr FileKindSignature kSignatures[] = {
+    {kFileKindBmp, bmp::Sniff, true},      {kFileKindJpeg, jpeg::Sniff, true},
+    {kFileKindPng, png::Sniff, true},      {kFileKindHeic, LooksLikeHeic, true},
+    {kFileKindAvif, LooksLikeAvif, true},  {kFileKindWebp, webp::Sniff, true},
+    {kFileKindGif, LooksLikeGif, false},
+    {kFileKindTiff, LooksLikeTiff, false}, {kFileKindPic, LooksLikePic, false},
+    {kFileKindMag, LooksLikeMag, false},   {kFileKindPcx, LooksLikePcx, false},
+};
+
 }  // namespace
+
+std::span<const FileKindSignature> FileKindSignatures() { return kSignatures; }
+
+const FileKindSignature* FindFileKind(std::int32_t kind) {
+  const auto* row =
+      std::find_if(std::begin(kSignatures), std::end(kSignatures),
+                   [&](const FileKindSignature& entry) { return entry.kind == kind; });
+  return row == std::end(kSignatures) ? nullptr : row;
+}
 
 std::int32_t FileKindOfBytes(std::span<const std::uint8_t> leadingBytes) {
   const std::span<const std::uint8_t> bytes =
       leadingBytes.first(std::min(leadingBytes.size(), kFileKindProbeBytes));
-  using namespace std::string_view_literals;
-  if (bmp::Sniff(bytes)) return kFileKindBmp;
-  if (StartsWith(bytes, "\xFF\xD8\xFF"sv)) return kFileKindJpeg;
-  if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"sv)) return kFileKindPng;
-  if (const std::int32_t kind = HeifKind(heif::Sniff(bytes)); kind != kFileKindUnknown) return kind;
-  if (webp::Sniff(bytes)) return kFileKindWebp;
-  if (StartsWith(bytes, "GIF87a"sv) || StartsWith(bytes, "GIF89a"sv)) return kFileKindGif;
-  if (StartsWith(bytes, "II*\0"sv) || StartsWith(bytes, "MM\0*"sv)) return kFileKindTiff;
-  if (LooksLikePic(bytes)) return kFileKindPic;
-  if (StartsWith(bytes, "MAKI02  "sv)) return kFileKindMag;
-  if (LooksLikePcx(bytes)) return kFileKindPcx;
+  for (const FileKindSignature& row : kSignatures) {
+    if (row.sniff(bytes)) return row.kind;
+  }
   return kFileKindUnknown;
 }
 

@@ -49,7 +49,8 @@ std::int32_t KindFor(Loader loader, const ByteSource& file) {
     case Loader::kAnyFormat: {
       // The decode checks the headers.
       const std::int32_t kind = FileKindOfSource(file, false);
-      return IsLoadableKind(kind) ? kind : 0;
+      const FileKindSignature* row = FindFileKind(kind);
+      return row != nullptr && row->loads ? kind : 0;
     }
     case Loader::kBmp:
       return kFileKindBmp;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 
+#include "imaging/FileKind.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace imaging {
@@ -33,28 +34,6 @@ using ImageHandle = std::uint32_t;
 //   [5] bytes per row of the 24-bit pixel data (3 × width)
 //   [6] .. [9] reserved, 0
 using ImageInfoRecord = std::array<std::int32_t, 10>;
-
-// File kinds told apart by ProbeFileKind from the content alone.
-enum FileKind : std::int32_t {
-  kFileKindBmp = 1,
-  kFileKindJpeg = 2,
-  kFileKindPng = 3,
-  kFileKindGif = 4,
-  kFileKindTiff = 5,
-  kFileKindPic = 6,
-  kFileKindMag = 7,
-  kFileKindPcx = 8,
-  kFileKindUnknown = 9,  // empty, unreadable, a folder, or anything not recognised
-  kFileKindHeic = 10,    // HEIF with HEVC-coded images
-  kFileKindAvif = 11,    // HEIF with AV1-coded images
-  kFileKindWebp = 12,
-};
-
-// The kinds LoadImageFile reads.
-inline constexpr bool IsLoadableKind(std::int32_t kind) {
-  return kind == kFileKindBmp || kind == kFileKindJpeg || kind == kFileKindPng ||
-         kind == kFileKindHeic || kind == kFileKindAvif || kind == kFileKindWebp;
-}
 
 // Size limits, checked before any pixel buffer is allocated: an image beyond them does not load.
 inline constexpr std::int64_t kMaxImageSide = 65535;

@@ -5,6 +5,7 @@
 
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
+#include "engine/FileFormats.h"
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 #include "tests/support/FormFixture.h"
@@ -64,7 +65,8 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
 
 TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeepsTheInput) {
   const std::string out = folder.File("out");
-  // Every input kind to every output kind; the probe numbers the kinds as the output kinds do.
+  // Every input kind to every output kind: OutputKind 1 BMP, 2 JPG, 3 PNG; the probe numbers the
+  // input kinds alike.
   const std::string inputs[] = {"", SaveImage(testsupport::LetterF(), "in.bmp"),
                                 SaveImage(testsupport::PhotoLike(31, 17), "in.jpg"),
                                 SaveImage(testsupport::LetterF(), "in.png")};
@@ -86,27 +88,28 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
   Settings().Compression = 40;
   Settings().JpegProgressive = 1;
   Settings().PngInterlace = 0;
-  for (int output = kOutputKindBmp; output <= kOutputKindPng; ++output) {
-    for (int input = kInputKindBmp; input <= kInputKindPng; ++input) {
+  for (int output = 1; output <= 3; ++output) {
+    for (int input = 1; input <= 3; ++input) {
+      SCOPED_TRACE(std::to_string(output) + " from " + std::to_string(input));
       SetJob(output, input, inputs[input], out);
       EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget)) << output << " from " << input;
       EXPECT_EQ(Job().OutputPath, out + extensions[output]);
       EXPECT_EQ(imaging::ProbeFileKind(Job().OutputPath, 0), output) << input;
-      if (output == kOutputKindJpeg) {
+      if (output == 2) {
         EXPECT_EQ(testsupport::JpegFirstQuantiser(Job().OutputPath), 13u) << input;
         EXPECT_NE(testsupport::ReadFileText(Job().OutputPath).find("\xFF\xC2"), std::string::npos);
       }
-      if (output == kOutputKindPng) {
+      if (output == 3) {
         EXPECT_EQ(FileField(Job().OutputPath, 28, 1), 0u) << input;
       }
     }
   }
 
   // A refused kind: nothing for the image formats, table art for whatever loads.
-  SetJob(kOutputKindJpeg, 5, inputs[3], folder.File("refused"));
+  SetJob(2, 5, inputs[3], folder.File("refused"));
   EXPECT_FALSE(form->ConvertCurrentFile(form::BatchTarget));
   EXPECT_EQ(Job().OutputPath, folder.File("refused")) << "no extension appended";
-  SetJob(kOutputKindHtm, 5, inputs[3], folder.File("art"));
+  SetJob(0, 5, inputs[3], folder.File("art"));
   EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
   EXPECT_TRUE(testsupport::FileExists(folder.File("art.htm")));
 }
@@ -144,7 +147,7 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
       {"MAKI02  ....", 7, "MAGです!!この形式は変換できません!!"},
       {std::string("\x0A\x05\x01\x08\0\0\0\0\x0F\0\x0F\0", 12), 8,
        "PCXです!!この形式は変換できません!!"},
-      {"just some text", kInputKindUnrecognised, "このファイルは変換できません!!"}};
+      {"just some text", 9, "このファイルは変換できません!!"}};
   for (const auto& [bytes, kind, message] : cases) {
     shell.messages.clear();
     testsupport::WriteFileText(folder.File("file.bmp"), bytes);
