@@ -16,7 +16,7 @@ struct JobSnapshot {
   ConverterOptions options;
   PhotoOptions photo;
   int outputKind = 0;  // an OutputFormat's outputKind
-  int quality = 80;  // JPEG, 100 − Compression
+  int quality = 80;    // JPEG, 100 − Compression
   int progressive = 0;
   int interlace = 0;
 
@@ -38,8 +38,8 @@ struct ConversionResult {
 bool Converts(const OutputFormat& output, int inputKind);
 
 // Converts `input`, of the probed kind, to `target` (written as it is, no extension added) with
-// the job's options, working on `state`. A job whose outputKind no format has writes nothing. Shows no message: a table-art file that cannot be created
-// is reported in the result.
+// the job's options, working on `state`. A job whose outputKind no format has writes nothing. Shows
+// no message: a table-art file that cannot be created is reported in the result.
 ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::string& input,
                              const std::string& target, EngineState& state);
 

@@ -172,20 +172,18 @@ int Converter::ConvertPngToBmp(const std::string& target, const std::string& inp
 
 int Converter::ConvertBmpToJpeg(const std::string& target, const std::string& input, int quality,
                                 int progressive) {
-  return Convert(target, input, imaging::LoadBmp, {Jpeg(), quality, progressive, 0},
-                 false);
+  return Convert(target, input, imaging::LoadBmp, {Jpeg(), quality, progressive, 0}, false);
 }
 
 int Converter::ConvertJpegToJpeg(const std::string& target, const std::string& input, int quality,
                                  int progressive, std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile,
-                 {Jpeg(), quality, progressive, 0}, rawCopy != 0);
+  return Convert(target, input, imaging::LoadImageFile, {Jpeg(), quality, progressive, 0},
+                 rawCopy != 0);
 }
 
 int Converter::ConvertPngToJpeg(const std::string& target, const std::string& input, int quality,
                                 int progressive) {
-  return Convert(target, input, imaging::LoadPng, {Jpeg(), quality, progressive, 0},
-                 false);
+  return Convert(target, input, imaging::LoadPng, {Jpeg(), quality, progressive, 0}, false);
 }
 
 int Converter::ConvertBmpToPng(const std::string& target, const std::string& input, int interlace) {
@@ -199,15 +197,18 @@ int Converter::ConvertJpegToPng(const std::string& target, const std::string& in
 
 int Converter::ConvertPngToPng(const std::string& target, const std::string& input, int interlace,
                                std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile, {Png(), 0, 0, interlace},
-                 rawCopy != 0);
+  return Convert(target, input, imaging::LoadImageFile, {Png(), 0, 0, interlace}, rawCopy != 0);
 }
 
 void Converter::WriteBeforeCopy(const std::string& input, const std::string& target) {
   // Re-encoded in the input's own format, unedited: JPEG at quality 100 and progressive, PNG
-  // interlaced. A kind no output format writes gets no copy.
-  const OutputFormat* format =
-      OutputFormatWriting(static_cast<imaging::FileKind>(imaging::ProbeFileKind(input, 0)));
+  // interlaced. A kind that converts but that no output format writes (HEIC, AVIF, WebP) is
+  // copied as PNG, which keeps its pixels and which the preview page's browser shows.
+  const auto kind = static_cast<imaging::FileKind>(imaging::ProbeFileKind(input, 0));
+  const OutputFormat* format = OutputFormatWriting(kind);
+  if (format == nullptr && InputFormatOf(kind).Converts()) {
+    format = OutputFormatWriting(imaging::kFileKindPng);
+  }
   if (format == nullptr) return;
   Convert(target, input, imaging::LoadImageFile, {format, 100, 1, 1}, true);
 }

@@ -15,7 +15,8 @@ namespace engine {
 void RunPipelineOn(const ConverterOptions& options, EngineState& state);
 
 // One conversion routine: load, (for BMP output) save as loaded and change the depth, the
-// pipeline, the save with the encoding's format, the release. The format has an encoder. Returns the final save's result, 0 when the input did not load.
+// pipeline, the save with the encoding's format, the release. The format has an encoder. Returns
+// the final save's result, 0 when the input did not load.
 int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state,
                    const std::string& target, const std::string& input, ImageLoader loader,
                    const ImageEncoding& encoding, bool rawCopy);

@@ -83,8 +83,10 @@ TEST_F(MainFormTest, TheDialogListsConvertibleFilesAndShowsTheirInformation) {
     filters += filter.caption + "=" + filter.patterns + "|";
   }
   EXPECT_EQ(filters,
-            "変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png)=*.bmp;*.jp*g;*.png|"
-            "ビットマップ (*.bmp)=*.bmp|ジェイぺグ (*.jp*g)=*.jp*g|ピング (*.png)=*.png|");
+            "変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png,*.heic,*.heif,*.avif,*.webp)="
+            "*.bmp;*.jp*g;*.png;*.heic;*.heif;*.avif;*.webp|"
+            "ビットマップ (*.bmp)=*.bmp|ジェイぺグ (*.jp*g)=*.jp*g|ピング (*.png)=*.png|"
+            "HEIC・AVIF・WebP (*.heic,*.heif,*.avif,*.webp)=*.heic;*.heif;*.avif;*.webp|");
 
   form->DeleteAllEntries();
   form->AddFileFromDialog();  // cancelled

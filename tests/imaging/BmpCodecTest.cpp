@@ -167,6 +167,11 @@ TEST(FileKindTest, TellsKindsFromSignaturesAndTextFromNearMisses) {
       {imaging::kFileKindPic, "PIC/MM/XY00000000/:comment\x1A\0"s},
       {imaging::kFileKindMag, "MAKI02  PC98"s},
       {imaging::kFileKindPcx, pcx},
+      {imaging::kFileKindHeic, "\0\0\0\x18" "ftypheic\0\0\0\0mif1heic"s},
+      {imaging::kFileKindAvif,
+       "\0\0\0\x1C"
+       "ftypavif\0\0\0\0avifmif1miaf"s},
+      {imaging::kFileKindWebp, "RIFF\x24\0\0\0WEBPVP8L\x0D\0\0\0\x2F"s},
   };
   for (const imaging::FileKindSignature& row : imaging::FileKindSignatures()) {
     SCOPED_TRACE("kind " + std::to_string(row.kind));
