@@ -155,8 +155,12 @@ using HandlePointer = std::unique_ptr<const heif_image_handle, HandleDeleter>;
 // The metadata items of the image: the first EXIF item (from its TIFF header on), the first XMP
 // packet and the ICC profile.
 void ReadMetadata(const heif_image_handle* handle, PhotoMetadata& metadata) {
+  // The size an item claims is checked before anything is allocated for it.
   const auto block = [&](heif_item_id id) {
-    std::vector<std::uint8_t> data(heif_image_handle_get_metadata_size(handle, id));
+    std::vector<std::uint8_t> data;
+    const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
+    if (size == 0 || size > kMaxMetadataItemBytes) return data;
+    data.resize(size);
     if (heif_image_handle_get_metadata(handle, id, data.data()).code != heif_error_Ok) data.clear();
     return data;
   };

@@ -25,6 +25,8 @@ inline constexpr std::uint64_t kMaxMetaBoxBytes = std::uint64_t{16} << 20;
 // libheif's own limit on either side of an image, set explicitly so that no build of the library
 // allows more; it is below kMaxImageSide.
 inline constexpr int kLibraryMaxSide = 32768;
+// An EXIF or XMP item claiming more than this is not read (a JPEG output carries 64 KB of each).
+inline constexpr std::size_t kMaxMetadataItemBytes = std::size_t{16} << 20;
 // The EXIF item starts with the 32-bit offset of the TIFF header that follows it.
 inline constexpr std::size_t kExifOffsetSize = 4;
 
