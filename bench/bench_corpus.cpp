@@ -4,10 +4,10 @@
 //
 // Photo-like scenes (a sky, fractal hills, soft-edged objects, fine texture and sensor grain) as
 // JPEG, PNG and BMP at the sizes the workloads name, flat graphics (screenshots and line art) as
-// PNG, small JPEGs for table art, and 24-megapixel camera-size JPEGs. The files are written with
-// libjpeg-turbo and libpng directly at fixed settings (JPEG quality 90 with 4:2:0 chroma, PNG at
-// zlib level 6 with adaptive filters, as cameras and common tools write them), so the corpus does
-// not change when our own encoders do. A file that already exists is left alone; delete the folder
+// PNG, small JPEGs for table art, 24-megapixel camera-size JPEGs, and the PNG sources of the HEIC,
+// AVIF and WebP sets. The files are written with libjpeg-turbo and libpng directly at fixed
+// settings (JPEG quality 90 with 4:2:0 chroma, PNG at zlib level 6 with adaptive filters, as
+// cameras and common tools write them), so the corpus does not change when our own encoders do. A file that already exists is left alone; delete the folder
 // to make it again.
 #include <png.h>
 #include <sys/stat.h>
@@ -543,6 +543,10 @@ int main(int argc, char** argv) {
                [](std::uint64_t index) { return MakeLineArt(1280, 720, 600 + index); }) &&
       WriteSet(folder + "/camera", "camera", 3, Format::kJpeg, photo(6000, 4000, 700)) &&
       WriteSet(folder + "/noisy", "noisy", 8, Format::kPng,
-               [](std::uint64_t index) { return MakeNoisyPhoto(1280, 720, 800 + index); });
+               [](std::uint64_t index) { return MakeNoisyPhoto(1280, 720, 800 + index); }) &&
+      // Sources of the HEIC (a phone's 12 megapixels), AVIF and WebP sets, which bench/run encodes
+      // with the libraries' own tools.
+      WriteSet(folder + "/phone-source", "phone", 3, Format::kPng, photo(4032, 3024, 900)) &&
+      WriteSet(folder + "/web-source", "web", 8, Format::kPng, photo(1920, 1080, 1000));
   return written ? 0 : 1;
 }

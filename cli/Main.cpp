@@ -67,9 +67,9 @@ std::string Usage() {
   const std::string rotation = "0.." + std::to_string(HighestRotation()) + " in steps of " +
                                std::to_string(kDegreesPerRotationStep);
   return "Usage: tessellarion-cli [OPTION]... FILE...\n"
-         "Converts BMP, JPEG and PNG files with the settings of Tessellarion's main window, then "
-         "saves\n"
-         "those settings as the window's Execute does.\n"
+         "Converts BMP, JPEG, PNG, HEIC, AVIF and WebP files (told by their content) with the "
+         "settings\n"
+         "of Tessellarion's main window, then saves those settings as the window's Execute does.\n"
          "\n"
          "  -o, --output DIR          output folder (must exist)\n"
          "  -f, --format FORMAT       bmp, jpg, png or htm (table art)\n"

@@ -16,7 +16,7 @@ struct JobSnapshot {
   ConverterOptions options;
   PhotoOptions photo;
   int outputKind = 0;  // an OutputFormat's outputKind
-  int quality = 80;  // JPEG, 100 − Compression
+  int quality = 80;    // JPEG, 100 − Compression
   int progressive = 0;
   int interlace = 0;
 

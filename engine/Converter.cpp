@@ -184,21 +184,24 @@ int Converter::ConvertBmpToBmp(const std::string& target, const std::string& inp
 
 int Converter::ConvertJpegToJpeg(const std::string& target, const std::string& input, int quality,
                                  int progressive, std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile,
-                 {Jpeg(), quality, progressive, 0}, rawCopy != 0);
+  return Convert(target, input, imaging::LoadImageFile, {Jpeg(), quality, progressive, 0},
+                 rawCopy != 0);
 }
 
 int Converter::ConvertPngToPng(const std::string& target, const std::string& input, int interlace,
                                std::uint8_t rawCopy) {
-  return Convert(target, input, imaging::LoadImageFile, {Png(), 0, 0, interlace},
-                 rawCopy != 0);
+  return Convert(target, input, imaging::LoadImageFile, {Png(), 0, 0, interlace}, rawCopy != 0);
 }
 
 void Converter::WriteBeforeCopy(const std::string& input, const std::string& target) {
   // Re-encoded in the input's own format, unedited: JPEG at quality 100 and progressive, PNG
-  // interlaced. A kind no output format writes gets no copy.
-  const OutputFormat* format =
-      OutputFormatWriting(static_cast<imaging::FileKind>(imaging::ProbeFileKind(input, 0)));
+  // interlaced. A kind that converts but that no output format writes (HEIC, AVIF, WebP) is
+  // copied as PNG, which keeps its pixels and which the preview page's browser shows.
+  const auto kind = static_cast<imaging::FileKind>(imaging::ProbeFileKind(input, 0));
+  const OutputFormat* format = OutputFormatWriting(kind);
+  if (format == nullptr && InputFormatOf(kind).Converts()) {
+    format = OutputFormatWriting(imaging::kFileKindPng);
+  }
   if (format == nullptr) return;
   Convert(target, input, imaging::LoadImageFile, {format, 100, 1, 1}, true);
 }

@@ -23,12 +23,22 @@ std::int32_t EncodePng(const std::string& target, imaging::ImageHandle image,
 
 using imaging::FileKind;
 
+// The file dialog's one entry for HEIC, AVIF and WebP.
+constexpr std::string_view kModernPhotosName = "HEIC・AVIF・WebP";
+
 constexpr InputFormat kInputFormats[] = {
     {FileKind::kFileKindBmp, "BMP", "", imaging::LoadBmp, "ビットマップ", "*.bmp", "bmp",
      "image/bmp"},
     {FileKind::kFileKindJpeg, "JPG", "", imaging::LoadJpeg, "ジェイぺグ", "*.jp*g", "jpg jpeg",
      "image/jpeg"},
     {FileKind::kFileKindPng, "PNG", "", imaging::LoadPng, "ピング", "*.png", "png", "image/png"},
+    // Photos from phones and the web, read by content whatever the output.
+    {FileKind::kFileKindHeic, "HEIC", "", imaging::LoadImageFile, kModernPhotosName,
+     "*.heic;*.heif", "heic heif", "image/heic;image/heif"},
+    {FileKind::kFileKindAvif, "AVIF", "", imaging::LoadImageFile, kModernPhotosName, "*.avif",
+     "avif", "image/avif"},
+    {FileKind::kFileKindWebp, "WEBP", "", imaging::LoadImageFile, kModernPhotosName, "*.webp",
+     "webp", "image/webp"},
     {FileKind::kFileKindGif, "GIF", "GIFです!!この形式は変換できません!!", nullptr, "", "", "", ""},
     {FileKind::kFileKindTiff, "TIFF", "TIFFです!!この形式は変換できません!!", nullptr, "", "", "",
      ""},
@@ -126,7 +136,11 @@ std::vector<platform::FileFilter> InputFileFilters() {
 std::vector<std::string> ConvertibleMimeTypes() {
   std::vector<std::string> types;
   for (const InputFormat& format : kInputFormats) {
-    if (format.Converts() && !format.mimeType.empty()) types.emplace_back(format.mimeType);
+    for (std::size_t start = 0; format.Converts() && start < format.mimeType.size();) {
+      const std::size_t end = std::min(format.mimeType.find(';', start), format.mimeType.size());
+      types.emplace_back(format.mimeType.substr(start, end - start));
+      start = end + 1;
+    }
   }
   return types;
 }

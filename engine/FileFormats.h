@@ -42,7 +42,7 @@ struct InputFormat {
   std::string_view dialogName;  // the file dialog's entry; rows with one name share the entry
   std::string_view dialogPatterns;  // ";"-separated, as the dialog matches names
   std::string_view extensions;      // " "-separated; every one matches dialogPatterns
-  std::string_view mimeType;        // offered to the desktop (tessellarion.desktop, metainfo)
+  std::string_view mimeType;  // ";"-separated, offered to the desktop (desktop entry, metainfo)
 
   bool Converts() const { return loader != nullptr; }
 };

@@ -29,7 +29,8 @@ PixelSize FitWithin(int width, int height, int boxWidth, int boxHeight);
 void RunPipelineOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state);
 
 // One conversion routine: load, (for BMP output) save as loaded and change the depth, the
-// pipeline, the save with the encoding's format, the release. The format has an encoder. Returns the final save's result, 0 when the input did not load.
+// pipeline, the save with the encoding's format, the release. The format has an encoder. Returns
+// the final save's result, 0 when the input did not load.
 int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state,
                    const std::string& target, const std::string& input, ImageLoader loader,
                    const ImageEncoding& encoding, bool rawCopy);

@@ -40,8 +40,8 @@ constexpr std::string_view kPageEnd = "</BODY> \n</HTML>";
 
 int Converter::WritePreviewPage(const std::string& path) {
   std::string page;
-  for (std::string_view piece : {kPageStart, kBeforeImage, kZoomList, kAfterImage, kZoomList,
-                                 kPageEnd}) {
+  for (std::string_view piece :
+       {kPageStart, kBeforeImage, kZoomList, kAfterImage, kZoomList, kPageEnd}) {
     page += piece;
   }
   const std::optional<std::string> shiftJis = platform::Utf8ToShiftJis(page);

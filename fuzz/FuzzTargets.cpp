@@ -17,9 +17,12 @@
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "imaging/BmpCodec.h"
+#include "imaging/ByteSource.h"
 #include "imaging/FileKind.h"
+#include "imaging/HeifCodec.h"
 #include "imaging/Imaging.h"
 #include "imaging/PhotoMetadata.h"
+#include "imaging/WebpCodec.h"
 #include "platform/Headless.h"
 #include "settings/SettingsFile.h"
 
@@ -165,8 +168,19 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
   const std::int32_t kind = path.empty() ? 0 : imaging::ProbeFileKind(path, 0);
   const imaging::FileKindSignature* row = imaging::FindFileKind(kind);
   if (row == nullptr && kind != imaging::kFileKindUnknown) return false;
+  const std::span<const std::uint8_t> leading =
+      bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes));
+  if (imaging::KindNeedsWholeFile(leading)) {
+    // The kind the brands or the first chunk name, the codec of the primary image for brands
+    // that name none, or not recognised when the headers do not read.
+    const std::int32_t leadingKind = imaging::FileKindOfBytes(leading);
+    const bool heif = imaging::heif::Sniff(leading) != imaging::heif::Codec::kNone;
+    return kind == imaging::kFileKindUnknown || kind == leadingKind ||
+           (heif && leadingKind == imaging::kFileKindUnknown &&
+            (kind == imaging::kFileKindHeic || kind == imaging::kFileKindAvif));
+  }
   // Only the leading bytes decide: the file cut to them is of the same kind.
-  path = InputPath(bytes.first(std::min(bytes.size(), imaging::kFileKindProbeBytes)));
+  path = InputPath(leading);
   if (path.empty() || imaging::ProbeFileKind(path, 0) != kind) return false;
   // The kind is the first row whose signature the bytes carry.
   for (const imaging::FileKindSignature& earlier : imaging::FileKindSignatures()) {
@@ -174,6 +188,32 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
     if (earlier.sniff(bytes)) return false;
   }
   return true;
+}
+
+bool DecodeHeifWebp(std::span<const std::uint8_t> bytes) {
+  const auto whole = [](const std::optional<imaging::Bitmap>& bitmap) {
+    return imaging::SizeWithinLimits(bitmap->width, bitmap->height) &&
+           bitmap->pixels.size() == bitmap->PixelCount() * 3 &&
+           bitmap->depth == imaging::ColorDepth::kTrue24;
+  };
+  const imaging::MemorySource source(bytes);
+  imaging::heif::PrimaryImageCodec(source);
+  for (const bool stored : {false, true}) {
+    imaging::PhotoMetadata metadata;
+    const std::optional<imaging::Bitmap> heif = imaging::heif::Decode(bytes, stored, &metadata);
+    if (!heif) continue;
+    imaging::CheckMetadata(metadata);
+    const auto size = imaging::heif::ReadSize(source);
+    if (!whole(heif) || !size) return false;
+    if (!stored && *size != std::pair(heif->width, heif->height)) return false;
+  }
+  imaging::PhotoMetadata metadata;
+  const std::optional<imaging::Bitmap> webp = imaging::webp::Decode(bytes, &metadata);
+  if (!webp) return true;
+  imaging::CheckMetadata(metadata);
+  const auto size = imaging::webp::ReadSize(
+      bytes.first(std::min(bytes.size(), imaging::webp::kHeaderProbeBytes)));
+  return whole(webp) && size == std::pair(webp->width, webp->height);
 }
 
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes) {

@@ -25,9 +25,16 @@ bool LoadImage(std::span<const std::uint8_t> bytes);
 bool PhotoMetadata(std::span<const std::uint8_t> bytes);
 
 // Probes the bytes as a file (an in-memory file, as LoadImage does). False when the kind is not a
-// FileKind value, when it depends on more than the leading bytes the probe promises to look at,
-// or when a BMP, JPEG or PNG kind is reported without that format's signature.
+// FileKind value, when it depends on more than the leading bytes the probe promises to look at
+// (a HEIF or WebP file, whose headers are read further, may only be found not recognised), or
+// when a kind is reported without that format's signature.
 bool ProbeFileKind(std::span<const std::uint8_t> bytes);
+
+// Decodes the bytes as a HEIF or AVIF file (turned by its properties, and as stored) and as a
+// WebP file, with their metadata, and tells the codec of a HEIF primary image. False when a
+// decoded image lies beyond the size limits or is not a whole 24-bit bitmap, when a file that
+// decodes has headers that do not read, or when the headers give another size than the decode.
+bool DecodeHeifWebp(std::span<const std::uint8_t> bytes);
 
 // Puts the bytes in LogFile/Log.ini of a scratch executable folder and starts a headless main
 // form there, whose InitialUpdate loads the file (SyncSettingsFile in Load mode). False when a

@@ -7,8 +7,10 @@
 #include <string_view>
 
 #include "imaging/BmpCodec.h"
+#include "imaging/HeifCodec.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PngCodec.h"
+#include "imaging/WebpCodec.h"
 
 namespace imaging {
 namespace {
@@ -60,12 +62,33 @@ bool LooksLikePcx(std::span<const std::uint8_t> bytes) {
   return word(8) >= word(4) && word(10) >= word(6);
 }
 
+std::int32_t HeifKind(heif::Codec codec) {
+  switch (codec) {
+    case heif::Codec::kHevc:
+      return kFileKindHeic;
+    case heif::Codec::kAv1:
+      return kFileKindAvif;
+    default:
+      return kFileKindUnknown;
+  }
+}
+
+bool LooksLikeHeic(std::span<const std::uint8_t> bytes) {
+  return heif::Sniff(bytes) == heif::Codec::kHevc;
+}
+
+bool LooksLikeAvif(std::span<const std::uint8_t> bytes) {
+  return heif::Sniff(bytes) == heif::Codec::kAv1;
+}
+
 bool LooksLikeMag(std::span<const std::uint8_t> bytes) { return StartsWith(bytes, "MAKI02  "); }
 
 // A kind with a codec takes the codec's own sniff; the others are only recognised, to be refused.
 constexpr FileKindSignature kSignatures[] = {
     {kFileKindBmp, bmp::Sniff, true},      {kFileKindJpeg, jpeg::Sniff, true},
-    {kFileKindPng, png::Sniff, true},      {kFileKindGif, LooksLikeGif, false},
+    {kFileKindPng, png::Sniff, true},      {kFileKindHeic, LooksLikeHeic, true},
+    {kFileKindAvif, LooksLikeAvif, true},  {kFileKindWebp, webp::Sniff, true},
+    {kFileKindGif, LooksLikeGif, false},
     {kFileKindTiff, LooksLikeTiff, false}, {kFileKindPic, LooksLikePic, false},
     {kFileKindMag, LooksLikeMag, false},   {kFileKindPcx, LooksLikePcx, false},
 };
@@ -88,6 +111,30 @@ std::int32_t FileKindOfBytes(std::span<const std::uint8_t> leadingBytes) {
     if (row.sniff(bytes)) return row.kind;
   }
   return kFileKindUnknown;
+}
+
+bool KindNeedsWholeFile(std::span<const std::uint8_t> leadingBytes) {
+  const std::int32_t kind = FileKindOfBytes(leadingBytes);
+  return kind == kFileKindHeic || kind == kFileKindAvif || kind == kFileKindWebp ||
+         (kind == kFileKindUnknown &&
+          heif::Sniff(leadingBytes.first(std::min(leadingBytes.size(), kFileKindProbeBytes))) ==
+              heif::Codec::kByPrimaryImage);
+}
+
+std::int32_t FileKindOfSource(const ByteSource& source, bool checkHeader) {
+  const std::vector<std::uint8_t> leading = source.Prefix(kFileKindProbeBytes);
+  std::int32_t kind = FileKindOfBytes(leading);
+  if (kind == kFileKindUnknown && heif::Sniff(leading) == heif::Codec::kByPrimaryImage) {
+    kind = HeifKind(heif::PrimaryImageCodec(source));
+  }
+  if (!checkHeader) return kind;
+  if (kind == kFileKindHeic || kind == kFileKindAvif) {
+    return heif::ReadSize(source) ? kind : kFileKindUnknown;
+  }
+  if (kind == kFileKindWebp) {
+    return webp::ReadSize(source.Prefix(webp::kHeaderProbeBytes)) ? kind : kFileKindUnknown;
+  }
+  return kind;
 }
 
 }  // namespace imaging

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "imaging/ByteSource.h"
+
 namespace imaging {
 
 // File kinds told apart by ProbeFileKind from the content alone. The numbers are what callers
@@ -18,6 +20,9 @@ enum FileKind : std::int32_t {
   kFileKindMag = 7,
   kFileKindPcx = 8,
   kFileKindUnknown = 9,  // empty, unreadable, a folder, or anything not recognised
+  kFileKindHeic = 10,    // HEIF with HEVC-coded images
+  kFileKindAvif = 11,    // HEIF with AV1-coded images
+  kFileKindWebp = 12,
 };
 
 // Enough leading bytes for every signature the probe looks at.
@@ -38,7 +43,17 @@ std::span<const FileKindSignature> FileKindSignatures();
 const FileKindSignature* FindFileKind(std::int32_t kind);
 
 // The kind of the first row whose signature the leading bytes carry (at most kFileKindProbeBytes
-// are looked at; fewer is fine), else kFileKindUnknown.
+// are looked at; fewer is fine), else kFileKindUnknown. A HEIF file whose brands name no codec
+// (mif1, msf1 alone) is not recognised by its leading bytes.
 std::int32_t FileKindOfBytes(std::span<const std::uint8_t> leadingBytes);
+
+// The kind of a whole file: its leading bytes, and for a HEIF file whose brands name no codec,
+// the codec of its primary image. With `checkHeader`, a HEIC, AVIF or WebP file whose headers
+// do not read (a truncated file, an image sequence without a still image) or give a size beyond
+// the limits is not recognised.
+std::int32_t FileKindOfSource(const ByteSource& source, bool checkHeader);
+
+// A kind FileKindOfSource tells from more than the leading bytes.
+bool KindNeedsWholeFile(std::span<const std::uint8_t> leadingBytes);
 
 }  // namespace imaging

@@ -64,13 +64,14 @@ Image Image::WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::Coefficient
 }
 
 bool Image::SetPhoto(std::shared_ptr<const PhotoMetadata> metadata, int orientation,
-                     const PhotoHandling& handling) {
+                     const PhotoHandling& handling, bool decodedUpright) {
   handling_ = handling;
   if (handling.keepMetadata && metadata != nullptr && !metadata->Empty())
     metadata_ = std::move(metadata);
   if (!handling.autoOrient || orientation < 2 || orientation > 8) return true;
-  pendingOrientation_ = orientation;
   turnedUpright_ = true;
+  if (decodedUpright) return true;
+  pendingOrientation_ = orientation;
   return !bitmap_ || TurnDecoded();
 }
 

@@ -58,9 +58,11 @@ class Image {
 
   // Attaches what the file carried beside its pixels (metadata may be null) and the orientation
   // it is stored in, as the handling asks; pixels already decoded are turned upright at once.
+  // `decodedUpright`: the decoder already turned the pixels as the orientation says (a HEIF's
+  // rotation and mirror properties), so only the metadata learn of the turn.
   // False when memory runs out for the turn.
   bool SetPhoto(std::shared_ptr<const PhotoMetadata> metadata, int orientation,
-                const PhotoHandling& handling);
+                const PhotoHandling& handling, bool decodedUpright = false);
   // An image made from this one's pixels (a crop) carries its metadata on, as an edited image.
   void InheritPhoto(const Image& from);
   // The metadata to write, or null.

@@ -22,14 +22,19 @@
 #include "imaging/FileMemory.h"
 #include "imaging/Geometry.h"
 #include "imaging/HandleTable.h"
+#include "imaging/HeifCodec.h"
 #include "imaging/Image.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PngCodec.h"
+#include "imaging/WebpCodec.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 
 namespace imaging {
 namespace {
+
+// Why a file of a kind no loader reads does not load.
+constexpr const char* kNotConvertible = "not an image of a kind that converts";
 
 // Why the latest entry point that failed on this thread failed (see FailureReason).
 thread_local std::string failureReason;
@@ -75,10 +80,11 @@ std::int32_t NoPixels(const Image& image) {
 // format whatever the content.
 enum class Loader { kAnyFormat, kBmp, kJpeg, kPng };
 
-std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
+std::int32_t KindFor(Loader loader, const ByteSource& file) {
   switch (loader) {
     case Loader::kAnyFormat: {
-      const std::int32_t kind = FileKindOfBytes(bytes);
+      // The decode checks the headers.
+      const std::int32_t kind = FileKindOfSource(file, false);
       const FileKindSignature* row = FindFileKind(kind);
       return row != nullptr && row->loads ? kind : 0;
     }
@@ -97,8 +103,9 @@ std::int32_t KindFor(Loader loader, std::span<const std::uint8_t> bytes) {
 // LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
 // The image of the file, its metadata (when the handling wants either the metadata or the
 // orientation they give) still to be attached.
+// A HEIF is decoded upright by its rotation and mirror properties unless `storedOrientation`.
 Result<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t kind,
-                         bool deferChecks, PhotoMetadata* metadata) {
+                         bool deferChecks, bool storedOrientation, PhotoMetadata* metadata) {
   switch (kind) {
     case kFileKindBmp: {
       Result<std::pair<int, int>> size = bmp::ReadSize(*file);
@@ -137,8 +144,25 @@ Result<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t ki
       RememberGoodFile(*hash, kind);
       return Image(std::move(*bitmap), *hash, kind);
     }
+    case kFileKindHeic:
+    case kFileKindAvif:
+    case kFileKindWebp: {
+      const FileBytes bytes = ReadWholeFile(*file);
+      if (bytes == nullptr) return Refused("the file could not be read");
+      std::optional<Bitmap> bitmap = kind == kFileKindWebp
+                                         ? webp::Decode(*bytes, metadata)
+                                         : heif::Decode(*bytes, storedOrientation, metadata);
+      if (!bitmap) {
+        return Refused(kind == kFileKindWebp ? "WebP: the file does not decode"
+                                             : "HEIF: the file does not decode");
+      }
+      ContentHash hash;
+      hash.Add(*bytes);
+      RememberGoodFile(hash, kind);
+      return Image(std::move(*bitmap), hash, kind);
+    }
     default:
-      return Refused("not a BMP, JPEG or PNG file");
+      return Refused(kNotConvertible);
   }
 }
 
@@ -146,8 +170,11 @@ Result<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind, bo
                    const PhotoHandling& handling) {
   const bool readMetadata = handling.autoOrient || handling.keepMetadata;
   PhotoMetadata metadata;
-  Result<Image> image =
-      OpenPixels(std::move(file), kind, deferChecks, readMetadata ? &metadata : nullptr);
+  // A HEIF's rotation and mirror properties describe the turn its EXIF orientation names; the
+  // decoder applies them, and the orientation is not applied a second time.
+  const bool heif = kind == kFileKindHeic || kind == kFileKindAvif;
+  Result<Image> image = OpenPixels(std::move(file), kind, deferChecks, !handling.autoOrient,
+                                   readMetadata ? &metadata : nullptr);
   if (!image) return image;
   if (!metadata.Empty()) CheckMetadata(metadata);
   const int orientation = ExifOrientation(metadata.exif);
@@ -155,7 +182,7 @@ Result<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind, bo
   if (handling.keepMetadata && !metadata.Empty()) {
     kept = std::make_shared<const PhotoMetadata>(std::move(metadata));
   }
-  if (!image->SetPhoto(std::move(kept), orientation, handling)) return Refused(kOutOfMemory);
+  if (!image->SetPhoto(std::move(kept), orientation, handling, heif)) return Refused(kOutOfMemory);
   return image;
 }
 
@@ -180,9 +207,9 @@ ImageHandle LoadWith(const std::string& path, Loader loader, const PhotoHandling
       return 0;
     }
     std::shared_ptr<const FileSource> file = std::move(*opened);
-    const std::int32_t kind = KindFor(loader, file->Prefix(kFileKindProbeBytes));
+    const std::int32_t kind = KindFor(loader, *file);
     if (kind == 0) {
-      NoteFailure("not a BMP, JPEG or PNG file");
+      NoteFailure(kNotConvertible);
       return 0;
     }
     const bool deferChecks = loader == Loader::kJpeg;
@@ -265,7 +292,10 @@ void ClearFailureReason() { failureReason.clear(); }
 
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t /*reserved*/) {
   return Guarded<std::int32_t>(kFileKindUnknown, [&]() {
-    return FileKindOfBytes(platform::ReadFilePrefix(path, kFileKindProbeBytes));
+    const std::vector<std::uint8_t> leading = platform::ReadFilePrefix(path, kFileKindProbeBytes);
+    if (!KindNeedsWholeFile(leading)) return FileKindOfBytes(leading);
+    const Result<std::shared_ptr<const FileSource>> file = FileSource::Open(path);
+    return file ? FileKindOfSource(**file, true) : kFileKindUnknown;
   });
 }
 

@@ -49,8 +49,8 @@ void ClearFailureReason();
 // The kind of the file at path, by content (see FileKind). `reserved` is ignored.
 std::int32_t ProbeFileKind(const std::string& path, std::int32_t reserved);
 
-// Loads a BMP, JPEG or PNG file, told by content. Returns a new handle, 0 on failure. Without a
-// PhotoHandling, photos are turned upright and keep their metadata.
+// Loads a BMP, JPEG, PNG, HEIC, AVIF or WebP file, told by content. Returns a new handle, 0 on
+// failure. Without a PhotoHandling, photos are turned upright and keep their metadata.
 ImageHandle LoadImageFile(const std::string& path);
 ImageHandle LoadImageFile(const std::string& path, const PhotoHandling& handling);
 // Loaders for one format each: a file of any other format does not load.

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "imaging/AlphaComposite.h"
 #include "imaging/Limits.h"
 
 namespace imaging::png {
@@ -342,8 +343,7 @@ bool WriteWhole(const Bitmap& bitmap, const DeflateSettings& settings,
   constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   const auto palette = std::make_unique<PaletteIndex>();
   const bool indexed = palette->Build(bitmap);
-  libdeflate_compressor* compressor =
-      Compressor(indexed ? kPaletteLevel : settings.wholeLevel);
+  libdeflate_compressor* compressor = Compressor(indexed ? kPaletteLevel : settings.wholeLevel);
   if (compressor == nullptr) return false;
   const std::size_t rowBytes =
       indexed ? PaletteIndex::PackedRowBytes(bitmap.width, palette->Bits()) : bitmap.RowBytes();
@@ -518,21 +518,6 @@ Result<void> ReadAcceptedHeader(ReadSession& session, SourceReader& reader, RowL
     }
   }
   return {};
-}
-
-// Composites the RGBA pixels from `first` on, every `step`-th, onto white:
-// out = (c × a + 255 × (255 − a)) / 255, rounded.
-void CompositeOntoWhite(const std::uint8_t* rgba, std::uint8_t* rgb, std::size_t width,
-                        std::size_t first, std::size_t step) {
-  for (std::size_t x = first; x < width; x += step) {
-    const std::uint8_t* source = rgba + x * 4;
-    std::uint8_t* target = rgb + x * 3;
-    const unsigned alpha = source[3];
-    for (int channel = 0; channel < 3; ++channel) {
-      target[channel] =
-          static_cast<std::uint8_t>((source[channel] * alpha + 255 * (255 - alpha) + 127) / 255);
-    }
-  }
 }
 
 // Reads every pass of every row. Opaque rows go straight into the bitmap; with interlacing libpng

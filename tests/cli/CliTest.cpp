@@ -225,4 +225,40 @@ TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {
   }
 }
 
+// A folder of phone photos and pictures saved from the web converts in one batch, each to JPEG and
+// PNG at its size, beside the kinds that are refused as before; a HEIC cut short before its
+// headers end is refused when it is added.
+TEST_F(CliTest, PhonePhotosAndWebPicturesConvertInOneBatch) {
+  for (const char* tool : {"heif-enc", "avifenc", "cwebp"}) {
+    if (std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) != 0) {
+      GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
+    }
+  }
+  testsupport::SaveImageFile(testsupport::PhotoLike(37, 23), folder.File("photo.png"));
+  const std::string make = "cd '" + folder.Path() +
+                           "' && heif-enc -o phone.heic photo.png && avifenc photo.png saved.avif"
+                           " && cwebp photo.png -o browser.webp";
+  ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
+  const std::vector<std::uint8_t> heic = testsupport::ReadFileBytes(folder.File("phone.heic"));
+  testsupport::WriteFileBytes(folder.File("cut.heic"),
+                              std::vector<std::uint8_t>(heic.begin(), heic.begin() + 40));
+  testsupport::WriteFileText(folder.File("x.gif"), "GIF89a......");
+  for (const std::string format : {"jpg", "png"}) {
+    SCOPED_TRACE(format);
+    EXPECT_EQ(
+        Cli("-o out -f " + format + " -q 80 phone.heic x.gif saved.avif cut.heic browser.webp"), 0);
+    EXPECT_EQ(errors,
+              "Tessellarion: GIFです!!この形式は変換できません!!\n"
+              "Tessellarion: このファイルは変換できません!!\nTessellarion: 変換完了！！\n");
+    for (const std::string name : {"phone", "saved", "browser"}) {
+      EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/" + name + "." + format)),
+                std::pair(37, 23))
+          << name;
+    }
+  }
+  EXPECT_EQ(
+      testsupport::FolderEntries(folder.File("out")),
+      (Names{"browser.jpg", "browser.png", "phone.jpg", "phone.png", "saved.jpg", "saved.png"}));
+}
+
 }  // namespace

@@ -83,8 +83,10 @@ TEST_F(MainFormTest, TheDialogListsConvertibleFilesAndShowsTheirInformation) {
     filters += filter.caption + "=" + filter.patterns + "|";
   }
   EXPECT_EQ(filters,
-            "変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png)=*.bmp;*.jp*g;*.png|"
-            "ビットマップ (*.bmp)=*.bmp|ジェイぺグ (*.jp*g)=*.jp*g|ピング (*.png)=*.png|");
+            "変換可能なすべてのピクチャ (*.bmp,*.jp*g,*.png,*.heic,*.heif,*.avif,*.webp)="
+            "*.bmp;*.jp*g;*.png;*.heic;*.heif;*.avif;*.webp|"
+            "ビットマップ (*.bmp)=*.bmp|ジェイぺグ (*.jp*g)=*.jp*g|ピング (*.png)=*.png|"
+            "HEIC・AVIF・WebP (*.heic,*.heif,*.avif,*.webp)=*.heic;*.heif;*.avif;*.webp|");
 
   form->DeleteAllEntries();
   form->AddFileFromDialog();  // cancelled
@@ -215,7 +217,20 @@ TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAF
       std::string("\x0A\x05\x01\x08\0\0\0\0\x05\0\x04\0", 12) + std::string(116, '\0'));
   form->ShowSelectedFile();
   EXPECT_EQ(controls.Text(kBeforeKindEdit), "PCX");
-  EXPECT_EQ(shell.openedDocuments, Messages{Log("LOG.html")});
+  // A lossless WebP of 7 × 5 (cwebp's output, translucent): shown as one, and its unedited copy
+  // for the page is a PNG, which the browser shows.
+  testsupport::WriteFileBytes(
+      controls.ListEntry(kInputList, 0),
+      {0x52, 0x49, 0x46, 0x46, 0x36, 0x00, 0x00, 0x00, 0x57, 0x45, 0x42, 0x50, 0x56,
+       0x50, 0x38, 0x4C, 0x29, 0x00, 0x00, 0x00, 0x2F, 0x06, 0x00, 0x01, 0x10, 0x99,
+       0x8C, 0xE8, 0x7F, 0x6C, 0x22, 0xA2, 0xFF, 0x01, 0x05, 0x6D, 0xDB, 0x30, 0x81,
+       0x13, 0xFE, 0x14, 0xDB, 0x1D, 0x08, 0xF3, 0x1F, 0x62, 0xD2, 0x34, 0x84, 0xAF,
+       0x39, 0x36, 0x01, 0xC8, 0x24, 0xB9, 0x54, 0xFC, 0x02, 0x00});
+  form->QualityPreview();
+  EXPECT_EQ(Shown(kBeforeWidthEdit, kBeforeHeightEdit, kBeforeKindEdit), "7x5WEBP");
+  EXPECT_EQ(imaging::ProbeFileKind(Log("Now.log"), 0), 3);
+  EXPECT_EQ(testsupport::ImageSizeOf(Log("Now.log")), std::pair(7, 5));
+  EXPECT_EQ(shell.openedDocuments, (Messages{Log("LOG.html"), Log("LOG.html")}));
   form->RemovePreviewImages();
   EXPECT_EQ(testsupport::FolderEntries(folder.File("LogFile")), (Messages{"LOG.html", "Log.ini"}));
 

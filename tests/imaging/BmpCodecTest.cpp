@@ -175,12 +175,39 @@ TEST(FileKindTest, TellsKindsFromSignaturesAndTextFromNearMisses) {
   using namespace std::string_literals;
   // A PCX header start: manufacturer, version 5, encoding, 8 bits per plane, window 0,0 .. 5,4.
   const std::string pcx = "\x0A\x05\x01\x08\0\0\0\0\x05\0\x04\0"s + std::string(116, '\0');
-  // A PIC with a comment, the PCX the near misses start from, then near misses: "BM" with a header
-  // size no BMP has, "PIC" without its comment end, PCX with a bad bits per plane or a window
-  // ending before it starts; text that starts like a PCX file.
+  const Bytes bmp = BmpFile({40, 3, 2, 24, 0, 0, {}, {}, Bytes(24, 0x5A)});
+  // One file start per kind the probe recognises: each row's signature takes its own sample and
+  // no other's. A kind added without a sample here fails.
+  const std::pair<std::int32_t, std::string> samples[] = {
+      {imaging::kFileKindBmp, std::string(bmp.begin(), bmp.end())},
+      {imaging::kFileKindJpeg, "\xFF\xD8\xFF\xE0\0\x10JFIF\0"s},
+      {imaging::kFileKindPng, "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"s},
+      {imaging::kFileKindGif, "GIF87a\x05\0\x03\0"s},
+      {imaging::kFileKindTiff, "MM\0*\0\0\0\x08"s},
+      {imaging::kFileKindPic, "PIC/MM/XY00000000/:comment\x1A\0"s},
+      {imaging::kFileKindMag, "MAKI02  PC98"s},
+      {imaging::kFileKindPcx, pcx},
+      {imaging::kFileKindHeic, "\0\0\0\x18" "ftypheic\0\0\0\0mif1heic"s},
+      {imaging::kFileKindAvif,
+       "\0\0\0\x1C"
+       "ftypavif\0\0\0\0avifmif1miaf"s},
+      {imaging::kFileKindWebp, "RIFF\x24\0\0\0WEBPVP8L\x0D\0\0\0\x2F"s},
+  };
+  for (const imaging::FileKindSignature& row : imaging::FileKindSignatures()) {
+    SCOPED_TRACE("kind " + std::to_string(row.kind));
+    const auto* own = std::find_if(std::begin(samples), std::end(samples),
+                                   [&](const auto& sample) { return sample.first == row.kind; });
+    EXPECT_NE(own, std::end(samples)) << "no sample";
+    for (const auto& [kind, text] : samples) {
+      EXPECT_EQ(row.sniff(Bytes(text.begin(), text.end())), kind == row.kind) << "sample " << kind;
+    }
+  }
+  for (const auto& [kind, text] : samples) {
+    EXPECT_EQ(imaging::FileKindOfBytes(Bytes(text.begin(), text.end())), kind);
+  }
+  // Near misses: "BM" with a header size no BMP has, "PIC" without its comment end, PCX with a
+  // bad bits per plane or a window ending before it starts; text that starts like a PCX file.
   const std::pair<std::string, std::int32_t> cases[] = {
-      {"PIC/MM/XY00000000/:comment\x1A\0"s, imaging::kFileKindPic},
-      {pcx, imaging::kFileKindPcx},
       {"BM\x36\0\0\0\0\0\0\0\x36\0\0\0\x42\0\0\0"s, imaging::kFileKindUnknown},
       {"PIC\x01\x1A"s, imaging::kFileKindUnknown},
       {pcx.substr(0, 3) + "\x03"s + pcx.substr(4), imaging::kFileKindUnknown},

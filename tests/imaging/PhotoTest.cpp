@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <numeric>
 #include <tuple>
 
 #include "imaging/Geometry.h"
@@ -58,27 +57,6 @@ class PhotoTest : public ::testing::Test {
 
   TempFolder folder;
 };
-
-// The letter's shape, red against blue, whatever a lossy codec did to the exact colours: told by
-// brightness (red 76, blue 29), which JPEG keeps for every pixel where it blurs the colours.
-std::vector<std::string> Shape(const Bitmap& bitmap) {
-  std::vector<std::string> rows(std::size_t(bitmap.height));
-  int pixel = 0;
-  for (const Rgb color : ColorsOf(bitmap)) {
-    rows[std::size_t(pixel++ / bitmap.width)] +=
-        299 * color.red + 587 * color.green + 114 * color.blue > 52'500 ? 'R' : 'B';
-  }
-  return rows;
-}
-
-// The largest difference of any channel of any pixel; a large one when the sizes differ.
-int LargestDifference(const Bitmap& first, const Bitmap& second) {
-  if (first.width != second.width || first.height != second.height) return 255;
-  return std::transform_reduce(
-      first.pixels.begin(), first.pixels.end(), second.pixels.begin(), 0,
-      [](int one, int other) { return std::max(one, other); },
-      [](int one, int other) { return std::abs(one - other); });
-}
 
 TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
   const Bitmap upright = LetterF();

@@ -2,7 +2,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <stdexcept>
 
 #include "imaging/JpegCodec.h"
@@ -211,6 +214,24 @@ imaging::Bitmap StoredForOrientation(const imaging::Bitmap& upright, int orienta
                                          {y, width - 1 - x}};
     return PixelAt(upright, shown[orientation].first, shown[orientation].second);
   });
+}
+
+std::vector<std::string> Shape(const imaging::Bitmap& bitmap) {
+  std::vector<std::string> rows(std::size_t(bitmap.height));
+  int pixel = 0;
+  for (const imaging::Rgb color : ColorsOf(bitmap)) {
+    rows[std::size_t(pixel++ / bitmap.width)] +=
+        299 * color.red + 587 * color.green + 114 * color.blue > 52'500 ? 'R' : 'B';
+  }
+  return rows;
+}
+
+int LargestDifference(const imaging::Bitmap& first, const imaging::Bitmap& second) {
+  if (first.width != second.width || first.height != second.height) return 255;
+  return std::transform_reduce(
+      first.pixels.begin(), first.pixels.end(), second.pixels.begin(), 0,
+      [](int one, int other) { return std::max(one, other); },
+      [](int one, int other) { return std::abs(one - other); });
 }
 
 }  // namespace testsupport

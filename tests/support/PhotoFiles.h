@@ -59,4 +59,11 @@ imaging::PhotoMetadata MetadataOfFile(const std::string& path);
 // applying the orientation shows `upright`.
 imaging::Bitmap StoredForOrientation(const imaging::Bitmap& upright, int orientation);
 
+// The letter's shape, red against blue, whatever a lossy codec did to the exact colours: told by
+// brightness (red 76, blue 29), which JPEG keeps for every pixel where it blurs the colours.
+std::vector<std::string> Shape(const imaging::Bitmap& bitmap);
+
+// The largest difference of any channel of any pixel; a large one when the sizes differ.
+int LargestDifference(const imaging::Bitmap& first, const imaging::Bitmap& second);
+
 }  // namespace testsupport

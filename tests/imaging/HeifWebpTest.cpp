@@ -1,0 +1,503 @@
+// HEIC, AVIF and WebP files as phones, cameras and browsers write them: made at test time by the
+// libraries' own encoders and tools, and decoded as those tools decode them.
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "imaging/ByteSource.h"
+#include "imaging/FileKind.h"
+#include "imaging/HandleTable.h"
+#include "imaging/Imaging.h"
+#include "imaging/PhotoMetadata.h"
+#include "tests/support/PhotoFiles.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using namespace imaging;
+using namespace testsupport;
+using Bytes = std::vector<std::uint8_t>;
+
+bool HaveTool(const std::string& tool) {
+  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+#define SKIP_WITHOUT(tool) \
+  if (!HaveTool(tool))     \
+  GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)"
+
+// Runs a shell command quietly; true when it succeeds.
+bool RunQuietly(const std::string& command) {
+  return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The command with every "{name}" replaced by its value.
+std::string Filled(std::string command,
+                   const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [name, value] : values) {
+    for (std::size_t at; (at = command.find("{" + name + "}")) != std::string::npos;) {
+      command.replace(at, name.size() + 2, value);
+    }
+  }
+  return command;
+}
+
+// A PNG of 8- or 16-bit RGB or RGBA samples, `sample(x, y, channel)` each.
+Bytes SamplePng(int width, int height, bool alpha, int depth,
+                const std::function<unsigned(int, int, int)>& sample) {
+  Bytes header;
+  PutBytes(header, static_cast<std::uint32_t>(width), 4, true);
+  PutBytes(header, static_cast<std::uint32_t>(height), 4, true);
+  header.insert(header.end(),
+                {static_cast<std::uint8_t>(depth), std::uint8_t(alpha ? 6 : 2), 0, 0, 0});
+  Bytes rows;
+  const int channels = alpha ? 4 : 3;
+  for (int y = 0; y < height; ++y) {
+    rows.push_back(0);
+    for (int x = 0; x < width; ++x) {
+      for (int channel = 0; channel < channels; ++channel) {
+        PutBytes(rows, sample(x, y, channel), depth / 8, true);
+      }
+    }
+  }
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const Bytes& chunk :
+       {PngChunk("IHDR", header), PngChunk("IDAT", Deflated(rows)), PngChunk("IEND", {})}) {
+    png.insert(png.end(), chunk.begin(), chunk.end());
+  }
+  return png;
+}
+
+// 37 × 23, every channel varying, and alpha from clear on the left to opaque on the right.
+Bytes TranslucentPng() {
+  const Bitmap colours = PhotoLike(37, 23);
+  return SamplePng(37, 23, true, 8, [&](int x, int y, int channel) {
+    return channel == 3 ? unsigned(x * 255 / 36) : unsigned(colours.Row(y)[x * 3 + channel]);
+  });
+}
+
+// A large "F", red on blue, 31 × 23: no turn or mirror leaves it as it is.
+Bitmap BigF() {
+  return Painted(31, 23, [](int x, int y) {
+    return x < 6 || y < 5 || (y >= 10 && y < 14 && x < 20) ? kRed : kBlue;
+  });
+}
+
+struct HeifParts {
+  int orientation = 1;  // written as irot and imir properties
+  Bytes exif = {};      // TIFF structure
+  Bytes xmp = {};
+  Bytes icc = {};
+  bool nclx = false;  // colour described by an nclx box
+};
+
+// The bitmap as an HEVC-coded HEIF file, written by libheif's own encoder (4:4:4, quality 95).
+Bytes HeifFile(const Bitmap& bitmap, const HeifParts& parts, const std::string& path) {
+  heif_context* context = heif_context_alloc();
+  heif_encoder* encoder = nullptr;
+  heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder);
+  heif_encoder_set_lossy_quality(encoder, 95);
+  heif_encoder_set_parameter_string(encoder, "chroma", "444");
+  heif_image* image = nullptr;
+  heif_image_create(bitmap.width, bitmap.height, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                    &image);
+  heif_image_add_plane(image, heif_channel_interleaved, bitmap.width, bitmap.height, 8);
+  int stride = 0;
+  std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+  for (int y = 0; y < bitmap.height; ++y) {
+    std::copy_n(bitmap.Row(y), bitmap.RowBytes(), plane + static_cast<std::ptrdiff_t>(y) * stride);
+  }
+  if (!parts.icc.empty()) {
+    heif_image_set_raw_color_profile(image, "prof", parts.icc.data(), parts.icc.size());
+  }
+  heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+  if (parts.nclx) heif_image_set_nclx_color_profile(image, nclx);
+  heif_encoding_options* options = heif_encoding_options_alloc();
+  options->image_orientation = static_cast<heif_orientation>(parts.orientation);
+  heif_image_handle* handle = nullptr;
+  heif_context_encode_image(context, image, encoder, options, &handle);
+  if (!parts.exif.empty()) {
+    heif_context_add_exif_metadata(context, handle, parts.exif.data(),
+                                   static_cast<int>(parts.exif.size()));
+  }
+  if (!parts.xmp.empty()) {
+    heif_context_add_XMP_metadata(context, handle, parts.xmp.data(),
+                                  static_cast<int>(parts.xmp.size()));
+  }
+  heif_context_write_to_file(context, path.c_str());
+  heif_image_handle_release(handle);
+  heif_encoding_options_free(options);
+  heif_nclx_color_profile_free(nclx);
+  heif_image_release(image);
+  heif_encoder_release(encoder);
+  heif_context_free(context);
+  return ReadFileBytes(path);
+}
+
+class HeifWebpTest : public ::testing::Test {
+ protected:
+  ~HeifWebpTest() override { ResetHandleTable(); }
+
+  // The pixels of a file as the library loads it; an empty bitmap when it does not load.
+  static Bitmap Loaded(const std::string& path, const PhotoHandling& handling = {}) {
+    const ImageHandle handle = LoadImageFile(path, handling);
+    Bitmap bitmap = handle != 0 ? PixelsOf(handle) : Bitmap{};
+    FreeImage(handle);
+    return bitmap;
+  }
+
+  // Loads `input` and saves it as `output` (JPEG or PNG by its extension); the path saved.
+  std::string Converted(const std::string& input, const std::string& output,
+                        const PhotoHandling& handling = {}) {
+    const ImageHandle handle = LoadImageFile(input, handling);
+    EXPECT_NE(handle, 0u) << input;
+    const std::string path = folder.File(output);
+    EXPECT_EQ(output.ends_with(".jpg") ? SaveJpeg(path, handle, 95, 0) : SavePng(path, handle, 0),
+              1);
+    FreeImage(handle);
+    return path;
+  }
+
+  TempFolder folder;
+};
+
+TEST_F(HeifWebpTest, DecodesAsTheLibrariesOwnToolsDo) {
+  for (const char* tool : {"heif-enc", "heif-convert", "avifenc", "cwebp", "dwebp"}) {
+    SKIP_WITHOUT(std::string(tool));
+  }
+  SaveImageFile(PhotoLike(37, 23), folder.File("photo.png"));
+  WriteFileBytes(folder.File("translucent.png"), TranslucentPng());
+  struct Row {
+    std::string name, input, encode, decode;
+    std::int32_t kind;
+    bool lossless = false;  // decodes to the input's own pixels too
+  };
+  // Alpha goes onto white in both: the tools write RGBA PNG files, which load composited.
+  const Row rows[] = {
+      {"photo.heic", "photo.png", "heif-enc -q 80 -o {out} {in}", "heif-convert {out} {ref}", 10},
+      {"translucent.heic", "translucent.png", "heif-enc -q 80 -o {out} {in}",
+       "heif-convert {out} {ref}", 10},
+      {"photo.avif", "photo.png", "avifenc -s 10 {in} {out}", "heif-convert {out} {ref}", 11},
+      {"translucent.avif", "translucent.png", "avifenc -s 10 {in} {out}",
+       "heif-convert {out} {ref}", 11},
+      {"lossy.webp", "photo.png", "cwebp -q 80 {in} -o {out}", "dwebp {out} -o {ref}", 12},
+      {"translucent.webp", "translucent.png", "cwebp -q 80 -alpha_q 50 {in} -o {out}",
+       "dwebp {out} -o {ref}", 12},
+      {"lossless.webp", "translucent.png", "cwebp -lossless {in} -o {out}", "dwebp {out} -o {ref}",
+       12},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string out = folder.File(row.name);
+    const std::string reference = folder.File(row.name + ".png");
+    ASSERT_TRUE(RunQuietly(Filled(row.encode, {{"in", folder.File(row.input)}, {"out", out}})));
+    ASSERT_TRUE(RunQuietly(Filled(row.decode, {{"out", out}, {"ref", reference}})));
+    EXPECT_EQ(ProbeFileKind(out, 0), row.kind);
+    const Bitmap ours = Loaded(out);
+    EXPECT_EQ(std::pair(ours.width, ours.height), std::pair(37, 23));
+    EXPECT_EQ(LargestDifference(ours, Loaded(reference)), 0);
+    if (row.lossless) {
+      EXPECT_EQ(LargestDifference(ours, Loaded(folder.File(row.input))), 0);
+    }
+  }
+}
+
+// The kind by content: the brands of a HEIF file's type box, the primary image of a file whose
+// brands name no codec, and the first chunk of a WebP file.
+TEST_F(HeifWebpTest, KindsAreToldByContent) {
+  const auto box = [](const std::string& type, const Bytes& content) {
+    Bytes bytes;
+    PutBytes(bytes, static_cast<std::uint32_t>(8 + content.size()), 4, true);
+    bytes.insert(bytes.end(), type.begin(), type.end());
+    bytes.insert(bytes.end(), content.begin(), content.end());
+    return bytes;
+  };
+  const auto text = [](const std::string& value) { return Bytes(value.begin(), value.end()); };
+  const auto joined = [](std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  // A 'meta' box whose 'pitm' names item 2, with an 'iinf' of items 1 and 2 of the given types.
+  const auto meta = [&](const std::string& first, const std::string& second) {
+    const auto infe = [&](std::uint8_t id, const std::string& type) {
+      return box("infe", joined({{2, 0, 0, 0, 0, id, 0, 0}, text(type)}));
+    };
+    return box(
+        "meta",
+        joined({{0, 0, 0, 0},
+                box("hdlr", Bytes(24, 0)),
+                box("pitm", {0, 0, 0, 0, 0, 2}),
+                box("iinf", joined({{0, 0, 0, 0, 0, 2}, infe(1, first), infe(2, second)}))}));
+  };
+  const auto ftyp = [&](const std::string& brands) {
+    return box("ftyp", joined({text(brands.substr(0, 4)), {0, 0, 0, 0}, text(brands.substr(4))}));
+  };
+  const auto webp = [&](const std::string& chunk) {
+    return joined({text("RIFF"), {30, 0, 0, 0}, text("WEBP" + chunk), Bytes(22, 0)});
+  };
+  const struct {
+    const char* name;
+    Bytes bytes;
+    std::int32_t kind;
+  } rows[] = {
+      {"iPhone brands", ftyp("heicmif1heic"), kFileKindHeic},
+      {"10-bit brand after a neutral major brand", ftyp("mif1mif1heix"), kFileKindHeic},
+      {"multiview", ftyp("heimheim"), kFileKindHeic},
+      {"scalable", ftyp("heisheis"), kFileKindHeic},
+      {"HEVC sequence", ftyp("hevcmsf1hevc"), kFileKindHeic},
+      {"HEVC sequence, range extension", ftyp("hevxhevx"), kFileKindHeic},
+      {"AVIF", ftyp("avifmif1miafMA1B"), kFileKindAvif},
+      {"AVIF sequence", ftyp("msf1avis"), kFileKindAvif},
+      {"neutral brand, HEVC primary image", joined({ftyp("mif1mif1miaf"), meta("av01", "hvc1")}),
+       kFileKindHeic},
+      {"neutral brand, AV1 primary image", joined({ftyp("mif1mif1"), meta("hvc1", "av01")}),
+       kFileKindAvif},
+      {"neutral brand, grid of AV1 tiles", joined({ftyp("msf1"), meta("av01", "grid")}),
+       kFileKindAvif},
+      {"neutral brand, meta box after 200 bytes of media data",
+       joined({ftyp("mif1"), box("mdat", Bytes(200, 7)), meta("hvc1", "hvc1")}), kFileKindHeic},
+      {"neutral brand, JPEG-coded primary image", joined({ftyp("mif1"), meta("hvc1", "jpeg")}),
+       kFileKindUnknown},
+      {"neutral brand, no meta box", ftyp("mif1mif1"), kFileKindUnknown},
+      {"MP4 video", ftyp("isomiso2mp41"), kFileKindUnknown},
+      {"type box shorter than its header", joined({{0, 0, 0, 12}, text("ftypheic0000")}),
+       kFileKindUnknown},
+      {"lossy WebP", webp("VP8 "), kFileKindWebp},
+      {"lossless WebP", webp("VP8L"), kFileKindWebp},
+      {"extended WebP", webp("VP8X"), kFileKindWebp},
+      {"RIFF audio", joined({text("RIFF"), {30, 0, 0, 0}, text("WAVEfmt "), Bytes(22, 0)}),
+       kFileKindUnknown},
+      {"WebP with an unknown first chunk", webp("VP9 "), kFileKindUnknown},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    // The headers are what tells the kind: the probe's own check of the header is passed by.
+    EXPECT_EQ(FileKindOfSource(MemorySource(row.bytes), false), row.kind);
+  }
+}
+
+// A phone stores its photo as the sensor saw it, with rotation and mirror properties (irot, imir)
+// and an EXIF orientation that both describe the turn to upright: the image comes out upright,
+// turned once, and its outputs say orientation 1.
+TEST_F(HeifWebpTest, EveryHeifOrientationIsUprightAndTurnedOnce) {
+  const Bitmap upright = BigF();
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE("orientation " + std::to_string(orientation));
+    const Bitmap stored = StoredForOrientation(upright, orientation);
+    const std::string input = folder.File("photo.heic");
+    HeifFile(stored, {orientation, CameraExif(orientation, {stored.width, stored.height}, false)},
+             input);
+    EXPECT_EQ(ImageSizeOf(input), std::pair(31, 23));
+    EXPECT_EQ(Shape(Loaded(input)), Shape(upright));
+    const std::string jpeg = Converted(input, "upright.jpg");
+    EXPECT_EQ(Shape(Loaded(jpeg)), Shape(upright)) << "the output is not turned again";
+    EXPECT_EQ(ExifOrientation(MetadataOfFile(jpeg).exif), 1);
+    // Without auto-orientation, the pixels as the sensor stored them and the tag as it was.
+    const std::string kept = Converted(input, "kept.png", {.autoOrient = false});
+    EXPECT_EQ(Shape(Loaded(kept, {.autoOrient = false})), Shape(stored));
+    EXPECT_EQ(ExifOrientation(MetadataOfFile(kept).exif), orientation);
+  }
+}
+
+// 10-bit samples go to the nearest 8-bit value: 3 of 1023 is 0.75 of 255 (1, where dropping the
+// low bits gives 0), 7 is 1.74 (2, not 1), 1021 is 254.5 (255).
+TEST_F(HeifWebpTest, TenBitSamplesAreRoundedToEightBits) {
+  SKIP_WITHOUT(std::string("avifenc"));
+  const auto tenBit = [](int x, int y, int channel) {
+    return unsigned((x * 29 + y * 31 + channel * 7) % 1024);
+  };
+  // Stored losslessly (identity matrix, 4:4:4): each 16-bit sample is the one that stores the
+  // 10-bit value exactly.
+  WriteFileBytes(folder.File("deep.png"), SamplePng(37, 23, false, 16, [=](int x, int y, int c) {
+                   return unsigned(std::lround(tenBit(x, y, c) * 65535.0 / 1023.0));
+                 }));
+  const std::string input = folder.File("deep.avif");
+  ASSERT_TRUE(RunQuietly("avifenc -l -d 10 " + folder.File("deep.png") + " " + input));
+  const Bitmap ours = Loaded(input);
+  ASSERT_EQ(std::pair(ours.width, ours.height), std::pair(37, 23));
+  int rounded = 0;
+  for (int y = 0; y < 23; ++y) {
+    for (int x = 0; x < 37; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const unsigned value = tenBit(x, y, c);
+        rounded += ours.Row(y)[x * 3 + c] == (value * 255 + 511) / 1023;
+      }
+    }
+  }
+  EXPECT_EQ(rounded, 37 * 23 * 3);
+}
+
+// Alpha over white, exactly as a PNG's: clear pixels white, half-covered ones halfway there.
+TEST_F(HeifWebpTest, TransparencyIsCompositedOntoWhite) {
+  SKIP_WITHOUT(std::string("cwebp"));
+  WriteFileBytes(folder.File("clear.png"), SamplePng(5, 3, true, 8, [](int x, int, int c) {
+                   return c == 3 ? unsigned(std::min(x * 64, 255)) : c == 0 ? 200u : 10u;
+                 }));
+  const std::string input = folder.File("clear.webp");
+  ASSERT_TRUE(RunQuietly("cwebp -lossless -exact " + folder.File("clear.png") + " -o " + input));
+  const Bitmap ours = Loaded(input);
+  EXPECT_EQ(PixelAt(ours, 0, 0), (Rgb{255, 255, 255}));
+  EXPECT_EQ(PixelAt(ours, 2, 1), (Rgb{227, 132, 132}));  // 200 and 10 at 128 of 255
+  EXPECT_EQ(PixelAt(ours, 4, 2), (Rgb{200, 10, 10}));    // opaque
+}
+
+// What the source carries goes into JPEG and PNG outputs byte for byte, as from a JPEG; stripped,
+// nothing does; a colour told by an nclx box instead of a profile gives no profile.
+TEST_F(HeifWebpTest, MetadataTravelIntoJpegAndPngOutputs) {
+  SKIP_WITHOUT(std::string("cwebp"));
+  SKIP_WITHOUT(std::string("webpmux"));
+  const Bitmap photo = BigF();
+  const Bytes exif = CameraExif(1, {31, 23}, false);
+  const Bytes xmp = XmpPacket(1);
+  const Bytes icc = IccProfile(3000);
+  const std::string heic = folder.File("camera.heic");
+  HeifFile(photo, {1, exif, xmp, icc}, heic);
+  const std::string nclx = folder.File("nclx.heic");
+  HeifFile(photo, {.exif = exif, .nclx = true}, nclx);
+  WriteFileBytes(folder.File("exif.bin"), exif);
+  WriteFileBytes(folder.File("xmp.bin"), xmp);
+  WriteFileBytes(folder.File("icc.bin"), icc);
+  const std::string webp = folder.File("camera.webp");
+  ASSERT_TRUE(RunQuietly("cwebp -q 90 " + SaveImageFile(photo, folder.File("plain.png")) + " -o " +
+                         folder.File("plain.webp")));
+  ASSERT_TRUE(RunQuietly(Filled(
+      "webpmux -set exif {f}exif.bin {f}plain.webp -o {out} && webpmux -set xmp {f}xmp.bin {out} "
+      "-o {out} && webpmux -set icc {f}icc.bin {out} -o {out}",
+      {{"f", folder.Path()}, {"out", webp}})));
+  for (const std::string& input : {heic, webp, nclx}) {
+    for (const std::string extension : {".jpg", ".png"}) {
+      SCOPED_TRACE(input + " to " + extension);
+      const PhotoMetadata kept = MetadataOfFile(Converted(input, "kept" + extension));
+      EXPECT_EQ(kept.exif, exif);
+      EXPECT_EQ(kept.xmp, input == nclx ? Bytes{} : xmp);
+      EXPECT_EQ(kept.icc, input == nclx ? Bytes{} : icc);
+      EXPECT_TRUE(MetadataOfFile(Converted(input, "stripped" + extension, {.keepMetadata = false}))
+                      .Empty());
+    }
+  }
+}
+
+// A WebP's EXIF orientation turns it as a JPEG's does, whether its chunk holds the TIFF structure
+// alone or after JPEG's "Exif" name, as some writers put it.
+TEST_F(HeifWebpTest, AWebpIsTurnedByItsExifOrientation) {
+  SKIP_WITHOUT(std::string("cwebp"));
+  SKIP_WITHOUT(std::string("webpmux"));
+  const Bitmap upright = BigF();
+  const Bitmap stored = StoredForOrientation(upright, 6);
+  ASSERT_TRUE(RunQuietly("cwebp -q 95 " + SaveImageFile(stored, folder.File("stored.png")) +
+                         " -o " + folder.File("stored.webp")));
+  const Bytes exif = CameraExif(6, {23, 31}, false);
+  for (const bool named : {false, true}) {
+    SCOPED_TRACE(named ? "after \"Exif\"" : "TIFF structure alone");
+    Bytes chunk = named ? Bytes{'E', 'x', 'i', 'f', 0, 0} : Bytes{};
+    chunk.insert(chunk.end(), exif.begin(), exif.end());
+    WriteFileBytes(folder.File("exif.bin"), chunk);
+    const std::string input = folder.File("photo.webp");
+    ASSERT_TRUE(RunQuietly("webpmux -set exif " + folder.File("exif.bin") + " " +
+                           folder.File("stored.webp") + " -o " + input));
+    EXPECT_EQ(Shape(Loaded(input)), Shape(upright));
+    EXPECT_EQ(Shape(Loaded(input, {.autoOrient = false})), Shape(stored));
+    const PhotoMetadata saved = MetadataOfFile(Converted(input, "upright.jpg"));
+    EXPECT_EQ(ExifOrientation(saved.exif), 1);
+    EXPECT_EQ(saved.exif.size(), exif.size());
+  }
+}
+
+// Of an animated WebP the first frame; a HEIF image sequence without a still image is not taken.
+TEST_F(HeifWebpTest, AnAnimationGivesItsFirstFrameAndASequenceAloneNothing) {
+  SKIP_WITHOUT(std::string("img2webp"));
+  SKIP_WITHOUT(std::string("avifenc"));
+  const std::string first = folder.File("first.png");
+  const std::string second = SaveImageFile(PhotoLike(37, 23), folder.File("second.png"));
+  WriteFileBytes(first, TranslucentPng());
+  const std::string animation = folder.File("animation.webp");
+  ASSERT_TRUE(RunQuietly("img2webp -lossless " + first + " " + second + " -o " + animation));
+  EXPECT_EQ(ProbeFileKind(animation, 0), kFileKindWebp);
+  EXPECT_EQ(LargestDifference(Loaded(animation), Loaded(first)), 0);
+
+  const std::string sequence = folder.File("sequence.avif");
+  ASSERT_TRUE(RunQuietly("avifenc " + second + " " + first + " " + sequence));
+  EXPECT_EQ(ProbeFileKind(sequence, 0), kFileKindAvif) << "with its still image";
+  // The same sequence with its still image's box made free space.
+  Bytes bytes = ReadFileBytes(sequence);
+  const std::string text(bytes.begin(), bytes.end());
+  const std::size_t meta = text.find("meta");
+  ASSERT_NE(meta, std::string::npos);
+  std::copy_n("free", 4, bytes.begin() + static_cast<std::ptrdiff_t>(meta));
+  WriteFileBytes(sequence, bytes);
+  EXPECT_EQ(ProbeFileKind(sequence, 0), kFileKindUnknown);
+  EXPECT_EQ(LoadImageFile(sequence), 0u);
+}
+
+// A file cut short is refused when its headers do not read, and fails to load otherwise; a size
+// beyond the limits in the headers is refused before any pixel is decoded (the sanitizer build
+// fails any allocation above 1 GB).
+TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
+  SKIP_WITHOUT(std::string("cwebp"));
+  SKIP_WITHOUT(std::string("avifenc"));
+  const std::string png = SaveImageFile(PhotoLike(37, 23), folder.File("photo.png"));
+  ASSERT_TRUE(RunQuietly("cwebp " + png + " -o " + folder.File("photo.webp")));
+  ASSERT_TRUE(RunQuietly("avifenc " + png + " " + folder.File("photo.avif")));
+  const std::pair<Bytes, std::int32_t> files[] = {
+      {HeifFile(PhotoLike(37, 23), {}, folder.File("photo.heic")), kFileKindHeic},
+      {ReadFileBytes(folder.File("photo.avif")), kFileKindAvif},
+      {ReadFileBytes(folder.File("photo.webp")), kFileKindWebp}};
+  const std::string input = folder.File("damaged");
+  for (const auto& [bytes, kind] : files) {
+    for (const std::size_t length : {std::size_t{24}, bytes.size() / 2, bytes.size() - 1}) {
+      SCOPED_TRACE("kind " + std::to_string(kind) + " cut to " + std::to_string(length));
+      WriteFileBytes(input, Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(length)));
+      const std::int32_t probed = ProbeFileKind(input, 0);
+      EXPECT_TRUE(probed == kind || probed == kFileKindUnknown) << probed;
+      if (length == 24) {
+        EXPECT_EQ(probed, kFileKindUnknown) << "the headers are not there";
+      }
+      EXPECT_EQ(LoadImageFile(input), 0u);
+    }
+  }
+  // The HEIF with the coded size of every image ('ispe': version, width, height) made larger.
+  const Bytes heic = files[0].first;
+  const auto coded = [&](std::uint32_t width, std::uint32_t height) {
+    Bytes size;
+    PutBytes(size, width, 4, true);
+    PutBytes(size, height, 4, true);
+    Bytes patched = heic;
+    const std::string text(heic.begin(), heic.end());
+    for (std::size_t at = text.find("ispe"); at != std::string::npos;
+         at = text.find("ispe", at + 1)) {
+      std::copy(size.begin(), size.end(), patched.begin() + std::ptrdiff_t(at + 8));
+    }
+    return patched;
+  };
+  // VP8L: its signature, then width − 1 and height − 1 in 14 bits each.
+  const auto lossless = [](std::uint32_t width, std::uint32_t height) {
+    Bytes webp = {'R', 'I', 'F', 'F', 30,  0,  0, 0, 'W', 'E', 'B',
+                  'P', 'V', 'P', '8', 'L', 18, 0, 0, 0,   0x2F};
+    PutBytes(webp, (width - 1) | ((height - 1) << 14));
+    webp.resize(38);
+    return webp;
+  };
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } oversized[] = {
+      {"HEIC of 10001 × 10000, 1 MP beyond the limit", coded(10001, 10000)},
+      {"HEIC 65536 wide", coded(65536, 23)},
+      {"HEIC 40000 wide, beyond libheif's limit", coded(40000, 23)},
+      {"lossless WebP of 16384 × 16384", lossless(16384, 16384)},
+      {"lossless WebP of 10001 × 10000", lossless(10001, 10000)},
+  };
+  for (const auto& row : oversized) {
+    SCOPED_TRACE(row.name);
+    WriteFileBytes(input, row.bytes);
+    EXPECT_EQ(ProbeFileKind(input, 0), kFileKindUnknown);
+    EXPECT_EQ(LoadImageFile(input), 0u);
+  }
+}
+
+}  // namespace
