@@ -110,18 +110,17 @@ std::optional<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int
 
 std::optional<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind,
                           bool deferChecks, const PhotoHandling& handling) {
-  const bool readMetadata = handling.autoOrient || handling.keepMetadata;
+  const bool readMetadata = handling.autoOrient || handling.keepMetadata || handling.convertToSrgb;
   PhotoMetadata metadata;
   std::optional<Image> image =
       OpenPixels(std::move(file), kind, deferChecks, readMetadata ? &metadata : nullptr);
   if (!image) return std::nullopt;
   if (!metadata.Empty()) CheckMetadata(metadata);
   const int orientation = ExifOrientation(metadata.exif);
-  std::shared_ptr<const PhotoMetadata> kept;
-  if (handling.keepMetadata && !metadata.Empty()) {
-    kept = std::make_shared<const PhotoMetadata>(std::move(metadata));
-  }
-  if (!image->SetPhoto(std::move(kept), orientation, handling)) return std::nullopt;
+  // The image keeps the metadata when the handling does; its profile is looked at either way.
+  std::shared_ptr<const PhotoMetadata> carried;
+  if (!metadata.Empty()) carried = std::make_shared<const PhotoMetadata>(std::move(metadata));
+  if (!image->SetPhoto(std::move(carried), orientation, handling)) return std::nullopt;
   return image;
 }
 
