@@ -24,7 +24,7 @@ std::array<std::uint8_t, 768> NegativeTables() {
 
 void ApplyColorEffect(imaging::ImageHandle image, int effectIndex) {
   switch (effectIndex) {
-    case 1:  // greyscale
+    case kGreyscaleEffect:
       imaging::MakeGreyscale(image, 255);
       break;
     case 2:  // sepia: grey first, then warm channel weights
@@ -135,7 +135,10 @@ void RunPipelineOn(const ConverterOptions& options, EngineState& state) {
 int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state,
                    const std::string& target, const std::string& input, ImageLoader loader,
                    const ImageEncoding& encoding, bool rawCopy) {
-  state.CurrentImage = loader(input, PhotoHandlingOf(photo));
+  constexpr int kOutputKinds[] = {kOutputKindBmp, kOutputKindJpeg, kOutputKindPng};
+  const int outputKind = kOutputKinds[static_cast<std::size_t>(encoding.output)];
+  state.CurrentImage =
+      loader(input, PhotoHandlingOf(photo, OutputCarriesProfile(outputKind, options.EffectIndex)));
   if (state.CurrentImage == 0) return 0;
   if (!rawCopy) {
     if (encoding.output == ImageOutput::kBmp) {

@@ -39,7 +39,10 @@ int Converter::CheckInputKind(const std::string& path) {
 
 int Converter::ProbeImageSize(const std::string& path, int& width, int& height) {
   EngineState& engine = Engine();
-  engine.CurrentImage = imaging::LoadImageFile(path, PhotoHandlingOf(Photo()));
+  // Loaded as the conversion of the current job will load it, so that the conversion finds the
+  // image the library keeps of it.
+  const bool profileCarried = OutputCarriesProfile(Job().OutputKind, Options().EffectIndex);
+  engine.CurrentImage = imaging::LoadImageFile(path, PhotoHandlingOf(Photo(), profileCarried));
   if (engine.CurrentImage == 0) return 0;
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(engine.CurrentImage, record);

@@ -62,9 +62,12 @@ struct PhotoOptions {
   std::uint8_t KeepMetadata = 1;  // carry EXIF, XMP and the colour profile into JPEG and PNG output
 };
 
-// What the imaging library is told about photos as it loads them.
-inline imaging::PhotoHandling PhotoHandlingOf(const PhotoOptions& options) {
-  return {options.AutoOrient != 0, options.KeepMetadata != 0};
+// What the imaging library is told about photos as it loads them for an output that carries a
+// photo's RGB colour profile or not (OutputCarriesProfile): when it does not, or metadata are not
+// kept, a tagged photo's pixels are converted to sRGB.
+inline imaging::PhotoHandling PhotoHandlingOf(const PhotoOptions& options, bool profileCarried) {
+  const bool keep = options.KeepMetadata != 0;
+  return {options.AutoOrient != 0, keep, !(keep && profileCarried)};
 }
 
 // The image being converted and the size the last pipeline run measured.
@@ -79,6 +82,16 @@ inline constexpr int kOutputKindHtm = 0;
 inline constexpr int kOutputKindBmp = 1;
 inline constexpr int kOutputKindJpeg = 2;
 inline constexpr int kOutputKindPng = 3;
+
+// The colour effect that turns the image grey, so a JPEG output is written as one grey component.
+inline constexpr int kGreyscaleEffect = 1;
+
+// JPEG and PNG outputs carry an RGB colour profile; BMP and table art do not, nor a JPEG the
+// greyscale effect writes as one grey component.
+inline bool OutputCarriesProfile(int outputKind, int effectIndex) {
+  return outputKind == kOutputKindPng ||
+         (outputKind == kOutputKindJpeg && effectIndex != kGreyscaleEffect);
+}
 
 // What the current conversion job works on, and the program's own folder.
 struct JobState {
