@@ -17,7 +17,8 @@ TEST(FuzzReplayTest, EveryStoredInputPassesItsTarget) {
       {"fuzz_probe_file_kind", fuzztargets::ProbeFileKind},
       {"fuzz_settings_file", fuzztargets::LoadSettingsFile},
       {"fuzz_file_name", fuzztargets::FileNameParts},
-      {"fuzz_photo_metadata", fuzztargets::PhotoMetadata}};
+      {"fuzz_photo_metadata", fuzztargets::PhotoMetadata},
+      {"fuzz_color_profile", fuzztargets::ColorProfile}};
   for (const auto& [target, body] : targets) {
     std::size_t count = 0;
     for (const char* kind : {"seeds", "regressions"}) {
