@@ -87,29 +87,35 @@ bool ConvertsToItself(void* source, void* srgb) {
 // linear light, and sRGB's encoding. In linear light each channel's part adds up, so the tables
 // hold, for every byte value of each channel, that channel's contribution to linear sRGB red,
 // green and blue, sampled from LittleCMS (in floating point, unclipped, with the same intent),
-// and the encoding back to bytes. A pixel then costs nine additions and three look-ups.
+// and the encoding back to bytes. The three contributions of a channel value sit in one 64-bit
+// word, 21 bits each with a bias that keeps them positive, so a pixel costs three look-ups and two
+// additions for all three sums, and three look-ups to encode them.
 struct ColorTransform::Tables {
-  // Linear light 1.0 in the contributions; sums are clipped to 0..kLinearOne − 1.
-  static constexpr int kLinearShift = 20;
-  static constexpr std::int32_t kLinearOne = std::int32_t{1} << kLinearShift;
-  // The encoding table's entries cover linear light in equal steps.
-  static constexpr int kEncodeShift = 6;
-  static constexpr std::size_t kEncodeEntries = std::size_t{1} << (kLinearShift - kEncodeShift);
+  // Linear light 1.0 in the contributions, and the number of entries of the encoding table.
+  static constexpr int kLinearShift = 14;
+  static constexpr std::int64_t kLinearOne = std::int64_t{1} << kLinearShift;
+  static constexpr std::size_t kEncodeEntries = std::size_t{1} << kLinearShift;
+  // A contribution lies within ±kLargest (linear light ±2: far beyond any real profile's) and is
+  // stored plus kBias; three of them add up to less than 2^kFieldBits.
+  static constexpr std::int64_t kLargest = 2 * kLinearOne;
+  static constexpr std::int64_t kBias = 4 * kLinearOne;
+  static constexpr int kFieldBits = 21;
+  static constexpr std::uint64_t kFieldMask = (std::uint64_t{1} << kFieldBits) - 1;
 
-  // contributions[channel][value] = {red, green, blue}; the first channel's also hold what black
-  // converts to, so three of them add up to the whole colour.
-  std::array<std::array<std::array<std::int32_t, 3>, 256>, 3> contributions{};
+  // packed[channel][value]: red, green and blue contributions from the lowest bits up; the first
+  // channel's also hold what black converts to, so three of them add up to the whole colour.
+  std::array<std::array<std::uint64_t, 256>, 3> packed{};
   std::array<std::uint8_t, kEncodeEntries> encode{};
 
   void Convert(std::uint8_t* pixels, std::size_t count) const {
+    constexpr std::int64_t kBiases = 3 * kBias;
     for (std::size_t i = 0; i < count; ++i, pixels += 3) {
-      const std::array<std::int32_t, 3>& red = contributions[0][pixels[0]];
-      const std::array<std::int32_t, 3>& green = contributions[1][pixels[1]];
-      const std::array<std::int32_t, 3>& blue = contributions[2][pixels[2]];
-      for (std::size_t channel = 0; channel < 3; ++channel) {
-        const std::int32_t linear =
-            std::clamp(red[channel] + green[channel] + blue[channel], 0, kLinearOne - 1);
-        pixels[channel] = encode[static_cast<std::size_t>(linear >> kEncodeShift)];
+      const std::uint64_t sums = packed[0][pixels[0]] + packed[1][pixels[1]] + packed[2][pixels[2]];
+      for (int channel = 0; channel < 3; ++channel) {
+        const auto linear =
+            static_cast<std::int64_t>((sums >> (kFieldBits * channel)) & kFieldMask) - kBiases;
+        pixels[channel] =
+            encode[static_cast<std::size_t>(std::clamp<std::int64_t>(linear, 0, kLinearOne - 1))];
       }
     }
   }
@@ -141,23 +147,24 @@ struct ColorTransform::Tables {
                    static_cast<cmsUInt32Number>(ramps.size() / 3));
 
     auto tables = std::make_unique<Tables>();
-    const auto fixed = [](double value) {
-      return static_cast<std::int32_t>(
-          std::lround(std::clamp(value, -4.0, 4.0) * static_cast<double>(kLinearOne)));
-    };
     for (std::size_t channel = 0; channel < 3; ++channel) {
       for (std::size_t value = 0; value < 256; ++value) {
+        std::uint64_t packed = 0;
         for (std::size_t out = 0; out < 3; ++out) {
           const double part = converted[3 + (channel * 256 + value) * 3 + out];
           // The other two channels' ramps start at black too: black counts once.
           const double black = channel == 0 ? 0.0 : converted[out];
-          tables->contributions[channel][value][out] = fixed(part - black);
+          const std::int64_t fixed =
+              std::clamp<std::int64_t>(std::llround((part - black) * double(kLinearOne)),
+                                       -kLargest, kLargest);
+          packed |= static_cast<std::uint64_t>(fixed + kBias) << (kFieldBits * out);
         }
+        tables->packed[channel][value] = packed;
       }
     }
     for (std::size_t entry = 0; entry < kEncodeEntries; ++entry) {
-      const double middle = (static_cast<double>(entry) + 0.5) / static_cast<double>(kEncodeEntries);
-      tables->encode[entry] = static_cast<std::uint8_t>(std::lround(255.0 * SrgbEncoded(middle)));
+      const double level = static_cast<double>(entry) / static_cast<double>(kLinearOne);
+      tables->encode[entry] = static_cast<std::uint8_t>(std::lround(255.0 * SrgbEncoded(level)));
     }
 
     // Checked against LittleCMS's own 8-bit transform on a 16-level cube.
