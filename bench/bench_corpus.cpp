@@ -7,8 +7,12 @@
 // PNG, small JPEGs for table art, 24-megapixel camera-size JPEGs, and the PNG sources of the HEIC,
 // AVIF and WebP sets. The files are written with libjpeg-turbo and libpng directly at fixed
 // settings (JPEG quality 90 with 4:2:0 chroma, PNG at zlib level 6 with adaptive filters, as
-// cameras and common tools write them), so the corpus does not change when our own encoders do. A file that already exists is left alone; delete the folder
+// cameras and common tools write them), so the corpus does not change when our own encoders do.
+// The 12-megapixel photos come twice, the second time tagged with an Adobe RGB (1998) profile made
+// by LittleCMS (its primaries, D65, gamma 563/256), as cameras set to Adobe RGB write them. A file
+// that already exists is left alone; delete the folder
 // to make it again.
+#include <lcms2.h>
 #include <png.h>
 #include <sys/stat.h>
 
@@ -395,7 +399,27 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &status) == 0;
 }
 
-bool WriteJpeg(const Image& image, const std::string& path) {
+// Adobe RGB (1998) as an ICC profile; empty when LittleCMS cannot write it.
+std::vector<std::uint8_t> AdobeRgbProfile() {
+  const cmsCIExyY white{0.3127, 0.3290, 1.0};
+  const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(gamma);
+  std::vector<std::uint8_t> bytes;
+  cmsUInt32Number size = 0;
+  if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
+    bytes.resize(size);
+    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
+  }
+  if (profile != nullptr) cmsCloseProfile(profile);
+  return bytes;
+}
+
+// With a profile, it goes in one APP2 "ICC_PROFILE" chunk after the JFIF segment.
+bool WriteJpeg(const Image& image, const std::string& path,
+               const std::vector<std::uint8_t>& icc = {}) {
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) return false;
   jpeg_compress_struct info{};
@@ -410,6 +434,11 @@ bool WriteJpeg(const Image& image, const std::string& path) {
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, 90, TRUE);
   jpeg_start_compress(&info, TRUE);
+  if (!icc.empty()) {
+    std::vector<std::uint8_t> chunk{'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 1, 1};
+    chunk.insert(chunk.end(), icc.begin(), icc.end());
+    jpeg_write_marker(&info, JPEG_APP0 + 2, chunk.data(), static_cast<unsigned>(chunk.size()));
+  }
   const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 3;
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<std::uint8_t*>(image.pixels.data()) + info.next_scanline * rowBytes;
@@ -481,14 +510,14 @@ bool WriteBmp(const Image& image, const std::string& path) {
   return std::fclose(out) == 0 && written;
 }
 
-enum class Format { kJpeg, kPng, kBmp };
+enum class Format { kJpeg, kPng, kBmp, kAdobeRgbJpeg };
 
 // Writes `count` images named PREFIX-NN.EXT into the folder, skipping those already there.
 template <typename Make>
 bool WriteSet(const std::string& folder, const std::string& prefix, int count, Format format,
               Make make) {
   mkdir(folder.c_str(), 0777);
-  static const char* const kExtensions[] = {".jpg", ".png", ".bmp"};
+  static const char* const kExtensions[] = {".jpg", ".png", ".bmp", ".jpg"};
   for (int index = 1; index <= count; ++index) {
     char name[64];
     std::snprintf(name, sizeof name, "%s-%02d%s", prefix.c_str(), index,
@@ -496,9 +525,10 @@ bool WriteSet(const std::string& folder, const std::string& prefix, int count, F
     const std::string path = folder + "/" + name;
     if (Exists(path)) continue;
     const Image image = make(static_cast<std::uint64_t>(index));
-    const bool written = format == Format::kJpeg  ? WriteJpeg(image, path)
-                         : format == Format::kPng ? WritePng(image, path)
-                                                  : WriteBmp(image, path);
+    const bool written = format == Format::kJpeg           ? WriteJpeg(image, path)
+                         : format == Format::kAdobeRgbJpeg ? WriteJpeg(image, path, AdobeRgbProfile())
+                         : format == Format::kPng          ? WritePng(image, path)
+                                                           : WriteBmp(image, path);
     if (!written) {
       std::fprintf(stderr, "bench_corpus: cannot write %s\n", path.c_str());
       return false;
@@ -542,6 +572,9 @@ int main(int argc, char** argv) {
       WriteSet(folder + "/flat", "lineart", 8, Format::kPng,
                [](std::uint64_t index) { return MakeLineArt(1280, 720, 600 + index); }) &&
       WriteSet(folder + "/camera", "camera", 3, Format::kJpeg, photo(6000, 4000, 700)) &&
+      WriteSet(folder + "/photo12mp", "photo", 3, Format::kJpeg, photo(4000, 3000, 900)) &&
+      WriteSet(folder + "/photo12mp-adobe", "photo", 3, Format::kAdobeRgbJpeg,
+               photo(4000, 3000, 900)) &&
       WriteSet(folder + "/noisy", "noisy", 8, Format::kPng,
                [](std::uint64_t index) { return MakeNoisyPhoto(1280, 720, 800 + index); }) &&
       // Sources of the HEIC (a phone's 12 megapixels), AVIF and WebP sets, which bench/run encodes

@@ -25,7 +25,7 @@ std::array<std::uint8_t, 768> NegativeTables() {
 
 void ApplyColorEffect(imaging::ImageHandle image, int effectIndex) {
   switch (effectIndex) {
-    case 1:  // greyscale
+    case kGreyscaleEffect:
       imaging::MakeGreyscale(image, 255);
       break;
     case 2:  // sepia: grey first, then warm channel weights
@@ -155,7 +155,8 @@ void RunPipelineOn(const ConverterOptions& options, const PhotoOptions& photo, E
 int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state,
                    const std::string& target, const std::string& input, ImageLoader loader,
                    const ImageEncoding& encoding, bool rawCopy) {
-  state.CurrentImage = loader(input, PhotoHandlingOf(photo));
+  state.CurrentImage = loader(
+      input, PhotoHandlingOf(photo, OutputCarriesProfile(*encoding.format, options.EffectIndex)));
   if (state.CurrentImage == 0) return 0;
   if (!rawCopy) {
     if (encoding.format->writesLoadedFirst) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "engine/SettingDefaults.h"
+
 namespace engine {
 namespace {
 
@@ -50,10 +52,11 @@ constexpr InputFormat kInputFormats[] = {
 };
 
 constexpr OutputFormat kOutputFormats[] = {
-    {0, 1, kFormatBmpRadio, "bmp", ".bmp", FileKind::kFileKindBmp, EncodeBmp, true},
-    {1, 2, kFormatJpegRadio, "jpg", ".jpg", FileKind::kFileKindJpeg, EncodeJpeg, false},
-    {2, 3, kFormatPngRadio, "png", ".png", FileKind::kFileKindPng, EncodePng, false},
-    {3, 0, kFormatHtmRadio, "htm", ".htm", FileKind::kFileKindUnknown, nullptr, false},
+    {0, 1, kFormatBmpRadio, "bmp", ".bmp", FileKind::kFileKindBmp, EncodeBmp, true, false, false},
+    {1, 2, kFormatJpegRadio, "jpg", ".jpg", FileKind::kFileKindJpeg, EncodeJpeg, false, true, true},
+    {2, 3, kFormatPngRadio, "png", ".png", FileKind::kFileKindPng, EncodePng, false, true, false},
+    // HTML colours are sRGB: a page carries no profile.
+    {3, 0, kFormatHtmRadio, "htm", ".htm", FileKind::kFileKindUnknown, nullptr, false, false, false},
 };
 
 // The entry of the file dialog that offers every convertible kind at once.
@@ -85,6 +88,10 @@ const InputFormat& InputFormatOf(int kind) {
 std::string KindName(int kind) {
   if (kind == kTableArtPageKind) return "HTM";
   return std::string(InputFormatOf(kind).kindText);
+}
+
+bool OutputCarriesProfile(const OutputFormat& format, int effectIndex) {
+  return format.carriesProfile && !(format.writesGreyAsGrey && effectIndex == kGreyscaleEffect);
 }
 
 std::span<const OutputFormat> OutputFormats() { return kOutputFormats; }

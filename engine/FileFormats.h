@@ -59,6 +59,9 @@ struct OutputFormat {
   imaging::FileKind sameKind;
   ImageEncoder encoder;    // nullptr: the table-art page, written by the table-art writer
   bool writesLoadedFirst;  // saved as loaded, then changed to the BMP depth, before the edits
+  bool carriesProfile;     // keeps a photo's RGB colour profile
+  bool writesGreyAsGrey;   // a grey image is written as one grey component, which an RGB profile
+                           // does not fit
 };
 
 // Every input kind the probe reports, the not-recognised one last.
@@ -69,6 +72,10 @@ const InputFormat& InputFormatOf(int kind);
 inline constexpr int kTableArtPageKind = 0;
 // The text a kind field shows for a kind ("HTM" for a table-art page).
 std::string KindName(int kind);
+
+// Whether the format keeps a photo's RGB colour profile when the colour effect is `effectIndex`:
+// JPEG and PNG do, except a JPEG the greyscale effect writes as one grey component.
+bool OutputCarriesProfile(const OutputFormat& format, int effectIndex);
 
 // Every output format, in the order of OutputFormatIndex.
 std::span<const OutputFormat> OutputFormats();

@@ -19,7 +19,12 @@ int Converter::CheckInputKind(const std::string& path) {
 
 int Converter::ProbeImageSize(const std::string& path, int& width, int& height) {
   EngineState& engine = Engine();
-  engine.CurrentImage = imaging::LoadImageFile(path, PhotoHandlingOf(Photo()));
+  // Loaded as the conversion of the current job will load it, so that the conversion finds the
+  // image the library keeps of it.
+  const OutputFormat* format = OutputFormatOfKind(Job().OutputKind);
+  const bool profileCarried =
+      format != nullptr && OutputCarriesProfile(*format, Options().EffectIndex);
+  engine.CurrentImage = imaging::LoadImageFile(path, PhotoHandlingOf(Photo(), profileCarried));
   if (engine.CurrentImage == 0) return 0;
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(engine.CurrentImage, record);

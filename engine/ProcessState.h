@@ -65,9 +65,12 @@ struct PhotoOptions {
   std::uint8_t KeepAspect = 0;    // a resize fits the image into its size, keeping its proportions
 };
 
-// What the imaging library is told about photos as it loads them.
-inline imaging::PhotoHandling PhotoHandlingOf(const PhotoOptions& options) {
-  return {options.AutoOrient != 0, options.KeepMetadata != 0};
+// What the imaging library is told about photos as it loads them for an output that carries a
+// photo's RGB colour profile or not (OutputCarriesProfile in FileFormats.h): when it does not, or metadata are not
+// kept, a tagged photo's pixels are converted to sRGB.
+inline imaging::PhotoHandling PhotoHandlingOf(const PhotoOptions& options, bool profileCarried) {
+  const bool keep = options.KeepMetadata != 0;
+  return {options.AutoOrient != 0, keep, !(keep && profileCarried)};
 }
 
 // The image being converted and the size the last pipeline run measured.

@@ -10,5 +10,7 @@ inline constexpr int kDefaultHeight = 240;
 inline constexpr int kDefaultCompression = 20;  // JPEG quality 80
 inline constexpr int kDefaultCropSide = 100;
 inline constexpr int kMaxSide = 2000;  // of a custom size and of each crop number
+// The colour effect that turns the image grey, so a JPEG output is written as one grey component.
+inline constexpr int kGreyscaleEffect = 1;
 
 }  // namespace engine

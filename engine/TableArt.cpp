@@ -81,7 +81,8 @@ std::array<char, 6> CellColorText(std::uint32_t pixelValue) {
 TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOptions& photo,
                                 EngineState& state, const std::string& outputPath,
                                 const std::string& inputPath, std::string& failureReason) {
-  state.CurrentImage = imaging::LoadImageFile(inputPath, PhotoHandlingOf(photo));
+  // HTML colours are sRGB: a page carries no profile.
+  state.CurrentImage = imaging::LoadImageFile(inputPath, PhotoHandlingOf(photo, false));
   if (state.CurrentImage == 0) {
     failureReason = imaging::FailureReason();
     return TableArtOutcome::kNotLoaded;

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/ControlIds.h"
 #include "engine/ConversionSettings.h"
@@ -18,6 +20,7 @@
 #include "form/MainForm.h"
 #include "imaging/BmpCodec.h"
 #include "imaging/ByteSource.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/FileKind.h"
 #include "imaging/HeifCodec.h"
 #include "imaging/Imaging.h"
@@ -161,6 +164,47 @@ bool PhotoMetadata(std::span<const std::uint8_t> bytes) {
     }
   }
   return true;
+}
+
+bool ColorProfile(std::span<const std::uint8_t> bytes) {
+  imaging::PhotoMetadata metadata;
+  metadata.icc.assign(bytes.begin(), bytes.end());
+  if (metadata.icc.size() >= 4) {
+    for (std::size_t i = 0; i < 4; ++i)
+      metadata.icc[i] = static_cast<std::uint8_t>(metadata.icc.size() >> (24 - 8 * i));
+  }
+  imaging::CheckMetadata(metadata);
+  const std::shared_ptr<const imaging::ColorTransform> transform =
+      imaging::TransformToSrgb(metadata.icc);
+  if (transform == nullptr) return true;
+  // 256 pixels: the grey ramp, with the cube's corners over its first eight.
+  constexpr std::size_t kPixels = 256;
+  std::vector<std::uint8_t> samples(kPixels * 4);
+  for (std::size_t pixel = 0; pixel < kPixels; ++pixel) {
+    for (std::size_t channel = 0; channel < 4; ++channel) {
+      const bool corner = pixel < 8 && channel < 3;
+      samples[pixel * 4 + channel] =
+          static_cast<std::uint8_t>(corner ? ((pixel >> channel) & 1) * 255 : pixel);
+    }
+  }
+  // Converted twice, the second time as another worker would while the first still runs.
+  std::vector<std::uint8_t> first(kPixels * 3);
+  std::vector<std::uint8_t> second(kPixels * 3);
+  if (transform->From() == imaging::ColorTransform::Source::kCmyk) {
+    std::vector<std::uint8_t> ink = samples;
+    transform->ConvertCmyk(ink.data(), first.data(), kPixels, false);
+    ink = samples;
+    transform->ConvertCmyk(ink.data(), second.data(), kPixels, false);
+  } else {
+    for (std::size_t pixel = 0; pixel < kPixels; ++pixel) {
+      std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(pixel * 4), 3,
+                  first.begin() + static_cast<std::ptrdiff_t>(pixel * 3));
+    }
+    second = first;
+    transform->ConvertRgb(first.data(), kPixels);
+    transform->ConvertRgb(second.data(), kPixels);
+  }
+  return first == second;
 }
 
 bool ProbeFileKind(std::span<const std::uint8_t> bytes) {

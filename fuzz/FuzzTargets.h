@@ -24,6 +24,12 @@ bool LoadImage(std::span<const std::uint8_t> bytes);
 // segments and read again.
 bool PhotoMetadata(std::span<const std::uint8_t> bytes);
 
+// Takes the bytes as an embedded colour profile (its declared size set to theirs, so it passes the
+// header check every profile passes) and, when the library makes a conversion of it to sRGB,
+// converts a grey ramp and the corners of the colour cube through it twice. False when the two
+// conversions differ.
+bool ColorProfile(std::span<const std::uint8_t> bytes);
+
 // Probes the bytes as a file (an in-memory file, as LoadImage does). False when the kind is not a
 // FileKind value, when it depends on more than the leading bytes the probe promises to look at
 // (a HEIF or WebP file, whose headers are read further, may only be found not recognised), or

@@ -63,9 +63,24 @@ Image Image::WithCoefficients(FileBytes bytes, std::unique_ptr<jpeg::Coefficient
   return result;
 }
 
+namespace {
+
+// The conversion a photo's pixels go through for the handling: an RGB profile's only when the
+// output cannot carry it, a CMYK profile's always (no output carries it).
+std::shared_ptr<const ColorTransform> ConversionFor(const PhotoMetadata* metadata,
+                                                    const PhotoHandling& handling) {
+  if (metadata == nullptr || metadata->icc.empty()) return nullptr;
+  if (ProfileSpaceOf(metadata->icc) == ProfileSpace::kRgb && !handling.convertToSrgb) return nullptr;
+  return TransformToSrgb(metadata->icc);
+}
+
+}  // namespace
+
 bool Image::SetPhoto(std::shared_ptr<const PhotoMetadata> metadata, int orientation,
                      const PhotoHandling& handling, bool decodedUpright) {
   handling_ = handling;
+  toSrgb_ = ConversionFor(metadata.get(), handling);
+  if (bitmap_) ConvertDecoded(*bitmap_);
   if (handling.keepMetadata && metadata != nullptr && !metadata->Empty())
     metadata_ = std::move(metadata);
   if (!handling.autoOrient || orientation < 2 || orientation > 8) return true;
@@ -80,6 +95,16 @@ void Image::InheritPhoto(const Image& from) {
   handling_ = from.handling_;
   turnedUpright_ = from.turnedUpright_;
   edited_ = true;
+}
+
+void Image::ConvertDecoded(Bitmap& bitmap) const {
+  if (toSrgb_ == nullptr || toSrgb_->From() != ColorTransform::Source::kRgb || bitmap.grey) return;
+  toSrgb_->ConvertRgb(bitmap.pixels.data(), bitmap.PixelCount());
+}
+
+const ColorTransform* Image::CmykProfile() const {
+  return toSrgb_ != nullptr && toSrgb_->From() == ColorTransform::Source::kCmyk ? toSrgb_.get()
+                                                                                 : nullptr;
 }
 
 bool Image::StoredGrey() const { return kind_ == kFileKindJpeg && jpegHeader_.greyscale; }
@@ -117,12 +142,12 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
     Result<Bitmap> decoded = Refused("the file was changed while it was converted");
     if (coefficients_) {
       // The coefficients give the full size only; they are not needed once there are pixels.
-      std::optional<Bitmap> pixels = coefficients_->Pixels();
+      std::optional<Bitmap> pixels = coefficients_->Pixels(CmykProfile());
       decoded = pixels ? Result<Bitmap>(std::move(*pixels)) : Refused(kOutOfMemory);
       coefficients_.reset();
       scaleDenominator = 1;
     } else if (source_) {
-      decoded = jpeg::Decode(*source_, scaleDenominator);
+      decoded = jpeg::Decode(*source_, scaleDenominator, CmykProfile());
     } else if (file_ && file_->Unchanged()) {
       decoded = kind_ == kFileKindBmp ? bmp::Decode(*file_, greyscale) : png::Decode(*file_);
     }
@@ -132,6 +157,7 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
     }
     if (!validated_) RememberGoodFile(*source_, kind_);
     validated_ = true;
+    ConvertDecoded(*decoded);
     bitmap_ = std::move(*decoded);
     if (!TurnDecoded()) {
       Fail(kOutOfMemory);
@@ -198,7 +224,7 @@ std::optional<ContentHash> Image::SourceHash() const {
 }
 
 bool Image::CanTranscodeJpeg() const {
-  return !failed_ && !bitmap_ && asLoaded_ && kind_ == kFileKindJpeg && source_ &&
+  return !failed_ && !bitmap_ && asLoaded_ && kind_ == kFileKindJpeg && source_ && !toSrgb_ &&
          jpegHeader_.transcodable && jpeg::TurnsInCoefficients(jpegHeader_, pendingOrientation_);
 }
 

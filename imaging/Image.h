@@ -17,6 +17,11 @@
 // orientation to be turned upright, the turn still owed to its stored pixels: its size is the
 // upright size from the start, and the pixels are turned the moment they are decoded. A JPEG saved
 // unedited turns its coefficients instead, where the turn is lossless.
+//
+// When the handling asks for it, a photo with a colour profile other than sRGB has its pixels
+// converted to sRGB the moment they are decoded (at once for a PNG decoded at load); a CMYK JPEG
+// with a CMYK profile is decoded through that profile. Such an image is never written from its
+// coefficients.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +33,7 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/ByteSource.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/EncodedOutput.h"
 #include "imaging/Failure.h"
 #include "imaging/JpegCodec.h"
@@ -56,11 +62,12 @@ class Image {
   Image& operator=(Image&&) noexcept;
   ~Image();
 
-  // Attaches what the file carried beside its pixels (metadata may be null) and the orientation
-  // it is stored in, as the handling asks; pixels already decoded are turned upright at once.
-  // `decodedUpright`: the decoder already turned the pixels as the orientation says (a HEIF's
-  // rotation and mirror properties), so only the metadata learn of the turn.
-  // False when memory runs out for the turn.
+  // Attaches what the file carried beside its pixels (metadata may be null; kept only when the
+  // handling keeps metadata) and the orientation it is stored in, as the handling asks, and picks
+  // the conversion of its colour profile; pixels already decoded are converted and turned upright
+  // at once. `decodedUpright`: the decoder already turned the pixels as the orientation says (a
+  // HEIF's rotation and mirror properties), so only the metadata learn of the turn. False when
+  // memory runs out for the turn.
   bool SetPhoto(std::shared_ptr<const PhotoMetadata> metadata, int orientation,
                 const PhotoHandling& handling, bool decodedUpright = false);
   // An image made from this one's pixels (a crop) carries its metadata on, as an edited image.
@@ -134,6 +141,10 @@ class Image {
   bool Transposed() const { return pendingOrientation_ >= 5; }
   // Turns freshly decoded pixels upright. False when memory runs out.
   bool TurnDecoded();
+  // Converts freshly decoded RGB pixels from the photo's profile to sRGB, when that is asked.
+  void ConvertDecoded(Bitmap& bitmap) const;
+  // The transform a CMYK decode goes through, or null.
+  const ColorTransform* CmykProfile() const;
 
   std::optional<Bitmap> bitmap_;
   // A JPEG's bytes; the open file of a BMP or PNG waiting for its pixels; the hash of the file of
@@ -157,6 +168,8 @@ class Image {
   int pendingOrientation_ = 1;
   bool turnedUpright_ = false;
   bool edited_ = false;
+  // The conversion of the photo's profile to sRGB its decoded pixels go through, or null.
+  std::shared_ptr<const ColorTransform> toSrgb_;
 };
 
 }  // namespace imaging

@@ -168,7 +168,7 @@ Result<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t ki
 
 Result<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind, bool deferChecks,
                    const PhotoHandling& handling) {
-  const bool readMetadata = handling.autoOrient || handling.keepMetadata;
+  const bool readMetadata = handling.autoOrient || handling.keepMetadata || handling.convertToSrgb;
   PhotoMetadata metadata;
   // A HEIF's rotation and mirror properties describe the turn its EXIF orientation names; the
   // decoder applies them, and the orientation is not applied a second time.
@@ -178,11 +178,12 @@ Result<Image> Open(std::shared_ptr<const FileSource> file, std::int32_t kind, bo
   if (!image) return image;
   if (!metadata.Empty()) CheckMetadata(metadata);
   const int orientation = ExifOrientation(metadata.exif);
-  std::shared_ptr<const PhotoMetadata> kept;
-  if (handling.keepMetadata && !metadata.Empty()) {
-    kept = std::make_shared<const PhotoMetadata>(std::move(metadata));
+  // The image keeps the metadata when the handling does; its profile is looked at either way.
+  std::shared_ptr<const PhotoMetadata> carried;
+  if (!metadata.Empty()) carried = std::make_shared<const PhotoMetadata>(std::move(metadata));
+  if (!image->SetPhoto(std::move(carried), orientation, handling, heif)) {
+    return Refused(kOutOfMemory);
   }
-  if (!image->SetPhoto(std::move(kept), orientation, handling, heif)) return Refused(kOutOfMemory);
   return image;
 }
 

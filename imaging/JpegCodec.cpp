@@ -368,8 +368,10 @@ void CmykRowToRgb(const JSAMPLE* cmyk, std::uint8_t* rgb, JDIMENSION width, bool
 }
 
 // Reads every row of the output pass that has been started into `pixels` (output_height rows of
-// rowBytes bytes, top-down). The caller has set the jump target.
-bool ReadOutputRows(jpeg_decompress_struct& info, std::uint8_t* pixels, std::size_t rowBytes) {
+// rowBytes bytes, top-down); CMYK rows go through the file's profile when `cmykProfile` is one.
+// The caller has set the jump target.
+bool ReadOutputRows(jpeg_decompress_struct& info, std::uint8_t* pixels, std::size_t rowBytes,
+                    const ColorTransform* cmykProfile) {
   const bool cmyk = info.out_color_space == JCS_CMYK;
   if (static_cast<std::size_t>(info.output_width) * 3 != rowBytes ||
       info.output_components != (cmyk ? 4 : 3)) {
@@ -391,9 +393,14 @@ bool ReadOutputRows(jpeg_decompress_struct& info, std::uint8_t* pixels, std::siz
     const JDIMENSION read = jpeg_read_scanlines(&info, rows, count);
     if (read == 0) return false;
     if (cmyk) {
+      const bool inverted = info.saw_Adobe_marker != 0;
       for (JDIMENSION row = 0; row < read; ++row) {
-        CmykRowToRgb(cmykRows[row], pixels + static_cast<std::size_t>(first + row) * rowBytes,
-                     info.output_width, info.saw_Adobe_marker != 0);
+        std::uint8_t* rgb = pixels + static_cast<std::size_t>(first + row) * rowBytes;
+        if (cmykProfile != nullptr && cmykProfile->From() == ColorTransform::Source::kCmyk) {
+          cmykProfile->ConvertCmyk(cmykRows[row], rgb, info.output_width, inverted);
+        } else {
+          CmykRowToRgb(cmykRows[row], rgb, info.output_width, inverted);
+        }
       }
     }
   }
@@ -413,10 +420,11 @@ bool ScaleOutput(DecodeState& state, int denominator) {
 
 // Decodes the image into `pixels`. For a multi-scan file jpeg_start_decompress gathers every scan
 // first, within the limits of WithinWork.
-bool DecodePixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes) {
+bool DecodePixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes,
+                  const ColorTransform* cmykProfile) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_start_decompress(&state.info);
-  return ReadOutputRows(state.info, pixels, rowBytes);
+  return ReadOutputRows(state.info, pixels, rowBytes, cmykProfile);
 }
 
 // Reads all the image data a decode would read into the whole-image coefficient buffer: every scan
@@ -440,10 +448,11 @@ bool ReadAllScans(DecodeState& state) {
 }
 
 // One output pass over the buffered coefficients, as Decode would produce it.
-bool OutputPass(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes) {
+bool OutputPass(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes,
+                const ColorTransform* cmykProfile) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_start_output(&state.info, state.info.input_scan_number);
-  return ReadOutputRows(state.info, pixels, rowBytes);
+  return ReadOutputRows(state.info, pixels, rowBytes, cmykProfile);
 }
 
 // libjpeg's output goes through this destination into an EncodedOutput, in blocks of the buffer's
@@ -994,7 +1003,8 @@ int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t heig
   return denominator;
 }
 
-Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator) {
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator,
+                      const ColorTransform* cmykProfile) {
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
   Result<Bitmap> result = Failure{};
@@ -1012,7 +1022,7 @@ Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator)
                  MakeBitmapToFill(state.info.output_width, state.info.output_height);
              !bitmap) {
     result = Refused(kOutOfMemory);
-  } else if (!DecodePixels(state, bitmap->pixels.data(), bitmap->RowBytes())) {
+  } else if (!DecodePixels(state, bitmap->pixels.data(), bitmap->RowBytes(), cmykProfile)) {
     result = RefusedBy(state.error);
   } else {
     bitmap->grey = HeaderOf(state.info).greyscale;
@@ -1048,10 +1058,11 @@ Result<std::unique_ptr<CoefficientImage>> CoefficientImage::Read(
   return std::unique_ptr<CoefficientImage>(new CoefficientImage(std::move(state)));
 }
 
-std::optional<Bitmap> CoefficientImage::Pixels() {
+std::optional<Bitmap> CoefficientImage::Pixels(const ColorTransform* cmykProfile) {
   const jpeg_decompress_struct& info = state_->decode.info;
   std::optional<Bitmap> bitmap = MakeBitmapToFill(info.output_width, info.output_height);
-  if (!bitmap || !OutputPass(state_->decode, bitmap->pixels.data(), bitmap->RowBytes())) {
+  if (!bitmap ||
+      !OutputPass(state_->decode, bitmap->pixels.data(), bitmap->RowBytes(), cmykProfile)) {
     return std::nullopt;
   }
   bitmap->grey = header_.greyscale;

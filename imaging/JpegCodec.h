@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/Bitmap.h"
+#include "imaging/ColorProfile.h"
 #include "imaging/EncodedOutput.h"
 #include "imaging/Failure.h"
 #include "imaging/PhotoMetadata.h"
@@ -54,8 +55,11 @@ int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t heig
 // message on any error, beyond the size limits, for a progressive file of more than kMaxJpegScans
 // scans, or for one whose scans claim more blocks than a file of its size may cost (32 million at
 // most). Damaged image data are decoded as far as they go. Greyscale files give a bitmap marked
-// grey.
-Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator = 1);
+// grey. CMYK and YCCK files are converted through `cmykProfile` when it is a CMYK profile's
+// transform (Adobe's inverted CMYK told by its Adobe segment), else by the plain formula
+// (red = (255 − c) × (255 − k) / 255, on inverted values for Adobe's).
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator = 1,
+                      const ColorTransform* cmykProfile = nullptr);
 
 // A file read through all of its image data into libjpeg's whole-image coefficient buffer (its
 // buffered-image mode): reading it checks the file exactly as Decode does, and refuses exactly
@@ -73,7 +77,7 @@ class CoefficientImage {
   const Header& FileHeader() const { return header_; }
 
   // The pixels Decode gives for the file; nothing when memory runs out. Call at most once.
-  std::optional<Bitmap> Pixels();
+  std::optional<Bitmap> Pixels(const ColorTransform* cmykProfile = nullptr);
 
   // Writes the image as Encode would write its pixels (JFIF, the same quantisation tables, 4:2:0
   // or greyscale, standard Huffman tables, progressive when asked), from the coefficients

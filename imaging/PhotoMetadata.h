@@ -31,6 +31,11 @@ struct PhotoHandling {
   // pixels are no longer those stored; a profile of another colour space than the output's (a
   // CMYK profile, a grey one for colour output) is left out.
   bool keepMetadata = true;
+  // The output cannot carry the photo's RGB colour profile (a BMP or table-art output, or one
+  // written without metadata): a photo whose profile is not sRGB has its pixels converted from
+  // it to sRGB as they decode (ColorProfile.h). A CMYK JPEG's profile, which no output carries,
+  // is converted through whatever this says.
+  bool convertToSrgb = false;
   friend bool operator==(const PhotoHandling&, const PhotoHandling&) = default;
 };
 

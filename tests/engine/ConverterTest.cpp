@@ -12,6 +12,7 @@
 #include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 #include "tests/support/FormFixture.h"
+#include "tests/support/PhotoFiles.h"
 
 namespace {
 
@@ -218,6 +219,74 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   EXPECT_EQ(Information().BeforeSizeText, "-1");
   EXPECT_EQ(shell.messages,
             (Messages{"このファイルは変換できません!!", "このファイルは変換できません!!"}));
+}
+
+TEST_F(ConverterTest, ATaggedPhotoIsConvertedToSrgbWhereverItsOutputCannotCarryTheProfile) {
+  // An Adobe RGB photo whose colours differ from their sRGB values.
+  const imaging::Bitmap photo = testsupport::PhotoLike(29, 15);
+  const std::vector<std::uint8_t> adobe = testsupport::AdobeRgbProfile();
+  const std::string input = folder.File("adobe.png");
+  testsupport::WriteFileBytes(
+      input, testsupport::WithChunks(testsupport::ReadFileBytes(SaveImage(photo, "plain.png")),
+                                     testsupport::PngMetadataChunks({}, {}, adobe)));
+  // Its pixels converted, as an untagged file: what every output without the profile must show.
+  imaging::Bitmap converted = photo;
+  for (int y = 0; y < photo.height; ++y) {
+    for (int x = 0; x < photo.width; ++x) {
+      testsupport::SetPixel(converted, x, y,
+                            testsupport::AdobeRgbToSrgb(testsupport::PixelAt(photo, x, y)));
+    }
+  }
+  const auto largestDifference = [](const imaging::Bitmap& one, const imaging::Bitmap& other) {
+    int largest = one.pixels.size() == other.pixels.size() ? 0 : 255;
+    for (std::size_t i = 0; largest < 255 && i < one.pixels.size(); ++i)
+      largest = std::max(largest, std::abs(one.pixels[i] - other.pixels[i]));
+    return largest;
+  };
+  ASSERT_GT(largestDifference(photo, converted), 10);
+
+  Converter converter;
+  const struct {
+    const char* output;
+    int kind;  // the job's OutputKind: 1 BMP, 3 PNG
+    std::uint8_t keep;
+    bool carried;  // pixels as stored and the profile in the file
+  } kOutputs[] = {{"BMP", 1, 1, false},
+                  {"PNG", 3, 1, true},
+                  {"PNG, stripped", 3, 0, false},
+                  {"BMP, stripped", 1, 0, false}};
+  for (const auto& row : kOutputs) {
+    SCOPED_TRACE(row.output);
+    Photo().KeepMetadata = row.keep;
+    const std::string out = folder.File("out");
+    SetJob(row.kind, imaging::kFileKindPng, input, out);
+    ASSERT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
+    const imaging::ImageHandle written = imaging::LoadImageFile(Job().OutputPath);
+    const imaging::Bitmap pixels = testsupport::PixelsOf(written);
+    imaging::FreeImage(written);
+    EXPECT_LE(largestDifference(pixels, row.carried ? photo : converted), row.carried ? 0 : 2);
+    if (row.kind == 3) {
+      EXPECT_EQ(testsupport::MetadataOfFile(Job().OutputPath).icc == adobe, row.carried);
+    }
+    // The preview's copy of the input (a PNG too) follows the same rule as a PNG output.
+    converter.WriteBeforeCopy(input, folder.File("Now.log"));
+    const imaging::ImageHandle copy = imaging::LoadImageFile(folder.File("Now.log"));
+    EXPECT_LE(largestDifference(testsupport::PixelsOf(copy), row.keep ? photo : converted),
+              row.keep ? 0 : 2);
+    imaging::FreeImage(copy);
+  }
+
+  // Table art shows the converted colours: the same page as the converted pixels untagged give.
+  Photo().KeepMetadata = 1;
+  SetJob(0, imaging::kFileKindPng, input, folder.File("tagged"));
+  ASSERT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
+  const imaging::ImageHandle loaded = imaging::LoadImageFile(input, {true, true, true});
+  const std::string exact = SaveImage(testsupport::PixelsOf(loaded), "converted.png");
+  imaging::FreeImage(loaded);
+  SetJob(0, imaging::kFileKindPng, exact, folder.File("untagged"));
+  ASSERT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
+  EXPECT_EQ(testsupport::ReadFileText(folder.File("tagged.htm")),
+            testsupport::ReadFileText(folder.File("untagged.htm")));
 }
 
 }  // namespace

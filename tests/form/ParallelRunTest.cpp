@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "runner/BatchRunner.h"
 #include "tests/support/FormFixture.h"
+#include "tests/support/PhotoFiles.h"
 
 namespace {
 
@@ -50,6 +51,15 @@ class ParallelRunTest : public testsupport::BatchFixture {
         SaveImage(testsupport::LetterF(), "in2/same.png"),
         SaveImage(testsupport::PhotoLike(17, 9), "in2/tiny.bmp"),
     };
+    // Two Adobe RGB photos, converted to sRGB for BMP and table art by workers sharing one
+    // transform.
+    const std::vector<std::uint8_t> adobe = testsupport::AdobeRgbProfile();
+    testsupport::WriteFileBytes(
+        inputs[0], testsupport::WithChunks(testsupport::ReadFileBytes(inputs[0]),
+                                           testsupport::PngMetadataChunks({}, {}, adobe)));
+    testsupport::WriteFileBytes(
+        inputs[2], testsupport::WithSegments(testsupport::ReadFileBytes(inputs[2]),
+                                             testsupport::CameraSegments({}, {}, adobe, 60000)));
     testsupport::WriteFileBytes(inputs[3], {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x02, 'x', 'x', 'x'});
     testsupport::WriteFileText(inputs[4], "GIF89a......");
     shell.onMessage = [this](const std::string& text) { events.push_back(text); };

@@ -18,7 +18,8 @@ TEST(FuzzReplayTest, EveryStoredInputPassesItsTarget) {
       {"fuzz_settings_file", fuzztargets::LoadSettingsFile},
       {"fuzz_file_name", fuzztargets::FileNameParts},
       {"fuzz_photo_metadata", fuzztargets::PhotoMetadata},
-      {"fuzz_heif_webp", fuzztargets::DecodeHeifWebp}};
+      {"fuzz_heif_webp", fuzztargets::DecodeHeifWebp},
+      {"fuzz_color_profile", fuzztargets::ColorProfile}};
   for (const auto& [target, body] : targets) {
     std::size_t count = 0;
     for (const char* kind : {"seeds", "regressions"}) {

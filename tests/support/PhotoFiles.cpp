@@ -1,8 +1,11 @@
 #include "tests/support/PhotoFiles.h"
 
+#include <lcms2.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
@@ -94,6 +97,173 @@ std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {
   PutBytes(out, static_cast<std::uint32_t>(bytes - 144), 4, true);
   while (out.size() < bytes) out.push_back(static_cast<std::uint8_t>(out.size() * 7));
   return out;
+}
+
+namespace {
+
+// sRGB's encoding and decoding of linear light, 0..1.
+double SrgbEncoded(double linear) {
+  return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
+}
+double SrgbDecoded(double encoded) {
+  return encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+}
+
+constexpr cmsCIExyY kD65{0.3127, 0.3290, 1.0};
+constexpr cmsCIExyYTRIPLE kSrgbPrimaries{{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+constexpr cmsCIExyYTRIPLE kAdobePrimaries{{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+constexpr double kAdobeGamma = 563.0 / 256.0;
+
+Bytes Saved(cmsHPROFILE profile) {
+  cmsUInt32Number size = 0;
+  Bytes out;
+  if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
+    out.resize(size);
+    if (!cmsSaveProfileToMem(profile, out.data(), &size)) out.clear();
+  }
+  if (profile != nullptr) cmsCloseProfile(profile);
+  if (out.empty()) throw std::runtime_error("LittleCMS could not write the test profile");
+  return out;
+}
+
+Bytes RgbProfile(const cmsCIExyYTRIPLE& primaries, cmsToneCurve* curve) {
+  cmsToneCurve* curves[3] = {curve, curve, curve};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&kD65, &primaries, curves);
+  cmsFreeToneCurve(curve);
+  return Saved(profile);
+}
+
+using Matrix = std::array<std::array<double, 3>, 3>;
+
+// RGB to XYZ for primaries and a white point given as xy chromaticities.
+Matrix RgbToXyz(const cmsCIExyYTRIPLE& primaries, const cmsCIExyY& white) {
+  const cmsCIExyY* columns[3] = {&primaries.Red, &primaries.Green, &primaries.Blue};
+  Matrix chromaticities{};
+  for (std::size_t c = 0; c < 3; ++c) {
+    chromaticities[0][c] = columns[c]->x / columns[c]->y;
+    chromaticities[1][c] = 1.0;
+    chromaticities[2][c] = (1.0 - columns[c]->x - columns[c]->y) / columns[c]->y;
+  }
+  const std::array<double, 3> whiteXyz{white.x / white.y, 1.0, (1.0 - white.x - white.y) / white.y};
+  // Scale each primary so that the three add up to the white: solve chromaticities · s = white.
+  const Matrix& m = chromaticities;
+  const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                     m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                     m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  std::array<double, 3> scale{};
+  for (std::size_t c = 0; c < 3; ++c) {
+    Matrix replaced = m;
+    for (std::size_t r = 0; r < 3; ++r) replaced[r][c] = whiteXyz[r];
+    const Matrix& n = replaced;
+    scale[c] = (n[0][0] * (n[1][1] * n[2][2] - n[1][2] * n[2][1]) -
+                n[0][1] * (n[1][0] * n[2][2] - n[1][2] * n[2][0]) +
+                n[0][2] * (n[1][0] * n[2][1] - n[1][1] * n[2][0])) /
+               det;
+  }
+  Matrix result{};
+  for (std::size_t r = 0; r < 3; ++r) {
+    for (std::size_t c = 0; c < 3; ++c) result[r][c] = m[r][c] * scale[c];
+  }
+  return result;
+}
+
+Matrix Inverse(const Matrix& m) {
+  const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                     m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                     m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  Matrix inverse{};
+  for (std::size_t r = 0; r < 3; ++r) {
+    for (std::size_t c = 0; c < 3; ++c) {
+      const std::size_t r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+      inverse[r][c] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
+    }
+  }
+  return inverse;
+}
+
+std::uint8_t Byte(double unit) {
+  return static_cast<std::uint8_t>(std::lround(255.0 * std::clamp(unit, 0.0, 1.0)));
+}
+
+// The CLUT sampler of the print profile: ink amounts in, the model's colour as V2-encoded Lab out.
+int SamplePrintModel(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
+  const imaging::Rgb rgb = CmykPrintModel(in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0,
+                                          in[3] / 65535.0);
+  const double unit[3] = {rgb.red / 255.0, rgb.green / 255.0, rgb.blue / 255.0};
+  cmsCIELab lab{};
+  cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), unit, &lab, 1);
+  cmsFloat2LabEncodedV2(out, &lab);
+  return 1;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> AdobeRgbProfile() {
+  return RgbProfile(kAdobePrimaries, cmsBuildGamma(nullptr, kAdobeGamma));
+}
+
+std::vector<std::uint8_t> SampledSrgbProfile() {
+  std::vector<cmsUInt16Number> table(1024);
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    table[i] = static_cast<cmsUInt16Number>(
+        std::lround(65535.0 * SrgbDecoded(static_cast<double>(i) / 1023.0)));
+  }
+  return RgbProfile(kSrgbPrimaries, cmsBuildTabulatedToneCurve16(nullptr, 1024, table.data()));
+}
+
+std::vector<std::uint8_t> SrgbProfile() { return Saved(cmsCreate_sRGBProfile()); }
+
+imaging::Rgb CmykPrintModel(double cyan, double magenta, double yellow, double black) {
+  const double paper = 1.0 - black;
+  return {Byte((1.0 - cyan) * paper), Byte((1.0 - magenta) * (1.0 - 0.25 * cyan) * paper),
+          Byte((1.0 - yellow) * (1.0 - 0.15 * magenta) * paper)};
+}
+
+std::vector<std::uint8_t> CmykPrintProfile(int gridPoints) {
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+  cmsHPROFILE lab = cmsCreateLab2Profile(nullptr);
+  cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL,
+                                           INTENT_RELATIVE_COLORIMETRIC, 0);
+  cmsCloseProfile(srgb);
+  cmsCloseProfile(lab);
+  cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+  cmsSetProfileVersion(profile, 2.1);
+  cmsSetDeviceClass(profile, cmsSigOutputClass);
+  cmsSetColorSpace(profile, cmsSigCmykData);
+  cmsSetPCS(profile, cmsSigLabData);
+  cmsPipeline* table = cmsPipelineAlloc(nullptr, 4, 3);
+  cmsStage* grid = cmsStageAllocCLut16bit(nullptr, static_cast<cmsUInt32Number>(gridPoints), 4, 3,
+                                          nullptr);
+  cmsStageSampleCLut16bit(grid, SamplePrintModel, toLab, 0);
+  cmsPipelineInsertStage(table, cmsAT_BEGIN, grid);
+  cmsWriteTag(profile, cmsSigAToB0Tag, table);
+  cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+  cmsPipelineFree(table);
+  cmsDeleteTransform(toLab);
+  return Saved(profile);
+}
+
+imaging::Rgb AdobeRgbToSrgb(imaging::Rgb adobe) {
+  static const Matrix toSrgb = [] {
+    const Matrix fromXyz = Inverse(RgbToXyz(kSrgbPrimaries, kD65));
+    const Matrix adobeToXyz = RgbToXyz(kAdobePrimaries, kD65);
+    Matrix product{};
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c) {
+        for (std::size_t k = 0; k < 3; ++k) product[r][c] += fromXyz[r][k] * adobeToXyz[k][c];
+      }
+    }
+    return product;
+  }();
+  const double linear[3] = {std::pow(adobe.red / 255.0, kAdobeGamma),
+                            std::pow(adobe.green / 255.0, kAdobeGamma),
+                            std::pow(adobe.blue / 255.0, kAdobeGamma)};
+  std::array<std::uint8_t, 3> out{};
+  for (std::size_t r = 0; r < 3; ++r) {
+    const double value = toSrgb[r][0] * linear[0] + toSrgb[r][1] * linear[1] + toSrgb[r][2] * linear[2];
+    out[r] = Byte(SrgbEncoded(std::clamp(value, 0.0, 1.0)));
+  }
+  return {out[0], out[1], out[2]};
 }
 
 std::vector<Piece> CameraSegments(const std::vector<std::uint8_t>& exif,

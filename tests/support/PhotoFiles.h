@@ -22,6 +22,22 @@ std::vector<std::uint8_t> XmpPacket(int orientation);
 // named by its four-character signature.
 std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space = "RGB ");
 
+// Real profiles made with LittleCMS. Adobe RGB (1998): its primaries, D65, gamma 563/256. An sRGB
+// profile written as a 1024-entry sampled curve rather than a formula, as many cameras write it.
+// An output profile for CMYK whose perceptual table (Lab, `gridPoints` per ink) holds
+// CmykPrintModel, so converting through it must give the model's colours.
+std::vector<std::uint8_t> AdobeRgbProfile();
+std::vector<std::uint8_t> SampledSrgbProfile();
+// LittleCMS's own sRGB profile.
+std::vector<std::uint8_t> SrgbProfile();
+std::vector<std::uint8_t> CmykPrintProfile(int gridPoints);
+// The colour (sRGB) the print profile gives ink amounts 0..1: each ink darkens its own channel
+// and cyan and magenta also take a little of the next one, so it differs from the plain formula.
+imaging::Rgb CmykPrintModel(double cyan, double magenta, double yellow, double black);
+// Adobe RGB bytes to sRGB bytes, worked out from the two spaces' definitions (primaries to XYZ and
+// back, both D65): the reference the library's conversion is checked against.
+imaging::Rgb AdobeRgbToSrgb(imaging::Rgb adobe);
+
 // One APP segment (marker and payload) or PNG chunk (type and data).
 struct Piece {
   std::string name;  // "APP1", "APP2", or a PNG chunk type
