@@ -92,8 +92,7 @@ std::string RotationEntry(int index) {
   return std::to_string(5 * index) + "°回転";
 }
 
-void SettingsFromControls(Controls& controls) {
-  ConversionSettings& settings = Settings();
+void SettingsFromControls(Controls& controls, ConversionSettings& settings) {
   settings.OutputFormatIndex = FirstChecked(controls, kFormatRadios, settings.OutputFormatIndex);
   settings.SizeMode = FirstChecked(controls, kSizeRadios, settings.SizeMode);
   settings.Width = ReadNumber(controls.Text(kWidthEdit));
@@ -114,8 +113,7 @@ void SettingsFromControls(Controls& controls) {
   settings.CropHeight = ReadNumber(controls.Text(kCropHeightEdit));
 }
 
-void SettingsToControls(Controls& controls) {
-  const ConversionSettings& settings = Settings();
+void SettingsToControls(Controls& controls, const ConversionSettings& settings) {
   controls.SetText(kOutputFolderEdit, settings.OutputFolder);
   CheckIndex(controls, kFormatRadios, settings.OutputFormatIndex);
   CheckIndex(controls, kSizeRadios, settings.SizeMode);
@@ -138,8 +136,7 @@ void SettingsToControls(Controls& controls) {
   controls.SetText(kCropHeightEdit, std::to_string(settings.CropHeight));
 }
 
-void ValidateSettings(Controls& controls) {
-  ConversionSettings& settings = Settings();
+void ValidateSettings(Controls& controls, ConversionSettings& settings) {
   Repair(settings.OutputFormatIndex, 0, 3, 0);
   Repair(settings.SizeMode, 0, 2, 0);
   Repair(settings.Width, 1, 2000, 320);

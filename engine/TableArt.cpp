@@ -9,7 +9,7 @@
 
 #include "engine/Converter.h"
 #include "engine/Pipeline.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "imaging/Imaging.h"
 #include "platform/AtomicFile.h"
 #include "platform/Shell.h"
@@ -141,7 +141,7 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
 
 int Converter::TableArtWriter(const std::string& outputPath, const std::string& inputPath) {
   const TableArtOutcome outcome =
-      WriteTableArtOn(Options(), Photo(), Engine(), outputPath, inputPath);
+      WriteTableArtOn(options_, photo_, state_, outputPath, inputPath);
   if (outcome == TableArtOutcome::kOpenFailed) platform::MessageBox("オープン失敗");
   return outcome == TableArtOutcome::kWritten ? 1 : 0;
 }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "engine/ConversionSettings.h"
-#include "engine/ProcessState.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 
@@ -17,7 +16,6 @@ namespace settings {
 namespace {
 
 using engine::ConversionSettings;
-using engine::Settings;
 
 // The first line of the file as the header check sees it: at most 39 characters.
 constexpr std::size_t kHeaderLineLimit = 39;
@@ -43,14 +41,15 @@ bool HeaderMatches(const std::string& text) {
          firstLine.compare(0, kHeaderCheckLength, kHeader, kHeaderCheckLength) == 0;
 }
 
-void Save(platform::Controls& controls) {
-  engine::SettingsFromControls(controls);
-  engine::ValidateSettings(controls);
-  platform::WriteTextFile(SettingsFilePath(), SettingsFileText());
+void Save(platform::Controls& controls, ConversionSettings& settings,
+          const std::string& settingsFolder) {
+  engine::SettingsFromControls(controls, settings);
+  engine::ValidateSettings(controls, settings);
+  platform::WriteTextFile(SettingsFilePath(settingsFolder), SettingsFileText(settings));
 }
 
-void Reset(platform::Controls& controls) {
-  ConversionSettings& settings = Settings();
+void Reset(platform::Controls& controls, ConversionSettings& settings,
+           const std::string& settingsFolder) {
   settings.OutputFormatIndex = 0;
   settings.SizeMode = 0;
   settings.Width = 320;
@@ -64,8 +63,8 @@ void Reset(platform::Controls& controls) {
   settings.PngInterlace = 0;
   settings.JpegProgressive = 0;
   settings.Compression = 20;
-  engine::SettingsToControls(controls);
-  Save(controls);
+  engine::SettingsToControls(controls, settings);
+  Save(controls, settings, settingsFolder);
 }
 
 // A numeric field of the file. A number beyond the signed 32-bit range cannot be any field's valid
@@ -81,8 +80,7 @@ std::uint8_t SwitchField(const std::string& token) {
 
 // Reads the file's fields in order. Fields after the end of the text keep the values the record
 // took from the controls.
-void ReadFields(const std::string& text) {
-  ConversionSettings& settings = Settings();
+void ReadFields(const std::string& text, ConversionSettings& settings) {
   platform::TextScanner scanner(text);
   scanner.ReadRestOfLine();  // the header line
   // The folder is the whole of line 2, without the blanks it starts with; an empty line keeps the
@@ -134,10 +132,11 @@ void ReadFields(const std::string& text) {
 
 }  // namespace
 
-std::string SettingsFilePath() { return engine::Job().SettingsFolder + "/Log.ini"; }
+std::string SettingsFilePath(const std::string& settingsFolder) {
+  return settingsFolder + "/Log.ini";
+}
 
-std::string SettingsFileText() {
-  const ConversionSettings& settings = Settings();
+std::string SettingsFileText(const ConversionSettings& settings) {
   std::string text = std::string(kHeader) + "\n" + AsOneLine(settings.OutputFolder) + "\n";
   const auto line = [&text](long long value) { text += std::to_string(value) + "\n"; };
   line(settings.OutputFormatIndex);
@@ -160,30 +159,31 @@ std::string SettingsFileText() {
   return text;
 }
 
-void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode) {
-  engine::SettingsFromControls(controls);
-  platform::CreateFolder(engine::Job().SettingsFolder);
-  platform::TouchFile(SettingsFilePath());
+void SyncSettingsFile(platform::Controls& controls, ConversionSettings& settings,
+                      const std::string& settingsFolder, SettingsFileMode mode) {
+  engine::SettingsFromControls(controls, settings);
+  platform::CreateFolder(settingsFolder);
+  platform::TouchFile(SettingsFilePath(settingsFolder));
 
   switch (mode) {
     case SettingsFileMode::Save:
-      Save(controls);
+      Save(controls, settings, settingsFolder);
       return;
     case SettingsFileMode::Reset:
-      Reset(controls);
+      Reset(controls, settings, settingsFolder);
       return;
     case SettingsFileMode::Load:
       break;
   }
-  std::optional<std::string> text = platform::ReadTextFile(SettingsFilePath());
+  std::optional<std::string> text = platform::ReadTextFile(SettingsFilePath(settingsFolder));
   if (text && text->starts_with(kByteOrderMark)) text->erase(0, kByteOrderMark.size());
   if (!text || !HeaderMatches(*text)) {
-    Reset(controls);
+    Reset(controls, settings, settingsFolder);
     return;
   }
-  ReadFields(*text);
-  engine::ValidateSettings(controls);
-  engine::SettingsToControls(controls);
+  ReadFields(*text, settings);
+  engine::ValidateSettings(controls, settings);
+  engine::SettingsToControls(controls, settings);
 }
 
 }  // namespace settings
