@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
@@ -296,8 +295,8 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
     const ControlId edits[] = {kCropXEdit, kCropYEdit, kCropWidthEdit, kCropHeightEdit};
     for (std::size_t i = 0; i < 4; ++i) controls.SetText(edits[i], (*request.cropValues)[i]);
   }
-  if (request.noAutoOrient) Photo().AutoOrient = 0;
-  if (request.strip) Photo().KeepMetadata = 0;
+  if (request.noAutoOrient) form.Session().Photo.AutoOrient = 0;
+  if (request.strip) form.Session().Photo.KeepMetadata = 0;
   if (request.namingRadio) SelectRadio(controls, kNamingKeepRadio, 3, *request.namingRadio);
   if (request.customName) controls.SetText(kCustomNameEdit, *request.customName);
   if (request.outputFolder) {
