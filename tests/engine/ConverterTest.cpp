@@ -5,7 +5,7 @@
 
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "imaging/Imaging.h"
 #include "tests/support/FormFixture.h"
 
@@ -18,33 +18,33 @@ using testsupport::FileField;
 
 class ConverterTest : public testsupport::FormFixture {
  protected:
-  ~ConverterTest() override { imaging::FreeImage(Engine().CurrentImage); }
+  ~ConverterTest() override { imaging::FreeImage(Session().Engine.CurrentImage); }
   // Loads a file as the current image and runs the pipeline on it; the result stays current.
   std::pair<int, int> RunPipelineOn(const std::string& path) {
-    imaging::FreeImage(Engine().CurrentImage);
-    Engine().CurrentImage = imaging::LoadImageFile(path);
-    Converter().RunPipeline();
-    return {Engine().LastOutputWidth, Engine().LastOutputHeight};
+    imaging::FreeImage(Session().Engine.CurrentImage);
+    Session().Engine.CurrentImage = imaging::LoadImageFile(path);
+    Converter(Session()).RunPipeline();
+    return {Session().Engine.LastOutputWidth, Session().Engine.LastOutputHeight};
   }
   void SetJob(int outputKind, int inputKind, const std::string& input, const std::string& output) {
-    Job().OutputKind = outputKind;
-    Information().CurrentInputKind = inputKind;
-    Job().CurrentInputPath = input;
-    Job().OutputPath = output;
+    Session().Job.OutputKind = outputKind;
+    Session().Information.CurrentInputKind = inputKind;
+    Session().Job.CurrentInputPath = input;
+    Session().Job.OutputPath = output;
   }
 };
 
 TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   const std::string letter = SaveImage(testsupport::LetterF(), "f.png");
-  Converter converter;
+  Converter converter(Session());
   // A rectangle hanging over the left and top edges keeps the part inside: R R / R B. Colour
   // effect indices past either end of the list change nothing.
   converter.SetCrop(1, -2, -1, 4, 3);
   for (int effect : {9, -1}) {
     converter.SetColorEffect(effect);
     EXPECT_EQ(RunPipelineOn(letter), (std::pair{2, 2}));
-    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 0), testsupport::kRed) << effect;
-    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 1), testsupport::kBlue) << effect;
+    EXPECT_EQ(testsupport::PixelOf(Session().Engine.CurrentImage, 1, 0), testsupport::kRed) << effect;
+    EXPECT_EQ(testsupport::PixelOf(Session().Engine.CurrentImage, 1, 1), testsupport::kBlue) << effect;
   }
   converter.SetCrop(2, 0, 0, 1, 1);  // only the value 1 turns a step on
   converter.SetResize(2, 640, 480);
@@ -55,7 +55,7 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   converter.SetCrop(1, 10, 10, 100, 50);
   converter.SetResize(1, 640, 480);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{640, 480}));
-  EXPECT_NEAR(testsupport::PixelOf(Engine().CurrentImage, 0, 0).red,
+  EXPECT_NEAR(testsupport::PixelOf(Session().Engine.CurrentImage, 0, 0).red,
               testsupport::PixelAt(testsupport::PhotoLike(300, 200), 10, 10).red, 8);
   // A crop outside the image leaves no image; the later steps pass it through and measure 0 × 0.
   converter.SetCrop(1, 500, 500, 10, 10);
@@ -70,7 +70,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
                                 SaveImage(testsupport::LetterF(), "in.png")};
   // The preview's copy of the input keeps its format, without the edits: a progressive JPEG, an
   // interlaced PNG, a BMP not turned.
-  Converter converter;
+  Converter converter(Session());
   converter.SetRotation(18);
   converter.SetColorEffect(3);
   const std::string copy = folder.File("Now.log");
@@ -83,21 +83,21 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
 
   const char* const extensions[] = {"", ".bmp", ".jpg", ".png"};
   // Quality 100 − 40, progressive JPEG, PNG without interlace, whatever the input.
-  Settings().Compression = 40;
-  Settings().JpegProgressive = 1;
-  Settings().PngInterlace = 0;
+  Session().Settings.Compression = 40;
+  Session().Settings.JpegProgressive = 1;
+  Session().Settings.PngInterlace = 0;
   for (int output = kOutputKindBmp; output <= kOutputKindPng; ++output) {
     for (int input = kInputKindBmp; input <= kInputKindPng; ++input) {
       SetJob(output, input, inputs[input], out);
       EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget)) << output << " from " << input;
-      EXPECT_EQ(Job().OutputPath, out + extensions[output]);
-      EXPECT_EQ(imaging::ProbeFileKind(Job().OutputPath, 0), output) << input;
+      EXPECT_EQ(Session().Job.OutputPath, out + extensions[output]);
+      EXPECT_EQ(imaging::ProbeFileKind(Session().Job.OutputPath, 0), output) << input;
       if (output == kOutputKindJpeg) {
-        EXPECT_EQ(testsupport::JpegFirstQuantiser(Job().OutputPath), 13u) << input;
-        EXPECT_NE(testsupport::ReadFileText(Job().OutputPath).find("\xFF\xC2"), std::string::npos);
+        EXPECT_EQ(testsupport::JpegFirstQuantiser(Session().Job.OutputPath), 13u) << input;
+        EXPECT_NE(testsupport::ReadFileText(Session().Job.OutputPath).find("\xFF\xC2"), std::string::npos);
       }
       if (output == kOutputKindPng) {
-        EXPECT_EQ(FileField(Job().OutputPath, 28, 1), 0u) << input;
+        EXPECT_EQ(FileField(Session().Job.OutputPath, 28, 1), 0u) << input;
       }
     }
   }
@@ -105,7 +105,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
   // A refused kind: nothing for the image formats, table art for whatever loads.
   SetJob(kOutputKindJpeg, 5, inputs[3], folder.File("refused"));
   EXPECT_FALSE(form->ConvertCurrentFile(form::BatchTarget));
-  EXPECT_EQ(Job().OutputPath, folder.File("refused")) << "no extension appended";
+  EXPECT_EQ(Session().Job.OutputPath, folder.File("refused")) << "no extension appended";
   SetJob(kOutputKindHtm, 5, inputs[3], folder.File("art"));
   EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
   EXPECT_TRUE(testsupport::FileExists(folder.File("art.htm")));
@@ -114,7 +114,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
 TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   const std::string input = SaveImage(testsupport::PhotoLike(37, 23), "photo.png");
   const std::string output = folder.File("out.bmp");
-  Converter converter;
+  Converter converter(Session());
   converter.SetCrop(1, 1, 0, 30, 20);
   converter.SetRotation(18);
   // Depth mode, bits per pixel and compression (1 is RLE8); other modes keep 24 bits.
@@ -148,7 +148,7 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   for (const auto& [bytes, kind, message] : cases) {
     shell.messages.clear();
     testsupport::WriteFileText(folder.File("file.bmp"), bytes);
-    EXPECT_EQ(Converter().CheckInputKind(folder.File("file.bmp")), kind);
+    EXPECT_EQ(Converter(Session()).CheckInputKind(folder.File("file.bmp")), kind);
     EXPECT_EQ(shell.messages, Messages{message});
   }
   // The names the kind fields show, for table-art output (0) and every kind the probe tells.
@@ -156,9 +156,9 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   for (int kind = 0; kind <= 8; ++kind) names += KindName(kind) + " ";
   EXPECT_EQ(names, "HTM BMP JPG PNG GIF TIFF PIC MAG PCX ");
   // A file that has gone: size −1 in the before column, and the refusal.
-  Job().CurrentInputPath = folder.File("gone.jpg");
+  Session().Job.CurrentInputPath = folder.File("gone.jpg");
   form->ShowFileInfo(form::BeforeColumn);
-  EXPECT_EQ(Information().BeforeSizeText, "-1");
+  EXPECT_EQ(Session().Information.BeforeSizeText, "-1");
   EXPECT_EQ(shell.messages,
             (Messages{"このファイルは変換できません!!", "このファイルは変換できません!!"}));
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Converter.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "engine/TableArt.h"
 #include "tests/support/FormFixture.h"
 
@@ -26,7 +26,7 @@ class TableArtTest : public testsupport::FormFixture {
  protected:
   // Writes the page for `input` and hands back its size, or nothing when no page was written.
   std::optional<std::size_t> PageSize(const std::string& input, const std::string& output) {
-    if (Converter().TableArtWriter(output, input) != 1) return std::nullopt;
+    if (Converter(Session()).TableArtWriter(output, input) != 1) return std::nullopt;
     return testsupport::ReadFileText(output).size();
   }
 };
@@ -34,7 +34,7 @@ class TableArtTest : public testsupport::FormFixture {
 TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipelineAndFailuresWriteNothing) {
   const std::string input = SaveImage(testsupport::LetterF(), "f.bmp");
   const std::string page = folder.File("f.htm");
-  Converter converter;
+  Converter converter(Session());
   // Resizing off but a stale size stored: the page still shows the image as converted.
   converter.SetResize(0, 999, 999);
   EXPECT_EQ(PageSize(input, page), PageBytes(5, 6));
@@ -43,7 +43,7 @@ TEST_F(TableArtTest, TheTableTakesTheSizeMeasuredAfterThePipelineAndFailuresWrit
   // A crop that yields nothing writes an empty table, without a message.
   converter.SetCrop(1, 50, 50, 10, 10);
   EXPECT_EQ(PageSize(input, page), PageBytes(0, 0));
-  EXPECT_EQ(Engine().LastOutputWidth, 0);
+  EXPECT_EQ(Session().Engine.LastOutputWidth, 0);
   EXPECT_TRUE(shell.messages.empty());
 
   // A page that cannot be opened is reported; an input that does not load leaves the old page.
