@@ -1,7 +1,6 @@
 // Looking at an input file without converting it: its kind and its size in pixels.
 #include "engine/Converter.h"
 #include "engine/FileFormats.h"
-#include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 #include "platform/Shell.h"
 
@@ -18,15 +17,14 @@ int Converter::CheckInputKind(const std::string& path) {
 }
 
 int Converter::ProbeImageSize(const std::string& path, int& width, int& height) {
-  EngineState& engine = Engine();
-  engine.CurrentImage = imaging::LoadImageFile(path, PhotoHandlingOf(Photo()));
-  if (engine.CurrentImage == 0) return 0;
+  state_.CurrentImage = imaging::LoadImageFile(path, PhotoHandlingOf(photo_));
+  if (state_.CurrentImage == 0) return 0;
   imaging::ImageInfoRecord record{};
-  imaging::GetImageInfo(engine.CurrentImage, record);
+  imaging::GetImageInfo(state_.CurrentImage, record);
   width = record[1];
   height = record[2];
-  imaging::FreeImage(engine.CurrentImage);
-  engine.CurrentImage = 0;
+  imaging::FreeImage(state_.CurrentImage);
+  state_.CurrentImage = 0;
   return 0;
 }
 

@@ -9,7 +9,7 @@
 #include "engine/Converter.h"
 #include "engine/FileFormats.h"
 #include "engine/Pipeline.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "imaging/Imaging.h"
 #include "tests/support/FormFixture.h"
 
@@ -22,39 +22,41 @@ using testsupport::FileField;
 
 class ConverterTest : public testsupport::FormFixture {
  protected:
-  ~ConverterTest() override { imaging::FreeImage(Engine().CurrentImage); }
+  ~ConverterTest() override { imaging::FreeImage(Session().Engine.CurrentImage); }
   // Loads a file as the current image and runs the pipeline on it; the result stays current.
   std::pair<int, int> RunPipelineOn(const std::string& path) {
-    imaging::FreeImage(Engine().CurrentImage);
-    Engine().CurrentImage = imaging::LoadImageFile(path);
-    engine::RunPipelineOn(Options(), Photo(), Engine());
-    return {Engine().LastOutputWidth, Engine().LastOutputHeight};
+    imaging::FreeImage(Session().Engine.CurrentImage);
+    Session().Engine.CurrentImage = imaging::LoadImageFile(path);
+    engine::RunPipelineOn(Session().Options, Session().Photo, Session().Engine);
+    return {Session().Engine.LastOutputWidth, Session().Engine.LastOutputHeight};
   }
   // Converts as a batch entry does, with the job the records hold.
   ConversionResult ConvertAs(int outputKind, int inputKind, const std::string& input,
                              const std::string& output) {
-    Job().OutputKind = outputKind;
-    return ConvertFile(JobSnapshot::OfProcess(), inputKind, input, output, Engine());
+    Session().Job.OutputKind = outputKind;
+    return ConvertFile(JobSnapshot::Of(Session()), inputKind, input, output, Session().Engine);
   }
   void SetJob(int outputKind, int inputKind, const std::string& input, const std::string& output) {
-    Job().OutputKind = outputKind;
-    Information().CurrentInputKind = inputKind;
-    Job().CurrentInputPath = input;
-    Job().OutputPath = output;
+    Session().Job.OutputKind = outputKind;
+    Session().Information.CurrentInputKind = inputKind;
+    Session().Job.CurrentInputPath = input;
+    Session().Job.OutputPath = output;
   }
 };
 
 TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   const std::string letter = SaveImage(testsupport::LetterF(), "f.png");
-  Converter converter;
+  Converter converter(Session());
   // A rectangle hanging over the left and top edges keeps the part inside: R R / R B. Colour
   // effect indices past either end of the list change nothing.
   converter.SetCrop(1, -2, -1, 4, 3);
   for (int effect : {9, -1}) {
     converter.SetColorEffect(effect);
     EXPECT_EQ(RunPipelineOn(letter), (std::pair{2, 2}));
-    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 0), testsupport::kRed) << effect;
-    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 1), testsupport::kBlue) << effect;
+    EXPECT_EQ(testsupport::PixelOf(Session().Engine.CurrentImage, 1, 0), testsupport::kRed)
+        << effect;
+    EXPECT_EQ(testsupport::PixelOf(Session().Engine.CurrentImage, 1, 1), testsupport::kBlue)
+        << effect;
   }
   converter.SetCrop(2, 0, 0, 1, 1);  // only the value 1 turns a step on
   converter.SetResize(2, 640, 480);
@@ -65,7 +67,7 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   converter.SetCrop(1, 10, 10, 100, 50);
   converter.SetResize(1, 640, 480);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{640, 480}));
-  EXPECT_NEAR(testsupport::PixelOf(Engine().CurrentImage, 0, 0).red,
+  EXPECT_NEAR(testsupport::PixelOf(Session().Engine.CurrentImage, 0, 0).red,
               testsupport::PixelAt(testsupport::PhotoLike(300, 200), 10, 10).red, 8);
   // A crop outside the image leaves no image; the later steps pass it through and measure 0 × 0.
   converter.SetCrop(1, 500, 500, 10, 10);
@@ -103,8 +105,8 @@ TEST(FitWithinTest, TheImageMeetsTheBoxOnOneSideAndKeepsItsProportions) {
 
 TEST_F(ConverterTest, KeepingProportionsFitsTheCroppedAndTurnedImageAndLeavesKeepAlone) {
   const std::string photo = SaveImage(testsupport::PhotoLike(300, 200), "photo.png");
-  Photo().KeepAspect = 1;
-  Converter converter;
+  Session().Photo.KeepAspect = 1;
+  Converter converter(Session());
   // 100 × 50 cropped, turned a quarter to 50 × 100, then fitted: the height meets the box.
   converter.SetCrop(1, 10, 10, 100, 50);
   converter.SetRotation(18);
@@ -123,7 +125,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
                                 SaveImage(testsupport::LetterF(), "in.png")};
   // The preview's copy of the input keeps its format, without the edits: a progressive JPEG, an
   // interlaced PNG, a BMP not turned.
-  Converter converter;
+  Converter converter(Session());
   converter.SetRotation(18);
   converter.SetColorEffect(3);
   const std::string copy = folder.File("Now.log");
@@ -136,22 +138,23 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
 
   const char* const extensions[] = {"", ".bmp", ".jpg", ".png"};
   // Quality 100 − 40, progressive JPEG, PNG without interlace, whatever the input.
-  Settings().Compression = 40;
-  Settings().JpegProgressive = 1;
-  Settings().PngInterlace = 0;
+  Session().Settings.Compression = 40;
+  Session().Settings.JpegProgressive = 1;
+  Session().Settings.PngInterlace = 0;
   for (int output = 1; output <= 3; ++output) {
     for (int input = 1; input <= 3; ++input) {
       SCOPED_TRACE(std::to_string(output) + " from " + std::to_string(input));
       SetJob(output, input, inputs[input], out);
       EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget)) << output << " from " << input;
-      EXPECT_EQ(Job().OutputPath, out + extensions[output]);
-      EXPECT_EQ(imaging::ProbeFileKind(Job().OutputPath, 0), output) << input;
+      EXPECT_EQ(Session().Job.OutputPath, out + extensions[output]);
+      EXPECT_EQ(imaging::ProbeFileKind(Session().Job.OutputPath, 0), output) << input;
       if (output == 2) {
-        EXPECT_EQ(testsupport::JpegFirstQuantiser(Job().OutputPath), 13u) << input;
-        EXPECT_NE(testsupport::ReadFileText(Job().OutputPath).find("\xFF\xC2"), std::string::npos);
+        EXPECT_EQ(testsupport::JpegFirstQuantiser(Session().Job.OutputPath), 13u) << input;
+        EXPECT_NE(testsupport::ReadFileText(Session().Job.OutputPath).find("\xFF\xC2"),
+                  std::string::npos);
       }
       if (output == 3) {
-        EXPECT_EQ(FileField(Job().OutputPath, 28, 1), 0u) << input;
+        EXPECT_EQ(FileField(Session().Job.OutputPath, 28, 1), 0u) << input;
       }
     }
   }
@@ -159,7 +162,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
   // A refused kind: nothing for the image formats, table art for whatever loads.
   SetJob(2, 5, inputs[3], folder.File("refused"));
   EXPECT_FALSE(form->ConvertCurrentFile(form::BatchTarget));
-  EXPECT_EQ(Job().OutputPath, folder.File("refused")) << "no extension appended";
+  EXPECT_EQ(Session().Job.OutputPath, folder.File("refused")) << "no extension appended";
   EXPECT_EQ(ConvertAs(2, 5, inputs[3], folder.File("refused")).reason,
             "TIFF files are not converted");
   SetJob(0, 5, inputs[3], folder.File("art"));
@@ -170,7 +173,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
 TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   const std::string input = SaveImage(testsupport::PhotoLike(37, 23), "photo.png");
   const std::string output = folder.File("out.bmp");
-  Converter converter;
+  Converter converter(Session());
   converter.SetCrop(1, 1, 0, 30, 20);
   converter.SetRotation(18);
   // Depth mode, bits per pixel and compression (1 is RLE8); other modes keep 24 bits.
@@ -205,7 +208,7 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   for (const auto& [bytes, kind, message] : cases) {
     shell.messages.clear();
     testsupport::WriteFileText(folder.File("file.bmp"), bytes);
-    EXPECT_EQ(Converter().CheckInputKind(folder.File("file.bmp")), kind);
+    EXPECT_EQ(Converter(Session()).CheckInputKind(folder.File("file.bmp")), kind);
     EXPECT_EQ(shell.messages, Messages{message});
   }
   // The names the kind fields show, for table-art output (0) and every kind the probe tells.
@@ -213,9 +216,9 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   for (int kind = 0; kind <= 8; ++kind) names += KindName(kind) + " ";
   EXPECT_EQ(names, "HTM BMP JPG PNG GIF TIFF PIC MAG PCX ");
   // A file that has gone: size −1 in the before column, and the refusal.
-  Job().CurrentInputPath = folder.File("gone.jpg");
+  Session().Job.CurrentInputPath = folder.File("gone.jpg");
   form->ShowFileInfo(form::BeforeColumn);
-  EXPECT_EQ(Information().BeforeSizeText, "-1");
+  EXPECT_EQ(Session().Information.BeforeSizeText, "-1");
   EXPECT_EQ(shell.messages,
             (Messages{"このファイルは変換できません!!", "このファイルは変換できません!!"}));
 }
