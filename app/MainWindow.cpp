@@ -15,7 +15,6 @@
 #include "app/AboutBox.h"
 #include "app/Help.h"
 #include "app/Resources.h"
-#include "engine/ProcessState.h"
 #include "platform/FileSystem.h"
 
 namespace app {
@@ -105,7 +104,7 @@ void MainWindow::BuildMenu() {
 }
 
 void MainWindow::ApplyPhotoChoices() {
-  engine::PhotoOptions& options = engine::Photo();
+  engine::PhotoOptions& options = form_->Form().Session().Photo;
   options.AutoOrient = uprightAction_->isChecked() ? 1 : 0;
   options.KeepMetadata = keepMetadataAction_->isChecked() ? 1 : 0;
   options.KeepAspect = keepAspectAction_->isChecked() ? 1 : 0;

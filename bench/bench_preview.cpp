@@ -18,7 +18,6 @@
 
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
-#include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "imaging/HandleTable.h"
@@ -76,9 +75,10 @@ int main(int argc, char** argv) {
 
   const auto convertOnce = [&] {
     form.GatherJobOptions();
-    Job().CurrentInputPath = input;
-    Job().OutputPath = folder + "once";
-    Information().CurrentInputKind = Converter().CheckInputKind(input);
+    engine::Session& session = form.Session();
+    session.Job.CurrentInputPath = input;
+    session.Job.OutputPath = folder + "once";
+    session.Information.CurrentInputKind = Converter(session).CheckInputKind(input);
     if (!form.ConvertCurrentFile(form::BatchTarget)) std::fprintf(stderr, "conversion failed\n");
   };
   std::vector<double> once;

@@ -20,7 +20,6 @@
 #include "engine/ConversionSettings.h"
 #include "engine/FileFormats.h"
 #include "engine/SettingRows.h"
-#include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
@@ -366,9 +365,9 @@ void Apply(const Request& request, platform::HeadlessControls& controls,
       controls.SetText(CropEdits()[i]->controls.front(), (*request.cropValues)[i]);
     }
   }
-  if (request.noAutoOrient) Photo().AutoOrient = 0;
-  if (request.strip) Photo().KeepMetadata = 0;
-  if (request.keepAspect) Photo().KeepAspect = 1;
+  if (request.noAutoOrient) form.Session().Photo.AutoOrient = 0;
+  if (request.strip) form.Session().Photo.KeepMetadata = 0;
+  if (request.keepAspect) form.Session().Photo.KeepAspect = 1;
   if (request.namingRadio) {
     SelectRadio(controls, Row(&ConversionSettings::NamingScheme).controls, *request.namingRadio);
   }

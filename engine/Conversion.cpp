@@ -6,12 +6,12 @@
 
 namespace engine {
 
-JobSnapshot JobSnapshot::OfProcess() {
-  const ConversionSettings& settings = Settings();
+JobSnapshot JobSnapshot::Of(const Session& session) {
+  const ConversionSettings& settings = session.Settings;
   JobSnapshot job;
-  job.options = Options();
-  job.photo = Photo();
-  job.outputKind = Job().OutputKind;
+  job.options = session.Options;
+  job.photo = session.Photo;
+  job.outputKind = session.Job.OutputKind;
   job.quality = 100 - settings.Compression;
   job.progressive = settings.JpegProgressive;
   job.interlace = settings.PngInterlace;

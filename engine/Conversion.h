@@ -1,17 +1,17 @@
-// Converting one file with options copied out of the process-wide records: what a conversion on
-// another thread needs, and what the dispatcher of the main form runs on the records themselves.
+// Converting one file with options copied out of a session: what a conversion on another thread
+// needs, the form's own dispatcher included.
 #pragma once
 
 #include <string>
 
 #include "engine/FileFormats.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 
 namespace engine {
 
 // Everything a conversion job reads besides its input and target, copied once before the job
 // starts. A setting that reaches the conversion joins this record, so a job never looks at the
-// process-wide records while it runs.
+// session while it runs.
 struct JobSnapshot {
   ConverterOptions options;
   PhotoOptions photo;
@@ -20,8 +20,8 @@ struct JobSnapshot {
   int progressive = 0;
   int interlace = 0;
 
-  // The job as the process-wide records hold it now (after the gather step).
-  static JobSnapshot OfProcess();
+  // The job as the session holds it now (after the gather step).
+  static JobSnapshot Of(const Session& session);
 };
 
 // What converting one file gave.

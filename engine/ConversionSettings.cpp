@@ -69,15 +69,15 @@ std::string RotationEntry(int index) {
   return std::to_string(kDegreesPerRotationStep * index) + "°回転";
 }
 
-void SettingsFromControls(Controls& controls) {
-  ConversionSettings& settings = Settings();
+void SettingsFromControls(Controls& controls, ConversionSettings& settings) {
   for (const SettingRow& row : SettingRows()) {
     const ControlId id = row.controls.front();
     switch (row.control) {
       case SettingControl::kRadioGroup: {
         // The first checked button; none checked leaves the field as it was.
-        const auto checked = std::find_if(row.controls.begin(), row.controls.end(),
-                                          [&](ControlId radio) { return controls.IsChecked(radio); });
+        const auto checked =
+            std::find_if(row.controls.begin(), row.controls.end(),
+                         [&](ControlId radio) { return controls.IsChecked(radio); });
         if (checked != row.controls.end()) {
           row.Set(settings, static_cast<int>(checked - row.controls.begin()));
         }
@@ -101,8 +101,7 @@ void SettingsFromControls(Controls& controls) {
   settings.CustomName = controls.Text(kCustomNameEdit);
 }
 
-void SettingsToControls(Controls& controls) {
-  const ConversionSettings& settings = Settings();
+void SettingsToControls(Controls& controls, const ConversionSettings& settings) {
   controls.SetText(kOutputFolderEdit, settings.OutputFolder);
   for (const SettingRow& row : SettingRows()) {
     const int value = row.Get(settings);
@@ -133,8 +132,7 @@ void SettingsToControls(Controls& controls) {
   controls.SetText(kCustomNameEdit, settings.CustomName);
 }
 
-void ValidateSettings(Controls& controls) {
-  ConversionSettings& settings = Settings();
+void ValidateSettings(Controls& controls, ConversionSettings& settings) {
   for (const SettingRow& row : SettingRows()) {
     if (!row.InRange(row.Get(settings))) row.Set(settings, row.fallback);
   }

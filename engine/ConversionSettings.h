@@ -1,26 +1,27 @@
-// Copying the persisted choices between the main form's controls and the ConversionSettings
-// record, and repairing values outside their ranges.
+// Copying the persisted choices between the main form's controls and a ConversionSettings record,
+// and repairing values outside their ranges.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "platform/Controls.h"
 
 namespace engine {
 
-// Reads every persisted control into Settings(). A radio group with nothing checked leaves its
+// Reads every persisted control into `settings`. A radio group with nothing checked leaves its
 // field as it was; a combo box without a selection gives −1. OutputFolder is not read from any
 // control.
-void SettingsFromControls(platform::Controls& controls);
+void SettingsFromControls(platform::Controls& controls, ConversionSettings& settings);
 
-// Writes Settings() into the controls. Only ever checks buttons; it unchecks nothing.
-void SettingsToControls(platform::Controls& controls);
+// Writes `settings` into the controls. Only ever checks buttons; it unchecks nothing.
+void SettingsToControls(platform::Controls& controls, const ConversionSettings& settings);
 
-// Replaces every field outside its range by its fallback, then shows OutputFolder in its edit box.
-void ValidateSettings(platform::Controls& controls);
+// Replaces every field of `settings` outside its range by its fallback, then shows OutputFolder in
+// its edit box.
+void ValidateSettings(platform::Controls& controls, ConversionSettings& settings);
 
 // A number typed into an edit box, read like the standard atol: leading white space, an optional
 // sign and the digits up to the first other character; no digits give 0. Values beyond 32 bits

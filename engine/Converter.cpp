@@ -4,7 +4,6 @@
 #include <array>
 
 #include "engine/Pipeline.h"
-#include "engine/ProcessState.h"
 #include "imaging/Imaging.h"
 
 namespace engine {
@@ -86,25 +85,24 @@ const OutputFormat* Png() { return OutputFormatWriting(imaging::kFileKindPng); }
 }  // namespace
 
 int Converter::SetResize(std::uint8_t on, int width, int height) {
-  Options().ResizeOn = on;
-  Options().ResizeWidth = width;
-  Options().ResizeHeight = height;
+  options_.ResizeOn = on;
+  options_.ResizeWidth = width;
+  options_.ResizeHeight = height;
   return 0;
 }
 
-void Converter::SetBmpDepth(int index) { Options().DepthMode = index; }
+void Converter::SetBmpDepth(int index) { options_.DepthMode = index; }
 
-void Converter::SetRotation(int index) { Options().RotationStep = index; }
+void Converter::SetRotation(int index) { options_.RotationStep = index; }
 
-void Converter::SetColorEffect(int index) { Options().EffectIndex = index; }
+void Converter::SetColorEffect(int index) { options_.EffectIndex = index; }
 
 void Converter::SetCrop(std::uint8_t on, int left, int top, int width, int height) {
-  ConverterOptions& options = Options();
-  options.CropOn = on;
-  options.CropLeft = left;
-  options.CropTop = top;
-  options.CropW = width;
-  options.CropH = height;
+  options_.CropOn = on;
+  options_.CropLeft = left;
+  options_.CropTop = top;
+  options_.CropW = width;
+  options_.CropH = height;
 }
 
 PixelSize FitWithin(int width, int height, int boxWidth, int boxHeight) {
@@ -175,7 +173,7 @@ int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, E
 
 int Converter::Convert(const std::string& target, const std::string& input, ImageLoader loader,
                        const ImageEncoding& encoding, bool rawCopy) {
-  return ConvertImageOn(Options(), Photo(), Engine(), target, input, loader, encoding, rawCopy);
+  return ConvertImageOn(options_, photo_, state_, target, input, loader, encoding, rawCopy);
 }
 
 int Converter::ConvertBmpToBmp(const std::string& target, const std::string& input,

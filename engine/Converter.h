@@ -1,11 +1,12 @@
-// The conversion engine. A Converter has no data of its own: its options, the image it works on
-// and the size it measured are process-wide (ProcessState.h), so every handler can make a local
-// Converter and see what earlier ones set.
+// The conversion engine. A Converter has no data of its own: it works on the option block, the
+// photo options and the engine state it is given (usually those of the form's session), so every
+// handler can make a local Converter and see what earlier ones set.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "engine/Session.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace engine {
@@ -19,7 +20,11 @@ int ReportInputKind(int probedKind);
 
 class Converter {
  public:
-  Converter() = default;
+  Converter(ConverterOptions& options, const PhotoOptions& photo, EngineState& state)
+      : options_(options), photo_(photo), state_(state) {}
+  // A converter on the session's records.
+  explicit Converter(Session& session)
+      : Converter(session.Options, session.Photo, session.Engine) {}
   virtual ~Converter() = default;
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
@@ -52,13 +57,18 @@ class Converter {
   // The kind of the file by content; a kind that cannot be converted is reported in a message box.
   int CheckInputKind(const std::string& path);
 
-  // Loads the image to learn its size; the outputs change only when it loads. Returns 0.
-  int ProbeImageSize(const std::string& path, int& width, int& height);
+  // Loads the image to learn its size, as a job whose output carries a photo's colour profile or
+  // not loads it; the outputs change only when it loads. Returns 0.
+  int ProbeImageSize(const std::string& path, bool profileCarried, int& width, int& height);
 
  private:
   int Convert(const std::string& target, const std::string& input,
               std::uint32_t (*loader)(const std::string&, const imaging::PhotoHandling&),
               const ImageEncoding& encoding, bool rawCopy);
+
+  ConverterOptions& options_;
+  const PhotoOptions& photo_;
+  EngineState& state_;
 };
 
 }  // namespace engine

@@ -1,4 +1,4 @@
-// The engine's work on state it is handed: the Converter passes the process-wide records, a
+// The engine's work on state it is handed: the Converter passes the records it was made on, a
 // conversion on another thread passes a snapshot of the options and an engine state of its own.
 // Nothing here shows a message; failures are returned.
 #pragma once
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/FileFormats.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "imaging/Imaging.h"
 
 namespace engine {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 
 namespace engine {
 

@@ -10,7 +10,7 @@
 
 #include "engine/Converter.h"
 #include "engine/Pipeline.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "imaging/Imaging.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"

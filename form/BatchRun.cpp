@@ -1,5 +1,5 @@
-// The Execute button: gathering the form into the engine, the preconditions, the conversion of
-// every listed file under its output name, and the closing messages.
+// The Execute button: gathering the form into a job, the preconditions checked on it, the
+// conversion of every listed file under its output name, and the closing messages.
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,7 +8,6 @@
 #include "engine/Conversion.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Converter.h"
-#include "engine/ProcessState.h"
 #include "engine/SettingRows.h"
 #include "form/MainForm.h"
 #include "runner/BatchRunner.h"
@@ -34,10 +33,10 @@ std::string FileNameOf(const std::string& path) {
   return name.substr(0, name.size() - extension.size() - 1);
 }
 
-void MainForm::GatherJobOptions() {
-  ConversionSettings& settings = Settings();
-  RunFlags& flags = Flags();
-  Converter converter;
+JobOptions MainForm::GatherJobOptions() {
+  ConversionSettings& settings = session_.Settings;
+  Converter converter(session_);
+  JobOptions job;
 
   settings.BmpDepthIndex = controls_.ComboSelection(kBmpDepthCombo);
   converter.SetBmpDepth(settings.BmpDepthIndex);
@@ -53,16 +52,16 @@ void MainForm::GatherJobOptions() {
   settings.Height = ReadNumber(controls_.Text(kHeightEdit));
 
   if (controls_.IsChecked(kSizeKeepRadio)) {
-    const int width = ReadNumber(Information().ShownWidthText);
-    const int height = ReadNumber(Information().ShownHeightText);
+    const int width = ReadNumber(session_.Information.ShownWidthText);
+    const int height = ReadNumber(session_.Information.ShownHeightText);
     converter.SetResize(0, width, height);
-    flags.SizeOutOfRange = 0;
+    job.fixedSize = true;
     settings.Width = width;
     settings.Height = height;
   }
   if (controls_.IsChecked(kSize640Radio)) {
     converter.SetResize(1, 640, 480);
-    flags.SizeOutOfRange = 0;
+    job.fixedSize = true;
     settings.Width = 640;
     settings.Height = 480;
   }
@@ -79,30 +78,38 @@ void MainForm::GatherJobOptions() {
   }
 
   if (const OutputFormat* format = CheckedOutputFormat(controls_)) {
-    Job().OutputKind = format->outputKind;
+    session_.Job.OutputKind = format->outputKind;
   }
 
-  shell_.SetWaitCursor(true);
-  const int entries = controls_.ListCount(kInputList);
-  if (entries == 0) flags.InputPresent = 0;
-  if (controls_.IsChecked(kSizeCustomRadio)) {
-    flags.SizeOutOfRange = SettingRowOf(&ConversionSettings::Width).InRange(settings.Width) &&
-                                   SettingRowOf(&ConversionSettings::Height).InRange(settings.Height)
+  job.conversion = JobSnapshot::Of(session_);
+  job.entries = controls_.ListCount(kInputList);
+  job.customSize = controls_.IsChecked(kSizeCustomRadio);
+  job.width = settings.Width;
+  job.height = settings.Height;
+  job.tableArt = controls_.IsChecked(kFormatHtmRadio);
+  job.customName = controls_.IsChecked(kNamingCustomRadio);
+  job.customNameText = controls_.Text(kCustomNameEdit);
+  return job;
+}
+
+RunFlags CheckPreconditions(const JobOptions& job, RunFlags flags) {
+  if (job.entries == 0) flags.InputPresent = 0;
+  if (job.fixedSize) flags.SizeOutOfRange = 0;
+  if (job.customSize) {
+    flags.SizeOutOfRange = SettingRowOf(&ConversionSettings::Width).InRange(job.width) &&
+                                   SettingRowOf(&ConversionSettings::Height).InRange(job.height)
                                ? 0
                                : 1;
   }
-  flags.TableArtOverLimit =
-      entries > kMaxTableArtEntries && controls_.IsChecked(kFormatHtmRadio) ? 1 : 0;
-  flags.CustomNameRefused = controls_.IsChecked(kNamingCustomRadio) &&
-                                    !IsUsableCustomName(controls_.Text(kCustomNameEdit))
-                                ? 1
-                                : 0;
+  flags.TableArtOverLimit = job.entries > kMaxTableArtEntries && job.tableArt ? 1 : 0;
+  flags.CustomNameRefused = job.customName && !IsUsableCustomName(job.customNameText) ? 1 : 0;
+  return flags;
 }
 
-void MainForm::RunEntries(BatchOutcome& outcome) {
+void MainForm::RunEntries(const JobSnapshot& job, BatchOutcome& outcome) {
   // The list cannot change during the run (its controls are disabled), so the names are made once
   // for every entry, as the loop of a one-at-a-time run would make them.
-  const OutputFormat* output = OutputFormatOfKind(Job().OutputKind);
+  const OutputFormat* output = OutputFormatOfKind(job.outputKind);
   const std::string extension = output != nullptr ? std::string(output->extension) : "";
   const bool keepName = controls_.IsChecked(kNamingKeepRadio);
   const bool custom = controls_.IsChecked(kNamingCustomRadio);
@@ -112,7 +119,7 @@ void MainForm::RunEntries(BatchOutcome& outcome) {
   std::vector<runner::BatchEntry> entries;
   for (int index = 0; index < count; ++index) {
     std::string input = controls_.ListEntry(kInputList, index);
-    std::string outputPath = Settings().OutputFolder;
+    std::string outputPath = session_.Settings.OutputFolder;
     if (keepName) outputPath += FileNameOf(input);
     if (custom) outputPath += controls_.Text(kCustomNameEdit);
     // Numbers follow the list position, so a skipped entry still uses up its number.
@@ -123,12 +130,13 @@ void MainForm::RunEntries(BatchOutcome& outcome) {
 
   busy_ = true;
   EnableJobControls(false);
-  runner::BatchRunner run(JobSnapshot::OfProcess(), entries, jobs_);
+  runner::BatchRunner run(job, entries, jobs_);
   cancelActiveRun_ = [&run] { run.Cancel(); };
 
   // Each entry is reported when it is reached in list order, as a one-at-a-time run reports it,
-  // and leaves the records as that run's conversion of it would.
-  JobState& job = Job();
+  // and leaves the session as that run's conversion of it would.
+  JobState& state = session_.Job;
+  InformationState& information = session_.Information;
   for (std::size_t index = 0; index < entries.size(); ++index) {
     if (!run.Ready(index)) shell_.Await([&run, index] { run.Result(index); });
     const runner::EntryResult result = run.Result(index);
@@ -140,16 +148,16 @@ void MainForm::RunEntries(BatchOutcome& outcome) {
       outcome.failures.push_back({entries[index].input, "the run was stopped before this file"});
       continue;
     }
-    job.CurrentInputPath = entries[index].input;
-    job.OutputPath = outputPaths[index];
-    Information().CurrentInputKind = ReportInputKind(result.probedKind);
-    if (output != nullptr && Converts(*output, Information().CurrentInputKind)) {
-      job.OutputPath += extension;
+    state.CurrentInputPath = entries[index].input;
+    state.OutputPath = outputPaths[index];
+    information.CurrentInputKind = ReportInputKind(result.probedKind);
+    if (output != nullptr && Converts(*output, information.CurrentInputKind)) {
+      state.OutputPath += extension;
     }
     if (result.conversion.openFailed) shell_.ShowMessage("オープン失敗");
     if (result.conversion.measured) {
-      Engine().LastOutputWidth = result.conversion.measuredWidth;
-      Engine().LastOutputHeight = result.conversion.measuredHeight;
+      session_.Engine.LastOutputWidth = result.conversion.measuredWidth;
+      session_.Engine.LastOutputHeight = result.conversion.measuredHeight;
     }
     if (!result.conversion.written) {
       ++outcome.notWritten;
@@ -163,18 +171,21 @@ void MainForm::RunEntries(BatchOutcome& outcome) {
 }
 
 BatchOutcome MainForm::BatchRun() {
-  settings::SyncSettingsFile(controls_, settings::SettingsFileMode::Save);
+  SyncSettings(settings::SettingsFileMode::Save);
   controls_.SetProgressRange(kProgressBar, 0, controls_.ListCount(kInputList));
   controls_.SetProgressPosition(kProgressBar, 0);
   controls_.SetProgressStep(kProgressBar, 1);
-  GatherJobOptions();
 
-  const RunFlags& flags = Flags();
+  const RunFlags& flags = session_.Flags;
   BatchOutcome outcome;
-  outcome.ran = flags.InputPresent == 1 && flags.SizeOutOfRange == 0 &&
-                flags.TableArtOverLimit == 0 && flags.CustomNameRefused == 0;
-  if (outcome.ran) RunEntries(outcome);
-  shell_.SetWaitCursor(false);
+  {
+    const platform::WaitCursor busy(shell_);
+    const JobOptions job = GatherJobOptions();
+    session_.Flags = CheckPreconditions(job, session_.Flags);
+    outcome.ran = flags.InputPresent == 1 && flags.SizeOutOfRange == 0 &&
+                  flags.TableArtOverLimit == 0 && flags.CustomNameRefused == 0;
+    if (outcome.ran) RunEntries(job.conversion, outcome);
+  }
 
   if (flags.InputPresent == 0) shell_.ShowMessage("入力ファイルを追加してください！！");
   if (flags.SizeOutOfRange == 1) {

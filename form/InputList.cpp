@@ -6,7 +6,6 @@
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
 #include "engine/FileFormats.h"
-#include "engine/ProcessState.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
 
@@ -23,21 +22,21 @@ bool Convertible(int kind) { return InputFormatOf(kind).Converts(); }
 }  // namespace
 
 void MainForm::AddFileFromDialog() {
-  JobState& job = Job();
+  JobState& job = session_.Job;
   job.CurrentInputPath.clear();
   const std::optional<std::string> chosen =
       shell_.ChooseFile("どのファイルを変換する？？", InputFileFilters());
   if (!chosen) return;
   job.CurrentInputPath = *chosen;
-  Flags().InputPresent = 1;
+  session_.Flags.InputPresent = 1;
   // The kind is checked before the limit: a refused file shows only its own message.
-  if (Convertible(Converter().CheckInputKind(job.CurrentInputPath))) {
+  if (Convertible(Converter(session_).CheckInputKind(job.CurrentInputPath))) {
     if (controls_.ListCount(kInputList) >= kMaxListEntries) {
       shell_.ShowMessage(kListFullMessage);
     } else {
       controls_.AppendListEntry(kInputList, job.CurrentInputPath);
       ShowFileInfo(BeforeColumn);
-      controls_.SetText(kBeforeSizeEdit, Information().BeforeSizeText);
+      controls_.SetText(kBeforeSizeEdit, session_.Information.BeforeSizeText);
     }
   }
   ShowEntryCount();
@@ -48,7 +47,7 @@ void MainForm::AddDroppedFiles(const std::vector<std::string>& paths) {
   controls_.SetProgressRange(kProgressBar, 0, count);
   controls_.SetProgressPosition(kProgressBar, 0);
   controls_.SetProgressStep(kProgressBar, 1);
-  Flags().InputPresent = 1;
+  session_.Flags.InputPresent = 1;
   for (const std::string& path : paths) {
     // The limit is tested before the kind: a full list stops the drop at its first item.
     if (controls_.ListCount(kInputList) >= kMaxListEntries) {
@@ -57,7 +56,7 @@ void MainForm::AddDroppedFiles(const std::vector<std::string>& paths) {
       controls_.SetProgressPosition(kProgressBar, 0);
       break;
     }
-    if (Convertible(Converter().CheckInputKind(path))) {
+    if (Convertible(Converter(session_).CheckInputKind(path))) {
       controls_.AppendListEntry(kInputList, path);
     }
     controls_.StepProgress(kProgressBar);
@@ -76,7 +75,7 @@ void MainForm::DeleteAllEntries() {
   while (controls_.ListCount(kInputList) > 0) {
     controls_.DeleteListEntry(kInputList, controls_.ListCount(kInputList) - 1);
   }
-  Flags().InputPresent = 0;
+  session_.Flags.InputPresent = 0;
   ShowEntryCount();
 }
 

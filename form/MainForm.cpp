@@ -9,7 +9,6 @@
 #include "engine/Conversion.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Converter.h"
-#include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "platform/FileSystem.h"
 #include "runner/BatchRunner.h"
@@ -36,8 +35,8 @@ MainForm::MainForm(platform::Controls& controls, platform::Shell& shell,
       folders_(platform::ChooseWorkingFolders(executableFolder_)),
       jobs_(runner::AvailableCores()) {
   platform::InstallShell(&shell_);
-  Job().SettingsFolder = folders_.settings;
-  Job().PreviewFolder = folders_.preview;
+  session_.Job.SettingsFolder = folders_.settings;
+  session_.Job.PreviewFolder = folders_.preview;
   // A write past the process's file-size limit (ulimit -f) must fail like a full disk, as an error
   // the batch reports before it goes on with the next entry, and not end the program with its
   // temporary file left behind, which is what the signal's default action would do.
@@ -46,8 +45,12 @@ MainForm::MainForm(platform::Controls& controls, platform::Shell& shell,
 
 MainForm::~MainForm() { platform::InstallShell(previousShell_); }
 
+void MainForm::SyncSettings(settings::SettingsFileMode mode) {
+  settings::SyncSettingsFile(controls_, session_.Settings, session_.Job.SettingsFolder, mode);
+}
+
 void MainForm::InitialUpdate() {
-  const ConversionSettings& settings = Settings();
+  const ConversionSettings& settings = session_.Settings;
   controls_.SetComboSelection(kBmpDepthCombo, settings.BmpDepthIndex);
   controls_.SetComboSelection(kRotationCombo, settings.RotationIndex);
   controls_.SetComboSelection(kColorEffectCombo, settings.ColorEffectIndex);
@@ -67,15 +70,15 @@ void MainForm::InitialUpdate() {
     }
   }
 
-  Settings().OutputFolder = folders_.output;
-  Job().ExecutableFolder = executableFolder_;
-  Job().SettingsFolder = folders_.settings;
-  Job().PreviewFolder = folders_.preview;
-  settings::SyncSettingsFile(controls_, settings::SettingsFileMode::Load);
+  session_.Settings.OutputFolder = folders_.output;
+  session_.Job.ExecutableFolder = executableFolder_;
+  session_.Job.SettingsFolder = folders_.settings;
+  session_.Job.PreviewFolder = folders_.preview;
+  SyncSettings(settings::SettingsFileMode::Load);
 
   if (!firstDisplay_) return;
   firstDisplay_ = false;
-  SettingsToControls(controls_);
+  SettingsToControls(controls_, settings);
   controls_.SetText(kEntryCountEdit, "0");
   controls_.SetText(kTotalSizeEdit, "0");
   for (ControlId id : {kBeforeSizeEdit, kAfterSizeEdit}) controls_.SetText(id, kSizePlaceholder);
@@ -83,16 +86,16 @@ void MainForm::InitialUpdate() {
                        kAfterHeightEdit, kAfterKindEdit}) {
     controls_.SetText(id, kFieldPlaceholder);
   }
-  controls_.SetText(kWidthEdit, std::to_string(Settings().Width));
-  controls_.SetText(kHeightEdit, std::to_string(Settings().Height));
+  controls_.SetText(kWidthEdit, std::to_string(settings.Width));
+  controls_.SetText(kHeightEdit, std::to_string(settings.Height));
   controls_.SetProgressPosition(kProgressBar, 0);
   controls_.SetProgressStep(kProgressBar, 1);
 }
 
 void MainForm::OnHorizontalScroll(platform::ControlId sender) {
   if (sender != kCompressionSlider) return;
-  Settings().Compression = controls_.SliderPosition(kCompressionSlider);
-  controls_.SetText(kCompressionEdit, std::to_string(Settings().Compression));
+  session_.Settings.Compression = controls_.SliderPosition(kCompressionSlider);
+  controls_.SetText(kCompressionEdit, std::to_string(session_.Settings.Compression));
 }
 
 void MainForm::RemovePreviewImages() {
@@ -141,21 +144,29 @@ void MainForm::CancelRun() {
 }
 
 bool MainForm::ConvertCurrentFile(int targetMode) {
-  JobState& job = Job();
+  JobState& job = session_.Job;
   if (targetMode != BatchTarget && targetMode != PreviewTarget) return false;
   const OutputFormat* output = OutputFormatOfKind(job.OutputKind);
   if (output == nullptr) return false;
-  const int inputKind = Information().CurrentInputKind;
+  const int inputKind = session_.Information.CurrentInputKind;
   if (!Converts(*output, inputKind)) return false;
 
   if (targetMode == BatchTarget) job.OutputPath += output->extension;
-  const std::string& target = targetMode == BatchTarget ? job.OutputPath : job.PreviewTargetPath;
-  const JobSnapshot snapshot = JobSnapshot::OfProcess();
-  // The conversion works on the engine's own records; this thread waits for it without touching
-  // them, and shows its message once it is done.
+  // The conversion runs on copies, with an engine state of its own: the session may change while
+  // this thread waits, and the conversion sees none of it. Its measurement and message reach the
+  // session here once it is done.
+  const JobSnapshot snapshot = JobSnapshot::Of(session_);
+  std::string input = job.CurrentInputPath;
+  std::string target = targetMode == BatchTarget ? job.OutputPath : job.PreviewTargetPath;
   ConversionResult result;
-  AwaitWork(
-      [&] { result = ConvertFile(snapshot, inputKind, job.CurrentInputPath, target, Engine()); });
+  AwaitWork([&result, snapshot, inputKind, input = std::move(input), target = std::move(target)] {
+    EngineState state;
+    result = ConvertFile(snapshot, inputKind, input, target, state);
+  });
+  if (result.measured) {
+    session_.Engine.LastOutputWidth = result.measuredWidth;
+    session_.Engine.LastOutputHeight = result.measuredHeight;
+  }
   if (result.openFailed) shell_.ShowMessage("オープン失敗");
   return result.written;
 }
@@ -166,13 +177,11 @@ int MainForm::ShowFileInfo(int infoColumn) {
     return 0;
   }
   if (infoColumn != BeforeColumn) return 0;
-  const std::string& file = Job().CurrentInputPath;
-  InformationState& information = Information();
+  const std::string& file = session_.Job.CurrentInputPath;
+  InformationState& information = session_.Information;
   const std::int32_t size = platform::FileSizeField(file);
-  Converter converter;
-  information.CurrentInputKind = converter.CheckInputKind(file);
-  AwaitWork(
-      [&] { converter.ProbeImageSize(file, information.ProbedWidth, information.ProbedHeight); });
+  information.CurrentInputKind = Converter(session_).CheckInputKind(file);
+  ProbeSize(file);
   information.ShownWidthText = std::to_string(information.ProbedWidth);
   information.ShownHeightText = std::to_string(information.ProbedHeight);
   controls_.SetText(kBeforeWidthEdit, information.ShownWidthText);
@@ -182,35 +191,51 @@ int MainForm::ShowFileInfo(int infoColumn) {
   return 0;
 }
 
+void MainForm::ProbeSize(const std::string& file) {
+  // The probe loads on another thread, on copies and an engine state of its own; what it finds is
+  // written into the session on this one.
+  InformationState& information = session_.Information;
+  int width = information.ProbedWidth;
+  int height = information.ProbedHeight;
+  const OutputFormat* format = OutputFormatOfKind(session_.Job.OutputKind);
+  const bool profileCarried =
+      format != nullptr && OutputCarriesProfile(*format, session_.Options.EffectIndex);
+  AwaitWork([&width, &height, file, profileCarried, photo = session_.Photo] {
+    ConverterOptions options;
+    EngineState state;
+    Converter(options, photo, state).ProbeImageSize(file, profileCarried, width, height);
+  });
+  information.ProbedWidth = width;
+  information.ProbedHeight = height;
+}
+
 void MainForm::ShowAfterColumn() {
-  JobState& job = Job();
-  InformationState& information = Information();
+  JobState& job = session_.Job;
+  InformationState& information = session_.Information;
   if (const OutputFormat* format = CheckedOutputFormat(controls_)) {
     job.OutputKind = format->outputKind;
   }
-  GatherJobOptions();
+  const platform::WaitCursor busy(shell_);
+  session_.Flags = CheckPreconditions(GatherJobOptions(), session_.Flags);
   const bool written = ConvertCurrentFile(PreviewTarget);
 
   const std::string& file = job.PreviewTargetPath;
   const std::int32_t size = platform::FileSizeField(file);
   const bool tableArt = controls_.IsChecked(kFormatHtmRadio);
-  Converter converter;
-  const int kind = tableArt ? kTableArtPageKind : converter.CheckInputKind(file);
+  const int kind = tableArt ? kTableArtPageKind : Converter(session_).CheckInputKind(file);
   information.CurrentInputKind = kind;
-  AwaitWork(
-      [&] { converter.ProbeImageSize(file, information.ProbedWidth, information.ProbedHeight); });
+  ProbeSize(file);
   information.ShownWidthText = std::to_string(information.ProbedWidth);
   information.ShownHeightText = std::to_string(information.ProbedHeight);
   if (tableArt) {
     // The page's table has the size measured after the pipeline; no page, no table.
-    information.ShownWidthText = std::to_string(written ? Engine().LastOutputWidth : 0);
-    information.ShownHeightText = std::to_string(written ? Engine().LastOutputHeight : 0);
+    information.ShownWidthText = std::to_string(written ? session_.Engine.LastOutputWidth : 0);
+    information.ShownHeightText = std::to_string(written ? session_.Engine.LastOutputHeight : 0);
   }
   controls_.SetText(kAfterWidthEdit, information.ShownWidthText);
   controls_.SetText(kAfterHeightEdit, information.ShownHeightText);
   controls_.SetText(kAfterKindEdit, KindName(kind));
   information.AfterSizeText = std::to_string(size);
-  shell_.SetWaitCursor(false);
 }
 
 }  // namespace form

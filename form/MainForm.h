@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/Conversion.h"
+#include "engine/Session.h"
 #include "platform/Controls.h"
 #include "platform/Shell.h"
 #include "platform/WorkingFolders.h"
+#include "settings/SettingsFile.h"
 
 namespace form {
 
@@ -40,6 +43,26 @@ struct BatchOutcome {
   bool cancelled = false;  // the run was stopped before its end
   std::vector<FileNotWritten> failures;  // the notWritten entries, in list order
 };
+
+// A job as the gather step reads it from the controls and the session: what every conversion of
+// the job reads, and what the preconditions of a run look at.
+struct JobOptions {
+  engine::JobSnapshot conversion;
+  int entries = 0;          // entries on the list
+  bool fixedSize = false;   // "そのまま" or 640×480 chosen: the size is never out of range
+  bool customSize = false;  // the custom size chosen, width × height
+  int width = 0;
+  int height = 0;
+  bool tableArt = false;     // table art chosen
+  bool customName = false;   // the custom name chosen, customNameText
+  std::string customNameText;
+};
+
+// The run flags after the preconditions are checked on `job`, starting from `flags`: an empty
+// list clears InputPresent (nothing here sets it), a custom size outside 1..2000 sets
+// SizeOutOfRange and another size choice clears it, table art over kMaxTableArtEntries entries
+// sets TableArtOverLimit, and a custom name that IsUsableCustomName refuses sets CustomNameRefused.
+engine::RunFlags CheckPreconditions(const JobOptions& job, engine::RunFlags flags);
 
 // The file name of a path without its extension: the text after the last "/" or "\", less the
 // last "." and what follows it. Empty when the path has no separator.
@@ -83,7 +106,9 @@ class MainForm {
   // the job disabled. Each file not written goes to the shell's ReportNotWritten with its reason,
   // in list order, before the closing count message.
   BatchOutcome BatchRun();
-  void GatherJobOptions();
+  // Copies the controls into the session's settings, converter options and output kind, and
+  // returns the job they make. Shows nothing.
+  JobOptions GatherJobOptions();
   // How many files a run converts at once (at least 1); at first the cores the process may use.
   int Jobs() const { return jobs_; }
   void SetJobs(int jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
@@ -109,20 +134,31 @@ class MainForm {
   // column by converting it for the preview first. Returns 0.
   int ShowFileInfo(int infoColumn);
 
+  // The state of the form's runs: its settings, run flags, options, job and information fields.
+  engine::Session& Session() { return session_; }
+  const engine::Session& Session() const { return session_; }
+
   const std::string& ExecutableFolder() const { return executableFolder_; }
   // Where the settings file and the preview page with its images are kept.
   const platform::WorkingFolders& Folders() const { return folders_; }
 
  private:
   void ShowAfterColumn();
-  // Converts every listed entry through the batch runner and reports each in list order.
-  void RunEntries(BatchOutcome& outcome);
+  // Probes the size of `file` on another thread into the information state's ProbedWidth and
+  // ProbedHeight, which change only when the file loads.
+  void ProbeSize(const std::string& file);
+  // Converts every listed entry with `job` through the batch runner and reports each in list
+  // order.
+  void RunEntries(const engine::JobSnapshot& job, BatchOutcome& outcome);
+  // SyncSettingsFile on the session's settings and settings folder.
+  void SyncSettings(settings::SettingsFileMode mode);
   // Runs `work` through the shell's Await with the controls that would change a job disabled.
   void AwaitWork(const std::function<void()>& work);
   void EnableJobControls(bool enabled);
 
   platform::Controls& controls_;
   platform::Shell& shell_;
+  engine::Session session_;
   platform::Shell* previousShell_ = nullptr;
   std::string executableFolder_;
   platform::WorkingFolders folders_;

@@ -2,7 +2,6 @@
 #include <string>
 
 #include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
 #include "settings/SettingsFile.h"
@@ -27,9 +26,9 @@ void MainForm::ChooseOutputFolder() {
     // stays "/".
     std::string folder = choice.path;
     if (folder.back() != '/') folder += '/';
-    engine::Settings().OutputFolder = folder;
+    session_.Settings.OutputFolder = folder;
     controls_.SetText(engine::kOutputFolderEdit, folder);
-    settings::SyncSettingsFile(controls_, settings::SettingsFileMode::Save);
+    SyncSettings(settings::SettingsFileMode::Save);
   }
   if (!currentFolder.empty()) platform::SetCurrentFolder(currentFolder);
 }

@@ -3,7 +3,6 @@
 
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
-#include "engine/ProcessState.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
 #include "settings/SettingsFile.h"
@@ -13,7 +12,7 @@ namespace form {
 using namespace engine;
 
 void MainForm::QualityPreview() {
-  settings::SyncSettingsFile(controls_, settings::SettingsFileMode::Save);
+  SyncSettings(settings::SettingsFileMode::Save);
   const int selection = controls_.ListSelection(kInputList);
   if (selection < 0) {
     shell_.ShowMessage("プレビューしたい画像をリストボックスから選択してください。");
@@ -22,30 +21,35 @@ void MainForm::QualityPreview() {
   const std::string entry = controls_.ListEntry(kInputList, selection);
   platform::CreateFolder(Folders().preview);
   const std::string page = Folders().preview + "/LOG.html";
-  Converter converter;
-  converter.WritePreviewPage(page);
-  AwaitWork([&] { converter.WriteBeforeCopy(entry, Folders().preview + "/Now.log"); });
-  Job().PreviewTargetPath = Folders().preview + "/Temp.log";
+  Converter(session_).WritePreviewPage(page);
+  // The copy is written on another thread, by a converter on copies of its own.
+  AwaitWork([entry, now = Folders().preview + "/Now.log", photo = session_.Photo] {
+    ConverterOptions options;
+    EngineState state;
+    Converter(options, photo, state).WriteBeforeCopy(entry, now);
+  });
+  session_.Job.PreviewTargetPath = Folders().preview + "/Temp.log";
   ShowSelectedFile();
   shell_.OpenDocument(page);
 }
 
 void MainForm::ShowSelectedFile() {
-  Job().CurrentInputPath = controls_.ListEntry(kInputList, controls_.ListSelection(kInputList));
+  session_.Job.CurrentInputPath =
+      controls_.ListEntry(kInputList, controls_.ListSelection(kInputList));
   ShowFileInfo(BeforeColumn);
-  controls_.SetText(kBeforeSizeEdit, Information().BeforeSizeText);
+  controls_.SetText(kBeforeSizeEdit, session_.Information.BeforeSizeText);
   ConvertForPreview();
 }
 
 void MainForm::ConvertForPreview() {
-  JobState& job = Job();
+  JobState& job = session_.Job;
   job.CurrentInputPath = controls_.ListEntry(kInputList, controls_.ListSelection(kInputList));
   platform::CreateFolder(Folders().preview);
   job.PreviewTargetPath = Folders().preview + "/Temp.log";
   // An earlier preview's result must not pass for this one's when this conversion writes nothing.
   platform::DeleteFile(job.PreviewTargetPath);
   ShowFileInfo(AfterColumn);
-  controls_.SetText(kAfterSizeEdit, Information().AfterSizeText);
+  controls_.SetText(kAfterSizeEdit, session_.Information.AfterSizeText);
 }
 
 }  // namespace form

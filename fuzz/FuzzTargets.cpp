@@ -14,7 +14,6 @@
 
 #include "engine/ControlIds.h"
 #include "engine/ConversionSettings.h"
-#include "engine/ProcessState.h"
 #include "engine/SettingRows.h"
 #include "form/ControlTable.h"
 #include "form/MainForm.h"
@@ -50,8 +49,7 @@ std::string InputPath(std::span<const std::uint8_t> bytes) {
 
 // Every field of the record within the range the settings validation keeps it in. The folder and
 // the name are kept as read, however long, but always as one line without a NUL.
-bool SettingsInRange() {
-  const engine::ConversionSettings& settings = engine::Settings();
+bool SettingsInRange(const engine::ConversionSettings& settings) {
   const auto oneLine = [](const std::string& text) {
     return text.find_first_of(std::string("\n\0", 2)) == std::string::npos;
   };
@@ -64,9 +62,9 @@ bool SettingsInRange() {
 
 // What a save cannot show by reading the controls back: each radio group has exactly the
 // record's button checked, and the folder box (which no save reads) shows the record's folder.
-bool SettingsShown(const platform::HeadlessControls& controls) {
+bool SettingsShown(const platform::HeadlessControls& controls,
+                   const engine::ConversionSettings& settings) {
   using namespace engine;
-  const ConversionSettings& settings = Settings();
   for (const SettingRow& row : SettingRows()) {
     if (row.control != SettingControl::kRadioGroup) continue;
     for (std::size_t button = 0; button < row.controls.size(); ++button) {
@@ -80,14 +78,17 @@ bool SettingsShown(const platform::HeadlessControls& controls) {
 // Starts a fresh form in `folder` as a new process would, checks the settings it loaded, then
 // saves them as Execute does. Returns the loaded record as file text; nothing when a check fails.
 std::optional<std::string> StartAndSave(const std::string& folder) {
-  engine::ResetProcessState();
   platform::HeadlessControls controls(form::MainFormControls());
   platform::HeadlessShell shell;
   form::MainForm form(controls, shell, folder);
   form.InitialUpdate();
-  if (!SettingsInRange() || !SettingsShown(controls)) return std::nullopt;
-  std::string text = settings::SettingsFileText();
-  settings::SyncSettingsFile(controls, settings::SettingsFileMode::Save);
+  engine::Session& session = form.Session();
+  if (!SettingsInRange(session.Settings) || !SettingsShown(controls, session.Settings)) {
+    return std::nullopt;
+  }
+  std::string text = settings::SettingsFileText(session.Settings);
+  settings::SyncSettingsFile(controls, session.Settings, session.Job.SettingsFolder,
+                             settings::SettingsFileMode::Save);
   return text;
 }
 

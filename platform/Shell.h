@@ -58,6 +58,18 @@ class Shell {
   virtual void Await(const std::function<void()>& work) { work(); }
 };
 
+// The wait cursor, on for the life of the object: the caller of a long operation holds one.
+class WaitCursor {
+ public:
+  explicit WaitCursor(Shell& shell) : shell_(shell) { shell_.SetWaitCursor(true); }
+  ~WaitCursor() { shell_.SetWaitCursor(false); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+ private:
+  Shell& shell_;
+};
+
 // The shell that message boxes of the engine's operations go to. The front end installs the one
 // it runs with; until then messages go to standard error.
 void InstallShell(Shell* shell);

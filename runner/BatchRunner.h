@@ -1,7 +1,7 @@
 // Converting the entries of a batch several at a time. Worker threads take the entries in list
 // order, each converting with its own copy of the job's options and an engine state of its own;
 // the front end asks for the results in list order and does everything the user sees (messages,
-// progress, the process-wide records) on its own thread. A run gives the same files whatever the
+// progress, the form's session) on its own thread. A run gives the same files whatever the
 // number of workers.
 #pragma once
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "engine/ConversionSettings.h"
-#include "engine/ProcessState.h"
 #include "engine/SettingRows.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
@@ -19,7 +18,6 @@ namespace settings {
 namespace {
 
 using engine::ConversionSettings;
-using engine::Settings;
 
 // The first line of the file as the header check sees it: at most 39 characters.
 constexpr std::size_t kHeaderLineLimit = 39;
@@ -45,19 +43,20 @@ bool HeaderMatches(const std::string& text) {
          firstLine.compare(0, kHeaderCheckLength, kHeader, kHeaderCheckLength) == 0;
 }
 
-void Save(platform::Controls& controls) {
-  engine::SettingsFromControls(controls);
-  engine::ValidateSettings(controls);
-  platform::WriteTextFile(SettingsFilePath(), SettingsFileText());
+void Save(platform::Controls& controls, ConversionSettings& settings,
+          const std::string& settingsFolder) {
+  engine::SettingsFromControls(controls, settings);
+  engine::ValidateSettings(controls, settings);
+  platform::WriteTextFile(SettingsFilePath(settingsFolder), SettingsFileText(settings));
 }
 
-void Reset(platform::Controls& controls) {
-  ConversionSettings& settings = Settings();
+void Reset(platform::Controls& controls, ConversionSettings& settings,
+           const std::string& settingsFolder) {
   for (const engine::SettingRow& row : engine::SettingRows()) {
     if (row.reset) row.Set(settings, row.fallback);
   }
-  engine::SettingsToControls(controls);
-  Save(controls);
+  engine::SettingsToControls(controls, settings);
+  Save(controls, settings, settingsFolder);
 }
 
 // A numeric field of the file. A number beyond the signed 32-bit range cannot be any field's valid
@@ -73,8 +72,7 @@ std::uint8_t SwitchField(const std::string& token) {
 
 // Reads the file's fields in order. Fields after the end of the text keep the values the record
 // took from the controls.
-void ReadFields(const std::string& text) {
-  ConversionSettings& settings = Settings();
+void ReadFields(const std::string& text, ConversionSettings& settings) {
   platform::TextScanner scanner(text);
   scanner.ReadRestOfLine();  // the header line
   // The folder is the whole of line 2, without the blanks it starts with; an empty line keeps the
@@ -95,7 +93,8 @@ void ReadFields(const std::string& text) {
   }
   for (std::size_t index = 0; index < tokens.size(); ++index) {
     const engine::SettingRow& row = rows[index];
-    row.Set(settings, row.flag != nullptr ? SwitchField(tokens[index]) : NumberField(tokens[index]));
+    row.Set(settings,
+            row.flag != nullptr ? SwitchField(tokens[index]) : NumberField(tokens[index]));
   }
   // The white space after the last number is already skipped, so blanks that start the name are
   // not part of it, and an empty last line leaves the name empty. A name too long for a file name
@@ -106,10 +105,11 @@ void ReadFields(const std::string& text) {
 
 }  // namespace
 
-std::string SettingsFilePath() { return engine::Job().SettingsFolder + "/Log.ini"; }
+std::string SettingsFilePath(const std::string& settingsFolder) {
+  return settingsFolder + "/Log.ini";
+}
 
-std::string SettingsFileText() {
-  const ConversionSettings& settings = Settings();
+std::string SettingsFileText(const ConversionSettings& settings) {
   std::string text = std::string(kHeader) + "\n" + AsOneLine(settings.OutputFolder) + "\n";
   for (const engine::SettingRow& row : engine::SettingRows()) {
     text += std::to_string(row.Get(settings)) + "\n";
@@ -118,30 +118,31 @@ std::string SettingsFileText() {
   return text;
 }
 
-void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode) {
-  engine::SettingsFromControls(controls);
-  platform::CreateFolder(engine::Job().SettingsFolder);
-  platform::TouchFile(SettingsFilePath());
+void SyncSettingsFile(platform::Controls& controls, ConversionSettings& settings,
+                      const std::string& settingsFolder, SettingsFileMode mode) {
+  engine::SettingsFromControls(controls, settings);
+  platform::CreateFolder(settingsFolder);
+  platform::TouchFile(SettingsFilePath(settingsFolder));
 
   switch (mode) {
     case SettingsFileMode::Save:
-      Save(controls);
+      Save(controls, settings, settingsFolder);
       return;
     case SettingsFileMode::Reset:
-      Reset(controls);
+      Reset(controls, settings, settingsFolder);
       return;
     case SettingsFileMode::Load:
       break;
   }
-  std::optional<std::string> text = platform::ReadTextFile(SettingsFilePath());
+  std::optional<std::string> text = platform::ReadTextFile(SettingsFilePath(settingsFolder));
   if (text && text->starts_with(kByteOrderMark)) text->erase(0, kByteOrderMark.size());
   if (!text || !HeaderMatches(*text)) {
-    Reset(controls);
+    Reset(controls, settings, settingsFolder);
     return;
   }
-  ReadFields(*text);
-  engine::ValidateSettings(controls);
-  engine::SettingsToControls(controls);
+  ReadFields(*text, settings);
+  engine::ValidateSettings(controls, settings);
+  engine::SettingsToControls(controls, settings);
 }
 
 }  // namespace settings

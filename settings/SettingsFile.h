@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "engine/Session.h"
 #include "platform/Controls.h"
 
 namespace settings {
@@ -25,15 +26,17 @@ inline constexpr const char* kHeader = "TessellarionVer102";
 // How many leading characters of the header line must match for the file to be read.
 inline constexpr std::size_t kHeaderCheckLength = 10;
 
-// The settings file in the settings folder of the job state.
-std::string SettingsFilePath();
+// The settings file in the settings folder (the job state's SettingsFolder).
+std::string SettingsFilePath(const std::string& settingsFolder);
 
-// The only access to the settings file. Reports nothing: a file or folder that cannot be written
-// leaves the record and the controls as they are after the mode's steps.
-void SyncSettingsFile(platform::Controls& controls, SettingsFileMode mode);
+// The only access to the settings file, Log.ini in `settingsFolder`, with `settings` as the record.
+// Reports nothing: a file or folder that cannot be written leaves the record and the controls as
+// they are after the mode's steps.
+void SyncSettingsFile(platform::Controls& controls, engine::ConversionSettings& settings,
+                      const std::string& settingsFolder, SettingsFileMode mode);
 
-// The 19 lines the file holds for the current record, line feeds as "\n". A folder or name that
-// holds a line feed is written as an empty line, so the lines after it stay in place.
-std::string SettingsFileText();
+// The 19 lines the file holds for the record, line feeds as "\n". A folder or name that holds a
+// line feed is written as an empty line, so the lines after it stay in place.
+std::string SettingsFileText(const engine::ConversionSettings& settings);
 
 }  // namespace settings

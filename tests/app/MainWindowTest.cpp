@@ -17,7 +17,7 @@
 #include "app/MainWindow.h"
 #include "app/QtShell.h"
 #include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "form/MainForm.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
@@ -62,15 +62,15 @@ class MainWindowTest : public ::testing::Test {
  protected:
   // A new window, shown and active, whose runs write to the folder out/.
   MainWindowTest() {
-    ResetProcessState();
     window = std::make_unique<app::MainWindow>(folder.Path());
-    Settings().OutputFolder = folder.File("out/");
-    platform::CreateFolder(Settings().OutputFolder);
+    Session().Settings.OutputFolder = folder.File("out/");
+    platform::CreateFolder(Session().Settings.OutputFolder);
     window->show();
     window->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
   }
   app::QtControls& Controls() { return window->Form().Controls(); }
+  engine::Session& Session() { return window->Form().Form().Session(); }
   QWidget* Widget(ControlId id) { return Controls().Widget(id); }
   QListWidget* List() { return static_cast<QListWidget*>(Widget(kInputList)); }
   void Click(ControlId id) { QTest::mouseClick(Widget(id), Qt::LeftButton); }
@@ -327,14 +327,15 @@ TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
   EXPECT_FALSE(window->KeepAspectAction()->isChecked());
   window->KeepMetadataAction()->trigger();
   window->KeepAspectAction()->trigger();
-  EXPECT_EQ(Photo().AutoOrient * 100 + Photo().KeepMetadata * 10 + Photo().KeepAspect, 101);
+  EXPECT_EQ(Session().Photo.AutoOrient * 100 + Session().Photo.KeepMetadata * 10 +
+                Session().Photo.KeepAspect,
+            101);
   // A new window (a new start) finds the choices in the application's settings, beside the
   // recent-file list; the settings file of the form is not touched.
-  ResetProcessState();
   window = std::make_unique<app::MainWindow>(folder.Path());
   EXPECT_FALSE(window->KeepMetadataAction()->isChecked());
   EXPECT_TRUE(window->KeepAspectAction()->isChecked());
-  EXPECT_EQ(Photo().KeepMetadata * 10 + Photo().KeepAspect, 1);
+  EXPECT_EQ(Session().Photo.KeepMetadata * 10 + Session().Photo.KeepAspect, 1);
 }
 
 TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
@@ -383,7 +384,6 @@ TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUs
   qputenv("HOME", QByteArray::fromStdString(home.Path()));
   qunsetenv("XDG_CONFIG_HOME");
   qunsetenv("XDG_CACHE_HOME");
-  ResetProcessState();
   const std::string image = testsupport::SaveImageFile(testsupport::LetterF(), home.File("f.bmp"));
   {
     app::MainWindow window(program.Path());

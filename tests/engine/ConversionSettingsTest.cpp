@@ -5,7 +5,7 @@
 
 #include "engine/ControlIds.h"
 #include "engine/ConversionSettings.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "tests/support/FormFixture.h"
 
 namespace {
@@ -31,33 +31,35 @@ TEST_F(ConversionSettingsTest, ValidationRepairsEachFieldOutsideItsRangeAlone) {
   // that reached the wrong field would leave its own field bad or move a good one.
   for (int pass = 0; pass < 4; ++pass) {
     for (const Field& field : fields) {
-      Settings().*field.member = std::array{field.minimum - 1, field.maximum + 1, field.minimum,
-                                            field.maximum}[static_cast<std::size_t>(pass)];
+      Session().Settings.*field.member =
+          std::array{field.minimum - 1, field.maximum + 1, field.minimum,
+                     field.maximum}[static_cast<std::size_t>(pass)];
     }
-    Settings().PngInterlace = pass < 2 ? 2 : 1;
-    ValidateSettings(controls);
+    Session().Settings.PngInterlace = pass < 2 ? 2 : 1;
+    ValidateSettings(controls, Session().Settings);
     for (const Field& field : fields) {
-      EXPECT_EQ(Settings().*field.member,
+      EXPECT_EQ(Session().Settings.*field.member,
                 pass < 2 ? field.fallback : (pass == 2 ? field.minimum : field.maximum))
           << "pass " << pass << ", field " << &field - fields;
     }
-    EXPECT_EQ(Settings().PngInterlace, pass < 2 ? 0 : 1);
+    EXPECT_EQ(Session().Settings.PngInterlace, pass < 2 ? 0 : 1);
   }
 }
 
 TEST_F(ConversionSettingsTest, WritingOnlyChecksAndReadingTakesTheFirstCheckedButton) {
   // Every field's round trip is checked through the settings file; here what a plain copy would
   // get wrong.
-  Settings().OutputFormatIndex = 5;  // not yet validated: checks no format button
-  Settings().SizeMode = 2;
-  Settings().BmpDepthIndex = -1;
+  Session().Settings.OutputFormatIndex = 5;  // not yet validated: checks no format button
+  Session().Settings.SizeMode = 2;
+  Session().Settings.BmpDepthIndex = -1;
   controls.SetChecked(kSizeKeepRadio, true);
-  SettingsToControls(controls);
+  SettingsToControls(controls, Session().Settings);
   EXPECT_TRUE(controls.IsChecked(kSizeCustomRadio));
-  SettingsFromControls(controls);
-  EXPECT_EQ(Settings().OutputFormatIndex, 5) << "no format button checked keeps the value";
-  EXPECT_EQ(Settings().SizeMode, 0) << "nothing was unchecked, and the first checked button wins";
-  EXPECT_EQ(Settings().BmpDepthIndex, -1) << "a combo box without a selection reads -1";
+  SettingsFromControls(controls, Session().Settings);
+  EXPECT_EQ(Session().Settings.OutputFormatIndex, 5) << "no format button checked keeps the value";
+  EXPECT_EQ(Session().Settings.SizeMode, 0)
+      << "nothing was unchecked, and the first checked button wins";
+  EXPECT_EQ(Session().Settings.BmpDepthIndex, -1) << "a combo box without a selection reads -1";
 }
 
 TEST(ReadNumberTest, ReadsLikeAtol) {

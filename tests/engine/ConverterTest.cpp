@@ -9,7 +9,7 @@
 #include "engine/Converter.h"
 #include "engine/FileFormats.h"
 #include "engine/Pipeline.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "imaging/Imaging.h"
 #include "tests/support/FormFixture.h"
 #include "tests/support/PhotoFiles.h"
@@ -23,39 +23,41 @@ using testsupport::FileField;
 
 class ConverterTest : public testsupport::FormFixture {
  protected:
-  ~ConverterTest() override { imaging::FreeImage(Engine().CurrentImage); }
+  ~ConverterTest() override { imaging::FreeImage(Session().Engine.CurrentImage); }
   // Loads a file as the current image and runs the pipeline on it; the result stays current.
   std::pair<int, int> RunPipelineOn(const std::string& path) {
-    imaging::FreeImage(Engine().CurrentImage);
-    Engine().CurrentImage = imaging::LoadImageFile(path);
-    engine::RunPipelineOn(Options(), Photo(), Engine());
-    return {Engine().LastOutputWidth, Engine().LastOutputHeight};
+    imaging::FreeImage(Session().Engine.CurrentImage);
+    Session().Engine.CurrentImage = imaging::LoadImageFile(path);
+    engine::RunPipelineOn(Session().Options, Session().Photo, Session().Engine);
+    return {Session().Engine.LastOutputWidth, Session().Engine.LastOutputHeight};
   }
   // Converts as a batch entry does, with the job the records hold.
   ConversionResult ConvertAs(int outputKind, int inputKind, const std::string& input,
                              const std::string& output) {
-    Job().OutputKind = outputKind;
-    return ConvertFile(JobSnapshot::OfProcess(), inputKind, input, output, Engine());
+    Session().Job.OutputKind = outputKind;
+    return ConvertFile(JobSnapshot::Of(Session()), inputKind, input, output, Session().Engine);
   }
   void SetJob(int outputKind, int inputKind, const std::string& input, const std::string& output) {
-    Job().OutputKind = outputKind;
-    Information().CurrentInputKind = inputKind;
-    Job().CurrentInputPath = input;
-    Job().OutputPath = output;
+    Session().Job.OutputKind = outputKind;
+    Session().Information.CurrentInputKind = inputKind;
+    Session().Job.CurrentInputPath = input;
+    Session().Job.OutputPath = output;
   }
 };
 
 TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   const std::string letter = SaveImage(testsupport::LetterF(), "f.png");
-  Converter converter;
+  Converter converter(Session());
   // A rectangle hanging over the left and top edges keeps the part inside: R R / R B. Colour
   // effect indices past either end of the list change nothing.
   converter.SetCrop(1, -2, -1, 4, 3);
   for (int effect : {9, -1}) {
     converter.SetColorEffect(effect);
     EXPECT_EQ(RunPipelineOn(letter), (std::pair{2, 2}));
-    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 0), testsupport::kRed) << effect;
-    EXPECT_EQ(testsupport::PixelOf(Engine().CurrentImage, 1, 1), testsupport::kBlue) << effect;
+    EXPECT_EQ(testsupport::PixelOf(Session().Engine.CurrentImage, 1, 0), testsupport::kRed)
+        << effect;
+    EXPECT_EQ(testsupport::PixelOf(Session().Engine.CurrentImage, 1, 1), testsupport::kBlue)
+        << effect;
   }
   converter.SetCrop(2, 0, 0, 1, 1);  // only the value 1 turns a step on
   converter.SetResize(2, 640, 480);
@@ -66,7 +68,7 @@ TEST_F(ConverterTest, PipelineCropsRotatesResizesAndMeasuresTheResult) {
   converter.SetCrop(1, 10, 10, 100, 50);
   converter.SetResize(1, 640, 480);
   EXPECT_EQ(RunPipelineOn(photo), (std::pair{640, 480}));
-  EXPECT_NEAR(testsupport::PixelOf(Engine().CurrentImage, 0, 0).red,
+  EXPECT_NEAR(testsupport::PixelOf(Session().Engine.CurrentImage, 0, 0).red,
               testsupport::PixelAt(testsupport::PhotoLike(300, 200), 10, 10).red, 8);
   // A crop outside the image leaves no image; the later steps pass it through and measure 0 × 0.
   converter.SetCrop(1, 500, 500, 10, 10);
@@ -104,8 +106,8 @@ TEST(FitWithinTest, TheImageMeetsTheBoxOnOneSideAndKeepsItsProportions) {
 
 TEST_F(ConverterTest, KeepingProportionsFitsTheCroppedAndTurnedImageAndLeavesKeepAlone) {
   const std::string photo = SaveImage(testsupport::PhotoLike(300, 200), "photo.png");
-  Photo().KeepAspect = 1;
-  Converter converter;
+  Session().Photo.KeepAspect = 1;
+  Converter converter(Session());
   // 100 × 50 cropped, turned a quarter to 50 × 100, then fitted: the height meets the box.
   converter.SetCrop(1, 10, 10, 100, 50);
   converter.SetRotation(18);
@@ -124,7 +126,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
                                 SaveImage(testsupport::LetterF(), "in.png")};
   // The preview's copy of the input keeps its format, without the edits: a progressive JPEG, an
   // interlaced PNG, a BMP not turned.
-  Converter converter;
+  Converter converter(Session());
   converter.SetRotation(18);
   converter.SetColorEffect(3);
   const std::string copy = folder.File("Now.log");
@@ -137,22 +139,23 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
 
   const char* const extensions[] = {"", ".bmp", ".jpg", ".png"};
   // Quality 100 − 40, progressive JPEG, PNG without interlace, whatever the input.
-  Settings().Compression = 40;
-  Settings().JpegProgressive = 1;
-  Settings().PngInterlace = 0;
+  Session().Settings.Compression = 40;
+  Session().Settings.JpegProgressive = 1;
+  Session().Settings.PngInterlace = 0;
   for (int output = 1; output <= 3; ++output) {
     for (int input = 1; input <= 3; ++input) {
       SCOPED_TRACE(std::to_string(output) + " from " + std::to_string(input));
       SetJob(output, input, inputs[input], out);
       EXPECT_TRUE(form->ConvertCurrentFile(form::BatchTarget)) << output << " from " << input;
-      EXPECT_EQ(Job().OutputPath, out + extensions[output]);
-      EXPECT_EQ(imaging::ProbeFileKind(Job().OutputPath, 0), output) << input;
+      EXPECT_EQ(Session().Job.OutputPath, out + extensions[output]);
+      EXPECT_EQ(imaging::ProbeFileKind(Session().Job.OutputPath, 0), output) << input;
       if (output == 2) {
-        EXPECT_EQ(testsupport::JpegFirstQuantiser(Job().OutputPath), 13u) << input;
-        EXPECT_NE(testsupport::ReadFileText(Job().OutputPath).find("\xFF\xC2"), std::string::npos);
+        EXPECT_EQ(testsupport::JpegFirstQuantiser(Session().Job.OutputPath), 13u) << input;
+        EXPECT_NE(testsupport::ReadFileText(Session().Job.OutputPath).find("\xFF\xC2"),
+                  std::string::npos);
       }
       if (output == 3) {
-        EXPECT_EQ(FileField(Job().OutputPath, 28, 1), 0u) << input;
+        EXPECT_EQ(FileField(Session().Job.OutputPath, 28, 1), 0u) << input;
       }
     }
   }
@@ -160,7 +163,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
   // A refused kind: nothing for the image formats, table art for whatever loads.
   SetJob(2, 5, inputs[3], folder.File("refused"));
   EXPECT_FALSE(form->ConvertCurrentFile(form::BatchTarget));
-  EXPECT_EQ(Job().OutputPath, folder.File("refused")) << "no extension appended";
+  EXPECT_EQ(Session().Job.OutputPath, folder.File("refused")) << "no extension appended";
   EXPECT_EQ(ConvertAs(2, 5, inputs[3], folder.File("refused")).reason,
             "TIFF files are not converted");
   SetJob(0, 5, inputs[3], folder.File("art"));
@@ -171,7 +174,7 @@ TEST_F(ConverterTest, DispatchPicksTheRoutineAndTheExtensionAndTheBeforeCopyKeep
 TEST_F(ConverterTest, BmpOutputIsSavedAsLoadedThenReducedBeforeTheEdits) {
   const std::string input = SaveImage(testsupport::PhotoLike(37, 23), "photo.png");
   const std::string output = folder.File("out.bmp");
-  Converter converter;
+  Converter converter(Session());
   converter.SetCrop(1, 1, 0, 30, 20);
   converter.SetRotation(18);
   // Depth mode, bits per pixel and compression (1 is RLE8); other modes keep 24 bits.
@@ -206,7 +209,7 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   for (const auto& [bytes, kind, message] : cases) {
     shell.messages.clear();
     testsupport::WriteFileText(folder.File("file.bmp"), bytes);
-    EXPECT_EQ(Converter().CheckInputKind(folder.File("file.bmp")), kind);
+    EXPECT_EQ(Converter(Session()).CheckInputKind(folder.File("file.bmp")), kind);
     EXPECT_EQ(shell.messages, Messages{message});
   }
   // The names the kind fields show, for table-art output (0) and every kind the probe tells.
@@ -214,9 +217,9 @@ TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
   for (int kind = 0; kind <= 8; ++kind) names += KindName(kind) + " ";
   EXPECT_EQ(names, "HTM BMP JPG PNG GIF TIFF PIC MAG PCX ");
   // A file that has gone: size −1 in the before column, and the refusal.
-  Job().CurrentInputPath = folder.File("gone.jpg");
+  Session().Job.CurrentInputPath = folder.File("gone.jpg");
   form->ShowFileInfo(form::BeforeColumn);
-  EXPECT_EQ(Information().BeforeSizeText, "-1");
+  EXPECT_EQ(Session().Information.BeforeSizeText, "-1");
   EXPECT_EQ(shell.messages,
             (Messages{"このファイルは変換できません!!", "このファイルは変換できません!!"}));
 }
@@ -245,7 +248,7 @@ TEST_F(ConverterTest, ATaggedPhotoIsConvertedToSrgbWhereverItsOutputCannotCarryT
   };
   ASSERT_GT(largestDifference(photo, converted), 10);
 
-  Converter converter;
+  Converter converter(Session());
   const struct {
     const char* output;
     int kind;  // the job's OutputKind: 1 BMP, 3 PNG
@@ -257,16 +260,16 @@ TEST_F(ConverterTest, ATaggedPhotoIsConvertedToSrgbWhereverItsOutputCannotCarryT
                   {"BMP, stripped", 1, 0, false}};
   for (const auto& row : kOutputs) {
     SCOPED_TRACE(row.output);
-    Photo().KeepMetadata = row.keep;
+    Session().Photo.KeepMetadata = row.keep;
     const std::string out = folder.File("out");
     SetJob(row.kind, imaging::kFileKindPng, input, out);
     ASSERT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
-    const imaging::ImageHandle written = imaging::LoadImageFile(Job().OutputPath);
+    const imaging::ImageHandle written = imaging::LoadImageFile(Session().Job.OutputPath);
     const imaging::Bitmap pixels = testsupport::PixelsOf(written);
     imaging::FreeImage(written);
     EXPECT_LE(largestDifference(pixels, row.carried ? photo : converted), row.carried ? 0 : 2);
     if (row.kind == 3) {
-      EXPECT_EQ(testsupport::MetadataOfFile(Job().OutputPath).icc == adobe, row.carried);
+      EXPECT_EQ(testsupport::MetadataOfFile(Session().Job.OutputPath).icc == adobe, row.carried);
     }
     // The preview's copy of the input (a PNG too) follows the same rule as a PNG output.
     converter.WriteBeforeCopy(input, folder.File("Now.log"));
@@ -277,7 +280,7 @@ TEST_F(ConverterTest, ATaggedPhotoIsConvertedToSrgbWhereverItsOutputCannotCarryT
   }
 
   // Table art shows the converted colours: the same page as the converted pixels untagged give.
-  Photo().KeepMetadata = 1;
+  Session().Photo.KeepMetadata = 1;
   SetJob(0, imaging::kFileKindPng, input, folder.File("tagged"));
   ASSERT_TRUE(form->ConvertCurrentFile(form::BatchTarget));
   const imaging::ImageHandle loaded = imaging::LoadImageFile(input, {true, true, true});

@@ -3,9 +3,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <thread>
+#include <utility>
 
 #include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
+#include "form/ControlTable.h"
 #include "form/MainForm.h"
 #include "imaging/Imaging.h"
 #include "platform/FileSystem.h"
@@ -20,6 +24,17 @@ const std::string kGif = "GIFです!!この形式は変換できません!!";
 const std::string kCannot = "このファイルは変換できません!!";
 const std::string kLimit = "1001個以上のリスト登録はできません。";
 const std::string kAddFiles = "入力ファイルを追加してください！！";
+
+// A shell whose Await first lets `meanwhile` run, as a window's event loop goes on while it waits,
+// then runs the work on another thread.
+class ThreadedShell : public platform::HeadlessShell {
+ public:
+  void Await(const std::function<void()>& work) override {
+    if (meanwhile) std::exchange(meanwhile, nullptr)();
+    std::thread(work).join();
+  }
+  std::function<void()> meanwhile;
+};
 
 class MainFormTest : public testsupport::BatchFixture {
  protected:
@@ -90,9 +105,10 @@ TEST_F(MainFormTest, TheDialogListsConvertibleFilesAndShowsTheirInformation) {
 
   form->DeleteAllEntries();
   form->AddFileFromDialog();  // cancelled
-  EXPECT_EQ(Flags().InputPresent, 0) << "a cancelled dialog changes nothing";
+  EXPECT_EQ(Session().Flags.InputPresent, 0) << "a cancelled dialog changes nothing";
   form->AddFileFromDialog();
-  EXPECT_EQ(Flags().InputPresent, 1) << "a confirmed dialog sets the flag even for a refusal";
+  EXPECT_EQ(Session().Flags.InputPresent, 1)
+      << "a confirmed dialog sets the flag even for a refusal";
   form->BatchRun();
   EXPECT_EQ(shell.messages, (Messages{kGif, kAddFiles}));
 }
@@ -262,7 +278,7 @@ TEST_F(MainFormTest, KeptProportionsShowTheFittedSizeAfterAPreviewAndAfterABatch
   // 37 × 23 fitted into 640 × 480 is 640 × 398 (397.8): the preview's fields, the size a batch
   // of two entries (two workers) leaves measured, and the file written.
   const std::string photo = SaveImage(testsupport::PhotoLike(37, 23), "photo.png");
-  Photo().KeepAspect = 1;
+  Session().Photo.KeepAspect = 1;
   Select(kSize640Radio, kSizeKeepRadio, 3);
   form->SetJobs(2);
   for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
@@ -272,9 +288,10 @@ TEST_F(MainFormTest, KeptProportionsShowTheFittedSizeAfterAPreviewAndAfterABatch
     controls.SetListSelection(kInputList, 0);
     form->ShowSelectedFile();
     EXPECT_EQ(controls.Text(kAfterWidthEdit) + "x" + controls.Text(kAfterHeightEdit), "640x398");
-    Engine().LastOutputWidth = Engine().LastOutputHeight = 0;
+    Session().Engine.LastOutputWidth = Session().Engine.LastOutputHeight = 0;
     EXPECT_TRUE(form->BatchRun().ran);
-    EXPECT_EQ(std::pair(Engine().LastOutputWidth, Engine().LastOutputHeight), std::pair(640, 398));
+    EXPECT_EQ(std::pair(Session().Engine.LastOutputWidth, Session().Engine.LastOutputHeight),
+              std::pair(640, 398));
     if (format.extension != "htm") {
       EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "photo." + format.extension),
                 std::pair(640, 398));
@@ -298,12 +315,67 @@ TEST_F(MainFormTest, ChoosingTheOutputFolder) {
   for (const auto& [outcome, path, chosen] : answers) {
     shell.folderAnswers = {{outcome, path}};
     form->ChooseOutputFolder();
-    EXPECT_EQ(Settings().OutputFolder, chosen) << path;
+    EXPECT_EQ(Session().Settings.OutputFolder, chosen) << path;
   }
   EXPECT_EQ(controls.Text(kOutputFolderEdit), japanese + "/");
   EXPECT_NE(testsupport::ReadFileText(Log("Log.ini")).find(japanese + "/\r\n"), std::string::npos);
   EXPECT_EQ(shell.dialogTitles.back(), "フォルダを指定してください");
   EXPECT_EQ(platform::CurrentFolder(), current);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainFormTest, TwoFormsKeepTheirSessionsApart) {
+  testsupport::TempFolder otherFolder;
+  platform::HeadlessControls otherControls(form::MainFormControls());
+  auto other = std::make_unique<form::MainForm>(otherControls, shell, otherFolder.Path());
+  other->InitialUpdate();
+  other->AddDroppedFiles({letter});
+  otherControls.SetChecked(kFormatPngRadio, true);
+  other->GatherJobOptions();
+  // This form's session is its own: its folders, flags and job stay as its own start left them.
+  EXPECT_EQ(Session().Settings.OutputFolder, outFolder);
+  EXPECT_EQ(other->Session().Settings.OutputFolder, other->Folders().output);
+  EXPECT_NE(Session().Job.SettingsFolder, other->Session().Job.SettingsFolder);
+  EXPECT_EQ(Session().Job.OutputKind, 0);  // table art, as the start left it
+  EXPECT_EQ(Session().Flags.InputPresent * 10 + other->Session().Flags.InputPresent, 1);
+  form->BatchRun();
+  EXPECT_EQ(shell.messages, Messages{kAddFiles}) << "the other form's list is not this one's";
+  other.reset();
+  // A new form starts like a new process, whatever the last one held.
+  Session().Photo.KeepMetadata = 0;
+  Session().Information.ShownWidthText = "37";
+  Restart();
+  EXPECT_EQ(Session().Photo.KeepMetadata, 1);
+  EXPECT_EQ(Session().Information.ShownWidthText, "");
+}
+
+TEST_F(MainFormTest, APreviewConvertsWhatItWasStartedWithWhateverChangesWhileItWaits) {
+  ThreadedShell threaded;
+  form = std::make_unique<form::MainForm>(controls, threaded, folder.Path());
+  form->InitialUpdate();
+  const std::string photo = SaveImage(testsupport::PhotoLike(37, 23), "photo.png");
+  List({photo});
+  controls.SetListSelection(kInputList, 0);
+  SelectFormat(kFormatJpegRadio);
+  form->ShowSelectedFile();
+  // While the conversion waits, the controls and the session change: another file, another
+  // format, another turn and other photo options. The conversion sees none of it.
+  threaded.meanwhile = [&] {
+    SelectFormat(kFormatPngRadio);
+    controls.SetComboSelection(kRotationCombo, 18);
+    Session().Job.CurrentInputPath = letter;
+    Session().Job.OutputKind = 3;  // PNG
+    Session().Options.RotationStep = 18;
+    Session().Photo.AutoOrient = 0;
+  };
+  form->ConvertForPreview();
+  EXPECT_EQ(threaded.meanwhile, nullptr) << "the preview never waited";
+  EXPECT_EQ(imaging::ProbeFileKind(Log("Temp.log"), 0), 2) << "the JPEG it was started as";
+  EXPECT_EQ(testsupport::ImageSizeOf(Log("Temp.log")), (std::pair{37, 23}));
+  EXPECT_EQ(controls.Text(kAfterWidthEdit) + "x" + controls.Text(kAfterHeightEdit), "37x23");
 }
 
 }  // namespace

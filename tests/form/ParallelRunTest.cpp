@@ -7,7 +7,7 @@
 
 #include "engine/ControlIds.h"
 #include "engine/Converter.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "form/MainForm.h"
 #include "imaging/HandleTable.h"
 #include "platform/FileSystem.h"
@@ -68,11 +68,11 @@ class ParallelRunTest : public testsupport::BatchFixture {
     };
   }
 
-  // A run of the inputs on a new form over fresh records, as a new process would make it.
+  // A run of the inputs on a new form with a new session, as a new process would make it.
   RunRecord Run(const testsupport::OutputFormat& format, int jobs) {
     Restart();
     form->InitialUpdate();
-    Settings().OutputFolder = outFolder;
+    Session().Settings.OutputFolder = outFolder;
     form->SetJobs(jobs);
     SelectFormat(format.radio);
     List(inputs);
@@ -82,11 +82,11 @@ class ParallelRunTest : public testsupport::BatchFixture {
     record.events = events;
     std::tie(record.ran, record.entries, record.notWritten) =
         std::tuple(outcome.ran, outcome.entries, outcome.notWritten);
-    record.currentInputPath = Job().CurrentInputPath;
-    record.outputPath = Job().OutputPath;
-    record.currentInputKind = Information().CurrentInputKind;
-    record.lastOutputWidth = Engine().LastOutputWidth;
-    record.lastOutputHeight = Engine().LastOutputHeight;
+    record.currentInputPath = Session().Job.CurrentInputPath;
+    record.outputPath = Session().Job.OutputPath;
+    record.currentInputKind = Session().Information.CurrentInputKind;
+    record.lastOutputWidth = Session().Engine.LastOutputWidth;
+    record.lastOutputHeight = Session().Engine.LastOutputHeight;
     record.settingsFile = testsupport::ReadFileText(folder.File("LogFile/Log.ini"));
     for (const std::string& name : Outputs())
       record.outputs[name] = testsupport::ReadFileBytes(outFolder + name);

@@ -24,15 +24,19 @@ std::string Text(std::size_t first = 0, std::size_t last = 0, const std::string&
   return testsupport::FileText(lines);
 }
 
-// A fresh start of the form over the settings file as it is: new process state, new controls.
+// A fresh start of a form over the settings file as it is: new session, new controls.
 class SettingsFileRobustnessTest : public testsupport::BatchFixture {
  protected:
   void Start(const std::string& executableFolder) {
-    ResetProcessState();
+    started.reset();
     fresh = std::make_unique<platform::HeadlessControls>(form::MainFormControls());
-    form::MainForm(*fresh, shell, executableFolder).InitialUpdate();
+    started = std::make_unique<form::MainForm>(*fresh, shell, executableFolder);
+    started->InitialUpdate();
   }
+  // The settings the started form holds.
+  ConversionSettings& Loaded() { return started->Session().Settings; }
   std::unique_ptr<platform::HeadlessControls> fresh;
+  std::unique_ptr<form::MainForm> started;
 };
 
 TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
@@ -80,13 +84,13 @@ TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
     EXPECT_TRUE(made);
     if (!made) continue;
     Start(exe);
-    EXPECT_EQ(std::tie(Settings().Width, Settings().OutputFolder, Settings().CustomName),
+    EXPECT_EQ(std::tie(Loaded().Width, Loaded().OutputFolder, Loaded().CustomName),
               std::tie(test.width, test.folder, test.name));
     // Read back from the controls and validated again, the record stays as it is.
-    const std::string shown = settings::SettingsFileText();
-    SettingsFromControls(*fresh);
-    ValidateSettings(*fresh);
-    EXPECT_EQ(settings::SettingsFileText(), shown);
+    const std::string shown = settings::SettingsFileText(Loaded());
+    SettingsFromControls(*fresh, Loaded());
+    ValidateSettings(*fresh, Loaded());
+    EXPECT_EQ(settings::SettingsFileText(Loaded()), shown);
     EXPECT_EQ(testsupport::FileExists(path + "/inside"), test.kind == Kind::kFolder);
   }
   if (!reliability::kSanitized) {
@@ -103,17 +107,18 @@ TEST_F(SettingsFileRobustnessTest, ALineFeedInAFolderOrNameNeverBreaksTheFileInt
   Start(exe);
   fresh->SetText(kCustomNameEdit, "first\nsecond");
   fresh->SetText(kWidthEdit, "640");
-  settings::SyncSettingsFile(*fresh, settings::SettingsFileMode::Save);
+  settings::SyncSettingsFile(*fresh, Loaded(), started->Session().Job.SettingsFolder,
+                             settings::SettingsFileMode::Save);
   Start(exe);
-  EXPECT_EQ(Settings().OutputFolder, exe);
-  EXPECT_EQ(Settings().Width, 640) << "the lines after the folder stay in place";
-  EXPECT_EQ(Settings().CustomName, "");
+  EXPECT_EQ(Loaded().OutputFolder, exe);
+  EXPECT_EQ(Loaded().Width, 640) << "the lines after the folder stay in place";
+  EXPECT_EQ(Loaded().CustomName, "");
 
   // Such a folder cannot be chosen as the output folder.
   shell.folderAnswers = {{platform::FolderChoiceOutcome::kChosen, exe}};
-  form->ChooseOutputFolder();
+  started->ChooseOutputFolder();
   EXPECT_EQ(shell.messages.back(), "改行を含む名前のフォルダは出力先にできません。");
-  EXPECT_EQ(Settings().OutputFolder, exe) << "the folder as it was";
+  EXPECT_EQ(Loaded().OutputFolder, exe) << "the folder as it was";
 }
 
 }  // namespace

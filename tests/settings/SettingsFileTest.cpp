@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "engine/SettingRows.h"
 #include "platform/FileSystem.h"
 #include "settings/SettingsFile.h"
@@ -15,7 +15,6 @@ namespace {
 
 using namespace engine;
 using settings::SettingsFileMode;
-using settings::SyncSettingsFile;
 using testsupport::FileText;
 
 class SettingsFileTest : public testsupport::FormFixture {
@@ -28,6 +27,10 @@ class SettingsFileTest : public testsupport::FormFixture {
       controls.SetChecked(id, false);
   }
   std::string FilePath() const { return folder.File("LogFile/Log.ini"); }
+  // The settings file in the mode, on the form's session.
+  void SyncSettingsFile(platform::Controls& on, SettingsFileMode mode) {
+    settings::SyncSettingsFile(on, Session().Settings, Session().Job.SettingsFolder, mode);
+  }
   // Loads the text as the settings file, with the controls as they are.
   void Load(const std::string& text) {
     testsupport::WriteFileText(FilePath(), text);
@@ -48,7 +51,8 @@ TEST_F(SettingsFileTest, FirstStartCreatesTheFolderAndTheResetFile) {
 
 TEST_F(SettingsFileTest, LoadReadsEveryFieldIntoRecordAndControlsAndSavesThemBack) {
   Load(FileText(lines));
-  EXPECT_EQ(settings::SettingsFileText(), FileText(lines, "\n")) << "the record holds every field";
+  EXPECT_EQ(settings::SettingsFileText(Session().Settings), FileText(lines, "\n"))
+      << "the record holds every field";
   EXPECT_EQ(controls.Text(kOutputFolderEdit), "/photos/out dir/") << "read whole, blanks and all";
   // A save reads every control back into the record first: the file is the same.
   SyncSettingsFile(controls, SettingsFileMode::Save);
@@ -83,9 +87,9 @@ TEST_F(SettingsFileTest, EachSettingRowReadsItsLineAtItsRangeEndsAndRepairsPastT
       std::vector<std::string> file = lines;
       file[line] = std::to_string(written);
       Load(FileText(file));
-      EXPECT_EQ(row.Get(Settings()), loaded) << written;
+      EXPECT_EQ(row.Get(Session().Settings), loaded) << written;
       file[line] = std::to_string(loaded);
-      EXPECT_EQ(settings::SettingsFileText(), FileText(file, "\n")) << written;
+      EXPECT_EQ(settings::SettingsFileText(Session().Settings), FileText(file, "\n")) << written;
     }
   }
 }
@@ -95,7 +99,7 @@ TEST_F(SettingsFileTest, TheHeaderCheckComparesTenCharacters) {
   for (const std::string header : {"TessellariXXX999", "Tessellari"}) {
     lines[0] = header;
     Load(FileText(lines));
-    EXPECT_EQ(Settings().Width, 800) << header;
+    EXPECT_EQ(Session().Settings.Width, 800) << header;
   }
   // A reset checks the boxes its values turn on and unchecks none, so the loaded ones are cleared
   // here by hand, as they are at a first start.
@@ -125,15 +129,17 @@ TEST_F(SettingsFileTest, OddLinesReadSafely) {
   for (const auto& [line, on] : switches) {
     lines[7] = line;
     Load(FileText(lines, "\n"));
-    EXPECT_EQ(Settings().PngInterlace, on) << line;
+    EXPECT_EQ(Session().Settings.PngInterlace, on) << line;
   }
-  EXPECT_EQ(std::tie(Settings().OutputFolder, Settings().CustomName, Settings().Width),
+  EXPECT_EQ(std::tie(Session().Settings.OutputFolder, Session().Settings.CustomName,
+                     Session().Settings.Width),
             std::tuple("/photos/out dir/", "two  blanks ", 800));
   // A short file: the fields it does not reach keep what the controls held.
   controls.SetText(kCropHeightEdit, "77");
   controls.SetText(kCustomNameEdit, "kept");
   Load(FileText({lines.begin(), lines.begin() + 12}));
-  EXPECT_EQ(std::tie(Settings().CropHeight, Settings().CustomName), std::tuple(77, "kept"));
+  EXPECT_EQ(std::tie(Session().Settings.CropHeight, Session().Settings.CustomName),
+            std::tuple(77, "kept"));
 }
 
 }  // namespace

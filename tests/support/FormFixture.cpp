@@ -1,6 +1,5 @@
 #include "tests/support/FormFixture.h"
 
-#include "engine/ProcessState.h"
 #include "form/ControlTable.h"
 #include "imaging/HandleTable.h"
 
@@ -15,9 +14,7 @@ FormFixture::~FormFixture() {
 
 void FormFixture::Restart() {
   form.reset();
-  engine::ResetProcessState();
   imaging::ResetHandleTable();
-  engine::Job().ExecutableFolder = folder.Path();
   form = std::make_unique<form::MainForm>(controls, shell, folder.Path());
 }
 

@@ -1,4 +1,4 @@
-// A headless main form over a fresh process state, with the executable's folder in a temporary
+// A headless main form with a session of its own, with the executable's folder in a temporary
 // folder, for tests of the engine, the settings file and the form; and the same form started, for
 // batch runs into an empty output folder.
 #pragma once
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/ControlIds.h"
-#include "engine/ProcessState.h"
+#include "engine/Session.h"
 #include "form/MainForm.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
@@ -40,8 +40,10 @@ class FormFixture : public ::testing::Test {
   FormFixture();
   ~FormFixture() override;
 
-  // Puts a new form over fresh process records on the same controls, as a new process would.
+  // Puts a new form, with a new session, on the same controls, as a new process would.
   void Restart();
+  // The session of the form.
+  engine::Session& Session() { return form->Session(); }
   // Writes a bitmap through the imaging library as BMP, JPEG or PNG into the temporary folder.
   std::string SaveImage(const imaging::Bitmap& bitmap, const std::string& name);
 
@@ -70,7 +72,7 @@ class BatchFixture : public FormFixture {
     alarm(600);
     form->InitialUpdate();
     std::filesystem::create_directory(outFolder);
-    engine::Settings().OutputFolder = outFolder;
+    Session().Settings.OutputFolder = outFolder;
   }
 
   // Checks `radio` and clears the others of its group of `count` buttons from `first` on, as a
@@ -89,7 +91,7 @@ class BatchFixture : public FormFixture {
     form->DeleteAllEntries();
     shell.messages.clear();
     for (const std::string& path : paths) controls.AppendListEntry(engine::kInputList, path);
-    engine::Flags().InputPresent = 1;
+    Session().Flags.InputPresent = 1;
   }
 
   std::vector<std::string> Outputs() const { return FolderEntries(outFolder); }

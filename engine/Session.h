@@ -1,5 +1,6 @@
-// The program's process-wide state, in a few named records. Each record starts at the values a new
-// process has; ResetProcessState puts every one of them back, so a test starts like a new process.
+// The state of a run, in a few named records held together by a Session. The main form owns the
+// session; the engine and the settings code take the records they work on as parameters, and work
+// handed to another thread takes copies. Each record starts at the values a new form has.
 #pragma once
 
 #include <cstdint>
@@ -102,16 +103,16 @@ struct InformationState {
   std::string AfterSizeText;
 };
 
-ConversionSettings& Settings();
-RunFlags& Flags();
-ConverterOptions& Options();
-PhotoOptions& Photo();
-EngineState& Engine();
-JobState& Job();
-InformationState& Information();
-
-// Puts every record above back to its start values. Releases nothing: the imaging library's
-// handles have their own reset.
-void ResetProcessState();
+// Every record of a run, owned by the form that runs it. Two forms hold two sessions and share
+// nothing; a new session starts like a new process.
+struct Session {
+  ConversionSettings Settings;
+  RunFlags Flags;
+  ConverterOptions Options;
+  PhotoOptions Photo;
+  EngineState Engine;
+  JobState Job;
+  InformationState Information;
+};
 
 }  // namespace engine
