@@ -27,6 +27,7 @@ $(ASAN_DIR)/CMakeCache.txt:
 test-sanitize: deps $(ASAN_DIR)/CMakeCache.txt
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:max_allocation_size_mb=1024 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan-suppressions.txt \
 	  ctest --output-on-failure -j $(JOBS)
 
 # Without the window: Qt is not built with ThreadSanitizer, so the locks inside it are invisible to
