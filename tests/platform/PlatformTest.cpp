@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
 #include "platform/AtomicFile.h"
 #include "platform/Encoding.h"
 #include "platform/FileSystem.h"
+#include "platform/TemporaryFiles.h"
 #include "platform/TextFile.h"
 #include "platform/WorkingFolders.h"
 #include "tests/support/TestSupport.h"
@@ -104,6 +107,25 @@ TEST(AtomicFileTest, TheTemporariesBeingWrittenAreListedForASignalHandler) {
   platform::RemoveRegisteredTemporaries();
   EXPECT_EQ(folder.Entries(),
             (Names{std::string(platform::kTemporaryFilePrefix) + "other", "done"}));
+}
+
+TEST(AtomicFileTest, TemporaryNamesEndInSixLettersOrDigits) {
+  // Hundreds of names, so a suffix drawn from the wrong range (a string's terminator, say) shows.
+  TempFolder folder;
+  const std::string prefix = folder.File(platform::kTemporaryFilePrefix);
+  for (int round = 0; round < 300; ++round) {
+    platform::RegisteredTemporary temporary(prefix);
+    ASSERT_GE(temporary.Descriptor(), 0);
+    const std::string name = temporary.Path();
+    close(temporary.Descriptor());
+    unlink(name.c_str());
+    temporary.Forget();
+    const std::string suffix = name.substr(std::min(name.size(), prefix.size()));
+    EXPECT_EQ(suffix.size(), 6u) << name;
+    EXPECT_TRUE(std::all_of(suffix.begin(), suffix.end(),
+                            [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+        << name;
+  }
 }
 
 TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
