@@ -18,7 +18,9 @@ namespace {
 // more; a table of twice that never fills. Should it fill, a file is still made, unlisted.
 constexpr int kSlots = 512;
 
-enum SlotState : int { kFree, kFilling, kListed, kRemoving };
+// kFilling: the name is being written; kCreating: the name is whole and its file is being created;
+// kListed: the file may exist; kRemoving: a handler has taken the slot to remove its file.
+enum SlotState : int { kFree, kFilling, kCreating, kListed, kRemoving };
 
 struct Slot {
   std::atomic<int> state{kFree};
@@ -27,6 +29,9 @@ struct Slot {
 static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots' states");
 
 Slot table[kSlots];
+// Set by RemoveRegisteredTemporaries: the process is ending, so no new temporary is created.
+std::atomic<bool> ending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the flag");
 
 // Writes the six random characters that end a temporary's name.
 void FillRandomSuffix(char* suffix) {
@@ -72,13 +77,23 @@ RegisteredTemporary::RegisteredTemporary(const std::string& pathPrefix) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     FillRandomSuffix(suffix);
     if (slot_ >= 0) {
-      // The name is listed before the file exists: a handler that runs between the two removes a
-      // name that is not there yet, which does no harm.
+      // The name is entered before the file exists. A handler on another thread waits while the
+      // slot says the file is being created, then removes it; one that interrupts this thread
+      // removes a name that is not there yet, which does no harm.
       Slot& slot = table[slot_];
       std::memcpy(slot.name, path_.c_str(), path_.size() + 1);
-      slot.state.store(kListed, std::memory_order_release);
+      slot.state.store(kCreating, std::memory_order_seq_cst);
+      if (ending.load(std::memory_order_seq_cst)) {
+        // The process is ending: no file is made for a handler that has already looked.
+        slot.state.store(kFree, std::memory_order_release);
+        slot_ = -1;
+        path_.clear();
+        errno = EINTR;
+        return;
+      }
     }
     descriptor_ = open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (slot_ >= 0) table[slot_].state.store(kListed, std::memory_order_release);
     if (descriptor_ >= 0) return;
     const int error = errno;
     if (slot_ >= 0) {
@@ -108,9 +123,21 @@ void RegisteredTemporary::Forget() {
 }
 
 void RemoveRegisteredTemporaries() noexcept {
+  ending.store(true, std::memory_order_seq_cst);
+  // A thread creating a file finishes within moments; the wait is bounded, because the thread
+  // this handler interrupted may be the one, and then its name is removed before its file exists.
+  constexpr int kWaits = 200;
+  constexpr timespec kPause{0, 1'000'000};  // 1 ms
   for (Slot& slot : table) {
+    for (int wait = 0; wait < kWaits; ++wait) {
+      const int state = slot.state.load(std::memory_order_seq_cst);
+      if (state != kFilling && state != kCreating) break;
+      nanosleep(&kPause, nullptr);
+    }
     int expected = kListed;
     if (slot.state.compare_exchange_strong(expected, kRemoving, std::memory_order_acq_rel)) {
+      unlink(slot.name);
+    } else if (expected == kCreating) {
       unlink(slot.name);
     }
   }

@@ -30,8 +30,9 @@ class RegisteredTemporary {
   int slot_ = -1;  // the table entry holding the name; -1 when the table was full
 };
 
-// Removes every file named in the table. Async-signal-safe: for a signal handler that ends the
-// process at once.
+// Removes every file named in the table, waiting a moment for files other threads are creating.
+// Async-signal-safe: for a signal handler that ends the process at once. From then on the process
+// creates no registered temporary: a constructor fails with EINTR.
 void RemoveRegisteredTemporaries() noexcept;
 
 }  // namespace platform

@@ -93,22 +93,6 @@ TEST(AtomicFileTest, TheTargetChangesOnlyOnASuccessfulCommit) {
 
 // What a handler that ends the process on a signal removes: the temporaries being written, not
 // the files they became, nor another program's file of the same prefix.
-TEST(AtomicFileTest, TheTemporariesBeingWrittenAreListedForASignalHandler) {
-  TempFolder folder;
-  const std::string foreign = folder.File(std::string(platform::kTemporaryFilePrefix) + "other");
-  WriteFileText(foreign, "not ours");
-  platform::AtomicFileWriter committed(folder.File("done"));
-  std::fputs("done", committed.Stream());
-  ASSERT_TRUE(committed.Commit());
-  platform::AtomicFileWriter open(folder.File("open"));
-  std::fputs("partial", open.Stream());
-  std::fflush(open.Stream());
-  EXPECT_EQ(folder.Entries().size(), 3u) << "the open writer's temporary is there";
-  platform::RemoveRegisteredTemporaries();
-  EXPECT_EQ(folder.Entries(),
-            (Names{std::string(platform::kTemporaryFilePrefix) + "other", "done"}));
-}
-
 TEST(AtomicFileTest, TemporaryNamesEndInSixLettersOrDigits) {
   // Hundreds of names, so a suffix drawn from the wrong range (a string's terminator, say) shows.
   TempFolder folder;
@@ -126,6 +110,28 @@ TEST(AtomicFileTest, TemporaryNamesEndInSixLettersOrDigits) {
                             [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
         << name;
   }
+}
+
+TEST(AtomicFileTest, TheTemporariesBeingWrittenAreListedForASignalHandler) {
+  TempFolder folder;
+  const std::string foreign = folder.File(std::string(platform::kTemporaryFilePrefix) + "other");
+  WriteFileText(foreign, "not ours");
+  platform::AtomicFileWriter committed(folder.File("done"));
+  std::fputs("done", committed.Stream());
+  ASSERT_TRUE(committed.Commit());
+  // In a child, as in a process a second signal ends: the removal is its last act.
+  EXPECT_EXIT(
+      {
+        platform::AtomicFileWriter open(folder.File("open"));
+        std::fputs("partial", open.Stream());
+        std::fflush(open.Stream());
+        if (folder.Entries().size() != 3u) _exit(2);  // the open writer's temporary is there
+        platform::RemoveRegisteredTemporaries();
+        _exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+  EXPECT_EQ(folder.Entries(),
+            (Names{std::string(platform::kTemporaryFilePrefix) + "other", "done"}));
 }
 
 TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
