@@ -2,6 +2,7 @@
 
 #include "engine/Converter.h"
 #include "engine/Pipeline.h"
+#include "imaging/Failure.h"
 #include "imaging/Imaging.h"
 
 namespace engine {
@@ -32,7 +33,7 @@ ConversionResult ConvertFile(const JobSnapshot& job, int inputKind, const std::s
     const InputFormat& format = InputFormatOf(inputKind);
     result.reason = format.kind != imaging::kFileKindUnknown
                         ? std::string(format.kindText) + " files are not converted"
-                        : "not an image of a kind that converts";
+                        : imaging::kNotConvertibleReason;
     return result;
   }
   imaging::ClearFailureReason();

@@ -26,6 +26,8 @@ inline Failure RefusedSize(const char* format, std::int64_t width, std::int64_t 
 }
 
 inline constexpr const char* kOutOfMemory = "out of memory";
+// Why a file of a kind no loader reads is not converted.
+inline constexpr const char* kNotConvertibleReason = "not an image of a kind that converts";
 
 // A value, or the failure that kept it from being made.
 template <typename T>

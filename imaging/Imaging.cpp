@@ -33,9 +33,6 @@
 namespace imaging {
 namespace {
 
-// Why a file of a kind no loader reads does not load.
-constexpr const char* kNotConvertible = "not an image of a kind that converts";
-
 // Why the latest entry point that failed on this thread failed (see FailureReason).
 thread_local std::string failureReason;
 
@@ -98,12 +95,10 @@ std::int32_t KindFor(Loader loader, const ByteSource& file) {
   return 0;
 }
 
-// The image of a file, or why the load fails. Only LoadJpeg may leave a JPEG's image data
-// unread: its conversions write nothing when a later decode fails, whereas an image loaded by
-// LoadImageFile (for table art, say, or to learn its size) must decode whenever it loads.
-// The image of the file, its metadata (when the handling wants either the metadata or the
-// orientation they give) still to be attached.
-// A HEIF is decoded upright by its rotation and mirror properties unless `storedOrientation`.
+// The image of a file, its metadata (when asked for) still to be attached, or why the load fails.
+// Only LoadJpeg may leave a JPEG's image data unread: its conversions write nothing when a later
+// decode fails, whereas an image loaded by LoadImageFile (for table art, say, or to learn its
+// size) must decode whenever it loads. A HEIF is decoded upright by its rotation and mirror properties unless `storedOrientation`.
 Result<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t kind,
                          bool deferChecks, bool storedOrientation, PhotoMetadata* metadata) {
   switch (kind) {
@@ -162,7 +157,7 @@ Result<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t ki
       return Image(std::move(*bitmap), hash, kind);
     }
     default:
-      return Refused(kNotConvertible);
+      return Refused(kNotConvertibleReason);
   }
 }
 
@@ -210,7 +205,7 @@ ImageHandle LoadWith(const std::string& path, Loader loader, const PhotoHandling
     std::shared_ptr<const FileSource> file = std::move(*opened);
     const std::int32_t kind = KindFor(loader, *file);
     if (kind == 0) {
-      NoteFailure(kNotConvertible);
+      NoteFailure(kNotConvertibleReason);
       return 0;
     }
     const bool deferChecks = loader == Loader::kJpeg;
