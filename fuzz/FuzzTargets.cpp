@@ -236,7 +236,7 @@ bool ProbeFileKind(std::span<const std::uint8_t> bytes) {
 }
 
 bool DecodeHeifWebp(std::span<const std::uint8_t> bytes) {
-  const auto whole = [](const std::optional<imaging::Bitmap>& bitmap) {
+  const auto whole = [](const imaging::Result<imaging::Bitmap>& bitmap) {
     return imaging::SizeWithinLimits(bitmap->width, bitmap->height) &&
            bitmap->pixels.size() == bitmap->PixelCount() * 3 &&
            bitmap->depth == imaging::ColorDepth::kTrue24;
@@ -245,7 +245,9 @@ bool DecodeHeifWebp(std::span<const std::uint8_t> bytes) {
   imaging::heif::PrimaryImageCodec(source);
   for (const bool stored : {false, true}) {
     imaging::PhotoMetadata metadata;
-    const std::optional<imaging::Bitmap> heif = imaging::heif::Decode(bytes, stored, &metadata);
+    const imaging::Result<imaging::Bitmap> heif = imaging::heif::Decode(bytes, stored, &metadata);
+    // A refusal always says why.
+    if (!heif && heif.Reason().empty()) return false;
     if (!heif) continue;
     imaging::CheckMetadata(metadata);
     const auto size = imaging::heif::ReadSize(source);
@@ -253,12 +255,12 @@ bool DecodeHeifWebp(std::span<const std::uint8_t> bytes) {
     if (!stored && *size != std::pair(heif->width, heif->height)) return false;
   }
   imaging::PhotoMetadata metadata;
-  const std::optional<imaging::Bitmap> webp = imaging::webp::Decode(bytes, &metadata);
-  if (!webp) return true;
+  const imaging::Result<imaging::Bitmap> webp = imaging::webp::Decode(bytes, &metadata);
+  if (!webp) return !webp.Reason().empty();
   imaging::CheckMetadata(metadata);
   const auto size = imaging::webp::ReadSize(
       bytes.first(std::min(bytes.size(), imaging::webp::kHeaderProbeBytes)));
-  return whole(webp) && size == std::pair(webp->width, webp->height);
+  return whole(webp) && size && *size == std::pair(webp->width, webp->height);
 }
 
 bool LoadSettingsFile(std::span<const std::uint8_t> bytes) {

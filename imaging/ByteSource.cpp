@@ -46,8 +46,7 @@ Result<std::shared_ptr<const FileSource>> FileSource::Open(const std::string& pa
   if (!source->file_.IsOpen()) {
     return Refused(errno != 0 ? platform::FileErrorText(errno) : "not a regular file");
   }
-  static_assert(kMaxImageFileBytes == std::uint64_t{1} << 30, "the reason names the limit");
-  if (source->Size() > kMaxImageFileBytes) return Refused("the file is larger than 1 GiB");
+  if (source->Size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
   return std::shared_ptr<const FileSource>(std::move(source));
 }
 

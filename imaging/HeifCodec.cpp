@@ -8,12 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <new>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "imaging/AlphaComposite.h"
-#include "imaging/Imaging.h"
+#include "imaging/Limits.h"
 
 namespace imaging::heif {
 namespace {
@@ -269,31 +270,44 @@ struct Primary {
   int height = 0;
 };
 
+// The failure of a libheif call, with the library's own words ("Invalid input: No 'ftyp' box").
+Failure LibraryRefused(const heif_error& error) {
+  std::string reason = "HEIF: ";
+  reason += error.message != nullptr && *error.message != '\0' ? error.message
+                                                                : "the library refused the file";
+  return Refused(std::move(reason));
+}
+
 // Reads the boxes with `read` (which fills the context) and takes the primary image, checking its
 // size, as shown and as coded (libheif allocates the coded size before it turns or cuts), against
-// the limits. Nothing for a file without a primary still image.
+// the limits. Refused for a file without a primary still image.
 template <typename Read>
-std::optional<Primary> OpenPrimary(Read&& read) {
-  if (!LibraryReady()) return std::nullopt;
+Result<Primary> OpenPrimary(Read&& read) {
+  if (!LibraryReady()) return Refused("HEIF: the library could not be set up");
   Primary primary;
   primary.context.reset(heif_context_alloc());
-  if (primary.context == nullptr) return std::nullopt;
+  if (primary.context == nullptr) return Refused(kOutOfMemory);
   heif_context_set_maximum_image_size_limit(primary.context.get(), kLibraryMaxSide);
   // Tiles are decoded on the calling thread: a batch already runs one decode per core.
   heif_context_set_max_decoding_threads(primary.context.get(), 0);
-  if (read(primary.context.get()).code != heif_error_Ok) return std::nullopt;
+  if (const heif_error error = read(primary.context.get()); error.code != heif_error_Ok) {
+    return LibraryRefused(error);
+  }
   heif_image_handle* handle = nullptr;
-  if (heif_context_get_primary_image_handle(primary.context.get(), &handle).code != heif_error_Ok) {
-    return std::nullopt;
+  if (const heif_error error = heif_context_get_primary_image_handle(primary.context.get(), &handle);
+      error.code != heif_error_Ok) {
+    return LibraryRefused(error);
   }
   primary.handle.reset(handle);
   primary.width = heif_image_handle_get_width(handle);
   primary.height = heif_image_handle_get_height(handle);
   const int codedWidth = heif_image_handle_get_ispe_width(handle);
   const int codedHeight = heif_image_handle_get_ispe_height(handle);
-  if (!SizeWithinLimits(primary.width, primary.height) ||
-      ((codedWidth != 0 || codedHeight != 0) && !SizeWithinLimits(codedWidth, codedHeight))) {
-    return std::nullopt;
+  if (!SizeWithinLimits(primary.width, primary.height)) {
+    return RefusedSize("HEIF", primary.width, primary.height);
+  }
+  if ((codedWidth != 0 || codedHeight != 0) && !SizeWithinLimits(codedWidth, codedHeight)) {
+    return RefusedSize("HEIF", codedWidth, codedHeight);
   }
   return primary;
 }
@@ -341,24 +355,24 @@ Codec PrimaryImageCodec(const ByteSource& source) {
   return Codec::kNone;
 }
 
-std::optional<std::pair<int, int>> ReadSize(const ByteSource& source) {
-  if (source.Size() > kMaxImageFileBytes) return std::nullopt;
+Result<std::pair<int, int>> ReadSize(const ByteSource& source) {
+  if (source.Size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
   SourceCursor cursor{&source};
   const heif_reader reader = SourceReaderFunctions();
-  const std::optional<Primary> primary = OpenPrimary([&](heif_context* context) {
+  Result<Primary> primary = OpenPrimary([&](heif_context* context) {
     return heif_context_read_from_reader(context, &reader, &cursor, nullptr);
   });
-  if (!primary) return std::nullopt;
+  if (!primary) return primary.TakeFailure();
   return std::pair{primary->width, primary->height};
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOrientation,
-                             PhotoMetadata* metadata) {
-  if (bytes.size() > kMaxImageFileBytes) return std::nullopt;
-  const std::optional<Primary> primary = OpenPrimary([&](heif_context* context) {
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOrientation,
+                      PhotoMetadata* metadata) {
+  if (bytes.size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
+  Result<Primary> primary = OpenPrimary([&](heif_context* context) {
     return heif_context_read_from_memory_without_copy(context, bytes.data(), bytes.size(), nullptr);
   });
-  if (!primary) return std::nullopt;
+  if (!primary) return primary.TakeFailure();
   const heif_image_handle* handle = primary->handle.get();
   const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle) > 8;
   const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
@@ -367,12 +381,13 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOri
            : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
   const std::unique_ptr<heif_decoding_options, OptionsDeleter> options(
       heif_decoding_options_alloc());
-  if (options == nullptr) return std::nullopt;
+  if (options == nullptr) return Refused(kOutOfMemory);
   options->ignore_transformations = storedOrientation ? 1 : 0;
   heif_image* decoded = nullptr;
-  if (heif_decode_image(handle, &decoded, heif_colorspace_RGB, chroma, options.get()).code !=
-      heif_error_Ok) {
-    return std::nullopt;
+  if (const heif_error error =
+          heif_decode_image(handle, &decoded, heif_colorspace_RGB, chroma, options.get());
+      error.code != heif_error_Ok) {
+    return LibraryRefused(error);
   }
   const std::unique_ptr<const heif_image, ImageDeleter> image(decoded);
   const int bits = heif_image_get_bits_per_pixel_range(decoded, heif_channel_interleaved);
@@ -387,14 +402,14 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOri
       storedOrientation || (width == primary->width && height == primary->height);
   if (plane == nullptr || !sizeAsTold || bits < 8 || bits > 16 || (bits > 8) != deep ||
       stride < width * (alpha ? 4 : 3) * sampleBytes) {
-    return std::nullopt;
+    return Refused("HEIF: the decoded image is not the one its headers describe");
   }
   std::optional<Bitmap> bitmap = MakeBitmapToFill(width, height);
-  if (!bitmap) return std::nullopt;
+  if (!bitmap) return Refused(kOutOfMemory);
   CopyRows(plane, stride, bits, alpha, *bitmap);
   bitmap->grey = AllGrey(*bitmap);
   if (metadata != nullptr) ReadMetadata(handle, *metadata);
-  return bitmap;
+  return std::move(*bitmap);
 }
 
 }  // namespace imaging::heif

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <utility>
 
 #include "imaging/Bitmap.h"
 #include "imaging/ByteSource.h"
+#include "imaging/Failure.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace imaging::heif {
@@ -43,18 +43,18 @@ Codec Sniff(std::span<const std::uint8_t> bytes);
 Codec PrimaryImageCodec(const ByteSource& source);
 
 // The width and height of the primary image as Decode gives it (turned and cut), from the boxes
-// alone; nothing for a file without a primary still image, one whose boxes do not read, or one
-// beyond the size limits.
-std::optional<std::pair<int, int>> ReadSize(const ByteSource& source);
+// alone; refused, with libheif's reason or the limit's, for a file without a primary still image,
+// one whose boxes do not read, or one beyond the size limits.
+Result<std::pair<int, int>> ReadSize(const ByteSource& source);
 
 // Decodes the primary image into a 24-bit bitmap, turned by its rotation and mirror properties
 // (irot, imir) and cut by its clean aperture unless `storedOrientation`: 10- and 12-bit samples
-// rounded to 8 bits, alpha composited onto white, a monochrome image marked grey. Nothing for a
-// file without a primary still image, a damaged one, or one beyond the size limits (checked from
-// the headers before any pixel is decoded). With `metadata` given, it receives the image's EXIF
+// rounded to 8 bits, alpha composited onto white, a monochrome image marked grey. Refused, with
+// the reason, for a file without a primary still image, a damaged one, or one beyond the size
+// limits (checked from the headers before any pixel is decoded). With `metadata` given, it receives the image's EXIF
 // data (from its TIFF header on), XMP packet and ICC profile; a colour described by an nclx box
 // gives no profile.
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOrientation = false,
-                             PhotoMetadata* metadata = nullptr);
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOrientation = false,
+                      PhotoMetadata* metadata = nullptr);
 
 }  // namespace imaging::heif

@@ -144,13 +144,10 @@ Result<Image> OpenPixels(std::shared_ptr<const FileSource> file, std::int32_t ki
     case kFileKindWebp: {
       const FileBytes bytes = ReadWholeFile(*file);
       if (bytes == nullptr) return Refused("the file could not be read");
-      std::optional<Bitmap> bitmap = kind == kFileKindWebp
-                                         ? webp::Decode(*bytes, metadata)
-                                         : heif::Decode(*bytes, storedOrientation, metadata);
-      if (!bitmap) {
-        return Refused(kind == kFileKindWebp ? "WebP: the file does not decode"
-                                             : "HEIF: the file does not decode");
-      }
+      Result<Bitmap> bitmap = kind == kFileKindWebp
+                                  ? webp::Decode(*bytes, metadata)
+                                  : heif::Decode(*bytes, storedOrientation, metadata);
+      if (!bitmap) return bitmap.TakeFailure();
       ContentHash hash;
       hash.Add(*bytes);
       RememberGoodFile(hash, kind);

@@ -16,5 +16,8 @@ inline constexpr int kMaxJpegScans = 256;
 // it (a 32-bit BMP of kMaxImagePixels is 400 MB, a 16-bit RGBA PNG stored without compression
 // 800 MB).
 inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{1} << 30;
+// Why a file beyond kMaxImageFileBytes does not load.
+inline constexpr const char* kFileTooLargeReason = "the file is larger than 1 GiB";
+static_assert(kMaxImageFileBytes == std::uint64_t{1} << 30, "the reason names the limit");
 
 }  // namespace imaging

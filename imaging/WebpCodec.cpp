@@ -8,14 +8,19 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "imaging/AlphaComposite.h"
-#include "imaging/Imaging.h"
+#include "imaging/Limits.h"
 
 namespace imaging::webp {
 namespace {
+
+// The RIFF structure or the chunk headers the canvas is read from are damaged or missing.
+constexpr const char* kHeadersDoNotRead = "WebP: the file's headers do not read";
+constexpr const char* kDataEnds = "WebP: data ends in the middle of the image";
 
 struct DemuxDeleter {
   void operator()(WebPDemuxer* demuxer) const { WebPDemuxDelete(demuxer); }
@@ -44,22 +49,52 @@ void ReadMetadata(const WebPDemuxer* demuxer, PhotoMetadata& metadata) {
   if (metadata.icc.size() > kMaxProfileBytes) metadata.icc.clear();
 }
 
+// Why libwebp refused a frame's bitstream.
+const char* StatusText(VP8StatusCode status) {
+  switch (status) {
+    case VP8_STATUS_OUT_OF_MEMORY:
+      return kOutOfMemory;
+    case VP8_STATUS_UNSUPPORTED_FEATURE:
+      return "WebP: the image uses a feature the decoder does not support";
+    case VP8_STATUS_NOT_ENOUGH_DATA:
+      return kDataEnds;
+    default:
+      return "WebP: the image data is damaged";
+  }
+}
+
 // Decodes the frame's bitstream into `pixels` (rows of `stride` bytes) as RGB or RGBA.
-bool DecodeFrame(const WebPIterator& frame, bool alpha, std::uint8_t* pixels, std::size_t stride,
-                 std::size_t size) {
+Result<void> DecodeFrame(const WebPIterator& frame, bool alpha, std::uint8_t* pixels,
+                         std::size_t stride, std::size_t size) {
   WebPDecoderConfig config;
-  if (WebPInitDecoderConfig(&config) == 0) return false;
+  if (WebPInitDecoderConfig(&config) == 0) return Refused("WebP: the decoder could not be set up");
   config.options.use_threads = 0;
   config.output.colorspace = alpha ? MODE_RGBA : MODE_RGB;
   config.output.is_external_memory = 1;
   config.output.u.RGBA.rgba = pixels;
   config.output.u.RGBA.stride = static_cast<int>(stride);
   config.output.u.RGBA.size = size;
-  const bool decoded =
-      WebPDecode(frame.fragment.bytes, frame.fragment.size, &config) == VP8_STATUS_OK &&
-      config.output.width == frame.width && config.output.height == frame.height;
+  const VP8StatusCode status = WebPDecode(frame.fragment.bytes, frame.fragment.size, &config);
+  const bool sizeAsTold = config.output.width == frame.width && config.output.height == frame.height;
   WebPFreeDecBuffer(&config.output);
-  return decoded;
+  if (status != VP8_STATUS_OK) return Refused(StatusText(status));
+  if (!sizeAsTold) return Refused("WebP: the frame's image is not the size its header gives");
+  return {};
+}
+
+// Why the demuxer refused the whole file: its headers read as the start of a longer file, or not.
+Failure DemuxRefusal(const WebPData& data) {
+  WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+  const std::unique_ptr<WebPDemuxer, DemuxDeleter> partial(WebPDemuxPartial(&data, &state));
+  return Refused(partial != nullptr && state != WEBP_DEMUX_DONE ? kDataEnds : kHeadersDoNotRead);
+}
+
+// The canvas size the demuxer read, refused beyond the size limits.
+Result<std::pair<int, int>> CanvasSize(const WebPDemuxer* demuxer) {
+  const auto width = static_cast<int>(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_WIDTH));
+  const auto height = static_cast<int>(WebPDemuxGetI(demuxer, WEBP_FF_CANVAS_HEIGHT));
+  if (!SizeWithinLimits(width, height)) return RefusedSize("WebP", width, height);
+  return std::pair{width, height};
 }
 
 }  // namespace
@@ -72,48 +107,45 @@ bool Sniff(std::span<const std::uint8_t> bytes) {
          (chunk == "VP8 " || chunk == "VP8L" || chunk == "VP8X");
 }
 
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> leadingBytes) {
+Result<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> leadingBytes) {
   const WebPData data{leadingBytes.data(), leadingBytes.size()};
   WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
   const std::unique_ptr<WebPDemuxer, DemuxDeleter> demuxer(WebPDemuxPartial(&data, &state));
-  if (demuxer == nullptr || state < WEBP_DEMUX_PARSED_HEADER) return std::nullopt;
-  const auto width = static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH));
-  const auto height = static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT));
-  if (!SizeWithinLimits(width, height)) return std::nullopt;
-  return std::pair{width, height};
+  if (demuxer == nullptr || state < WEBP_DEMUX_PARSED_HEADER) return Refused(kHeadersDoNotRead);
+  return CanvasSize(demuxer.get());
 }
 
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, PhotoMetadata* metadata) {
-  if (bytes.size() > kMaxImageFileBytes) return std::nullopt;
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, PhotoMetadata* metadata) {
+  if (bytes.size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
   const WebPData data{bytes.data(), bytes.size()};
   const std::unique_ptr<WebPDemuxer, DemuxDeleter> demuxer(WebPDemux(&data));
-  if (demuxer == nullptr) return std::nullopt;
-  const auto canvasWidth = static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH));
-  const auto canvasHeight = static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT));
-  if (!SizeWithinLimits(canvasWidth, canvasHeight)) return std::nullopt;
+  if (demuxer == nullptr) return DemuxRefusal(data);
+  const Result<std::pair<int, int>> canvas = CanvasSize(demuxer.get());
+  if (!canvas) return Refused(canvas.Reason());
+  const auto [canvasWidth, canvasHeight] = *canvas;
   WebPIterator frame{};
   const bool found = WebPDemuxGetFrame(demuxer.get(), 1, &frame) != 0;
   const std::unique_ptr<WebPIterator, decltype(&WebPDemuxReleaseIterator)> release(
       &frame, WebPDemuxReleaseIterator);
-  if (!found || frame.complete == 0 || frame.x_offset < 0 || frame.y_offset < 0 ||
-      frame.width < 1 || frame.height < 1 || frame.x_offset + frame.width > canvasWidth ||
-      frame.y_offset + frame.height > canvasHeight) {
-    return std::nullopt;
+  if (!found || frame.complete == 0) return Refused("WebP: the file holds no whole frame");
+  if (frame.x_offset < 0 || frame.y_offset < 0 || frame.width < 1 || frame.height < 1 ||
+      frame.x_offset + frame.width > canvasWidth || frame.y_offset + frame.height > canvasHeight) {
+    return Refused("WebP: the first frame lies outside the canvas");
   }
   std::optional<Bitmap> bitmap = MakeBitmapToFill(canvasWidth, canvasHeight);
-  if (!bitmap) return std::nullopt;
+  if (!bitmap) return Refused(kOutOfMemory);
   const bool covers = frame.width == canvasWidth && frame.height == canvasHeight;
   if (covers && frame.has_alpha == 0) {
-    if (!DecodeFrame(frame, false, bitmap->pixels.data(), bitmap->RowBytes(),
-                     bitmap->pixels.size())) {
-      return std::nullopt;
-    }
+    Result<void> decoded =
+        DecodeFrame(frame, false, bitmap->pixels.data(), bitmap->RowBytes(), bitmap->pixels.size());
+    if (!decoded) return decoded.TakeFailure();
   } else {
     // The canvas of an animation starts transparent, which shows as white.
     std::fill(bitmap->pixels.begin(), bitmap->pixels.end(), std::uint8_t{255});
     const std::size_t frameStride = static_cast<std::size_t>(frame.width) * 4;
     std::vector<std::uint8_t> rgba(frameStride * static_cast<std::size_t>(frame.height));
-    if (!DecodeFrame(frame, true, rgba.data(), frameStride, rgba.size())) return std::nullopt;
+    Result<void> decoded = DecodeFrame(frame, true, rgba.data(), frameStride, rgba.size());
+    if (!decoded) return decoded.TakeFailure();
     for (int y = 0; y < frame.height; ++y) {
       CompositeOntoWhite(
           rgba.data() + static_cast<std::size_t>(y) * frameStride,
@@ -122,7 +154,7 @@ std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes, PhotoMetadata*
     }
   }
   if (metadata != nullptr) ReadMetadata(demuxer.get(), *metadata);
-  return bitmap;
+  return std::move(*bitmap);
 }
 
 }  // namespace imaging::webp

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <utility>
 
 #include "imaging/Bitmap.h"
+#include "imaging/Failure.h"
 #include "imaging/PhotoMetadata.h"
 
 namespace imaging::webp {
@@ -26,14 +26,14 @@ inline constexpr std::size_t kHeaderProbeBytes = 4096;
 bool Sniff(std::span<const std::uint8_t> bytes);
 
 // The canvas size from the leading bytes of a file (kHeaderProbeBytes or the whole file, if
-// shorter); nothing when the headers do not read or the size is beyond the limits.
-std::optional<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> leadingBytes);
+// shorter); refused, with the reason, when the headers do not read or the size is beyond the
+// limits.
+Result<std::pair<int, int>> ReadSize(std::span<const std::uint8_t> leadingBytes);
 
 // Decodes the still image, or the first frame of an animation drawn on its canvas, into a 24-bit
-// bitmap, alpha composited onto white. Nothing for a damaged file or one beyond the size limits
-// (checked from the headers before any pixel is decoded). With `metadata` given, it receives the
+// bitmap, alpha composited onto white. Refused, with the reason, for a damaged file or one beyond
+// the size limits (checked from the headers before any pixel is decoded). With `metadata` given, it receives the
 // EXIF (from its TIFF header on), XMP and ICCP chunks.
-std::optional<Bitmap> Decode(std::span<const std::uint8_t> bytes,
-                             PhotoMetadata* metadata = nullptr);
+Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, PhotoMetadata* metadata = nullptr);
 
 }  // namespace imaging::webp

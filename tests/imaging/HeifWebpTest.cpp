@@ -11,8 +11,10 @@
 #include "imaging/ByteSource.h"
 #include "imaging/FileKind.h"
 #include "imaging/HandleTable.h"
+#include "imaging/HeifCodec.h"
 #include "imaging/Imaging.h"
 #include "imaging/PhotoMetadata.h"
+#include "imaging/WebpCodec.h"
 #include "tests/support/PhotoFiles.h"
 #include "tests/support/TestSupport.h"
 
@@ -457,7 +459,14 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
       if (length == 24) {
         EXPECT_EQ(probed, kFileKindUnknown) << "the headers are not there";
       }
+      ClearFailureReason();
       EXPECT_EQ(LoadImageFile(input), 0u);
+      // The reason names the library's format: the file was not taken for another kind.
+      if (probed == kind && kind != kFileKindWebp) {
+        EXPECT_TRUE(FailureReason().starts_with("HEIF: ")) << FailureReason();
+      } else if (probed == kind) {
+        EXPECT_EQ(FailureReason(), "WebP: data ends in the middle of the image");
+      }
     }
   }
   // The HEIF with the coded size of every image ('ispe': version, width, height) made larger.
@@ -485,18 +494,29 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
   const struct {
     const char* name;
     Bytes bytes;
+    std::string reason;  // empty: libheif's own words
   } oversized[] = {
-      {"HEIC of 10001 × 10000, 1 MP beyond the limit", coded(10001, 10000)},
-      {"HEIC 65536 wide", coded(65536, 23)},
-      {"HEIC 40000 wide, beyond libheif's limit", coded(40000, 23)},
-      {"lossless WebP of 16384 × 16384", lossless(16384, 16384)},
-      {"lossless WebP of 10001 × 10000", lossless(10001, 10000)},
+      {"HEIC of 10001 × 10000, 1 MP beyond the limit", coded(10001, 10000),
+       "HEIF: 10001 x 10000 pixels is outside the size limits"},
+      {"HEIC 65536 wide", coded(65536, 23), ""},
+      {"HEIC 40000 wide, beyond libheif's limit", coded(40000, 23), ""},
+      {"lossless WebP of 16384 × 16384", lossless(16384, 16384),
+       "WebP: 16384 x 16384 pixels is outside the size limits"},
+      {"lossless WebP of 10001 × 10000", lossless(10001, 10000),
+       "WebP: 10001 x 10000 pixels is outside the size limits"},
   };
   for (const auto& row : oversized) {
     SCOPED_TRACE(row.name);
     WriteFileBytes(input, row.bytes);
     EXPECT_EQ(ProbeFileKind(input, 0), kFileKindUnknown);
     EXPECT_EQ(LoadImageFile(input), 0u);
+    const Result<Bitmap> decoded = row.bytes[8] == 'W' ? webp::Decode(row.bytes)
+                                                       : heif::Decode(row.bytes);
+    if (row.reason.empty()) {
+      EXPECT_TRUE(decoded.Reason().starts_with("HEIF: ")) << decoded.Reason();
+    } else {
+      EXPECT_EQ(decoded.Reason(), row.reason);
+    }
   }
 }
 
