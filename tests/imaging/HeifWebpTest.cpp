@@ -172,11 +172,14 @@ TEST_F(HeifWebpTest, DecodesAsTheLibrariesOwnToolsDo) {
     SKIP_WITHOUT(std::string(tool));
   }
   SaveImageFile(PhotoLike(37, 23), folder.File("photo.png"));
+  // Three tiles of 86 × 66: a grid's tiles are at least 64 pixels a side and even in 4:2:0.
+  SaveImageFile(PhotoLike(258, 66), folder.File("wide.png"));
   WriteFileBytes(folder.File("translucent.png"), TranslucentPng());
   struct Row {
     std::string name, input, encode, decode;
     std::int32_t kind;
     bool lossless = false;  // decodes to the input's own pixels too
+    std::pair<int, int> size = {37, 23};
   };
   // Alpha goes onto white in both: the tools write RGBA PNG files, which load composited.
   const Row rows[] = {
@@ -186,6 +189,9 @@ TEST_F(HeifWebpTest, DecodesAsTheLibrariesOwnToolsDo) {
       {"photo.avif", "photo.png", "avifenc -s 10 {in} {out}", "heif-convert {out} {ref}", 11},
       {"translucent.avif", "translucent.png", "avifenc -s 10 {in} {out}",
        "heif-convert {out} {ref}", 11},
+      // A tiled grid, as phones write their photos, decoded whole.
+      {"grid.avif", "wide.png", "avifenc -s 10 --grid 3x1 {in} {out}", "heif-convert {out} {ref}",
+       11, false, {258, 66}},
       {"lossy.webp", "photo.png", "cwebp -q 80 {in} -o {out}", "dwebp {out} -o {ref}", 12},
       {"translucent.webp", "translucent.png", "cwebp -q 80 -alpha_q 50 {in} -o {out}",
        "dwebp {out} -o {ref}", 12},
@@ -200,7 +206,7 @@ TEST_F(HeifWebpTest, DecodesAsTheLibrariesOwnToolsDo) {
     ASSERT_TRUE(RunQuietly(Filled(row.decode, {{"out", out}, {"ref", reference}})));
     EXPECT_EQ(ProbeFileKind(out, 0), row.kind);
     const Bitmap ours = Loaded(out);
-    EXPECT_EQ(std::pair(ours.width, ours.height), std::pair(37, 23));
+    EXPECT_EQ(std::pair(ours.width, ours.height), row.size);
     EXPECT_EQ(LargestDifference(ours, Loaded(reference)), 0);
     if (row.lossless) {
       EXPECT_EQ(LargestDifference(ours, Loaded(folder.File(row.input))), 0);
