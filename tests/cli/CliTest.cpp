@@ -250,6 +250,8 @@ TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {
       {"--crop 1,2,3,2001 c.png", "invalid value '2001' for --crop (expected 0..2000)"},
       {"-s 7x c.png", "invalid value '7x' for --size (expected keep, 640x480 or WxH)"},
       {"-s 7x3x2 c.png", "invalid value '7x3x2' for --size (expected keep, 640x480 or WxH)"},
+      {"-s 7ax3 c.png", "invalid value '7ax3' for --size (expected keep, 640x480 or WxH)"},
+      {"-s 7x-3 c.png", "invalid value '7x-3' for --size (expected keep, 640x480 or WxH)"},
       {"-o no-such-folder c.png", "output folder 'no-such-folder' does not exist"},
       {"-o c.png c.png", "output folder 'c.png' does not exist"},
       {"-o 'two\nlines' c.png", "an output folder name with a line feed cannot be used"},
