@@ -458,10 +458,23 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
         EXPECT_EQ(probed, kFileKindUnknown) << "the headers are not there";
       }
       EXPECT_EQ(LoadImageFile(input), 0u);
+      // Headers that read over data that does not: the reason names the library's format.
+      if (probed == kind) {
+        EXPECT_EQ(FailureReason(), kind == kFileKindWebp ? "WebP: the file does not decode"
+                                                         : "HEIF: the file does not decode");
+      }
     }
   }
-  // The HEIF with the coded size of every image ('ispe': version, width, height) made larger.
   const Bytes heic = files[0].first;
+  // Its headers whole, its coded image data (the 'mdat' box's content) all 0xFF.
+  Bytes garbled = heic;
+  const std::string heicText(heic.begin(), heic.end());
+  std::fill(garbled.begin() + std::ptrdiff_t(heicText.find("mdat") + 4), garbled.end(), 0xFF);
+  WriteFileBytes(input, garbled);
+  EXPECT_EQ(ProbeFileKind(input, 0), kFileKindHeic);
+  EXPECT_EQ(LoadImageFile(input), 0u);
+  EXPECT_EQ(FailureReason(), "HEIF: the file does not decode");
+  // The HEIF with the coded size of every image ('ispe': version, width, height) made larger.
   const auto coded = [&](std::uint32_t width, std::uint32_t height) {
     Bytes size;
     PutBytes(size, width, 4, true);
