@@ -364,8 +364,8 @@ TEST_F(MainWindowTest, TheProgramsCommandLineAddsItsFilesOnceTheWindowRuns) {
   for (const auto& [names, shown] : runs) {
     SCOPED_TRACE(names.size());
     int listedAtOnce = -1;
-    EXPECT_EQ(CloseModals([&] {
-                window->AddCommandLineFilesOnceRunning(names);
+    EXPECT_EQ(CloseModals([&, files = names] {
+                window->AddCommandLineFilesOnceRunning(files);
                 listedAtOnce = List()->count();
                 QTest::qWait(20);
               }),
