@@ -9,7 +9,6 @@
 // Either makes the program exit once the picture is saved.
 #include <QApplication>
 #include <QFile>
-#include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -84,10 +83,7 @@ int main(int argc, char** argv) {
 #ifdef TESSELLARION_SCREENSHOT_SWITCHES
   if (const std::optional<int> shot = TakeScreenshot(*window, names)) return *shot;
 #endif
-  // Added once the window is up, so the messages about refused files open over it.
-  if (!names.empty()) {
-    QTimer::singleShot(0, window.get(), [&window, &names] { window->AddCommandLineFiles(names); });
-  }
+  window->AddCommandLineFilesOnceRunning(names);
   const int status = QApplication::exec();
   // The form goes as on a normal close, its preview images with it, before a signal that ended
   // the loop ends the process.

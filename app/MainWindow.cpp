@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "app/AboutBox.h"
 #include "app/Help.h"
@@ -188,6 +189,11 @@ void MainWindow::AddCommandLineFiles(const std::vector<std::string>& names) {
   std::vector<std::string> paths;
   for (const std::string& name : names) paths.push_back(platform::InCurrentFolder(name));
   form_->Form().AddDroppedFiles(paths);
+}
+
+void MainWindow::AddCommandLineFilesOnceRunning(std::vector<std::string> names) {
+  if (names.empty()) return;
+  QTimer::singleShot(0, this, [this, names = std::move(names)] { AddCommandLineFiles(names); });
 }
 
 void MainWindow::ShrinkToForm() {

@@ -47,6 +47,9 @@ class MainWindow : public QMainWindow {
   // The files named on the command line (as a file manager passes them), added to the input list
   // as one drop. Relative names are taken from the current folder.
   void AddCommandLineFiles(const std::vector<std::string>& names);
+  // The same, once the event loop runs, so that the window is up and the messages about refused
+  // files open over it. No names, nothing.
+  void AddCommandLineFilesOnceRunning(std::vector<std::string> names);
 
   QAction* NewAction() const { return newAction_; }
   QAction* OpenAction() const { return openAction_; }

@@ -239,8 +239,13 @@ Request ParseCommandLine(int argc, char** argv) {
         } else if (value == "640x480") {
           request.sizeRadio = sizeRadios[1];
         } else {
+          // Digits alone: the form reads a side up to its first other character, so "7ax3" would
+          // pass for 7 × 3. The range is the form's precondition, checked when the run starts.
           const std::vector<std::string> parts = Split(value, 'x');
-          if (parts.size() != 2 || parts[0].empty() || parts[1].empty()) {
+          const auto digits = [](const std::string& side) {
+            return !side.empty() && side.find_first_not_of("0123456789") == std::string::npos;
+          };
+          if (parts.size() != 2 || !digits(parts[0]) || !digits(parts[1])) {
             UsageError("invalid value '" + value + "' for --size (expected keep, 640x480 or WxH)");
           }
           request.sizeRadio = sizeRadios[2];

@@ -22,59 +22,58 @@ std::array<std::uint8_t, 768> NegativeTables() {
   return tables;
 }
 
-void ApplyColorEffect(imaging::ImageHandle image, int effectIndex) {
+// Applies the colour effect: 1, or 0 when an edit it takes failed.
+int ApplyColorEffect(imaging::ImageHandle image, int effectIndex) {
   switch (effectIndex) {
     case kGreyscaleEffect:
-      imaging::MakeGreyscale(image, 255);
-      break;
+      return imaging::MakeGreyscale(image, 255);
     case 2:  // sepia: grey first, then warm channel weights
-      imaging::MakeGreyscale(image, 255);
-      imaging::ScaleRgb(image, 1400, 1000, 725);
-      break;
+      return imaging::MakeGreyscale(image, 255) != 0 ? imaging::ScaleRgb(image, 1400, 1000, 725)
+                                                      : 0;
     case 3: {  // negative
       static const std::array<std::uint8_t, 768> tables = NegativeTables();
-      imaging::ApplyLookupTables(image, tables.data());
-      break;
+      return imaging::ApplyLookupTables(image, tables.data());
     }
     case 4:  // crisp
-      imaging::AdjustClarityRgb(image, 100, 100, 100);
-      break;
+      return imaging::AdjustClarityRgb(image, 100, 100, 100);
     case 5:  // soft
-      imaging::AdjustClarityRgb(image, -100, -100, -100);
-      break;
+      return imaging::AdjustClarityRgb(image, -100, -100, -100);
     case 6:  // reddish
-      imaging::TintRgb(image, 100, 0, 0);
-      break;
+      return imaging::TintRgb(image, 100, 0, 0);
     case 7:  // greenish
-      imaging::TintRgb(image, 0, 100, 0);
-      break;
+      return imaging::TintRgb(image, 0, 100, 0);
     case 8:  // bluish
-      imaging::TintRgb(image, 0, 0, 100);
-      break;
+      return imaging::TintRgb(image, 0, 0, 100);
     default:
-      break;
+      return 1;
   }
 }
 
-// Changes the depth of an image about to be written as BMP, by the depth mode.
-void ChangeDepth(imaging::ImageHandle image, int depthMode) {
+// Changes the depth of an image about to be written as BMP, by the depth mode: 1, or 0 when the
+// change failed.
+int ChangeDepth(imaging::ImageHandle image, int depthMode) {
   switch (depthMode) {
     case 0:
-      imaging::ConvertTo24Bit(image);
-      break;
+      return imaging::ConvertTo24Bit(image);
     case 1:
-      imaging::ReduceTo16Bit(image, 0, 0);
-      break;
+      return imaging::ReduceTo16Bit(image, 0, 0);
     case 2:
-      imaging::ReduceTo8Bit(image, 0, 0);
-      break;
+      return imaging::ReduceTo8Bit(image, 0, 0);
     case 3:
-      imaging::ReduceTo8Bit(image, 0, 0);
-      imaging::EnableRleCompression(image);
-      break;
+      return imaging::ReduceTo8Bit(image, 0, 0) != 0 ? imaging::EnableRleCompression(image) : 0;
     default:
-      break;
+      return 1;
   }
+}
+
+// After an edit that failed (its result would leave the size limits, memory ran out, or the
+// deferred decode failed) the image is released: nothing is written from it, where the image
+// without that edit would pass for the converted one, and the reason the edit gave stays the
+// conversion's. The steps after it pass the handle 0 through harmlessly.
+void ReleaseUnlessEdited(int edited, EngineState& state) {
+  if (edited != 0 || state.CurrentImage == 0) return;
+  imaging::FreeImage(state.CurrentImage);
+  state.CurrentImage = 0;
 }
 
 // The output formats of the conversion routines.
@@ -132,9 +131,9 @@ void RunPipelineOn(const ConverterOptions& options, const PhotoOptions& photo, E
     // the thousandths within 32 bits.
     const auto angle = static_cast<std::int32_t>(static_cast<std::int64_t>(options.RotationStep) *
                                                  kThousandthsPerStep % kFullTurn);
-    imaging::RotateImage(state.CurrentImage, angle, kWhite);
+    ReleaseUnlessEdited(imaging::RotateImage(state.CurrentImage, angle, kWhite), state);
   }
-  ApplyColorEffect(state.CurrentImage, options.EffectIndex);
+  ReleaseUnlessEdited(ApplyColorEffect(state.CurrentImage, options.EffectIndex), state);
   if (options.ResizeOn == 1) {
     PixelSize target{options.ResizeWidth, options.ResizeHeight};
     if (photo.KeepAspect != 0) {
@@ -142,7 +141,8 @@ void RunPipelineOn(const ConverterOptions& options, const PhotoOptions& photo, E
       imaging::GetImageInfo(state.CurrentImage, record);
       target = FitWithin(record[1], record[2], target.width, target.height);
     }
-    imaging::ResizeImage(state.CurrentImage, target.width, target.height);
+    ReleaseUnlessEdited(imaging::ResizeImage(state.CurrentImage, target.width, target.height),
+                        state);
   }
   imaging::ImageInfoRecord record{};
   imaging::GetImageInfo(state.CurrentImage, record);
@@ -161,7 +161,7 @@ int ConvertImageOn(const ConverterOptions& options, const PhotoOptions& photo, E
       // The image is written once as loaded, then its depth changes before the edits, so the
       // edits work on the reduced image.
       imaging::SaveBmp(target, state.CurrentImage);
-      ChangeDepth(state.CurrentImage, options.DepthMode);
+      ReleaseUnlessEdited(ChangeDepth(state.CurrentImage, options.DepthMode), state);
     }
     RunPipelineOn(options, photo, state);
   }

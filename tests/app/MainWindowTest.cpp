@@ -354,6 +354,27 @@ TEST_F(MainWindowTest, FilesOnTheCommandLineAreAddedAsOneDrop) {
             (Texts{folder.File("f.bmp"), folder.File("./f.bmp"), "2"}));
 }
 
+TEST_F(MainWindowTest, TheProgramsCommandLineAddsItsFilesOnceTheWindowRuns) {
+  // As the program starts: without files nothing is added or shown; with files, nothing before
+  // the event loop runs, then the files as one drop, a refusal over the window.
+  const std::string bmp = testsupport::SaveImageFile(testsupport::LetterF(), folder.File("f.bmp"));
+  testsupport::WriteFileText(folder.File("a.gif"), "GIF89a");
+  const std::pair<Texts, Texts> runs[] = {
+      {{}, {}}, {{bmp, folder.File("a.gif"), bmp}, {"GIFです!!この形式は変換できません!!"}}};
+  for (const auto& [names, shown] : runs) {
+    SCOPED_TRACE(names.size());
+    int listedAtOnce = -1;
+    EXPECT_EQ(CloseModals([&, files = names] {
+                window->AddCommandLineFilesOnceRunning(files);
+                listedAtOnce = List()->count();
+                QTest::qWait(20);
+              }),
+              shown);
+    EXPECT_EQ(listedAtOnce, 0);
+    EXPECT_EQ(Controls().Text(kEntryCountEdit), names.empty() ? "0" : "2");
+  }
+}
+
 TEST_F(MainWindowTest, QtsOwnTextsAreJapaneseAndTheFileDialogShowsTheFilterTextsAlone) {
   ASSERT_TRUE(app::InstallQtTranslation()) << "qt6-translations-l10n (scripts/install-deps)";
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "キャンセル");
@@ -399,6 +420,8 @@ TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUs
 }
 
 TEST(TerminationTest, SigtermOrSighupRemovesThePreviewImagesAsClosingTheWindowDoes) {
+  // SIGHUP comes to a program started with a file on its command line, whose refusal may be on
+  // the screen then.
   for (const int signalNumber : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sigabbrev_np(signalNumber));
     testsupport::TempFolder program;
@@ -407,10 +430,14 @@ TEST(TerminationTest, SigtermOrSighupRemovesThePreviewImagesAsClosingTheWindowDo
     platform::CreateFolder(program.File("LogFile"));
     for (const char* name : {"LOG.html", "Now.log", "Temp.log"})
       testsupport::WriteFileText(program.File("LogFile/") + name, "left by a preview");
+    const std::string gif = program.File("a.gif");
+    testsupport::WriteFileText(gif, "GIF89a");
     const pid_t child = fork();
     if (child == 0) {
       // The program inherits this test program's offscreen platform.
-      execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+      execl(executable.c_str(), executable.c_str(),
+            signalNumber == SIGHUP ? gif.c_str() : static_cast<char*>(nullptr),
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     // The window has started when its settings file is there.

@@ -26,17 +26,20 @@ class CliTest : public ::testing::Test {
   }
 
   // Runs the binary in the folder with the arguments as the shell splits them: its exit status,
-  // with its standard error kept in `errors`.
+  // with its standard output kept in `printed` and its standard error in `errors`.
   int Cli(const std::string& arguments) {
     const std::string command = "cd '" + folder.Path() + "' && ./tessellarion-cli " + arguments;
-    const int result = std::system((command + " 2>errors.txt >/dev/null </dev/null").c_str());
+    const int result =
+        std::system((command + " 2>errors.txt >output.txt </dev/null").c_str());
     errors = testsupport::ReadFileText(folder.File("errors.txt"));
+    printed = testsupport::ReadFileText(folder.File("output.txt"));
     return WIFEXITED(result) ? WEXITSTATUS(result) : -1;
   }
 
   std::string Settings() const { return testsupport::ReadFileText(folder.File("LogFile/Log.ini")); }
 
   testsupport::TempFolder folder;
+  std::string printed;
   std::string errors;
 };
 
@@ -130,12 +133,17 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
   const std::string letter = "RRRRBB/RBBBBB/RRRBBB/RBBBBB/RBBBBB";
   const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
       {"-f bmp", "f.png", "f.bmp", "BMP 6x5 24bit " + letter},
+      {"--bmp-depth 24", "f.png", "f.bmp", "BMP 6x5 24bit " + letter},
       {"--bmp-depth 16", "f.png", "f.bmp", "BMP 6x5 16bit " + letter},
       {"--bmp-depth 8", "f.png", "f.bmp", "BMP 6x5 8bit " + letter},
       {"--bmp-depth 8rle", "f.png", "f.bmp", "BMP 6x5 8bit RLE " + letter},
       {"-f jpg -q 60", "f.png", "f.jpg", "JPG 6x5 q13"},
       {"-f jpg -q 0 -r 0", "f.png", "f.jpg", "JPG 6x5 q255"},
       {"-f jpg -q 90 --progressive --interlace", "f.png", "f.jpg", "JPG 6x5 q3 progressive"},
+      {"--format jpg --quality 100", "f.png", "f.jpg", "JPG 6x5 q1"},
+      // The later of two switches counts.
+      {"-f jpg --progressive --no-progressive", "f.png", "f.jpg", "JPG 6x5 q6"},
+      {"-f png --interlace --no-interlace", "f.png", "f.png", "PNG 6x5 " + letter},
       {"-f png --interlace", "f.png", "f.png", "PNG 6x5 interlaced " + letter},
       {"-f png --progressive", "f.png", "f.png", "PNG 6x5 " + letter},
       {"-f png -s 640x480", "six.png", "six.png", "PNG 640x480 ==="},
@@ -144,11 +152,15 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
       {"-f png -s keep", "six.png", "six.png", "PNG 3x2 ==="},
       // Clockwise: the top bar of the F becomes its right-hand column.
       {"-f png -r 90", "f.png", "f.png", "PNG 5x6 RRRRR/BBRBR/BBRBR/BBBBR/BBBBB/BBBBB"},
+      {"-f png --rotate 180", "f.png", "f.png", "PNG 6x5 BBBBBR/BBBBBR/BBBRRR/BBBBBR/BBRRRR"},
+      {"-f png -r 270", "f.png", "f.png", "PNG 5x6 BBBBB/BBBBB/RBBBB/RBRBB/RBRBB/RRRRR"},
       {"-f png -c 2,1,3,2", "f.png", "f.png", "PNG 3x2 BBB/RBB"},
+      {"-f png --crop 0,2,2,1", "f.png", "f.png", "PNG 2x1 RR"},
       {"-f png -c 0,0,3,2 -c off", "f.png", "f.png", "PNG 6x5 " + letter},
       {"-f png --naming number", "f.png", "1.png", "PNG 6x5 " + letter},
       {"-f png --naming custom --custom-name ab", "f.png", "ab1.png", "PNG 6x5 " + letter},
       {"-f png --naming keep --custom-name ab", "f.png", "f.png", "PNG 6x5 " + letter},
+      {"-f png --custom-name zz", "f.png", "zz1.png", "PNG 6x5 " + letter},
       {"-f png -e none", "six.png", "six.png", "PNG 3x2 ==="},
       {"-f png -e grey", "six.png", "six.png", "PNG 3x2 +-- grey"},
       {"-f png -e sepia", "six.png", "six.png", "PNG 3x2 +-- sepia"},
@@ -176,23 +188,109 @@ TEST_F(CliTest, EachOptionShapesTheFileItWrites) {
   EXPECT_NE(Settings().find(folder.File("out/") + "\r\n3\r\n"), std::string::npos) << Settings();
 }
 
+TEST_F(CliTest, AnyNumberOfJobsWritesTheSameFilesMessagesAndSettings) {
+  // Numbered names, an edit, and a file that does not decode among good ones, one listed twice:
+  // with one, two or three jobs the same bytes, names, messages, status and settings.
+  std::vector<std::uint8_t> cut = testsupport::BmpFile({40, 3, 2, 24, 0, 0, {}, {}, {}});
+  cut.resize(18);
+  testsupport::WriteFileBytes(folder.File("cut.bmp"), cut);
+  std::string first;
+  for (const char* jobs : {"1", "2", "3"}) {
+    SCOPED_TRACE(std::string("-j ") + jobs);
+    for (const char* name : {"LogFile", "out"}) std::filesystem::remove_all(folder.File(name));
+    std::filesystem::create_directory(folder.File("out"));
+    EXPECT_EQ(Cli(std::string("-o out -f png -e sepia --naming number --jobs ") + jobs +
+                  " a.jpg cut.bmp b.bmp c.png a.jpg b.bmp"),
+              1);
+    std::string seen = errors + Settings();
+    for (const std::string& name : testsupport::FolderEntries(folder.File("out")))
+      seen += name + ":" + testsupport::ReadFileText(folder.File("out/" + name));
+    if (first.empty()) first = seen;
+    EXPECT_EQ(seen, first);
+  }
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")),
+            (Names{"1.png", "3.png", "4.png", "5.png", "6.png"}));
+  EXPECT_NE(first.find(": BMP: the file ends in its headers\nTessellarion: 1件"), std::string::npos);
+}
+
+TEST_F(CliTest, HelpAndVersionPrintAndConvertNothing) {
+  // The help gives the ranges the settings allow and names every option.
+  EXPECT_EQ(Cli("--help c.png"), 0);
+  const std::string help = printed;
+  for (const char* text :
+       {"Usage: tessellarion-cli [OPTION]... FILE...", "JPEG quality 0..100",
+        "clockwise, 0..355 in steps of 5", "--bmp-depth DEPTH     24, 16, 8 or 8rle",
+        "--no-progressive", "--no-interlace", "--no-auto-orient", "--strip", "--keep-aspect",
+        "--custom-name", "--naming SCHEME       keep, number or custom", "-j, --jobs N",
+        "-c, --crop X,Y,W,H", "-e, --effect EFFECT       none, grey, sepia, negative, sharpen, "
+        "blur, red, green, blue", "64 a bad option"}) {
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(Cli("-h"), 0);
+  EXPECT_EQ(printed, help);
+  EXPECT_EQ(Cli("--version c.png"), 0);
+  EXPECT_EQ(printed + errors, "Tessellarion 1.02\n");
+  EXPECT_FALSE(testsupport::FileExists(folder.File("LogFile")));
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), Names{});
+}
+
 TEST_F(CliTest, BadOptionsConvertNothingAndLeaveTheSettingsAlone) {
   // A folder or a name with a line feed is one the settings file cannot keep as one line; "-f"
-  // lacks its value, "-f png" the files.
+  // lacks its value, "-f png" the files. Each message names what is wrong.
   std::filesystem::create_directory(folder.File("two\nlines"));
-  for (const std::string options :
-       {"--quality 101 c.png", "-r 7 c.png", "-j 0 c.png", "--crop 1,2,3 c.png", "-s 7x c.png",
-        "-o no-such-folder c.png", "-o 'two\nlines' c.png", "--custom-name 'first\nsecond' c.png",
-        "--bogus c.png", "-f", "-f png", "-f gif c.png"}) {
-    EXPECT_EQ(Cli(options), 64) << options;
-    EXPECT_TRUE(errors.starts_with("tessellarion-cli:")) << errors;
+  const std::pair<std::string, std::string> cases[] = {
+      {"--quality 101 c.png", "invalid value '101' for --quality (expected 0..100)"},
+      {"-q -1 c.png", "invalid value '-1' for --quality (expected 0..100)"},
+      {"-q 8x c.png", "invalid value '8x' for --quality (expected 0..100)"},
+      {"-r 7 c.png", "--rotate takes a multiple of 5, not 7"},
+      {"-r 360 c.png", "invalid value '360' for --rotate (expected 0..355)"},
+      {"-j 0 c.png", "invalid value '0' for --jobs (expected 1..256)"},
+      {"--jobs 257 c.png", "invalid value '257' for --jobs (expected 1..256)"},
+      {"--crop 1,2,3 c.png", "--crop takes X,Y,W,H or off, not '1,2,3'"},
+      {"--crop 1,2,3,2001 c.png", "invalid value '2001' for --crop (expected 0..2000)"},
+      {"-s 7x c.png", "invalid value '7x' for --size (expected keep, 640x480 or WxH)"},
+      {"-s 7x3x2 c.png", "invalid value '7x3x2' for --size (expected keep, 640x480 or WxH)"},
+      {"-s 7ax3 c.png", "invalid value '7ax3' for --size (expected keep, 640x480 or WxH)"},
+      {"-s 7x-3 c.png", "invalid value '7x-3' for --size (expected keep, 640x480 or WxH)"},
+      {"-o no-such-folder c.png", "output folder 'no-such-folder' does not exist"},
+      {"-o c.png c.png", "output folder 'c.png' does not exist"},
+      {"-o 'two\nlines' c.png", "an output folder name with a line feed cannot be used"},
+      {"--custom-name 'first\nsecond' c.png", "--custom-name takes one line of text"},
+      {"--bogus c.png", "unknown option --bogus"},
+      {"-x c.png", "unknown option -x"},
+      {"-f", "option -f needs a value"},
+      {"c.png --crop", "option --crop needs a value"},
+      {"-f png", "no input FILE given"},
+      {"-f gif c.png", "invalid value 'gif' for --format (expected bmp, jpg, png, htm)"},
+      {"--bmp-depth 32 c.png", "invalid value '32' for --bmp-depth (expected 24, 16, 8, 8rle)"},
+      {"-e purple c.png",
+       "invalid value 'purple' for --effect (expected none, grey, sepia, negative, sharpen, blur, "
+       "red, green, blue)"},
+      {"--naming date c.png", "invalid value 'date' for --naming (expected keep, number, custom)"}};
+  for (const auto& [options, message] : cases) {
+    SCOPED_TRACE(options);
+    EXPECT_EQ(Cli(options), 64);
+    EXPECT_EQ(errors, "tessellarion-cli: " + message + "\nTry 'tessellarion-cli --help'.\n");
   }
-  EXPECT_NE(errors.find("--format"), std::string::npos) << "the last message names the option";
   EXPECT_FALSE(testsupport::FileExists(folder.File("LogFile")));
-  EXPECT_EQ(Cli("--help"), 0);
-  // A size out of range is the form's precondition: status 2, with its message.
-  EXPECT_EQ(Cli("-o out -s 2001x10 c.png"), 2);
-  EXPECT_NE(errors.find("２０００*２０００"), std::string::npos);
+  // A precondition of the form: status 2, its message, nothing written.
+  std::string eleven;
+  for (int index = 0; index < 11; ++index) eleven += " c.png";
+  const std::pair<std::string, std::string> preconditions[] = {
+      {"-s 2001x10 c.png", "ファイルサイズは１*１以上２０００*２０００以内にしてください！！"},
+      {"-s 0x10 c.png", "ファイルサイズは１*１以上２０００*２０００以内にしてください！！"},
+      {"-f htm" + eleven, "TableArtは１０件までしか一括変換できません。"},
+      {"--custom-name a/b c.png", "任意の文字列には「/」を含む名前や「.」「..」は使えません！！"},
+      {"--custom-name .. c.png", "任意の文字列には「/」を含む名前や「.」「..」は使えません！！"},
+      {"x.gif", "GIFです!!この形式は変換できません!!\nTessellarion: 入力ファイルを追加してください！！"}};
+  testsupport::WriteFileText(folder.File("x.gif"), "GIF89a......");
+  for (const auto& [options, message] : preconditions) {
+    SCOPED_TRACE(options);
+    std::filesystem::remove_all(folder.File("LogFile"));  // the settings the row before saved
+    EXPECT_EQ(Cli("-o out " + options), 2);
+    EXPECT_EQ(errors, "Tessellarion: " + message + "\n");
+  }
+  EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), Names{});
 }
 
 TEST_F(CliTest, PhotosComeOutUprightWithTheirMetadataUnlessTurnedOff) {

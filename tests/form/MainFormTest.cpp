@@ -274,6 +274,30 @@ TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAF
   EXPECT_EQ(controls.Text(kAfterSizeEdit), "-1");
 }
 
+TEST_F(MainFormTest, APreviewWhosePageOrTableArtCannotBeWrittenSaysSoAndGoesOn) {
+  // Folders in the way of the page and of the after image, which no user, root included, can
+  // write as files. The page's failure is shown, and the before copy, the conversion and the
+  // opening of the page go on.
+  std::filesystem::create_directories(Log("LOG.html/in the way"));
+  List({SaveImage(testsupport::PhotoLike(37, 23), "photo.png")});
+  controls.SetListSelection(kInputList, 0);
+  SelectFormat(kFormatJpegRadio);
+  form->QualityPreview();
+  EXPECT_EQ(shell.messages, Messages{"オープン失敗"});
+  EXPECT_EQ(imaging::ProbeFileKind(Log("Now.log"), 0), 3);
+  EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "37x23JPG");
+  EXPECT_EQ(shell.openedDocuments, Messages{Log("LOG.html")});
+  // A table-art after image that cannot be made shows its own failure and an empty page.
+  std::filesystem::remove(Log("Temp.log"));
+  std::filesystem::create_directories(Log("Temp.log/in the way"));
+  SelectFormat(kFormatHtmRadio);
+  shell.messages.clear();
+  form->QualityPreview();
+  EXPECT_EQ(shell.messages, (Messages{"オープン失敗", "オープン失敗"}));
+  EXPECT_EQ(Shown(kAfterWidthEdit, kAfterHeightEdit, kAfterKindEdit), "0x0HTM");
+  EXPECT_EQ(shell.openedDocuments.size(), 2u);
+}
+
 TEST_F(MainFormTest, KeptProportionsShowTheFittedSizeAfterAPreviewAndAfterABatch) {
   // 37 × 23 fitted into 640 × 480 is 640 × 398 (397.8): the preview's fields, the size a batch
   // of two entries (two workers) leaves measured, and the file written.

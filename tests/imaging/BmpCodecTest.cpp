@@ -169,6 +169,12 @@ TEST(BmpCodecTest, RefusesTruncationsAndHeaderFieldsBeforeAllocating) {
   // Bit-field masks cut off after a 40-byte header.
   EXPECT_EQ(imaging::bmp::Decode(BmpFile({40, 1, 1, 16, 3, 0, {}, {0xF800}, {}})).Reason(),
             "BMP: the file ends in its colour masks");
+  // What the file-kind probe never passes to the decoder: another signature, a header size no
+  // BMP has.
+  EXPECT_EQ(imaging::bmp::Decode(Patched(valid, 0, 'M' | 'B' << 8, 2)).Reason(),
+            "BMP: the file does not start with \"BM\"");
+  EXPECT_EQ(imaging::bmp::Decode(Patched(valid, 14, 100)).Reason(),
+            "BMP: a header of 100 bytes is not supported");
 }
 
 TEST(FileKindTest, TellsKindsFromSignaturesAndTextFromNearMisses) {

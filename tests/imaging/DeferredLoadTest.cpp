@@ -194,6 +194,7 @@ TEST_F(DeferredLoadTest, BmpAndPngDecodeFromTheFileTheyWereLoadedFrom) {
   const ImageHandle rewritten = LoadBmp(bmp);
   WriteFileBytes(bmp, ReadFileBytes(other));
   EXPECT_EQ(SaveJpeg(folder.File("rewritten.jpg"), rewritten, 80, 0), 0);
+  EXPECT_EQ(FailureReason(), "the file was changed while it was converted");
   EXPECT_EQ(FreeImage(rewritten), 0);
   EXPECT_FALSE(FileExists(folder.File("rewritten.jpg")));
 }

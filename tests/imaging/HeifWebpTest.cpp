@@ -475,8 +475,19 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
       }
     }
   }
-  // The HEIF with the coded size of every image ('ispe': version, width, height) made larger.
   const Bytes heic = files[0].first;
+  // Its headers whole, its coded image data (the 'mdat' box's content) all 0xFF.
+  Bytes garbled = heic;
+  const std::string heicText(heic.begin(), heic.end());
+  std::fill(garbled.begin() + std::ptrdiff_t(heicText.find("mdat") + 4), garbled.end(), 0xFF);
+  WriteFileBytes(input, garbled);
+  EXPECT_EQ(ProbeFileKind(input, 0), kFileKindHeic);
+  EXPECT_EQ(LoadImageFile(input), 0u);
+  // libheif's own words for the damaged HEVC stream.
+  EXPECT_EQ(FailureReason(),
+            "HEIF: Invalid input: Unspecified: NAL stream was rejected because a NAL unit size is "
+            "invalid.");
+  // The HEIF with the coded size of every image ('ispe': version, width, height) made larger.
   const auto coded = [&](std::uint32_t width, std::uint32_t height) {
     Bytes size;
     PutBytes(size, width, 4, true);

@@ -85,6 +85,16 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
       {"palette cut off", "bmp",
        Patched(BmpFile({40, 3, 2, 8, 0, 256, kBmpPalette, {}, {}}), 10, 0), kNotLoaded,
        "BMP: the file ends in its colour table"},
+      // Codings the reader does not have, or that do not fit the bit count, and bit-field masks
+      // the file ends in.
+      {"compression 99", "bmp", Patched(bmp, 30, 99), kNotLoaded,
+       "BMP: compression 99 is not supported"},
+      {"OS/2 Huffman", "bmp", BmpFile({64, 3, 2, 1, 3, 2, kBmpPalette, {}, Bytes(8, 0)}),
+       kNotLoaded, "BMP: OS/2 Huffman compression is not supported"},
+      {"RLE8 of 24 bits", "bmp", Patched(bmp, 30, 1), kNotLoaded,
+       "BMP: compression 1 does not go with 24 bits per pixel"},
+      {"masks cut off", "bmp", Cut(BmpFile({40, 3, 2, 16, 3, 0, {}, {31, 992, 31744}, {}}), 60),
+       kNotLoaded, "BMP: the file ends in its colour masks"},
       // RLE8 runs and absolute runs past the row's end, a delta far past the image, no end code.
       {"RLE8 overruns", "bmp",
        BmpFile({40, 3, 2, 8, 1, 4, kBmpPalette, {}, {250, 1, 0, 9, 1, 2, 3,   1,   2, 3,
@@ -127,6 +137,16 @@ TEST_F(HostileInputTest, EveryCaseIsRefusedOrConvertedAndTheBatchGoesOn) {
       {"truncated IDAT", "png", Cut(png, idatEnd - 8), kNotLoaded,
        "PNG: the file ends in the middle of its image data"},
       {"10000 text chunks", "png", testsupport::WithChunks(png, std::vector(10'000, text)), kLoads},
+
+      // A lossless WebP of 7 × 5 whose header reads and whose image data is all 0xFF.
+      {"WebP data garbled", "webp",
+       [] {
+         Bytes webp = {'R', 'I', 'F', 'F', 0x36, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'L',
+                       0x29, 0, 0, 0, 0x2F, 0x06, 0, 0x01, 0x10};
+         webp.resize(62, 0xFF);
+         return webp;
+       }(),
+       kNotLoaded, "WebP: the image data is damaged"},
 
       // A named pipe: opening it to read would wait for a writer forever.
       {"named pipe", "png", {}, kNotListed, {}, Kind::kPipe},

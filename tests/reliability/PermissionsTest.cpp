@@ -99,6 +99,7 @@ class PermissionsTest : public ::testing::Test {
 
 TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsReplaced) {
   constexpr mode_t kFolder = 0;
+  constexpr mode_t kAbsent = 01;
   const struct {
     const char* what;
     std::string format;
@@ -120,6 +121,10 @@ TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsRepl
       {"writable image, read-only folder", "png", 0644, 0555, 0, kDone},
       {"writable BMP, read-only folder", "bmp", 0600, 0555, 0, kDone},
       {"0444 image, read-only folder", "png", 0444, 0555, 1, NotWritten("write-protected file")},
+      {"new image, read-only folder", "png", kAbsent, 0555, 1,
+       NotWritten("write-protected folder")},
+      {"new page, read-only folder", "htm", kAbsent, 0555, 1,
+       kOpenFailed + NotWritten("write-protected folder")},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.what);
@@ -129,12 +134,19 @@ TEST_F(PermissionsTest, WhatStandsUnderTheOutputNameDecidesWhetherAndHowItIsRepl
     if (test.targetMode == kFolder) std::filesystem::create_directory(target);
     // Longer than any output, so that a rewrite in place must also cut the file short.
     const std::string old(500, 'o');
-    if (test.targetMode != kFolder) testsupport::WriteFileText(target, old);
-    Own(target);
-    chmod(target.c_str(), test.targetMode == kFolder ? 0755 : test.targetMode);
+    if (test.targetMode != kFolder && test.targetMode != kAbsent)
+      testsupport::WriteFileText(target, old);
+    if (test.targetMode != kAbsent) {
+      Own(target);
+      chmod(target.c_str(), test.targetMode == kFolder ? 0755 : test.targetMode);
+    }
     chmod(out.c_str(), test.folderMode);
     EXPECT_EQ(Cli({"-o", "out", "-f", test.format, "f.png"}), test.exitStatus);
     EXPECT_EQ(errors, test.errors);
+    if (test.targetMode == kAbsent) {
+      EXPECT_EQ(Outputs(), Names{});
+      continue;
+    }
     EXPECT_EQ(Outputs(), Names{"f." + test.format}) << "no temporary is left";
     EXPECT_EQ(std::filesystem::is_directory(target), test.targetMode == kFolder);
     if (test.targetMode == kFolder) continue;

@@ -92,7 +92,10 @@ TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {
     SCOPED_TRACE(format.extension);
     SelectFormat(format.radio);
     List({first, first, first});
-    EXPECT_EQ(form->BatchRun().notWritten, 2);
+    const form::BatchOutcome outcome = form->BatchRun();
+    EXPECT_EQ(outcome.notWritten, 2);
+    for (const form::FileNotWritten& failure : outcome.failures)
+      EXPECT_EQ(failure.reason, "the folder does not exist");
     // Each entry a table-art run cannot write shows a message of its own.
     Names messages = {"2件のファイルを変換できませんでした！！", "変換完了！！"};
     if (format.extension == "htm") messages.insert(messages.begin(), 2, "オープン失敗");

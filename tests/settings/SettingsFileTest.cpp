@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <tuple>
 
 #include "engine/ControlIds.h"
+#include "engine/ConversionSettings.h"
 #include "engine/Session.h"
 #include "engine/SettingRows.h"
 #include "platform/FileSystem.h"
@@ -91,6 +93,59 @@ TEST_F(SettingsFileTest, EachSettingRowReadsItsLineAtItsRangeEndsAndRepairsPastT
       file[line] = std::to_string(loaded);
       EXPECT_EQ(settings::SettingsFileText(Session().Settings), FileText(file, "\n")) << written;
     }
+  }
+}
+
+TEST_F(SettingsFileTest, EveryNumberLineReadsOverlongAndNonNumericTokensAsItsLeadingDigits) {
+  // A token is read as its leading digits after an optional sign; none read as 0. The number it
+  // reads, or none for one beyond 32 bits, which no field's range holds.
+  const std::string digits(400, '7');
+  const std::pair<std::string, std::optional<long long>> tokens[] = {
+      {digits, std::nullopt}, {"-" + digits, std::nullopt}, {"0" + digits, std::nullopt},
+      {"2147483648", std::nullopt}, {"12a", 12}, {"-", 0}, {"+", 0}, {"-7", -7}, {" 7", 7},
+      {"\t+3", 3}, {"0x10", 0}, {"1e3", 1}, {"x9", 0}, {"3.9", 3}, {"00000000000000000002", 2}};
+  for (std::size_t index = 0; index < SettingRows().size(); ++index) {
+    const SettingRow& row = SettingRows()[index];
+    for (const auto& [token, number] : tokens) {
+      SCOPED_TRACE(std::string(row.name) + " '" + token.substr(0, 24) + "'");
+      std::vector<std::string> file = lines;
+      file[index + 2] = token;
+      // Buttons and boxes unchecked, as at a start: showing a record only checks.
+      for (const SettingRow& shown : SettingRows()) {
+        if (shown.control == SettingControl::kRadioGroup || shown.control == SettingControl::kCheckBox)
+          for (const ControlId id : shown.controls) controls.SetChecked(id, false);
+      }
+      Load(FileText(file));
+      // A switch is on for any non-zero number; a number field outside its range takes its
+      // fallback. The other lines load as written, and the controls show the same.
+      const int loaded = row.flag != nullptr          ? (number != 0 ? 1 : 0)
+                         : number && row.InRange(*number) ? static_cast<int>(*number)
+                                                          : row.fallback;
+      file[index + 2] = std::to_string(loaded);
+      EXPECT_EQ(settings::SettingsFileText(Session().Settings), FileText(file, "\n"));
+      SettingsFromControls(controls, Session().Settings);
+      EXPECT_EQ(settings::SettingsFileText(Session().Settings), FileText(file, "\n"));
+    }
+  }
+  // An empty number line counts for none: the lines after it move up one field, the name's line
+  // is read as the last number (no digits: 0) and the name is empty.
+  for (std::size_t index = 0; index < SettingRows().size(); ++index) {
+    SCOPED_TRACE(std::string(SettingRows()[index].name) + " empty");
+    std::vector<std::string> file = lines;
+    file[index + 2] = "";
+    Load(FileText(file));
+    std::vector<std::string> expected = lines;
+    expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(index) + 2);
+    expected.back() = "0";
+    expected.push_back("");
+    for (std::size_t field = index; field < SettingRows().size(); ++field) {
+      const SettingRow& row = SettingRows()[field];
+      const int value = std::stoi(expected[field + 2]);
+      expected[field + 2] = std::to_string(row.flag != nullptr ? value != 0
+                                           : row.InRange(value) ? value
+                                                                : row.fallback);
+    }
+    EXPECT_EQ(settings::SettingsFileText(Session().Settings), FileText(expected, "\n"));
   }
 }
 
