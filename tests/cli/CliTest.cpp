@@ -29,7 +29,8 @@ class CliTest : public ::testing::Test {
   // with its standard error kept in `errors`.
   int Cli(const std::string& arguments) {
     const std::string command = "cd '" + folder.Path() + "' && ./tessellarion-cli " + arguments;
-    const int result = std::system((command + " 2>errors.txt >/dev/null </dev/null").c_str());
+    const int result =
+        testsupport::SystemWithinLimit(command + " 2>errors.txt >/dev/null </dev/null");
     errors = testsupport::ReadFileText(folder.File("errors.txt"));
     return WIFEXITED(result) ? WEXITSTATUS(result) : -1;
   }
