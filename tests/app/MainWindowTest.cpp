@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QtWidgets>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -60,8 +61,9 @@ constexpr ControlId kLockedDuringRun[] = {
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  MainWindowTest() { NewWindow(); }
   // A new window, shown and active, whose runs write to the folder out/.
-  MainWindowTest() {
+  void NewWindow() {
     window = std::make_unique<app::MainWindow>(folder.Path());
     Session().Settings.OutputFolder = folder.File("out/");
     platform::CreateFolder(Session().Settings.OutputFolder);
@@ -93,8 +95,9 @@ class MainWindowTest : public ::testing::Test {
       marks += item->isEnabled() ? 'x' : '-';
     return marks;
   }
-  // Runs 24 files that take a moment each, calling `interrupt` once the run waits for its first
-  // result; returns the files written.
+  // Runs 24 files that take a moment each, calling `interrupt` from the window's event loop once
+  // the run waits for its first result (only a wait that runs the loop delivers it); returns the
+  // files written.
   Texts RunAndInterrupt(const std::function<void()>& interrupt) {
     Texts files;
     for (int index = 0; index < 24; ++index) {
@@ -108,7 +111,7 @@ class MainWindowTest : public ::testing::Test {
     window->Shell().onAwait = [&] {
       if (std::exchange(interrupted, true)) return;
       enabledInRun = EnabledMarks();
-      interrupt();
+      QTimer::singleShot(0, window.get(), interrupt);
     };
     runMessages = CloseModals([&] { outcome = window->Form().Form().BatchRun(); });
     window->Shell().onAwait = nullptr;
@@ -281,23 +284,82 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) 
   EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
 }
 
-// SIGTERM to this process while the run waits in its nested loop, with the signals handled as the
-// program's main() handles them: the run stops as closing the window stops it, every output is
-// complete, no temporary stays, and the window closes, which ends the program.
-TEST_F(MainWindowTest, SigtermDuringARunStopsItAsClosingTheWindowDoes) {
-  const app::TerminationSignals termination(
-      [&] { return window->CloseForTermination(); },
-      [&] { ADD_FAILURE() << "the signal ended the program"; });
-  const Texts outputs = RunAndInterrupt([] { std::raise(SIGTERM); });
-  EXPECT_EQ(termination.Received(), SIGTERM);
-  EXPECT_TRUE(outcome.cancelled);
-  EXPECT_EQ(runMessages, Texts{});
-  EXPECT_LT(outputs.size(), 24u);
-  for (const std::string& name : outputs) {
-    EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/") + name), (std::pair{640, 480})) << name;
+// Each stop signal to this process while the run waits in its nested loop, with the signals
+// handled as the program's main() handles them: the run stops as closing the window stops it,
+// every output is complete, no temporary stays, and the window closes, which ends the program.
+TEST_F(MainWindowTest, AStopSignalDuringARunStopsItAsClosingTheWindowDoes) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sigabbrev_np(signalNumber));
+    std::filesystem::remove_all(folder.File("out"));
+    platform::CreateFolder(folder.File("out"));
+    if (signalNumber != SIGTERM) NewWindow();
+    const app::TerminationSignals termination(
+        [&] { return window->CloseForTermination(); },
+        [&] { ADD_FAILURE() << "the signal ended the program"; });
+    const Texts outputs = RunAndInterrupt([signalNumber] { std::raise(signalNumber); });
+    EXPECT_EQ(termination.Received(), signalNumber);
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(runMessages, Texts{});
+    EXPECT_LT(outputs.size(), 24u);
+    for (const std::string& name : outputs) {
+      EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/") + name), (std::pair{640, 480}))
+          << name;
+    }
+    QTest::qWait(200);
+    EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
   }
-  QTest::qWait(200);
-  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+}
+
+// Calls `seen` each time `watched` is sent an event of `type`.
+class EventWatch : public QObject {
+ public:
+  EventWatch(QObject* watched, QEvent::Type type, std::function<void()> seen)
+      : type_(type), seen_(std::move(seen)) {
+    watched->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == type_) seen_();
+    return false;
+  }
+
+ private:
+  QEvent::Type type_;
+  std::function<void()> seen_;
+};
+
+// The state letter of a thread of this process ('S' while it sleeps in the kernel).
+char ThreadState(pid_t thread) {
+  const std::string stat =
+      testsupport::ReadFileText("/proc/self/task/" + std::to_string(thread) + "/stat");
+  const std::size_t end = stat.rfind(')');
+  return end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
+}
+
+// The window waiting for work that is not done: the test holds the work until the nested loop has
+// repainted the window and the window's thread has been seen asleep, then counts how often that
+// thread wakes while the work is held a while longer. A loop that polls instead of sleeping wakes
+// for every poll; one that sleeps wakes only for what comes (a blinking cursor at most).
+TEST_F(MainWindowTest, AWaitForWorkNotDoneRepaintsTheWindowAndSleeps) {
+  const pid_t windowThread = gettid();
+  std::atomic<bool> painted = false;
+  std::atomic<int> wakeUps = 0;
+  const EventWatch watch(window.get(), QEvent::Paint, [&] { painted = true; });
+  // A loop that sleeps says so before each sleep; one that polls says it is awake at each poll.
+  for (const auto signal : {&QAbstractEventDispatcher::awake, &QAbstractEventDispatcher::aboutToBlock})
+    QObject::connect(QAbstractEventDispatcher::instance(), signal, window.get(), [&] { ++wakeUps; });
+  window->Shell().SetAwaitGrace(std::chrono::milliseconds(0));
+  window->Shell().onAwait = [&] { window->update(); };
+  int wokenWhileHeld = 0;
+  window->Shell().Await([&] {
+    testsupport::WaitUntil([&] { return painted && ThreadState(windowThread) == 'S'; },
+                           "the window repainted and its thread asleep during the wait");
+    const int before = wakeUps;
+    for (int look = 0; look < 200; ++look) usleep(1000);
+    wokenWhileHeld = wakeUps - before;
+  });
+  window->Shell().onAwait = nullptr;
+  EXPECT_TRUE(painted);
+  EXPECT_LE(wokenWhileHeld, 5) << "the window's thread polls while it waits";
 }
 
 TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
@@ -398,8 +460,8 @@ TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUs
   EXPECT_EQ(program.Entries(), Texts{"LogFile"});
 }
 
-TEST(TerminationTest, SigtermOrSighupRemovesThePreviewImagesAsClosingTheWindowDoes) {
-  for (const int signalNumber : {SIGTERM, SIGHUP}) {
+TEST(TerminationTest, EachStopSignalRemovesThePreviewImagesAsClosingTheWindowDoes) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(sigabbrev_np(signalNumber));
     testsupport::TempFolder program;
     const std::string executable = program.File("tessellarion");
@@ -415,10 +477,9 @@ TEST(TerminationTest, SigtermOrSighupRemovesThePreviewImagesAsClosingTheWindowDo
     }
     // The window has started when its settings file is there.
     const std::string settings = program.File("LogFile/Log.ini");
-    for (int wait = 0; wait < 2000 && !testsupport::FileExists(settings); ++wait) usleep(10000);
+    testsupport::WaitUntil([&] { return testsupport::FileExists(settings); }, "the window's start");
     kill(child, signalNumber);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    const int status = testsupport::WaitForExit(child, "the window after the signal");
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "ended by the signal";
     EXPECT_EQ(testsupport::FolderEntries(program.File("LogFile")), (Texts{"LOG.html", "Log.ini"}));
   }
