@@ -345,8 +345,10 @@ TEST_F(MainWindowTest, AWaitForWorkNotDoneRepaintsTheWindowAndSleeps) {
   std::atomic<int> wakeUps = 0;
   const EventWatch watch(window.get(), QEvent::Paint, [&] { painted = true; });
   // A loop that sleeps says so before each sleep; one that polls says it is awake at each poll.
-  for (const auto signal : {&QAbstractEventDispatcher::awake, &QAbstractEventDispatcher::aboutToBlock})
-    QObject::connect(QAbstractEventDispatcher::instance(), signal, window.get(), [&] { ++wakeUps; });
+  for (const auto signal :
+       {&QAbstractEventDispatcher::awake, &QAbstractEventDispatcher::aboutToBlock})
+    QObject::connect(QAbstractEventDispatcher::instance(), signal, window.get(),
+                     [&] { ++wakeUps; });
   window->Shell().SetAwaitGrace(std::chrono::milliseconds(0));
   window->Shell().onAwait = [&] { window->update(); };
   int wokenWhileHeld = 0;

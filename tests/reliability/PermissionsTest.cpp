@@ -178,16 +178,24 @@ TEST_F(PermissionsTest, ADanglingLinkUnderTheOutputNameIsReplacedAndItsTargetNev
   }
 }
 
-// A replaced file keeps its group when the user belongs to it as a supplementary group only; a
-// group the user is not in gives way to the user's own. As root, the binary runs as user 65534
-// with a supplementary group of its own; otherwise one of the suite's user's supplementary groups
-// is used.
+// A replaced file of another user's, writable through its group, keeps that group when the user
+// belongs to it as a supplementary group only; a group the user is not in gives way to the user's
+// own. As root, the binary runs as user 65534 with a supplementary group of its own; otherwise the
+// file is the suite's user's, in one of its supplementary groups.
 TEST_F(PermissionsTest, AReplacedFileKeepsAGroupTheUserBelongsToOnlyAsASupplementaryOne) {
   constexpr gid_t kSupplementary = 4242;
-  std::vector<std::pair<gid_t, gid_t>> cases;  // the old file's group, the new file's
+  constexpr uid_t kOtherUser = 4343;
+  struct Case {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    gid_t newGroup;
+  };
+  std::vector<Case> cases;
   if (geteuid() == 0) {
     groups = {kSupplementary};
-    cases = {{kSupplementary, kSupplementary}, {0, kUnprivileged}};
+    cases = {{kOtherUser, kSupplementary, 0664, kSupplementary},
+             {kOtherUser, 0, 0666, kUnprivileged}};
   } else {
     std::vector<gid_t> own(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
     own.resize(static_cast<std::size_t>(std::max(getgroups(int(own.size()), own.data()), 0)));
@@ -196,21 +204,20 @@ TEST_F(PermissionsTest, AReplacedFileKeepsAGroupTheUserBelongsToOnlyAsASupplemen
     if (supplementary == own.end()) {
       GTEST_SKIP() << "not root, and the suite's user belongs to no supplementary group";
     }
-    cases = {{*supplementary, *supplementary}};
+    cases = {{geteuid(), *supplementary, 0664, *supplementary}};
   }
-  for (const auto& [oldGroup, newGroup] : cases) {
-    SCOPED_TRACE("group " + std::to_string(oldGroup));
+  for (const Case& test : cases) {
+    SCOPED_TRACE("group " + std::to_string(test.group));
     const std::string target = out + "f.png";
     testsupport::WriteFileText(target, "old");
-    Own(target);
-    ASSERT_EQ(chown(target.c_str(), static_cast<uid_t>(-1), oldGroup), 0);
-    chmod(target.c_str(), 0664);
+    ASSERT_EQ(chown(target.c_str(), test.owner, test.group), 0);
+    chmod(target.c_str(), test.mode);
     EXPECT_EQ(Cli({"-o", "out", "-f", "png", "f.png"}), 0);
     struct stat status {};
     ASSERT_EQ(stat(target.c_str(), &status), 0);
     EXPECT_NE(testsupport::ReadFileText(target), "old");
-    EXPECT_EQ(status.st_gid, newGroup);
-    EXPECT_EQ(status.st_mode & 07777, 0664u);
+    EXPECT_EQ(status.st_gid, test.newGroup);
+    EXPECT_EQ(status.st_mode & 07777, test.mode);
   }
 }
 
@@ -298,7 +305,9 @@ TEST_F(CliKillTest, AKillDuringAWriteLeavesTheOldFileOrTheNewOneAndNamedTemporar
       // Waits for the first temporary in the output folder (or the end), then for the delay.
       bool ended = false;
       testsupport::WaitUntil(
-          [&] { return (ended = waitpid(child, nullptr, WNOHANG) == child) || Outputs().size() > 1; },
+          [&] {
+            return (ended = waitpid(child, nullptr, WNOHANG) == child) || Outputs().size() > 1;
+          },
           "a temporary or the end of tessellarion-cli");
       usleep(delay);
       if (!ended) {

@@ -28,8 +28,8 @@ inline constexpr ExifForm kExifForms[] = {
 // EXIF in `form` (little-endian by default): IFD0 with a camera model and the orientation, an
 // EXIF directory with the pixel size and the date taken, and, when asked, IFD1 with a 16-byte
 // thumbnail at the very end. Each directory is followed by the values that do not fit its entries.
-std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize,
-                                     bool thumbnail, const ExifForm& form = {});
+std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize, bool thumbnail,
+                                     const ExifForm& form = {});
 // The ways an XMP packet may write a property: as an attribute in double or single quotes, or as
 // an element of its own.
 enum class XmpForm { kAttribute, kSingleQuotedAttribute, kElement };

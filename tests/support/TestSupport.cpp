@@ -6,19 +6,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <mutex>
 #include <numeric>
 #include <regex>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -99,8 +99,8 @@ void RunWithinLimit(const std::function<void()>& work, const std::string& what) 
   });
   std::unique_lock lock(mutex);
   if (!ended.wait_for(lock, kHangLimit, [&] { return done; })) {
-    std::fprintf(stderr, "%s: not ended after %lld s; the test program stops here\n",
-                 what.c_str(), static_cast<long long>(kHangLimit.count()));
+    std::fprintf(stderr, "%s: not ended after %lld s; the test program stops here\n", what.c_str(),
+                 static_cast<long long>(kHangLimit.count()));
     std::fflush(stderr);
     _exit(1);
   }
@@ -110,10 +110,12 @@ void RunWithinLimit(const std::function<void()>& work, const std::string& what) 
 
 int SystemWithinLimit(const std::string& command) {
   // timeout(1) sends SIGTERM at the limit, SIGKILL five seconds later, and exits with 124 or 137.
-  const int status = std::system(("timeout -k 5 " + std::to_string(kHangLimit.count()) + " sh -c '" +
-                                  std::regex_replace(command, std::regex("'"), "'\\''") + "'")
-                                     .c_str());
-  const bool killed = WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137);
+  const int status =
+      std::system(("timeout -k 5 " + std::to_string(kHangLimit.count()) + " sh -c '" +
+                   std::regex_replace(command, std::regex("'"), "'\\''") + "'")
+                      .c_str());
+  const bool killed =
+      WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137);
   if (killed) ADD_FAILURE() << command << ": still running after " << kHangLimit.count() << " s";
   return status;
 }
