@@ -29,6 +29,9 @@ namespace {
 using namespace engine;
 using Texts = std::vector<std::string>;
 
+constexpr int kHangMilliseconds = static_cast<int>(
+    std::chrono::duration_cast<std::chrono::milliseconds>(testsupport::kHangLimit).count());
+
 // Runs `action`, closing each modal window as soon as it is up, and returns what each showed: a
 // message box's text (answered with OK) or another dialog's title (cancelled). Every message box
 // is a warning captioned with the program's name, under the normal pointer.
@@ -61,7 +64,11 @@ constexpr ControlId kLockedDuringRun[] = {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  MainWindowTest() { NewWindow(); }
+  // A run that never ends would hold the test in its nested loop: the program ends with a message.
+  MainWindowTest() {
+    testsupport::EndTheProgramAfter(200, "the window test did not end within 200 s: it hangs\n");
+    NewWindow();
+  }
   // A new window, shown and active, whose runs write to the folder out/.
   void NewWindow() {
     window = std::make_unique<app::MainWindow>(folder.Path());
@@ -280,8 +287,8 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) 
   EXPECT_TRUE(window->isVisible()) << "the window waits for the run";
   EXPECT_TRUE(outcome.cancelled);
   EXPECT_EQ(runMessages, Texts{});
-  QTest::qWait(200);
-  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, kHangMilliseconds))
+      << "the window closes once the run has ended";
 }
 
 // Each stop signal to this process while the run waits in its nested loop, with the signals
@@ -305,8 +312,8 @@ TEST_F(MainWindowTest, AStopSignalDuringARunStopsItAsClosingTheWindowDoes) {
       EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/") + name), (std::pair{640, 480}))
           << name;
     }
-    QTest::qWait(200);
-    EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, kHangMilliseconds))
+        << "the window closes once the run has ended";
   }
 }
 
