@@ -87,7 +87,7 @@ Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 std::string ExifForm::Name() const {
   return std::string(bigEndian ? "MM" : "II") + (shortValues ? " SHORT" : " LONG") +
-         (exposureTime ? " RATIONAL" : "");
+         (exposureTime ? " RATIONAL" : "") + (imageSize ? " IFD0 size" : "");
 }
 
 std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize,
@@ -97,10 +97,17 @@ std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelS
   const std::uint16_t sizeType = form.shortValues ? 3 : 4;
   const Bytes model = form.shortValues ? Text(std::string_view("Cam\0", 4))
                                        : Text(std::string_view("Test Phone\0", 11));
-  std::vector<Field> first = {
-      {0x0110, 2, static_cast<std::uint32_t>(model.size()), model},  // Model
-      {0x0112, 3, 1, Number(static_cast<std::uint32_t>(orientation), 2, big)},
-      {0x8769, 4, 1, {}}};  // the EXIF directory, after IFD0 and its values
+  std::vector<Field> first;
+  first.reserve(5);
+  if (form.imageSize) {
+    first.push_back(
+        {0x0100, sizeType, 1, Number(static_cast<std::uint32_t>(pixelSize.first), sizeBytes, big)});
+    first.push_back({0x0101, sizeType, 1,
+                     Number(static_cast<std::uint32_t>(pixelSize.second), sizeBytes, big)});
+  }
+  first.push_back({0x0110, 2, static_cast<std::uint32_t>(model.size()), model});  // Model
+  first.push_back({0x0112, 3, 1, Number(static_cast<std::uint32_t>(orientation), 2, big)});
+  first.push_back({0x8769, 4, 1, {}});  // the EXIF directory, after IFD0 and its values
   std::vector<Field> exif;
   exif.reserve(4);
   if (form.exposureTime) {

@@ -14,16 +14,20 @@ namespace testsupport {
 
 // The forms EXIF allows for the same facts: either byte order; the pixel size as SHORT or LONG
 // values; a camera model short enough to stand inside its entry ("Cam") or one kept by offset
-// ("Test Phone"); and, when asked, an exposure time (a RATIONAL, always kept by offset).
+// ("Test Phone"); when asked, an exposure time (a RATIONAL, always kept by offset) and the image
+// size in IFD0 as well.
 struct ExifForm {
   bool bigEndian = false;
-  bool shortValues = false;  // SHORT pixel size and the model inside its entry
+  bool shortValues = false;  // SHORT pixel sizes and the model inside its entry
   bool exposureTime = false;
+  bool imageSize = false;
   std::string Name() const;
 };
 // Every combination that matters, the first one the default.
-inline constexpr ExifForm kExifForms[] = {
-    {false, false, false}, {true, false, true}, {false, true, true}, {true, true, false}};
+inline constexpr ExifForm kExifForms[] = {{false, false, false, false},
+                                          {true, false, true, true},
+                                          {false, true, true, false},
+                                          {true, true, false, true}};
 
 // EXIF in `form` (little-endian by default): IFD0 with a camera model and the orientation, an
 // EXIF directory with the pixel size and the date taken, and, when asked, IFD1 with a 16-byte
