@@ -20,6 +20,7 @@
 #include "engine/ControlIds.h"
 #include "engine/Session.h"
 #include "form/MainForm.h"
+#include "imaging/Imaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
@@ -289,6 +290,31 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) 
   EXPECT_EQ(runMessages, Texts{});
   EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, kHangMilliseconds))
       << "the window closes once the run has ended";
+}
+
+// A negative origin and a size past the far edge, typed into the window's crop boxes, reach the
+// run: the 7 × 5 photo cropped from (−2, −1) by 11 × 3 keeps all its columns of its first two rows.
+TEST_F(MainWindowTest, ACropTypedIntoTheBoxesHangsOverBothEdges) {
+  const imaging::Bitmap photo = testsupport::PhotoLike(7, 5);
+  window->Form().Form().AddDroppedFiles(
+      {testsupport::SaveImageFile(photo, folder.File("photo.png"))});
+  for (const ControlId id : {kFormatPngRadio, kSizeKeepRadio, kCropCheck})
+    Controls().SetChecked(id, true);
+  const std::pair<ControlId, const char*> typed[] = {
+      {kCropXEdit, "-2"}, {kCropYEdit, "-1"}, {kCropWidthEdit, "11"}, {kCropHeightEdit, "3"}};
+  for (const auto& [id, text] : typed) {
+    static_cast<QLineEdit*>(Widget(id))->clear();
+    QTest::keyClicks(Widget(id), text);
+    EXPECT_EQ(Controls().Text(id), text);
+  }
+  EXPECT_EQ(CloseModals([&] { Click(kExecuteButton); }), Texts{"変換完了！！"});
+  const Texts outputs = testsupport::FolderEntries(folder.File("out"));
+  ASSERT_EQ(outputs.size(), 1u);
+  const imaging::Bitmap expected =
+      testsupport::Painted(7, 2, [&](int x, int y) { return testsupport::PixelAt(photo, x, y); });
+  const std::uint32_t written = imaging::LoadImageFile(folder.File("out/") + outputs[0]);
+  EXPECT_EQ(testsupport::ColorsOf(testsupport::PixelsOf(written)), testsupport::ColorsOf(expected));
+  imaging::FreeImage(written);
 }
 
 // Each stop signal to this process while the run waits in its nested loop, with the signals
