@@ -147,9 +147,9 @@ std::string InCurrentFolder(const std::string& name) {
 
 bool TouchFile(const std::string& path) {
   // Without blocking, so that a named pipe in the file's place fails at once instead of waiting
-  // for a reader.
+  // for a reader; without following a link, whose target may lie anywhere.
   const int descriptor =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+      open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
   if (descriptor < 0) return false;
   close(descriptor);
   return true;

@@ -85,7 +85,8 @@ std::string InCurrentFolder(const std::string& name);
 std::string FileErrorText(int error);
 
 // Creates an empty file when there is none, leaving an existing file untouched (like opening it for
-// appending and closing it at once). False when the file cannot be opened.
+// appending and closing it at once). False when the file cannot be opened, and for a symbolic link
+// under the name: a link is never followed, so a dangling one cannot make a file where it points.
 bool TouchFile(const std::string& path);
 
 }  // namespace platform

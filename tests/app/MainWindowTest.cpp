@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QtWidgets>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "engine/ControlIds.h"
 #include "engine/Session.h"
 #include "form/MainForm.h"
+#include "imaging/Imaging.h"
 #include "platform/FileSystem.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
@@ -27,6 +29,9 @@ namespace {
 
 using namespace engine;
 using Texts = std::vector<std::string>;
+
+constexpr int kHangMilliseconds = static_cast<int>(
+    std::chrono::duration_cast<std::chrono::milliseconds>(testsupport::kHangLimit).count());
 
 // Runs `action`, closing each modal window as soon as it is up, and returns what each showed: a
 // message box's text (answered with OK) or another dialog's title (cancelled). Every message box
@@ -60,8 +65,13 @@ constexpr ControlId kLockedDuringRun[] = {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  // A new window, shown and active, whose runs write to the folder out/.
+  // A run that never ends would hold the test in its nested loop: the program ends with a message.
   MainWindowTest() {
+    testsupport::EndTheProgramAfter(200, "the window test did not end within 200 s: it hangs\n");
+    NewWindow();
+  }
+  // A new window, shown and active, whose runs write to the folder out/.
+  void NewWindow() {
     window = std::make_unique<app::MainWindow>(folder.Path());
     Session().Settings.OutputFolder = folder.File("out/");
     platform::CreateFolder(Session().Settings.OutputFolder);
@@ -93,8 +103,9 @@ class MainWindowTest : public ::testing::Test {
       marks += item->isEnabled() ? 'x' : '-';
     return marks;
   }
-  // Runs 24 files that take a moment each, calling `interrupt` once the run waits for its first
-  // result; returns the files written.
+  // Runs 24 files that take a moment each, calling `interrupt` from the window's event loop once
+  // the run waits for its first result (only a wait that runs the loop delivers it); returns the
+  // files written.
   Texts RunAndInterrupt(const std::function<void()>& interrupt) {
     Texts files;
     for (int index = 0; index < 24; ++index) {
@@ -108,7 +119,7 @@ class MainWindowTest : public ::testing::Test {
     window->Shell().onAwait = [&] {
       if (std::exchange(interrupted, true)) return;
       enabledInRun = EnabledMarks();
-      interrupt();
+      QTimer::singleShot(0, window.get(), interrupt);
     };
     runMessages = CloseModals([&] { outcome = window->Form().Form().BatchRun(); });
     window->Shell().onAwait = nullptr;
@@ -277,27 +288,113 @@ TEST_F(MainWindowTest, DuringARunTheJobIsLockedAndEscOrClosingTheWindowStopsIt) 
   EXPECT_TRUE(window->isVisible()) << "the window waits for the run";
   EXPECT_TRUE(outcome.cancelled);
   EXPECT_EQ(runMessages, Texts{});
-  QTest::qWait(200);
-  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, kHangMilliseconds))
+      << "the window closes once the run has ended";
 }
 
-// SIGTERM to this process while the run waits in its nested loop, with the signals handled as the
-// program's main() handles them: the run stops as closing the window stops it, every output is
-// complete, no temporary stays, and the window closes, which ends the program.
-TEST_F(MainWindowTest, SigtermDuringARunStopsItAsClosingTheWindowDoes) {
-  const app::TerminationSignals termination(
-      [&] { return window->CloseForTermination(); },
-      [&] { ADD_FAILURE() << "the signal ended the program"; });
-  const Texts outputs = RunAndInterrupt([] { std::raise(SIGTERM); });
-  EXPECT_EQ(termination.Received(), SIGTERM);
-  EXPECT_TRUE(outcome.cancelled);
-  EXPECT_EQ(runMessages, Texts{});
-  EXPECT_LT(outputs.size(), 24u);
-  for (const std::string& name : outputs) {
-    EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/") + name), (std::pair{640, 480})) << name;
+// A negative origin and a size past the far edge, typed into the window's crop boxes, reach the
+// run: the 7 × 5 photo cropped from (−2, −1) by 11 × 3 keeps all its columns of its first two rows.
+TEST_F(MainWindowTest, ACropTypedIntoTheBoxesHangsOverBothEdges) {
+  const imaging::Bitmap photo = testsupport::PhotoLike(7, 5);
+  window->Form().Form().AddDroppedFiles(
+      {testsupport::SaveImageFile(photo, folder.File("photo.png"))});
+  for (const ControlId id : {kFormatPngRadio, kSizeKeepRadio, kCropCheck})
+    Controls().SetChecked(id, true);
+  const std::pair<ControlId, const char*> typed[] = {
+      {kCropXEdit, "-2"}, {kCropYEdit, "-1"}, {kCropWidthEdit, "11"}, {kCropHeightEdit, "3"}};
+  for (const auto& [id, text] : typed) {
+    static_cast<QLineEdit*>(Widget(id))->clear();
+    QTest::keyClicks(Widget(id), text);
+    EXPECT_EQ(Controls().Text(id), text);
   }
-  QTest::qWait(200);
-  EXPECT_FALSE(window->isVisible()) << "the window closes once the run has ended";
+  EXPECT_EQ(CloseModals([&] { Click(kExecuteButton); }), Texts{"変換完了！！"});
+  const Texts outputs = testsupport::FolderEntries(folder.File("out"));
+  ASSERT_EQ(outputs.size(), 1u);
+  const imaging::Bitmap expected =
+      testsupport::Painted(7, 2, [&](int x, int y) { return testsupport::PixelAt(photo, x, y); });
+  const std::uint32_t written = imaging::LoadImageFile(folder.File("out/") + outputs[0]);
+  EXPECT_EQ(testsupport::ColorsOf(testsupport::PixelsOf(written)), testsupport::ColorsOf(expected));
+  imaging::FreeImage(written);
+}
+
+// Each stop signal to this process while the run waits in its nested loop, with the signals
+// handled as the program's main() handles them: the run stops as closing the window stops it,
+// every output is complete, no temporary stays, and the window closes, which ends the program.
+TEST_F(MainWindowTest, AStopSignalDuringARunStopsItAsClosingTheWindowDoes) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sigabbrev_np(signalNumber));
+    std::filesystem::remove_all(folder.File("out"));
+    platform::CreateFolder(folder.File("out"));
+    if (signalNumber != SIGTERM) NewWindow();
+    const app::TerminationSignals termination(
+        [&] { return window->CloseForTermination(); },
+        [&] { ADD_FAILURE() << "the signal ended the program"; });
+    const Texts outputs = RunAndInterrupt([signalNumber] { std::raise(signalNumber); });
+    EXPECT_EQ(termination.Received(), signalNumber);
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(runMessages, Texts{});
+    EXPECT_LT(outputs.size(), 24u);
+    for (const std::string& name : outputs) {
+      EXPECT_EQ(testsupport::ImageSizeOf(folder.File("out/") + name), (std::pair{640, 480}))
+          << name;
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, kHangMilliseconds))
+        << "the window closes once the run has ended";
+  }
+}
+
+// Calls `seen` each time `watched` is sent an event of `type`.
+class EventWatch : public QObject {
+ public:
+  EventWatch(QObject* watched, QEvent::Type type, std::function<void()> seen)
+      : type_(type), seen_(std::move(seen)) {
+    watched->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == type_) seen_();
+    return false;
+  }
+
+ private:
+  QEvent::Type type_;
+  std::function<void()> seen_;
+};
+
+// The state letter of a thread of this process ('S' while it sleeps in the kernel).
+char ThreadState(pid_t thread) {
+  const std::string stat =
+      testsupport::ReadFileText("/proc/self/task/" + std::to_string(thread) + "/stat");
+  const std::size_t end = stat.rfind(')');
+  return end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
+}
+
+// The window waiting for work that is not done: the test holds the work until the nested loop has
+// repainted the window and the window's thread has been seen asleep, then counts how often that
+// thread wakes while the work is held a while longer. A loop that polls instead of sleeping wakes
+// for every poll; one that sleeps wakes only for what comes (a blinking cursor at most).
+TEST_F(MainWindowTest, AWaitForWorkNotDoneRepaintsTheWindowAndSleeps) {
+  const pid_t windowThread = gettid();
+  std::atomic<bool> painted = false;
+  std::atomic<int> wakeUps = 0;
+  const EventWatch watch(window.get(), QEvent::Paint, [&] { painted = true; });
+  // A loop that sleeps says so before each sleep; one that polls says it is awake at each poll.
+  for (const auto signal :
+       {&QAbstractEventDispatcher::awake, &QAbstractEventDispatcher::aboutToBlock})
+    QObject::connect(QAbstractEventDispatcher::instance(), signal, window.get(),
+                     [&] { ++wakeUps; });
+  window->Shell().SetAwaitGrace(std::chrono::milliseconds(0));
+  window->Shell().onAwait = [&] { window->update(); };
+  int wokenWhileHeld = 0;
+  window->Shell().Await([&] {
+    testsupport::WaitUntil([&] { return painted && ThreadState(windowThread) == 'S'; },
+                           "the window repainted and its thread asleep during the wait");
+    const int before = wakeUps;
+    for (int look = 0; look < 200; ++look) usleep(1000);
+    wokenWhileHeld = wakeUps - before;
+  });
+  window->Shell().onAwait = nullptr;
+  EXPECT_TRUE(painted);
+  EXPECT_LE(wokenWhileHeld, 5) << "the window's thread polls while it waits";
 }
 
 TEST_F(MainWindowTest, TheTitleMenuAndAcceleratorsAndTheChoicesANewStartFinds) {
@@ -419,10 +516,10 @@ TEST(WorkingFolderWindowTest, WithoutLogFileBesideTheProgramTheUsersFoldersAreUs
   EXPECT_EQ(program.Entries(), Texts{"LogFile"});
 }
 
-TEST(TerminationTest, SigtermOrSighupRemovesThePreviewImagesAsClosingTheWindowDoes) {
+TEST(TerminationTest, EachStopSignalRemovesThePreviewImagesAsClosingTheWindowDoes) {
   // SIGHUP comes to a program started with a file on its command line, whose refusal may be on
   // the screen then.
-  for (const int signalNumber : {SIGTERM, SIGHUP}) {
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(sigabbrev_np(signalNumber));
     testsupport::TempFolder program;
     const std::string executable = program.File("tessellarion");
@@ -442,10 +539,9 @@ TEST(TerminationTest, SigtermOrSighupRemovesThePreviewImagesAsClosingTheWindowDo
     }
     // The window has started when its settings file is there.
     const std::string settings = program.File("LogFile/Log.ini");
-    for (int wait = 0; wait < 2000 && !testsupport::FileExists(settings); ++wait) usleep(10000);
+    testsupport::WaitUntil([&] { return testsupport::FileExists(settings); }, "the window's start");
     kill(child, signalNumber);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    const int status = testsupport::WaitForExit(child, "the window after the signal");
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "ended by the signal";
     EXPECT_EQ(testsupport::FolderEntries(program.File("LogFile")), (Texts{"LOG.html", "Log.ini"}));
   }

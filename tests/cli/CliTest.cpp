@@ -30,7 +30,7 @@ class CliTest : public ::testing::Test {
   int Cli(const std::string& arguments) {
     const std::string command = "cd '" + folder.Path() + "' && ./tessellarion-cli " + arguments;
     const int result =
-        std::system((command + " 2>errors.txt >output.txt </dev/null").c_str());
+        testsupport::SystemWithinLimit(command + " 2>errors.txt >output.txt </dev/null");
     errors = testsupport::ReadFileText(folder.File("errors.txt"));
     printed = testsupport::ReadFileText(folder.File("output.txt"));
     return WIFEXITED(result) ? WEXITSTATUS(result) : -1;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -31,7 +32,7 @@ class ThreadedShell : public platform::HeadlessShell {
  public:
   void Await(const std::function<void()>& work) override {
     if (meanwhile) std::exchange(meanwhile, nullptr)();
-    std::thread(work).join();
+    testsupport::RunWithinLimit(work, "the work the form waits for");
   }
   std::function<void()> meanwhile;
 };
@@ -207,6 +208,48 @@ TEST_F(MainFormTest, NumbersFollowTheListPositionAndSkippedEntriesAreCounted) {
   EXPECT_EQ(testsupport::ImageSizeOf(outFolder + "1.png"), (std::pair{6, 5}));
   EXPECT_EQ(shell.messages,
             (Messages{kCannot, "1件のファイルを変換できませんでした！！", "変換完了！！"}));
+}
+
+TEST_F(MainFormTest, ACropTypedIntoTheBoxesMayHangOverOppositeEdgesAtOnce) {
+  // The 7 × 5 photo, every pixel different; a crop as typed into the boxes, then the part of the
+  // photo it keeps, worked out by hand: left, top, width, height (a width of 0 for none).
+  const imaging::Bitmap photo = testsupport::PhotoLike(7, 5);
+  const std::string input = SaveImage(photo, "photo.png");
+  const std::array<int, 8> kCrops[] = {
+      {-2, 1, 11, 3, 0, 1, 7, 3},  // over the left and the right edge
+      {1, -3, 4, 12, 1, 0, 4, 5},  // over the top and the bottom edge
+      {-1, -2, 9, 8, 0, 0, 7, 5},  // over all four
+      {-6, -4, 7, 6, 0, 0, 1, 2},  // from far up and left, keeping the corner pixels
+      {-9, 0, 10, 5, 0, 0, 1, 5},  // the first column alone
+      {-9, 0, 9, 5, 0, 0, 0, 0},   // ends where the photo starts: nothing
+      {6, -1, 9, 2, 6, 0, 1, 1},   // the last column, over the top and the right edge
+  };
+  // PNG, written once: a BMP's first write, of the image as loaded, would stand where the crop
+  // left nothing.
+  SelectFormat(kFormatPngRadio);
+  Select(kSizeKeepRadio, kSizeKeepRadio, 3);
+  controls.SetChecked(kCropCheck, true);
+  for (const auto& [left, top, width, height, partLeft, partTop, partWidth, partHeight] : kCrops) {
+    SCOPED_TRACE(std::to_string(left) + "," + std::to_string(top) + " " + std::to_string(width) +
+                 "x" + std::to_string(height));
+    List({input});
+    const std::pair<platform::ControlId, int> typed[] = {
+        {kCropXEdit, left}, {kCropYEdit, top}, {kCropWidthEdit, width}, {kCropHeightEdit, height}};
+    for (const auto& [box, value] : typed) controls.SetText(box, std::to_string(value));
+    const form::BatchOutcome outcome = form->BatchRun();
+    EXPECT_EQ(outcome.notWritten, partWidth == 0 ? 1 : 0);
+    if (partWidth == 0) {
+      EXPECT_EQ(Outputs(), Messages{});
+      continue;
+    }
+    const imaging::Bitmap expected = testsupport::Painted(partWidth, partHeight, [&](int x, int y) {
+      return testsupport::PixelAt(photo, partLeft + x, partTop + y);
+    });
+    const std::uint32_t written = imaging::LoadImageFile(outFolder + "photo.png");
+    EXPECT_EQ(testsupport::ColorsOf(testsupport::PixelsOf(written)),
+              testsupport::ColorsOf(expected));
+    imaging::FreeImage(written);
+  }
 }
 
 TEST_F(MainFormTest, PreviewsWriteThePageAndBothImagesAndShowTheMeasuredSizeOrAFailure) {

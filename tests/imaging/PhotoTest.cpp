@@ -69,10 +69,14 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
   const auto rotate = [](ImageHandle handle) { return RotateImage(handle, 90'000, 0), handle; };
   for (const std::string format : {".png", ".jpg"}) {
     for (int orientation = 1; orientation <= 8; ++orientation) {
-      SCOPED_TRACE(format + " orientation " + std::to_string(orientation));
+      // Each orientation in another of the forms EXIF and XMP allow.
+      const auto row = static_cast<std::size_t>(orientation);
+      const ExifForm& form = kExifForms[row % std::size(kExifForms)];
+      const XmpForm xmpForm = kXmpForms[row % std::size(kXmpForms)];
+      SCOPED_TRACE(format + " orientation " + std::to_string(orientation) + " " + form.Name());
       const std::string input =
           Photo(StoredForOrientation(upright, orientation), "in" + format,
-                CameraExif(orientation, {6, 5}, false), XmpPacket(orientation));
+                CameraExif(orientation, {6, 5}, false, form), XmpPacket(orientation, xmpForm));
       EXPECT_EQ(ImageSizeOf(input), std::pair(6, 5)) << "the size told before the pixels decode";
       EXPECT_EQ(Shape(Convert(input, "out.png")), Shape(upright));
       EXPECT_EQ(Shape(Convert(input, "out.png", {}, crop)), cropped);
@@ -87,8 +91,8 @@ TEST_F(PhotoTest, EveryOrientationLoadsUprightAlsoAfterCropResizeAndRotation) {
       const Bitmap jpeg = Convert(input, "out.jpg");
       EXPECT_EQ(std::pair(jpeg.width, jpeg.height), std::pair(6, 5));
       EXPECT_TRUE(format == ".jpg" || Shape(jpeg) == Shape(upright));
-      EXPECT_EQ(ExifOrientation(MetadataOfFile(folder.File("out.jpg")).exif), 1);
-      EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(1));
+      EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(1, {6, 5}, false, form));
+      EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(1, xmpForm));
       // Without turning, the stored pixels and their tag stay.
       EXPECT_EQ(Shape(Convert(input, "out.png", {false, true})),
                 Shape(StoredForOrientation(upright, orientation)));
@@ -195,20 +199,26 @@ TEST_F(PhotoTest, AProfileGoesOnlyWithAnOutputOfItsColourSpace) {
 
 TEST_F(PhotoTest, TurningOrEditingRewritesTheMetadataAndDamagedMetadataIsDroppedOrPassedOver) {
   const Bitmap stored = StoredForOrientation(LetterF(), 6);  // 5 × 6
+  for (std::size_t row = 0; row < std::size(kExifForms); ++row) {
+    const ExifForm& form = kExifForms[row];
+    const XmpForm xmpForm = kXmpForms[row % std::size(kXmpForms)];
+    SCOPED_TRACE(form.Name() + " XMP form " + std::to_string(int(xmpForm)));
+    const std::string input =
+        Photo(stored, "in.jpg", CameraExif(6, {5, 6}, true, form), XmpPacket(6, xmpForm));
+    // Turned: orientation 1, the upright size, the thumbnail (at the end) cut off.
+    Convert(input, "out.jpg");
+    EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(1, {6, 5}, false, form));
+    EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(1, xmpForm));
+    // Not turned and not edited: everything as it was, thumbnail included.
+    Convert(input, "out.jpg", {false, true});
+    EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(6, {5, 6}, true, form));
+    EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(6, xmpForm));
+    // Not turned but cropped: the crop's size, no thumbnail, the orientation tag as it was.
+    Convert(input, "out.png", {false, true},
+            [](ImageHandle handle) { return CropImage(handle, 0, 0, 4, 3); });
+    EXPECT_EQ(MetadataOfFile(folder.File("out.png")).exif, CameraExif(6, {4, 3}, false, form));
+  }
   const Bytes exif = CameraExif(6, {5, 6}, true);
-  const std::string input = Photo(stored, "in.jpg", exif, XmpPacket(6));
-  // Turned: orientation 1, the upright size, the thumbnail (at the end) cut off.
-  Convert(input, "out.jpg");
-  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(1, {6, 5}, false));
-  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(1));
-  // Not turned and not edited: everything as it was, thumbnail included.
-  Convert(input, "out.jpg", {false, true});
-  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).exif, CameraExif(6, {5, 6}, true));
-  EXPECT_EQ(MetadataOfFile(folder.File("out.jpg")).xmp, XmpPacket(6));
-  // Not turned but cropped: the crop's size, no thumbnail, the orientation tag as it was.
-  Convert(input, "out.png", {false, true},
-          [](ImageHandle handle) { return CropImage(handle, 0, 0, 4, 3); });
-  EXPECT_EQ(MetadataOfFile(folder.File("out.png")).exif, CameraExif(6, {4, 3}, false));
 
   // Damaged: dropped or passed over, while the photo converts.
   const Bytes icc = IccProfile(3000);

@@ -103,6 +103,22 @@ TEST_F(RunFaultTest, AnOutputFolderThatGoesAwayDuringTheRun) {
     EXPECT_FALSE(testsupport::FileExists(outFolder));
     std::filesystem::create_directory(outFolder);
   }
+  // Folders that were never there, nested (a settings file from another machine, a disk not
+  // mounted): they are not made, since writing into a made-up tree could fill another disk
+  // unseen; every entry is counted with the reason.
+  controls.onProgress = nullptr;
+  Session().Settings.OutputFolder = outFolder + "new/deeper/";
+  for (const testsupport::OutputFormat& format : testsupport::kOutputFormats) {
+    SCOPED_TRACE(format.extension);
+    SelectFormat(format.radio);
+    List({first, first});
+    const form::BatchOutcome outcome = form->BatchRun();
+    EXPECT_EQ(outcome.notWritten, 2);
+    for (const form::FileNotWritten& failure : outcome.failures) {
+      EXPECT_EQ(failure.reason, "the folder does not exist");
+    }
+    EXPECT_EQ(Outputs(), Names{}) << "no folder is made";
+  }
 }
 
 TEST_F(RunFaultTest, AFileConvertedOntoItselfIsReplacedOnlyByCompleteContent) {

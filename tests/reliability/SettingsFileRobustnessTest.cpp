@@ -43,7 +43,7 @@ TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
   const std::string megabyte(1 << 20, '9');
   const std::string exe = folder.Path();
   const std::string valid = "/photos/out dir/";
-  enum class Kind { kText, kFolder, kPipe, kSparse };
+  enum class Kind { kText, kFolder, kPipe, kSparse, kDanglingLink };
   const struct {
     const char* what;
     Kind kind;
@@ -56,6 +56,9 @@ TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
       // A folder or a pipe in the file's place: the reset settings, the folder left alone.
       {"folder in its place", Kind::kFolder, "", 320, exe, ""},
       {"pipe in its place", Kind::kPipe, "", 320, exe, ""},
+      // A link to a file that is not there: the reset settings replace the link, and nothing is
+      // made where it pointed.
+      {"dangling link in its place", Kind::kDanglingLink, "", 320, exe, ""},
       // An editor's byte-order mark before the header: the header still counts.
       {"byte-order mark", Kind::kText, "\xEF\xBB\xBF" + Text(), 800, valid, "holiday"},
       // A NUL byte ends a text field and a number.
@@ -72,6 +75,8 @@ TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
       {"sparse 4 GiB", Kind::kSparse, Text(), 800, valid, "holiday"},
   };
   const std::string path = folder.File("LogFile/Log.ini");
+  const std::string pointed = folder.File("elsewhere/Log.ini");
+  std::filesystem::create_directory(folder.File("elsewhere"));
   const std::uint64_t before = reliability::PeakMemory();
   for (const auto& test : cases) {
     SCOPED_TRACE(test.what);
@@ -80,7 +85,9 @@ TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
     if (!test.text.empty()) testsupport::WriteFileText(path, test.text);
     const bool made = test.kind == Kind::kPipe     ? mkfifo(path.c_str(), 0600) == 0
                       : test.kind == Kind::kSparse ? truncate(path.c_str(), off_t{4} << 30) == 0
-                                                   : true;
+                      : test.kind == Kind::kDanglingLink
+                          ? symlink(pointed.c_str(), path.c_str()) == 0
+                          : true;
     EXPECT_TRUE(made);
     if (!made) continue;
     Start(exe);
@@ -92,6 +99,7 @@ TEST_F(SettingsFileRobustnessTest, EveryFileStartsTheFormWithValidSettings) {
     ValidateSettings(*fresh, Loaded());
     EXPECT_EQ(settings::SettingsFileText(Loaded()), shown);
     EXPECT_EQ(testsupport::FileExists(path + "/inside"), test.kind == Kind::kFolder);
+    EXPECT_FALSE(testsupport::FileExists(pointed)) << "written through a link";
   }
   if (!reliability::kSanitized) {
     EXPECT_LT(reliability::PeakMemory(), before + (128u << 20));

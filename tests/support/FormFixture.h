@@ -64,12 +64,12 @@ inline const std::vector<OutputFormat> kOutputFormats = {{engine::kFormatBmpRadi
                                                          {engine::kFormatHtmRadio, "htm"}};
 
 // The main form after its start, with an empty output folder `out/` chosen. A hang ends the test
-// process with SIGALRM after ten minutes, far beyond any test's time, so it fails the test instead
-// of stalling the suite.
+// process with a message after 200 s, far beyond any test's time, so it fails the test
+// instead of stalling the suite until a timeout.
 class BatchFixture : public FormFixture {
  protected:
   BatchFixture() {
-    alarm(600);
+    EndTheProgramAfter(200, "the test did not end within 200 s: something hangs\n");
     form->InitialUpdate();
     std::filesystem::create_directory(outFolder);
     Session().Settings.OutputFolder = outFolder;

@@ -34,55 +34,123 @@ Bytes Prefixed(std::string_view prefix, const Bytes& data) {
   return out;
 }
 
-// One 12-byte directory entry, little-endian: the tag and the type (16 bits each), the count and
-// the value.
-void PutEntry(Bytes& out, std::uint32_t tag, std::uint32_t type, std::uint32_t count,
-              std::uint32_t value) {
-  for (const std::uint32_t field : {tag | type << 16, count, value}) PutBytes(out, field);
+// One directory entry: the tag, the type, the count and the value's bytes in the data's byte
+// order (a value of up to 4 bytes stands inside the entry, left-aligned).
+struct Field {
+  std::uint16_t tag;
+  std::uint16_t type;
+  std::uint32_t count;
+  Bytes value;
+};
+
+Bytes Number(std::uint32_t value, int byteCount, bool bigEndian) {
+  Bytes out;
+  PutBytes(out, value, byteCount, bigEndian);
+  return out;
 }
+
+// The bytes a directory takes with the values kept after it, each at an even offset.
+std::uint32_t DirectoryBytes(const std::vector<Field>& fields) {
+  std::size_t size = 2 + 12 * fields.size() + 4;
+  for (const Field& field : fields) {
+    if (field.value.size() > 4) size += (field.value.size() + 1) / 2 * 2;
+  }
+  return static_cast<std::uint32_t>(size);
+}
+
+// Appends a directory at the end of `out` (which starts at the TIFF header), then its values.
+void PutDirectory(Bytes& out, const std::vector<Field>& fields, std::uint32_t next, bool big) {
+  const std::size_t valuesAt = out.size() + 2 + 12 * fields.size() + 4;
+  Bytes values;
+  PutBytes(out, static_cast<std::uint32_t>(fields.size()), 2, big);
+  for (const Field& field : fields) {
+    PutBytes(out, field.tag, 2, big);
+    PutBytes(out, field.type, 2, big);
+    PutBytes(out, field.count, 4, big);
+    if (field.value.size() <= 4) {
+      Bytes inside = field.value;
+      inside.resize(4);
+      out.insert(out.end(), inside.begin(), inside.end());
+      continue;
+    }
+    PutBytes(out, static_cast<std::uint32_t>(valuesAt + values.size()), 4, big);
+    values.insert(values.end(), field.value.begin(), field.value.end());
+    if (values.size() % 2 != 0) values.push_back(0);
+  }
+  PutBytes(out, next, 4, big);
+  out.insert(out.end(), values.begin(), values.end());
+}
+
+Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 }  // namespace
 
+std::string ExifForm::Name() const {
+  return std::string(bigEndian ? "MM" : "II") + (shortValues ? " SHORT" : " LONG") +
+         (exposureTime ? " RATIONAL" : "") + (imageSize ? " IFD0 size" : "");
+}
+
 std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize,
-                                     bool thumbnail) {
-  // Layout: header 8, IFD0 at 8 (3 entries: 2 + 36 + 4 = 42) → 50, model text "Test Phone\0"
-  // (11) → 61, pad → 62, EXIF directory at 62 (3 entries: 42) → 104, date text (20) → 124,
-  // IFD1 at 124 (2 entries: 30) → 154, thumbnail (16) → 170.
-  Bytes out = {'I', 'I', 42, 0};
-  PutBytes(out, 8);
-  PutBytes(out, 3, 2);
-  PutEntry(out, 0x0110, 2, 11, 50);  // Model
-  PutEntry(out, 0x0112, 3, 1, static_cast<std::uint32_t>(orientation));
-  PutEntry(out, 0x8769, 4, 1, 62);  // EXIF directory
-  PutBytes(out, thumbnail ? 124 : 0);
-  Append(out, std::string_view("Test Phone\0\0", 12));
-  PutBytes(out, 3, 2);
-  PutEntry(out, 0x9003, 2, 20, 104);  // DateTimeOriginal
-  PutEntry(out, 0xA002, 4, 1, static_cast<std::uint32_t>(pixelSize.first));
-  PutEntry(out, 0xA003, 4, 1, static_cast<std::uint32_t>(pixelSize.second));
-  PutBytes(out, 0);
-  Append(out, std::string_view("2026:12:01 10:00:00\0", 20));
+                                     bool thumbnail, const ExifForm& form) {
+  const bool big = form.bigEndian;
+  const int sizeBytes = form.shortValues ? 2 : 4;
+  const std::uint16_t sizeType = form.shortValues ? 3 : 4;
+  const Bytes model = form.shortValues ? Text(std::string_view("Cam\0", 4))
+                                       : Text(std::string_view("Test Phone\0", 11));
+  std::vector<Field> first;
+  first.reserve(5);
+  if (form.imageSize) {
+    first.push_back(
+        {0x0100, sizeType, 1, Number(static_cast<std::uint32_t>(pixelSize.first), sizeBytes, big)});
+    first.push_back({0x0101, sizeType, 1,
+                     Number(static_cast<std::uint32_t>(pixelSize.second), sizeBytes, big)});
+  }
+  first.push_back({0x0110, 2, static_cast<std::uint32_t>(model.size()), model});  // Model
+  first.push_back({0x0112, 3, 1, Number(static_cast<std::uint32_t>(orientation), 2, big)});
+  first.push_back({0x8769, 4, 1, {}});  // the EXIF directory, after IFD0 and its values
+  std::vector<Field> exif;
+  exif.reserve(4);
+  if (form.exposureTime) {
+    Bytes hundredTwentyFifth = Number(1, 4, big);
+    for (const std::uint8_t byte : Number(125, 4, big)) hundredTwentyFifth.push_back(byte);
+    exif.push_back({0x829A, 5, 1, hundredTwentyFifth});  // ExposureTime
+  }
+  exif.push_back({0x9003, 2, 20, Text(std::string_view("2026:12:01 10:00:00\0", 20))});
+  exif.push_back(
+      {0xA002, sizeType, 1, Number(static_cast<std::uint32_t>(pixelSize.first), sizeBytes, big)});
+  exif.push_back(
+      {0xA003, sizeType, 1, Number(static_cast<std::uint32_t>(pixelSize.second), sizeBytes, big)});
+  const std::uint32_t exifAt = 8 + DirectoryBytes(first);
+  const std::uint32_t thumbnailDirectoryAt = exifAt + DirectoryBytes(exif);
+  first.back().value = Number(exifAt, 4, big);
+  Bytes out = big ? Bytes{'M', 'M', 0, 42} : Bytes{'I', 'I', 42, 0};
+  PutBytes(out, 8, 4, big);
+  PutDirectory(out, first, thumbnail ? thumbnailDirectoryAt : 0, big);
+  PutDirectory(out, exif, 0, big);
   if (thumbnail) {
-    PutBytes(out, 2, 2);
-    PutEntry(out, 0x0201, 4, 1, 154);
-    PutEntry(out, 0x0202, 4, 1, 16);
-    PutBytes(out, 0);
+    const std::vector<Field> thumbnailFields = {
+        {0x0201, 4, 1, Number(thumbnailDirectoryAt + 30, 4, big)},  // its offset, after IFD1
+        {0x0202, 4, 1, Number(16, 4, big)}};
+    PutDirectory(out, thumbnailFields, 0, big);
     for (std::uint8_t i = 0; i < 16; ++i) out.push_back(i);
   }
   return out;
 }
 
-std::vector<std::uint8_t> XmpPacket(int orientation) {
-  Bytes out;
-  Append(out,
-         "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf="
-         "'http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
-         "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' tiff:Orientation=\"");
-  out.push_back(static_cast<std::uint8_t>('0' + orientation));
-  Append(out,
-         "\" xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='image/jpeg'/>"
-         "</rdf:RDF></x:xmpmeta>");
-  return out;
+std::vector<std::uint8_t> XmpPacket(int orientation, XmpForm form) {
+  const std::string digit(1, static_cast<char>('0' + orientation));
+  const std::string properties =
+      form == XmpForm::kElement
+          ? "><tiff:Orientation>" + digit +
+                "</tiff:Orientation><dc:format>image/jpeg</dc:format></rdf:Description>"
+      : form == XmpForm::kSingleQuotedAttribute
+          ? " tiff:Orientation='" + digit + "' dc:format='image/jpeg'/>"
+          : " tiff:Orientation=\"" + digit + "\" dc:format='image/jpeg'/>";
+  return Text("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf="
+              "'http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+              "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' "
+              "xmlns:dc='http://purl.org/dc/elements/1.1/'" +
+              properties + "</rdf:RDF></x:xmpmeta>");
 }
 
 std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space) {

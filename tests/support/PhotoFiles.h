@@ -12,12 +12,35 @@
 
 namespace testsupport {
 
-// Little-endian EXIF: IFD0 with a camera model and the orientation, an EXIF directory with the
-// pixel size and the date taken, and, when asked, IFD1 with a 16-byte thumbnail at the very end.
-std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize,
-                                     bool thumbnail);
-// A small XMP packet naming its orientation as an attribute.
-std::vector<std::uint8_t> XmpPacket(int orientation);
+// The forms EXIF allows for the same facts: either byte order; the pixel size as SHORT or LONG
+// values; a camera model short enough to stand inside its entry ("Cam") or one kept by offset
+// ("Test Phone"); when asked, an exposure time (a RATIONAL, always kept by offset) and the image
+// size in IFD0 as well.
+struct ExifForm {
+  bool bigEndian = false;
+  bool shortValues = false;  // SHORT pixel sizes and the model inside its entry
+  bool exposureTime = false;
+  bool imageSize = false;
+  std::string Name() const;
+};
+// Every combination that matters, the first one the default.
+inline constexpr ExifForm kExifForms[] = {{false, false, false, false},
+                                          {true, false, true, true},
+                                          {false, true, true, false},
+                                          {true, true, false, true}};
+
+// EXIF in `form` (little-endian by default): IFD0 with a camera model and the orientation, an
+// EXIF directory with the pixel size and the date taken, and, when asked, IFD1 with a 16-byte
+// thumbnail at the very end. Each directory is followed by the values that do not fit its entries.
+std::vector<std::uint8_t> CameraExif(int orientation, std::pair<int, int> pixelSize, bool thumbnail,
+                                     const ExifForm& form = {});
+// The ways an XMP packet may write a property: as an attribute in double or single quotes, or as
+// an element of its own.
+enum class XmpForm { kAttribute, kSingleQuotedAttribute, kElement };
+inline constexpr XmpForm kXmpForms[] = {XmpForm::kAttribute, XmpForm::kSingleQuotedAttribute,
+                                        XmpForm::kElement};
+// A small XMP packet naming its orientation and its format in `form`.
+std::vector<std::uint8_t> XmpPacket(int orientation, XmpForm form = XmpForm::kAttribute);
 // A display profile of `bytes` bytes (header, one tag covering the rest) for the colour space
 // named by its four-character signature.
 std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space = "RGB ");

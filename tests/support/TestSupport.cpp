@@ -1,14 +1,26 @@
 #include "tests/support/TestSupport.h"
 
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <mutex>
 #include <numeric>
+#include <regex>
 #include <stdexcept>
+#include <thread>
 
 #include "imaging/HandleTable.h"
 #include "imaging/Imaging.h"
@@ -28,6 +40,85 @@ TempFolder::~TempFolder() {
 }
 
 std::vector<std::string> TempFolder::Entries() const { return FolderEntries(path_); }
+
+namespace {
+const char* alarmMessage = "";
+extern "C" void OnAlarm(int) {
+  [[maybe_unused]] const ssize_t written = write(2, alarmMessage, std::strlen(alarmMessage));
+  _exit(1);
+}
+}  // namespace
+
+void EndTheProgramAfter(unsigned seconds, const char* message) {
+  alarmMessage = message;
+  struct sigaction action {};
+  action.sa_handler = OnAlarm;
+  sigaction(SIGALRM, &action, nullptr);
+  alarm(seconds);
+}
+
+int WaitForExit(pid_t child, const std::string& what) {
+  const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended == child) return status;
+    if (ended < 0) {
+      ADD_FAILURE() << what << ": no such child to wait for";
+      return -1;
+    }
+    usleep(1000);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  ADD_FAILURE() << what << ": still running after " << kHangLimit.count() << " s, killed";
+  return -1;
+}
+
+bool WaitUntil(const std::function<bool()>& done, const std::string& what) {
+  const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ADD_FAILURE() << what << ": not within " << kHangLimit.count() << " s";
+      return false;
+    }
+    usleep(1000);
+  }
+  return true;
+}
+
+void RunWithinLimit(const std::function<void()>& work, const std::string& what) {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread worker([&] {
+    work();
+    const std::lock_guard lock(mutex);
+    done = true;
+    ended.notify_one();
+  });
+  std::unique_lock lock(mutex);
+  if (!ended.wait_for(lock, kHangLimit, [&] { return done; })) {
+    std::fprintf(stderr, "%s: not ended after %lld s; the test program stops here\n", what.c_str(),
+                 static_cast<long long>(kHangLimit.count()));
+    std::fflush(stderr);
+    _exit(1);
+  }
+  lock.unlock();
+  worker.join();
+}
+
+int SystemWithinLimit(const std::string& command) {
+  // timeout(1) sends SIGTERM at the limit, SIGKILL five seconds later, and exits with 124 or 137.
+  const int status =
+      std::system(("timeout -k 5 " + std::to_string(kHangLimit.count()) + " sh -c '" +
+                   std::regex_replace(command, std::regex("'"), "'\\''") + "'")
+                      .c_str());
+  const bool killed =
+      WIFEXITED(status) && (WEXITSTATUS(status) == 124 || WEXITSTATUS(status) == 137);
+  if (killed) ADD_FAILURE() << command << ": still running after " << kHangLimit.count() << " s";
+  return status;
+}
 
 imaging::Bitmap Painted(int width, int height, const std::function<imaging::Rgb(int, int)>& color) {
   imaging::Bitmap bitmap = *imaging::MakeBitmap(width, height);

@@ -1,6 +1,9 @@
 // Shared helpers for the tests: temporary folders, small asymmetric images, file bytes.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -75,6 +78,27 @@ std::string ReadFileText(const std::string& path);
 bool FileExists(const std::string& path);
 // Names of the entries in a folder, sorted.
 std::vector<std::string> FolderEntries(const std::string& path);
+
+// How long a test waits for what ends within moments when the program works: far beyond a slow,
+// sanitized build on a busy machine, far below ctest's own timeout, so that a program that hangs
+// fails the test at once with a message saying what never happened.
+inline constexpr std::chrono::seconds kHangLimit{60};
+// Waits for the child process to end: its wait status. Past kHangLimit the child is killed, the
+// test fails naming `what`, and the result is -1.
+int WaitForExit(pid_t child, const std::string& what);
+// Asks `done` every millisecond until it answers true: false, and a failure naming `what`, when it
+// has not within kHangLimit.
+bool WaitUntil(const std::function<bool()>& done, const std::string& what);
+// Runs `work` on a thread of its own and waits for its end. A thread cannot be stopped, so past
+// kHangLimit the test program ends with a message naming `what`.
+void RunWithinLimit(const std::function<void()>& work, const std::string& what);
+// A shell command run as std::system runs it, its status as std::system gives it, but ended after
+// kHangLimit, which fails the test naming the command.
+int SystemWithinLimit(const std::string& command);
+
+// Arms an alarm that ends this test program after `seconds`, writing `message` to standard error:
+// for tests whose waits lie inside the program, where no bounded wait of the test's own can go.
+void EndTheProgramAfter(unsigned seconds, const char* message);
 
 // Writes a bitmap through the imaging library as JPEG (quality 95, progressive when asked), PNG
 // (interlaced when asked) or BMP, chosen by the path's extension, and hands the path back.
