@@ -370,8 +370,8 @@ void CmykRowToRgb(const JSAMPLE* cmyk, std::uint8_t* rgb, JDIMENSION width, bool
 // Reads every row of the output pass that has been started into `pixels` (output_height rows of
 // rowBytes bytes, top-down), converted through the file's profile when `profile` is one for the
 // file's colours: CMYK rows from a library-owned buffer, RGB rows in place right after each batch
-// is decoded, while they are still in the cache (a second pass over the whole bitmap would read
-// it all back from memory). The caller has set the jump target.
+// is decoded, while they are still in the cache, rather than in a second pass over the whole
+// bitmap. The caller has set the jump target.
 bool ReadOutputRows(jpeg_decompress_struct& info, std::uint8_t* pixels, std::size_t rowBytes,
                     const ColorTransform* profile) {
   const bool cmyk = info.out_color_space == JCS_CMYK;
