@@ -12,7 +12,6 @@
 // by LittleCMS (its primaries, D65, gamma 563/256), as cameras set to Adobe RGB write them. A file
 // that already exists is left alone; delete the folder
 // to make it again.
-#include <lcms2.h>
 #include <png.h>
 #include <sys/stat.h>
 
@@ -26,6 +25,8 @@
 extern "C" {
 #include <jpeglib.h>
 }
+
+#include "AdobeRgbProfile.h"
 
 namespace {
 
@@ -399,24 +400,6 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &status) == 0;
 }
 
-// Adobe RGB (1998) as an ICC profile; empty when LittleCMS cannot write it.
-std::vector<std::uint8_t> AdobeRgbProfile() {
-  const cmsCIExyY white{0.3127, 0.3290, 1.0};
-  const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
-  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsFreeToneCurve(gamma);
-  std::vector<std::uint8_t> bytes;
-  cmsUInt32Number size = 0;
-  if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
-    bytes.resize(size);
-    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
-  }
-  if (profile != nullptr) cmsCloseProfile(profile);
-  return bytes;
-}
-
 // With a profile, it goes in one APP2 "ICC_PROFILE" chunk after the JFIF segment.
 bool WriteJpeg(const Image& image, const std::string& path,
                const std::vector<std::uint8_t>& icc = {}) {
@@ -526,7 +509,7 @@ bool WriteSet(const std::string& folder, const std::string& prefix, int count, F
     if (Exists(path)) continue;
     const Image image = make(static_cast<std::uint64_t>(index));
     const bool written = format == Format::kJpeg           ? WriteJpeg(image, path)
-                         : format == Format::kAdobeRgbJpeg ? WriteJpeg(image, path, AdobeRgbProfile())
+                         : format == Format::kAdobeRgbJpeg ? WriteJpeg(image, path, bench::AdobeRgbProfile())
                          : format == Format::kPng          ? WritePng(image, path)
                                                            : WriteBmp(image, path);
     if (!written) {

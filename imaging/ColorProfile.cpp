@@ -58,25 +58,28 @@ double SrgbEncoded(double linear) {
 constexpr int kSrgbTolerance = 128;
 
 // True when the RGB profile maps every sampled colour (a 6-level cube and the whole grey ramp) to
-// itself in sRGB, colorimetrically: its pixels already are sRGB.
+// itself in sRGB, colorimetrically: its pixels already are sRGB. Computed in floating point without
+// LittleCMS's optimisation, which for these few samples would cost far more than it saves.
 bool ConvertsToItself(void* source, void* srgb) {
-  const Transform check(cmsCreateTransformTHR(Context(), source, TYPE_RGB_16, srgb, TYPE_RGB_16,
-                                              INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE));
+  const Transform check(cmsCreateTransformTHR(Context(), source, TYPE_RGB_FLT, srgb, TYPE_RGB_FLT,
+                                              INTENT_RELATIVE_COLORIMETRIC,
+                                              cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
   if (check == nullptr) return false;
-  std::vector<std::uint16_t> samples;
+  std::vector<float> samples;
   for (int red = 0; red <= 255; red += 51) {
     for (int green = 0; green <= 255; green += 51) {
       for (int blue = 0; blue <= 255; blue += 51) {
-        for (const int value : {red, green, blue}) samples.push_back(static_cast<std::uint16_t>(value * 257));
+        for (const int value : {red, green, blue}) samples.push_back(static_cast<float>(value) / 255.0f);
       }
     }
   }
-  for (int grey = 0; grey <= 255; ++grey) samples.insert(samples.end(), 3, static_cast<std::uint16_t>(grey * 257));
-  std::vector<std::uint16_t> converted(samples.size());
+  for (int grey = 0; grey <= 255; ++grey) samples.insert(samples.end(), 3, static_cast<float>(grey) / 255.0f);
+  std::vector<float> converted(samples.size());
   cmsDoTransform(check.get(), samples.data(), converted.data(),
                  static_cast<cmsUInt32Number>(samples.size() / 3));
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    if (std::abs(int{samples[i]} - int{converted[i]}) > kSrgbTolerance) return false;
+    // Compared in 16-bit units; NaN from a degenerate profile fails the comparison too.
+    if (!(std::abs(double{converted[i]} - double{samples[i]}) * 65535.0 <= kSrgbTolerance)) return false;
   }
   return true;
 }
@@ -88,42 +91,45 @@ bool ConvertsToItself(void* source, void* srgb) {
 // hold, for every byte value of each channel, that channel's contribution to linear sRGB red,
 // green and blue, sampled from LittleCMS (in floating point, unclipped, with the same intent),
 // and the encoding back to bytes. The three contributions of a channel value sit in one 64-bit
-// word, 21 bits each with a bias that keeps them positive, so a pixel costs three look-ups and two
-// additions for all three sums, and three look-ups to encode them.
+// word, 21 bits each, so a pixel costs three look-ups and two additions for all three sums, and
+// three look-ups to encode them. Each contribution is stored above the lowest its channel gives
+// that output, and the first channel's words carry what black converts to and the rest of the
+// offset, so every sum is its linear value above the lowest any pixel can reach: it indexes the
+// encoding table as it stands, which covers every sum from the lowest to the highest (values
+// below 0 encode as 0, above 1 as 255), with nothing to subtract or clamp per pixel.
 struct ColorTransform::Tables {
-  // Linear light 1.0 in the contributions, and the number of entries of the encoding table.
+  // Linear light 1.0 in the contributions.
   static constexpr int kLinearShift = 14;
   static constexpr std::int64_t kLinearOne = std::int64_t{1} << kLinearShift;
-  static constexpr std::size_t kEncodeEntries = std::size_t{1} << kLinearShift;
-  // A contribution lies within ±kLargest (linear light ±2: far beyond any real profile's) and is
-  // stored plus kBias; three of them add up to less than 2^kFieldBits.
+  // A contribution lies within ±kLargest (linear light ±2: far beyond any real profile's), so a
+  // field holds less than 3 × 2 × kLargest, well within its bits, and the encoding table has at
+  // most that many entries (196 609).
   static constexpr std::int64_t kLargest = 2 * kLinearOne;
-  static constexpr std::int64_t kBias = 4 * kLinearOne;
   static constexpr int kFieldBits = 21;
   static constexpr std::uint64_t kFieldMask = (std::uint64_t{1} << kFieldBits) - 1;
 
-  // packed[channel][value]: red, green and blue contributions from the lowest bits up; the first
-  // channel's also hold what black converts to, so three of them add up to the whole colour.
+  // packed[channel][value]: red, green and blue fields from the lowest bits up.
   std::array<std::array<std::uint64_t, 256>, 3> packed{};
-  std::array<std::uint8_t, kEncodeEntries> encode{};
+  // encode[sum]: the sRGB byte of linear light (sum + lowest) / kLinearOne.
+  std::vector<std::uint8_t> encode;
 
   void Convert(std::uint8_t* pixels, std::size_t count) const {
-    constexpr std::int64_t kBiases = 3 * kBias;
+    const std::uint64_t* red = packed[0].data();
+    const std::uint64_t* green = packed[1].data();
+    const std::uint64_t* blue = packed[2].data();
+    const std::uint8_t* encoded = encode.data();
     for (std::size_t i = 0; i < count; ++i, pixels += 3) {
-      const std::uint64_t sums = packed[0][pixels[0]] + packed[1][pixels[1]] + packed[2][pixels[2]];
-      for (int channel = 0; channel < 3; ++channel) {
-        const auto linear =
-            static_cast<std::int64_t>((sums >> (kFieldBits * channel)) & kFieldMask) - kBiases;
-        pixels[channel] =
-            encode[static_cast<std::size_t>(std::clamp<std::int64_t>(linear, 0, kLinearOne - 1))];
-      }
+      const std::uint64_t sums = red[pixels[0]] + green[pixels[1]] + blue[pixels[2]];
+      pixels[0] = encoded[sums & kFieldMask];
+      pixels[1] = encoded[(sums >> kFieldBits) & kFieldMask];
+      pixels[2] = encoded[sums >> (2 * kFieldBits)];
     }
   }
 
   // The tables for the profile, or null when it is no matrix shaper for this intent or the tables
-  // do not give what `reference` (the LittleCMS 8-bit transform) gives within a step.
-  static std::unique_ptr<const Tables> Sample(void* source, cmsUInt32Number intent,
-                                              cmsUInt32Number flags, void* reference) {
+  // do not give what LittleCMS's own 8-bit transform gives within a step.
+  static std::unique_ptr<const Tables> Sample(void* source, void* srgb, cmsUInt32Number intent,
+                                              cmsUInt32Number flags) {
     if (!cmsIsMatrixShaper(source) || cmsIsCLUT(source, intent, LCMS_USED_AS_INPUT)) return nullptr;
     cmsToneCurve* linearCurve = cmsBuildGamma(Context(), 1.0);
     if (linearCurve == nullptr) return nullptr;
@@ -146,28 +152,68 @@ struct ColorTransform::Tables {
     cmsDoTransform(toLinear.get(), ramps.data(), converted.data(),
                    static_cast<cmsUInt32Number>(ramps.size() / 3));
 
+    // contribution[channel][value][out], in fixed point; the other two channels' ramps start at
+    // black too, so black counts once, in the first channel's.
+    std::vector<std::array<std::int64_t, 3>> contribution(3 * 256);
+    std::array<std::array<std::int64_t, 3>, 3> lowest{};  // [channel][out]
+    for (std::size_t channel = 0; channel < 3; ++channel) {
+      for (std::size_t value = 0; value < 256; ++value) {
+        for (std::size_t out = 0; out < 3; ++out) {
+          const double part = converted[3 + (channel * 256 + value) * 3 + out];
+          const double black = channel == 0 ? 0.0 : converted[out];
+          const std::int64_t fixed =
+              std::clamp<std::int64_t>(std::llround((part - black) * double(kLinearOne)),
+                                       -kLargest, kLargest);
+          contribution[channel * 256 + value][out] = fixed;
+          lowest[channel][out] = value == 0 ? fixed : std::min(lowest[channel][out], fixed);
+        }
+      }
+    }
+    // The lowest and highest sums any pixel reaches, over all three outputs.
+    std::array<std::int64_t, 3> lowestSum{};
+    std::int64_t lowestOfAll = 0;
+    std::int64_t highestOfAll = 0;
+    for (std::size_t out = 0; out < 3; ++out) {
+      std::int64_t highestSum = 0;
+      for (std::size_t channel = 0; channel < 3; ++channel) {
+        lowestSum[out] += lowest[channel][out];
+        std::int64_t highest = lowest[channel][out];
+        for (std::size_t value = 0; value < 256; ++value)
+          highest = std::max(highest, contribution[channel * 256 + value][out]);
+        highestSum += highest;
+      }
+      lowestOfAll = out == 0 ? lowestSum[out] : std::min(lowestOfAll, lowestSum[out]);
+      highestOfAll = out == 0 ? highestSum : std::max(highestOfAll, highestSum);
+    }
+
     auto tables = std::make_unique<Tables>();
     for (std::size_t channel = 0; channel < 3; ++channel) {
       for (std::size_t value = 0; value < 256; ++value) {
         std::uint64_t packed = 0;
         for (std::size_t out = 0; out < 3; ++out) {
-          const double part = converted[3 + (channel * 256 + value) * 3 + out];
-          // The other two channels' ramps start at black too: black counts once.
-          const double black = channel == 0 ? 0.0 : converted[out];
-          const std::int64_t fixed =
-              std::clamp<std::int64_t>(std::llround((part - black) * double(kLinearOne)),
-                                       -kLargest, kLargest);
-          packed |= static_cast<std::uint64_t>(fixed + kBias) << (kFieldBits * out);
+          std::int64_t field = contribution[channel * 256 + value][out] - lowest[channel][out];
+          if (channel == 0) field += lowestSum[out] - lowestOfAll;
+          packed |= static_cast<std::uint64_t>(field) << (kFieldBits * out);
         }
         tables->packed[channel][value] = packed;
       }
     }
-    for (std::size_t entry = 0; entry < kEncodeEntries; ++entry) {
-      const double level = static_cast<double>(entry) / static_cast<double>(kLinearOne);
-      tables->encode[entry] = static_cast<std::uint8_t>(std::lround(255.0 * SrgbEncoded(level)));
+    tables->encode.resize(static_cast<std::size_t>(highestOfAll - lowestOfAll + 1));
+    for (std::size_t entry = 0; entry < tables->encode.size(); ++entry) {
+      const std::int64_t level = static_cast<std::int64_t>(entry) + lowestOfAll;
+      tables->encode[entry] =
+          level <= 0            ? 0
+          : level >= kLinearOne ? 255
+                                : static_cast<std::uint8_t>(std::lround(
+                                      255.0 * SrgbEncoded(static_cast<double>(level) /
+                                                          static_cast<double>(kLinearOne))));
     }
 
-    // Checked against LittleCMS's own 8-bit transform on a 16-level cube.
+    // Checked against LittleCMS's own 8-bit transform on a 16-level cube. Unoptimised: it is
+    // made for these few pixels alone, and computes every one in full.
+    const Transform reference(cmsCreateTransformTHR(Context(), source, TYPE_RGB_8, srgb, TYPE_RGB_8,
+                                                    intent, flags | cmsFLAGS_NOOPTIMIZE));
+    if (reference == nullptr) return nullptr;
     std::vector<std::uint8_t> cube;
     for (int red = 0; red <= 255; red += 17) {
       for (int green = 0; green <= 255; green += 17) {
@@ -177,7 +223,7 @@ struct ColorTransform::Tables {
       }
     }
     std::vector<std::uint8_t> expected(cube.size());
-    cmsDoTransform(reference, cube.data(), expected.data(),
+    cmsDoTransform(reference.get(), cube.data(), expected.data(),
                    static_cast<cmsUInt32Number>(cube.size() / 3));
     tables->Convert(cube.data(), cube.size() / 3);
     for (std::size_t i = 0; i < cube.size(); ++i) {
@@ -190,7 +236,9 @@ struct ColorTransform::Tables {
 ColorTransform::ColorTransform(Source from, void* transform, std::unique_ptr<const Tables> tables)
     : from_(from), transform_(transform), tables_(std::move(tables)) {}
 
-ColorTransform::~ColorTransform() { cmsDeleteTransform(transform_); }
+ColorTransform::~ColorTransform() {
+  if (transform_ != nullptr) cmsDeleteTransform(transform_);
+}
 
 void ColorTransform::ConvertRgb(std::uint8_t* pixels, std::size_t count) const {
   if (from_ != Source::kRgb) return;
@@ -250,11 +298,16 @@ std::shared_ptr<const ColorTransform> ColorTransform::Build(std::span<const std:
     intent = INTENT_RELATIVE_COLORIMETRIC;
     flags |= cmsFLAGS_BLACKPOINTCOMPENSATION;
   }
-  Transform transform(cmsCreateTransformTHR(context, source.get(), inputFormat, srgb.get(),
-                                            TYPE_RGB_8, intent, flags));
-  if (transform == nullptr) return nullptr;
+  // RGB pixels go through the tables where they can be made; LittleCMS's transform, with its
+  // optimisation (which alone costs more than the rest of the build), only where they cannot.
   std::unique_ptr<const Tables> tables;
-  if (from == Source::kRgb) tables = Tables::Sample(source.get(), intent, flags, transform.get());
+  if (from == Source::kRgb) tables = Tables::Sample(source.get(), srgb.get(), intent, flags);
+  Transform transform;
+  if (tables == nullptr) {
+    transform.reset(cmsCreateTransformTHR(context, source.get(), inputFormat, srgb.get(),
+                                          TYPE_RGB_8, intent, flags));
+    if (transform == nullptr) return nullptr;
+  }
   return std::shared_ptr<const ColorTransform>(
       new ColorTransform(from, transform.release(), std::move(tables)));
 }
@@ -265,7 +318,7 @@ namespace {
 // photos from one camera builds its transform once.
 struct RememberedProfile {
   std::array<std::uint64_t, 2> hash{};
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> key;
   std::shared_ptr<const ColorTransform> transform;
 };
 constexpr std::size_t kRememberedProfiles = 8;
@@ -280,24 +333,42 @@ std::vector<RememberedProfile>& Remembered() {
   return remembered;
 }
 
+// Where the profile header keeps its creation date and time, and the profile's ID (a checksum of
+// the profile with the date included). Neither changes a conversion.
+constexpr std::size_t kIccDateOffset = 24;
+constexpr std::size_t kIccDateBytes = 12;
+constexpr std::size_t kIccIdOffset = 84;
+constexpr std::size_t kIccIdBytes = 16;
+
+// The profile's bytes with its date and ID blanked: software that makes a profile afresh for every
+// file it saves (LittleCMS-based tools, raw converters) writes profiles that differ in nothing
+// else, and they are remembered as one.
+std::vector<std::uint8_t> KeyOf(std::span<const std::uint8_t> icc) {
+  std::vector<std::uint8_t> key(icc.begin(), icc.end());
+  if (key.size() >= kIccIdOffset + kIccIdBytes) {
+    std::fill_n(key.begin() + kIccDateOffset, kIccDateBytes, std::uint8_t{0});
+    std::fill_n(key.begin() + kIccIdOffset, kIccIdBytes, std::uint8_t{0});
+  }
+  return key;
+}
+
 }  // namespace
 
 std::shared_ptr<const ColorTransform> TransformToSrgb(std::span<const std::uint8_t> icc) {
   if (icc.empty()) return nullptr;
-  const std::array<std::uint64_t, 2> hash = ContentHash::Of(icc);
+  std::vector<std::uint8_t> key = KeyOf(icc);
+  const std::array<std::uint64_t, 2> hash = ContentHash::Of(key);
   const std::lock_guard<std::mutex> guard(ProfilesLock());
   std::vector<RememberedProfile>& remembered = Remembered();
   const auto found = std::find_if(remembered.begin(), remembered.end(), [&](const auto& entry) {
-    return entry.hash == hash && std::equal(entry.bytes.begin(), entry.bytes.end(), icc.begin(),
-                                            icc.end());
+    return entry.hash == hash && entry.key == key;
   });
   if (found != remembered.end()) {
     std::rotate(found, found + 1, remembered.end());
     return remembered.back().transform;
   }
   // Built while the lock is held: workers meeting the same new profile wait for one build.
-  RememberedProfile entry{hash, std::vector<std::uint8_t>(icc.begin(), icc.end()),
-                          ColorTransform::Build(icc)};
+  RememberedProfile entry{hash, std::move(key), ColorTransform::Build(icc)};
   if (remembered.size() == kRememberedProfiles) remembered.erase(remembered.begin());
   remembered.push_back(std::move(entry));
   return remembered.back().transform;

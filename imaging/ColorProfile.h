@@ -46,16 +46,16 @@ class ColorTransform {
 
   Source from_;
   // The LittleCMS transform (a cmsHTRANSFORM made with cmsFLAGS_NOCACHE, so cmsDoTransform keeps
-  // no state in it and several threads may use it at once).
+  // no state in it and several threads may use it at once); null when tables_ convert instead.
   void* transform_;
-  // When present, RGB pixels go through these instead of transform_ (the same colours within a
-  // step, at a fraction of the time).
+  // When present, RGB pixels go through these (the same colours within a step, at a fraction of
+  // the time); read only once built, so shared as freely as the transform.
   std::unique_ptr<const Tables> tables_;
 };
 
 // The conversion of pixels described by the profile to sRGB, or null when there is none to make
 // (see above). Built at the first request for a profile and kept for the next ones: the last few
-// distinct profiles are remembered by their bytes.
+// distinct profiles are remembered by their bytes (all but their creation date and ID).
 std::shared_ptr<const ColorTransform> TransformToSrgb(std::span<const std::uint8_t> icc);
 
 }  // namespace imaging

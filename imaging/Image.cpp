@@ -102,11 +102,6 @@ void Image::ConvertDecoded(Bitmap& bitmap) const {
   toSrgb_->ConvertRgb(bitmap.pixels.data(), bitmap.PixelCount());
 }
 
-const ColorTransform* Image::CmykProfile() const {
-  return toSrgb_ != nullptr && toSrgb_->From() == ColorTransform::Source::kCmyk ? toSrgb_.get()
-                                                                                 : nullptr;
-}
-
 bool Image::StoredGrey() const { return kind_ == kFileKindJpeg && jpegHeader_.greyscale; }
 
 bool Image::TurnDecoded() {
@@ -140,14 +135,18 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
   if (bitmap_) return true;
   try {
     Result<Bitmap> decoded = Refused("the file was changed while it was converted");
+    // A JPEG's rows are converted to sRGB as they decode; the other files' after.
+    bool converted = false;
     if (coefficients_) {
       // The coefficients give the full size only; they are not needed once there are pixels.
-      std::optional<Bitmap> pixels = coefficients_->Pixels(CmykProfile());
+      std::optional<Bitmap> pixels = coefficients_->Pixels(toSrgb_.get());
       decoded = pixels ? Result<Bitmap>(std::move(*pixels)) : Refused(kOutOfMemory);
       coefficients_.reset();
       scaleDenominator = 1;
+      converted = true;
     } else if (source_) {
-      decoded = jpeg::Decode(*source_, scaleDenominator, CmykProfile());
+      decoded = jpeg::Decode(*source_, scaleDenominator, toSrgb_.get());
+      converted = true;
     } else if (file_ && file_->Unchanged()) {
       decoded = kind_ == kFileKindBmp ? bmp::Decode(*file_, greyscale) : png::Decode(*file_);
     }
@@ -157,7 +156,7 @@ bool Image::DecodeDeferred(int scaleDenominator, bool greyscale) {
     }
     if (!validated_) RememberGoodFile(*source_, kind_);
     validated_ = true;
-    ConvertDecoded(*decoded);
+    if (!converted) ConvertDecoded(*decoded);
     bitmap_ = std::move(*decoded);
     if (!TurnDecoded()) {
       Fail(kOutOfMemory);

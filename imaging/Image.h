@@ -141,10 +141,9 @@ class Image {
   bool Transposed() const { return pendingOrientation_ >= 5; }
   // Turns freshly decoded pixels upright. False when memory runs out.
   bool TurnDecoded();
-  // Converts freshly decoded RGB pixels from the photo's profile to sRGB, when that is asked.
+  // Converts freshly decoded RGB pixels from the photo's profile to sRGB, when that is asked (a
+  // JPEG decoder converts its rows itself).
   void ConvertDecoded(Bitmap& bitmap) const;
-  // The transform a CMYK decode goes through, or null.
-  const ColorTransform* CmykProfile() const;
 
   std::optional<Bitmap> bitmap_;
   // A JPEG's bytes; the open file of a BMP or PNG waiting for its pixels; the hash of the file of
@@ -168,7 +167,8 @@ class Image {
   int pendingOrientation_ = 1;
   bool turnedUpright_ = false;
   bool edited_ = false;
-  // The conversion of the photo's profile to sRGB its decoded pixels go through, or null.
+  // The conversion of the photo's profile to sRGB its decoded pixels go through, or null: an RGB
+  // profile's only when the handling asks for it, a CMYK profile's always.
   std::shared_ptr<const ColorTransform> toSrgb_;
 };
 

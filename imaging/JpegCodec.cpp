@@ -368,15 +368,25 @@ void CmykRowToRgb(const JSAMPLE* cmyk, std::uint8_t* rgb, JDIMENSION width, bool
 }
 
 // Reads every row of the output pass that has been started into `pixels` (output_height rows of
-// rowBytes bytes, top-down); CMYK rows go through the file's profile when `cmykProfile` is one.
-// The caller has set the jump target.
+// rowBytes bytes, top-down), converted through the file's profile when `profile` is one for the
+// file's colours: CMYK rows from a library-owned buffer, RGB rows in place right after each batch
+// is decoded, while they are still in the cache, rather than in a second pass over the whole
+// bitmap. The caller has set the jump target.
 bool ReadOutputRows(jpeg_decompress_struct& info, std::uint8_t* pixels, std::size_t rowBytes,
-                    const ColorTransform* cmykProfile) {
+                    const ColorTransform* profile) {
   const bool cmyk = info.out_color_space == JCS_CMYK;
   if (static_cast<std::size_t>(info.output_width) * 3 != rowBytes ||
       info.output_components != (cmyk ? 4 : 3)) {
     return false;
   }
+  const ColorTransform* cmykProfile =
+      cmyk && profile != nullptr && profile->From() == ColorTransform::Source::kCmyk ? profile
+                                                                                   : nullptr;
+  // A grey file's pixels are grey whatever its profile says.
+  const ColorTransform* rgbProfile = !cmyk && !HeaderOf(info).greyscale && profile != nullptr &&
+                                             profile->From() == ColorTransform::Source::kRgb
+                                         ? profile
+                                         : nullptr;
   // CMYK rows land in a library-owned buffer first; jpeg_destroy_decompress frees it.
   JSAMPARRAY cmykRows =
       cmyk ? info.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
@@ -387,16 +397,20 @@ bool ReadOutputRows(jpeg_decompress_struct& info, std::uint8_t* pixels, std::siz
     const JDIMENSION first = info.output_scanline;
     const JDIMENSION count =
         std::min<JDIMENSION>(info.output_height - first, static_cast<JDIMENSION>(kRowsPerCall));
+    std::uint8_t* firstRow = pixels + static_cast<std::size_t>(first) * rowBytes;
     for (JDIMENSION row = 0; row < count; ++row) {
-      rows[row] = cmyk ? cmykRows[row] : pixels + static_cast<std::size_t>(first + row) * rowBytes;
+      rows[row] = cmyk ? cmykRows[row] : firstRow + static_cast<std::size_t>(row) * rowBytes;
     }
     const JDIMENSION read = jpeg_read_scanlines(&info, rows, count);
     if (read == 0) return false;
+    if (rgbProfile != nullptr) {
+      rgbProfile->ConvertRgb(firstRow, static_cast<std::size_t>(read) * info.output_width);
+    }
     if (cmyk) {
       const bool inverted = info.saw_Adobe_marker != 0;
       for (JDIMENSION row = 0; row < read; ++row) {
-        std::uint8_t* rgb = pixels + static_cast<std::size_t>(first + row) * rowBytes;
-        if (cmykProfile != nullptr && cmykProfile->From() == ColorTransform::Source::kCmyk) {
+        std::uint8_t* rgb = firstRow + static_cast<std::size_t>(row) * rowBytes;
+        if (cmykProfile != nullptr) {
           cmykProfile->ConvertCmyk(cmykRows[row], rgb, info.output_width, inverted);
         } else {
           CmykRowToRgb(cmykRows[row], rgb, info.output_width, inverted);
@@ -421,10 +435,10 @@ bool ScaleOutput(DecodeState& state, int denominator) {
 // Decodes the image into `pixels`. For a multi-scan file jpeg_start_decompress gathers every scan
 // first, within the limits of WithinWork.
 bool DecodePixels(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes,
-                  const ColorTransform* cmykProfile) {
+                  const ColorTransform* profile) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_start_decompress(&state.info);
-  return ReadOutputRows(state.info, pixels, rowBytes, cmykProfile);
+  return ReadOutputRows(state.info, pixels, rowBytes, profile);
 }
 
 // Reads all the image data a decode would read into the whole-image coefficient buffer: every scan
@@ -449,10 +463,10 @@ bool ReadAllScans(DecodeState& state) {
 
 // One output pass over the buffered coefficients, as Decode would produce it.
 bool OutputPass(DecodeState& state, std::uint8_t* pixels, std::size_t rowBytes,
-                const ColorTransform* cmykProfile) {
+                const ColorTransform* profile) {
   if (setjmp(state.error.jump) != 0) return false;
   jpeg_start_output(&state.info, state.info.input_scan_number);
-  return ReadOutputRows(state.info, pixels, rowBytes, cmykProfile);
+  return ReadOutputRows(state.info, pixels, rowBytes, profile);
 }
 
 // libjpeg's output goes through this destination into an EncodedOutput, in blocks of the buffer's
@@ -1004,7 +1018,7 @@ int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t heig
 }
 
 Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator,
-                      const ColorTransform* cmykProfile) {
+                      const ColorTransform* profile) {
   DecodeState state{};
   state.info.err = InstallErrorState(state.error);
   Result<Bitmap> result = Failure{};
@@ -1022,7 +1036,7 @@ Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator,
                  MakeBitmapToFill(state.info.output_width, state.info.output_height);
              !bitmap) {
     result = Refused(kOutOfMemory);
-  } else if (!DecodePixels(state, bitmap->pixels.data(), bitmap->RowBytes(), cmykProfile)) {
+  } else if (!DecodePixels(state, bitmap->pixels.data(), bitmap->RowBytes(), profile)) {
     result = RefusedBy(state.error);
   } else {
     bitmap->grey = HeaderOf(state.info).greyscale;
@@ -1058,11 +1072,10 @@ Result<std::unique_ptr<CoefficientImage>> CoefficientImage::Read(
   return std::unique_ptr<CoefficientImage>(new CoefficientImage(std::move(state)));
 }
 
-std::optional<Bitmap> CoefficientImage::Pixels(const ColorTransform* cmykProfile) {
+std::optional<Bitmap> CoefficientImage::Pixels(const ColorTransform* profile) {
   const jpeg_decompress_struct& info = state_->decode.info;
   std::optional<Bitmap> bitmap = MakeBitmapToFill(info.output_width, info.output_height);
-  if (!bitmap ||
-      !OutputPass(state_->decode, bitmap->pixels.data(), bitmap->RowBytes(), cmykProfile)) {
+  if (!bitmap || !OutputPass(state_->decode, bitmap->pixels.data(), bitmap->RowBytes(), profile)) {
     return std::nullopt;
   }
   bitmap->grey = header_.greyscale;

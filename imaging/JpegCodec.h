@@ -55,11 +55,13 @@ int ScaleDenominator(const Header& header, std::int64_t width, std::int64_t heig
 // message on any error, beyond the size limits, for a progressive file of more than kMaxJpegScans
 // scans, or for one whose scans claim more blocks than a file of its size may cost (32 million at
 // most). Damaged image data are decoded as far as they go. Greyscale files give a bitmap marked
-// grey. CMYK and YCCK files are converted through `cmykProfile` when it is a CMYK profile's
+// grey. CMYK and YCCK files are converted through `profile` when it is a CMYK profile's
 // transform (Adobe's inverted CMYK told by its Adobe segment), else by the plain formula
-// (red = (255 − c) × (255 − k) / 255, on inverted values for Adobe's).
+// (red = (255 − c) × (255 − k) / 255, on inverted values for Adobe's). Colour files are
+// converted through `profile` when it is an RGB profile's transform, a few rows at a time as they
+// decode; greyscale files never are.
 Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, int scaleDenominator = 1,
-                      const ColorTransform* cmykProfile = nullptr);
+                      const ColorTransform* profile = nullptr);
 
 // A file read through all of its image data into libjpeg's whole-image coefficient buffer (its
 // buffered-image mode): reading it checks the file exactly as Decode does, and refuses exactly
@@ -76,8 +78,9 @@ class CoefficientImage {
 
   const Header& FileHeader() const { return header_; }
 
-  // The pixels Decode gives for the file; nothing when memory runs out. Call at most once.
-  std::optional<Bitmap> Pixels(const ColorTransform* cmykProfile = nullptr);
+  // The pixels Decode gives for the file through `profile`; nothing when memory runs out. Call at
+  // most once.
+  std::optional<Bitmap> Pixels(const ColorTransform* profile = nullptr);
 
   // Writes the image as Encode would write its pixels (JFIF, the same quantisation tables, 4:2:0
   // or greyscale, standard Huffman tables, progressive when asked), from the coefficients

@@ -2,12 +2,14 @@
 // output that cannot carry the profile), left exactly as stored otherwise; CMYK JPEGs through
 // their own profile; sRGB and unusable profiles as if there were none.
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <algorithm>
 
 #include "imaging/ColorProfile.h"
 #include "imaging/HandleTable.h"
 #include "imaging/Imaging.h"
+#include "imaging/JpegCodec.h"
 #include "imaging/PhotoMetadata.h"
 #include "tests/support/JpegFiles.h"
 #include "tests/support/PhotoFiles.h"
@@ -52,6 +54,14 @@ int LargestDeviation(const Bitmap& actual, const Bitmap& source, Rgb (*expected)
                           std::abs(got.green - want.green), std::abs(got.blue - want.blue)});
     }
   }
+  return largest;
+}
+
+// The largest difference between two equally long byte arrays.
+int LargestDeviationOf(const Bytes& first, const Bytes& second) {
+  int largest = 0;
+  for (std::size_t i = 0; i < first.size() && i < second.size(); ++i)
+    largest = std::max(largest, std::abs(int{first[i]} - int{second[i]}));
   return largest;
 }
 
@@ -184,6 +194,125 @@ TEST_F(ColorProfileTest, SrgbAndUnusableProfilesLeaveThePixelsExactlyAsAnUntagge
     EXPECT_EQ(ReadFileBytes(folder.File("tagged.bmp")), ReadFileBytes(folder.File("plain.bmp")));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "LittleCMS stays silent";
   }
+}
+
+// An RGB profile of the primaries with one gamma curve, as LittleCMS writes it.
+Bytes GammaProfile(const cmsCIExyYTRIPLE& primaries, double gamma) {
+  const cmsCIExyY white{0.3127, 0.3290, 1.0};
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
+  cmsToneCurve* curves[3] = {curve, curve, curve};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(curve);
+  cmsUInt32Number size = 0;
+  Bytes bytes;
+  if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
+    bytes.resize(size);
+    if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
+  }
+  if (profile != nullptr) cmsCloseProfile(profile);
+  return bytes;
+}
+
+TEST(ColorTransformTest, MatrixShapersConvertEveryColourOfADenseCubeAsLittleCmsDoesWithinAStep) {
+  // Sums that reach below 0 and above 1 in sRGB's linear light by different amounts; the
+  // widest gamut has contributions beyond the tables' range.
+  const struct {
+    const char* profile;
+    Bytes icc;
+  } kProfiles[] = {
+      {"Adobe RGB", AdobeRgbProfile()},
+      {"Display P3 primaries, gamma 2.2",
+       GammaProfile({{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}}, 2.2)},
+      {"Rec. 2020 primaries, gamma 2.4",
+       GammaProfile({{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}}, 2.4)},
+      {"near-sRGB primaries, gamma 1.8",
+       GammaProfile({{0.640, 0.330, 1.0}, {0.290, 0.600, 1.0}, {0.150, 0.060, 1.0}}, 1.8)},
+      {"ProPhoto-like primaries, gamma 1.8",
+       GammaProfile({{0.7347, 0.2653, 1.0}, {0.1596, 0.8404, 1.0}, {0.0366, 0.0001, 1.0}}, 1.8)},
+  };
+  // Every fifth level of each channel, the top included: 52^3 colours.
+  Bytes cube;
+  for (int red = 0; red <= 255; red += 5) {
+    for (int green = 0; green <= 255; green += 5) {
+      for (int blue = 0; blue <= 255; blue += 5) {
+        for (const int value : {red, green, blue}) cube.push_back(std::uint8_t(value));
+      }
+    }
+  }
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+  for (const auto& row : kProfiles) {
+    SCOPED_TRACE(row.profile);
+    ASSERT_FALSE(row.icc.empty());
+    const std::shared_ptr<const ColorTransform> transform = TransformToSrgb(row.icc);
+    ASSERT_NE(transform, nullptr);
+    cmsHPROFILE source = cmsOpenProfileFromMem(row.icc.data(), cmsUInt32Number(row.icc.size()));
+    cmsHTRANSFORM reference =
+        cmsCreateTransform(source, TYPE_RGB_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    ASSERT_NE(reference, nullptr);
+    Bytes expected(cube.size());
+    cmsDoTransform(reference, cube.data(), expected.data(), cmsUInt32Number(cube.size() / 3));
+    cmsDeleteTransform(reference);
+    cmsCloseProfile(source);
+    // The reference must move the colours, or the row proves nothing.
+    ASSERT_GT(LargestDeviationOf(expected, cube), 8);
+    Bytes converted = cube;
+    transform->ConvertRgb(converted.data(), converted.size() / 3);
+    EXPECT_LE(LargestDeviationOf(converted, expected), 1);
+  }
+  cmsCloseProfile(srgb);
+}
+
+TEST(ColorTransformTest, ProfilesDifferingOnlyInDateAndIdShareOneTransformAndNoOthers) {
+  const Bytes adobe = AdobeRgbProfile();
+  ASSERT_GE(adobe.size(), 128u);
+  // Written a second later, with a profile ID: the date-time field (bytes 24 to 35) and the ID
+  // (bytes 84 to 99) differ, nothing else.
+  Bytes later = adobe;
+  later[35] = std::uint8_t(later[35] ^ 0x01);
+  std::fill_n(later.begin() + 84, 16, std::uint8_t{0x5A});
+  // The same profile with its header's rendering intent changed (byte 67), and with a byte of its
+  // tag data changed (the profile's last).
+  Bytes intent = adobe;
+  intent[67] = std::uint8_t(intent[67] ^ 0x01);
+  Bytes tag = adobe;
+  tag.back() = std::uint8_t(tag.back() ^ 0x40);
+  const std::shared_ptr<const ColorTransform> first = TransformToSrgb(adobe);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(TransformToSrgb(later).get(), first.get());
+  EXPECT_NE(TransformToSrgb(intent).get(), first.get());
+  EXPECT_NE(TransformToSrgb(tag).get(), first.get());
+}
+
+TEST_F(ColorProfileTest, JpegRowsAreConvertedExactlyOnceEachAsTheyDecode) {
+  // 37 × 45 pixels: two full batches of the decoder's rows and a part at full size, one and a
+  // part at half size, one partial batch at 1/8.
+  const Bitmap photo = PhotoLike(37, 45);
+  const Bytes jpeg = ReadFileBytes(SaveImageFile(photo, folder.File("photo.jpg")));
+  const std::shared_ptr<const ColorTransform> transform = TransformToSrgb(AdobeRgbProfile());
+  ASSERT_NE(transform, nullptr);
+  const auto convertedAfter = [&](Bitmap bitmap) {
+    transform->ConvertRgb(bitmap.pixels.data(), bitmap.PixelCount());
+    return bitmap;
+  };
+  for (const int denominator : {1, 2, 8}) {
+    SCOPED_TRACE("1/" + std::to_string(denominator));
+    const Result<Bitmap> plain = jpeg::Decode(jpeg, denominator);
+    const Result<Bitmap> converted = jpeg::Decode(jpeg, denominator, transform.get());
+    ASSERT_TRUE(plain && converted);
+    EXPECT_EQ(converted->pixels, convertedAfter(*plain).pixels);
+    EXPECT_NE(converted->pixels, plain->pixels);
+  }
+  Result<std::unique_ptr<jpeg::CoefficientImage>> coefficients = jpeg::CoefficientImage::Read(jpeg);
+  ASSERT_TRUE(coefficients);
+  const std::optional<Bitmap> fromCoefficients = (*coefficients)->Pixels(transform.get());
+  ASSERT_TRUE(fromCoefficients.has_value());
+  EXPECT_EQ(fromCoefficients->pixels, convertedAfter(*jpeg::Decode(jpeg)).pixels) << "coefficients";
+
+  // A grey file's pixels stay grey: an RGB profile does not apply to them.
+  Bytes greySamples(37 * 45);
+  for (std::size_t i = 0; i < greySamples.size(); ++i) greySamples[i] = std::uint8_t(i * 7 % 251);
+  const Bytes grey = LibjpegFile(37, 45, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, greySamples);
+  EXPECT_EQ(jpeg::Decode(grey, 1, transform.get())->pixels, jpeg::Decode(grey)->pixels) << "grey";
 }
 
 TEST_F(ColorProfileTest, CmykJpegsGoThroughTheirProfileAndAdobesInvertedSamplesAreReadAsSuch) {
