@@ -74,6 +74,7 @@ void ReleaseUnlessEdited(int edited, EngineState& state) {
   if (edited != 0 || state.CurrentImage == 0) return;
   imaging::FreeImage(state.CurrentImage);
   state.CurrentImage = 0;
+  state.EditFailed = true;
 }
 
 // The output formats of the conversion routines.
@@ -120,6 +121,7 @@ PixelSize FitWithin(int width, int height, int boxWidth, int boxHeight) {
 }
 
 void RunPipelineOn(const ConverterOptions& options, const PhotoOptions& photo, EngineState& state) {
+  state.EditFailed = false;
   if (options.CropOn == 1) {
     // The crop takes over the handle it is given; a crop that yields nothing leaves 0, which every
     // later step passes through harmlessly.

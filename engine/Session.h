@@ -74,11 +74,13 @@ inline imaging::PhotoHandling PhotoHandlingOf(const PhotoOptions& options, bool 
   return {options.AutoOrient != 0, keep, !(keep && profileCarried)};
 }
 
-// The image being converted and the size the last pipeline run measured.
+// The image being converted, the size the last pipeline run measured, and whether an edit of that
+// run failed (a crop that yields nothing is no failure).
 struct EngineState {
   imaging::ImageHandle CurrentImage = 0;
   int LastOutputWidth = 0;
   int LastOutputHeight = 0;
+  bool EditFailed = false;
 };
 
 // What the current conversion job works on, and the program's own folder.

@@ -88,6 +88,11 @@ TableArtOutcome WriteTableArtOn(const ConverterOptions& options, const PhotoOpti
     return TableArtOutcome::kNotLoaded;
   }
   RunPipelineOn(options, photo, state);
+  // An edit that failed leaves no image: an empty table would pass for the converted page.
+  if (state.EditFailed) {
+    failureReason = imaging::FailureReason();
+    return TableArtOutcome::kNotLoaded;
+  }
 
   // The table always takes the size measured after the pipeline, so the page shows exactly the
   // converted image, whatever was shown last in the information fields.
