@@ -279,8 +279,12 @@ TEST(ColorTransformTest, ProfilesDifferingOnlyInDateAndIdShareOneTransformAndNoO
   const std::shared_ptr<const ColorTransform> first = TransformToSrgb(adobe);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(TransformToSrgb(later).get(), first.get());
-  EXPECT_NE(TransformToSrgb(intent).get(), first.get());
+  const std::shared_ptr<const ColorTransform> other = TransformToSrgb(intent);
+  EXPECT_NE(other.get(), first.get());
   EXPECT_NE(TransformToSrgb(tag).get(), first.get());
+  // Met again after others, each profile finds its own transform, as a batch mixing them needs.
+  EXPECT_EQ(TransformToSrgb(adobe).get(), first.get());
+  EXPECT_EQ(TransformToSrgb(intent).get(), other.get());
 }
 
 TEST_F(ColorProfileTest, JpegRowsAreConvertedExactlyOnceEachAsTheyDecode) {
