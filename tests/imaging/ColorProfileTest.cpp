@@ -5,6 +5,9 @@
 #include <lcms2.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <thread>
 
 #include "imaging/ColorProfile.h"
 #include "imaging/HandleTable.h"
@@ -285,6 +288,38 @@ TEST(ColorTransformTest, ProfilesDifferingOnlyInDateAndIdShareOneTransformAndNoO
   // Met again after others, each profile finds its own transform, as a batch mixing them needs.
   EXPECT_EQ(TransformToSrgb(adobe).get(), first.get());
   EXPECT_EQ(TransformToSrgb(intent).get(), other.get());
+}
+
+// Workers of a batch meet more distinct profiles at once than are remembered: each still gets its
+// own profile's transform while others are built and forgotten.
+TEST(ColorTransformTest, WorkersMeetingManyProfilesAtOnceEachConvertThroughTheirOwn) {
+  constexpr int kProfiles = 12;
+  constexpr int kWorkers = 4;
+  std::vector<Bytes> profiles;
+  std::vector<std::array<std::uint8_t, 3>> expected;
+  for (int i = 0; i < kProfiles; ++i) {
+    profiles.push_back(AdobeRgbProfileWithGamma(1.6 + 0.1 * i));
+    std::array<std::uint8_t, 3> pixel = {200, 90, 30};
+    const std::shared_ptr<const ColorTransform> transform = TransformToSrgb(profiles.back());
+    ASSERT_NE(transform, nullptr);
+    transform->ConvertRgb(pixel.data(), 1);
+    expected.push_back(pixel);
+  }
+  std::atomic<int> wrong = 0;
+  std::vector<std::thread> workers;
+  for (int worker = 0; worker < kWorkers; ++worker) {
+    workers.emplace_back([&, worker] {
+      for (int step = 0; step < 4 * kProfiles; ++step) {
+        const auto i = static_cast<std::size_t>((step * (worker + 1) + worker) % kProfiles);
+        std::array<std::uint8_t, 3> pixel = {200, 90, 30};
+        const std::shared_ptr<const ColorTransform> transform = TransformToSrgb(profiles[i]);
+        if (transform != nullptr) transform->ConvertRgb(pixel.data(), 1);
+        if (transform == nullptr || pixel != expected[i]) ++wrong;
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(ColorProfileTest, JpegRowsAreConvertedExactlyOnceEachAsTheyDecode) {

@@ -266,8 +266,10 @@ int SamplePrintModel(const cmsUInt16Number in[], cmsUInt16Number out[], void* ca
 
 }  // namespace
 
-std::vector<std::uint8_t> AdobeRgbProfile() {
-  return RgbProfile(kAdobePrimaries, cmsBuildGamma(nullptr, kAdobeGamma));
+std::vector<std::uint8_t> AdobeRgbProfile() { return AdobeRgbProfileWithGamma(kAdobeGamma); }
+
+std::vector<std::uint8_t> AdobeRgbProfileWithGamma(double gamma) {
+  return RgbProfile(kAdobePrimaries, cmsBuildGamma(nullptr, gamma));
 }
 
 std::vector<std::uint8_t> SampledSrgbProfile() {

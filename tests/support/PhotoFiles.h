@@ -50,6 +50,8 @@ std::vector<std::uint8_t> IccProfile(std::size_t bytes, const char* space = "RGB
 // An output profile for CMYK whose perceptual table (Lab, `gridPoints` per ink) holds
 // CmykPrintModel, so converting through it must give the model's colours.
 std::vector<std::uint8_t> AdobeRgbProfile();
+// Adobe RGB's primaries with another gamma: as many distinct profiles as gammas.
+std::vector<std::uint8_t> AdobeRgbProfileWithGamma(double gamma);
 std::vector<std::uint8_t> SampledSrgbProfile();
 // LittleCMS's own sRGB profile.
 std::vector<std::uint8_t> SrgbProfile();
