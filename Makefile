@@ -39,7 +39,7 @@ $(TSAN_DIR)/CMakeCache.txt:
 # The suite under ThreadSanitizer: a data race between the batch's workers fails it.
 test-tsan: deps $(TSAN_DIR)/CMakeCache.txt
 	cmake --build $(TSAN_DIR) -j $(JOBS)
-	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan-suppressions.txt \
 	  ctest --output-on-failure -j $(JOBS)
 
 run: build
