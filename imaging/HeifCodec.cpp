@@ -31,6 +31,38 @@ constexpr std::array kDerivedItems = {"grid"sv, "iovl"sv, "iden"sv};
 // The XMP packet is a 'mime' item of this content type.
 constexpr std::string_view kXmpContentType = "application/rdf+xml";
 
+// What the decoder allocates for an item is bounded from the boxes before it runs. A coded HEVC
+// picture covers whole coding blocks, at most 64 a side, so its size may pass the item's by
+// less than one.
+constexpr std::uint64_t kMaxCodingBlockSide = 64;
+// An 'iloc' box holds at most this many extents in all, an HEVC item's data this many NAL units
+// (a still picture is a handful: parameter sets, a few slices).
+constexpr std::size_t kMaxItemExtents = std::size_t{1} << 16;
+constexpr std::uint64_t kMaxUnitsPerItem = 4096;
+// The 'hvcC' property: lengthSizeMinusOne in the low two bits of the byte at 21, then the count
+// of NAL unit arrays; each array is a type byte, a 16-bit count and units after 16-bit lengths.
+constexpr std::size_t kHvccLengthSizeOffset = 21;
+constexpr std::size_t kHvccArraysOffset = 22;
+// An HEVC NAL unit starts with a two-byte header whose bits 1..6 are its type.
+constexpr std::uint64_t kSequenceParameterSetType = 33;
+constexpr std::size_t kNalHeaderBytes = 2;
+constexpr int kNalHeaderBits = 16;
+// A sequence parameter set's profile_tier_level: the general profile in 88 bits and its level in
+// 8; a sub-layer's the same. Sub-layers are at most 8 (sps_max_sub_layers_minus1 in 3 bits).
+constexpr int kProfileBits = 88;
+constexpr int kLevelBits = 8;
+constexpr int kMaxSubLayers = 8;
+// chroma_format_idc of 4:4:4, which a separate_colour_plane_flag follows.
+constexpr std::uint64_t kChroma444 = 3;
+// The picture size lies within the first bytes of a sequence parameter set (under 140 even with
+// every sub-layer described); an Exp-Golomb code has at most 31 leading zeros in 32 bits.
+constexpr std::uint64_t kSequenceHeaderReadBytes = 256;
+constexpr int kMaxExpGolombZeros = 31;
+// The bytes of a grid's data before its output size (version, flags, rows − 1, columns − 1), and
+// of an overlay's (version, flags, four 16-bit fill values).
+constexpr std::size_t kGridHeaderBytes = 4;
+constexpr std::size_t kOverlayHeaderBytes = 10;
+
 std::uint64_t ReadBig(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t count) {
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < count; ++i) value = (value << 8) | bytes[offset + i];
@@ -93,10 +125,144 @@ std::optional<std::pair<std::uint32_t, std::string_view>> ItemInfo(
   return std::pair{id, FourCc(bytes, box.content + 4 + idBytes + 2)};
 }
 
-// The codec of the primary item among the content of a 'meta' box.
-Codec CodecInMeta(std::span<const std::uint8_t> meta) {
+// The content of the file's top-level 'meta' box, after its header; nothing when there is none,
+// its header does not read or it is larger than kMaxMetaBoxBytes.
+std::optional<std::vector<std::uint8_t>> MetaContent(const ByteSource& source) {
+  std::array<std::uint8_t, kLargeBoxHeaderSize> header{};
+  for (std::uint64_t offset = 0; offset < source.Size();) {
+    const std::uint64_t left = source.Size() - offset;
+    const std::size_t available =
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, header.size()));
+    if (!source.ReadAt(offset, std::span(header).first(available))) return std::nullopt;
+    std::uint64_t size = ReadBig(header, 0, 4);
+    std::size_t headerSize = kBoxHeaderSize;
+    if (size == 1 && available >= kLargeBoxHeaderSize) {
+      size = ReadBig(header, kBoxHeaderSize, 8);
+      headerSize = kLargeBoxHeaderSize;
+    } else if (size == 0) {
+      size = left;
+    }
+    if (available < headerSize || size < headerSize || size > left) return std::nullopt;
+    if (FourCc(header, 4) == "meta") {
+      if (size > kMaxMetaBoxBytes) return std::nullopt;
+      std::vector<std::uint8_t> meta(static_cast<std::size_t>(size - headerSize));
+      if (!source.ReadAt(offset + headerSize, meta)) return std::nullopt;
+      return meta;
+    }
+    offset += size;
+  }
+  return std::nullopt;
+}
+
+// Reads big-endian fields one after another inside [at, end), remembering when one ran past it.
+class FieldReader {
+ public:
+  FieldReader(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t end)
+      : bytes_(bytes.first(end)), at_(at) {}
+  std::uint64_t Next(std::size_t count) {
+    if (failed_ || bytes_.size() - at_ < count) {
+      failed_ = true;
+      return 0;
+    }
+    const std::uint64_t value = ReadBig(bytes_, at_, count);
+    at_ += count;
+    return value;
+  }
+  // The next `count` bytes, or nothing when they run past the end.
+  std::span<const std::uint8_t> Take(std::size_t count) {
+    if (failed_ || bytes_.size() - at_ < count) {
+      failed_ = true;
+      return {};
+    }
+    at_ += count;
+    return bytes_.subspan(at_ - count, count);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t at_;
+  bool failed_ = false;
+};
+
+// Where an item's data lie: pieces of the file, or of the 'idat' box (construction method 1).
+// An extent of length 0 runs to the end of the file or of the box.
+struct ItemLocation {
+  std::uint32_t id = 0;
+  std::uint64_t constructionMethod = 0;
+  std::uint64_t dataReference = 0;  // 0: this file
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;  // offset, length
+};
+
+// What the 'meta' box says of its items. `complete` is false when its item locations or property
+// boxes do not read.
+struct ItemLayout {
   std::optional<std::uint32_t> primary;
-  std::vector<std::pair<std::uint32_t, std::string_view>> items;
+  std::vector<std::pair<std::uint32_t, std::string_view>> types;
+  std::vector<ItemLocation> locations;
+  std::span<const std::uint8_t> idat;
+  std::vector<Box> properties;  // in 'ipco' order; 'ipma' counts them from 1
+  std::vector<std::pair<std::uint32_t, std::vector<std::size_t>>> associations;
+  bool complete = true;
+};
+
+// The entries of an 'iloc' box of version 0, 1 or 2; false when they do not read.
+bool ReadLocations(std::span<const std::uint8_t> meta, const Box& box,
+                   std::vector<ItemLocation>& locations) {
+  FieldReader field(meta, box.content, box.end);
+  const std::uint64_t version = field.Next(1);
+  field.Next(3);
+  const std::uint64_t sizes = field.Next(1);
+  const std::uint64_t moreSizes = field.Next(1);
+  const std::size_t offsetSize = sizes >> 4;
+  const std::size_t lengthSize = sizes & 0xF;
+  const std::size_t baseOffsetSize = moreSizes >> 4;
+  const std::size_t indexSize = version >= 1 ? moreSizes & 0xF : 0;
+  const std::size_t idSize = version < 2 ? 2 : 4;
+  const std::uint64_t count = field.Next(idSize);
+  std::size_t extents = 0;
+  for (std::uint64_t i = 0; i < count && !field.Failed(); ++i) {
+    ItemLocation location;
+    location.id = static_cast<std::uint32_t>(field.Next(idSize));
+    if (version >= 1) location.constructionMethod = field.Next(2) & 0xF;
+    location.dataReference = field.Next(2);
+    const std::uint64_t base = field.Next(baseOffsetSize);
+    const std::uint64_t extentCount = field.Next(2);
+    for (std::uint64_t e = 0; e < extentCount && !field.Failed(); ++e) {
+      if (++extents > kMaxItemExtents) return false;
+      field.Next(indexSize);
+      const std::uint64_t offset = field.Next(offsetSize);
+      location.extents.emplace_back(base + offset, field.Next(lengthSize));
+    }
+    locations.push_back(std::move(location));
+  }
+  return !field.Failed();
+}
+
+// The entries of an 'ipma' box: each item's property indices, counted from 1.
+bool ReadAssociations(std::span<const std::uint8_t> meta, const Box& box, ItemLayout& layout) {
+  FieldReader field(meta, box.content, box.end);
+  const std::uint64_t version = field.Next(1);
+  const std::uint64_t flags = field.Next(3);
+  const std::uint64_t count = field.Next(4);
+  for (std::uint64_t i = 0; i < count && !field.Failed(); ++i) {
+    const auto id = static_cast<std::uint32_t>(field.Next(version < 1 ? 2 : 4));
+    const std::uint64_t associationCount = field.Next(1);
+    std::vector<std::size_t> indices;
+    for (std::uint64_t a = 0; a < associationCount && !field.Failed(); ++a) {
+      // The essential bit, then the index in 7 or 15 bits.
+      const bool wide = (flags & 1) != 0;
+      const std::uint64_t entry = field.Next(wide ? 2 : 1);
+      indices.push_back(static_cast<std::size_t>(entry & (wide ? 0x7FFF : 0x7F)));
+    }
+    layout.associations.emplace_back(id, std::move(indices));
+  }
+  return !field.Failed();
+}
+
+// The items of the content of a 'meta' box: the primary item, types, locations and properties.
+ItemLayout ReadLayout(std::span<const std::uint8_t> meta) {
+  ItemLayout layout;
   // The meta box is a full box: version and flags before its children.
   for (std::size_t offset = 4; offset < meta.size();) {
     const std::optional<Box> box = BoxAt(meta, offset);
@@ -105,7 +271,7 @@ Codec CodecInMeta(std::span<const std::uint8_t> meta) {
     if (box->type == "pitm" && box->end - box->content >= 6) {
       const std::size_t idBytes = meta[box->content] == 0 ? 2 : 4;
       if (box->end - box->content >= 4 + idBytes) {
-        primary = static_cast<std::uint32_t>(ReadBig(meta, box->content + 4, idBytes));
+        layout.primary = static_cast<std::uint32_t>(ReadBig(meta, box->content + 4, idBytes));
       }
     } else if (box->type == "iinf" && box->end - box->content >= 6) {
       const std::size_t countBytes = meta[box->content] == 0 ? 2 : 4;
@@ -114,13 +280,46 @@ Codec CodecInMeta(std::span<const std::uint8_t> meta) {
         if (!entry) break;
         at = entry->end;
         if (entry->type != "infe") continue;
-        if (const auto info = ItemInfo(meta, *entry)) items.push_back(*info);
+        if (const auto info = ItemInfo(meta, *entry)) layout.types.push_back(*info);
+      }
+    } else if (box->type == "iloc") {
+      layout.complete = ReadLocations(meta, *box, layout.locations) && layout.complete;
+    } else if (box->type == "idat") {
+      layout.idat = meta.subspan(box->content, box->end - box->content);
+    } else if (box->type == "iprp") {
+      for (std::size_t at = box->content; at < box->end;) {
+        const std::optional<Box> child = BoxAt(meta.first(box->end), at);
+        if (!child) {
+          layout.complete = false;
+          break;
+        }
+        at = child->end;
+        if (child->type == "ipma") {
+          layout.complete = ReadAssociations(meta, *child, layout) && layout.complete;
+        } else if (child->type == "ipco") {
+          for (std::size_t inner = child->content; inner < child->end;) {
+            const std::optional<Box> property = BoxAt(meta.first(child->end), inner);
+            if (!property) {
+              layout.complete = false;
+              break;
+            }
+            inner = property->end;
+            layout.properties.push_back(*property);
+          }
+        }
       }
     }
   }
-  if (!primary) return Codec::kNone;
+  return layout;
+}
+
+// The codec of the primary item among the content of a 'meta' box.
+Codec CodecInMeta(std::span<const std::uint8_t> meta) {
+  const ItemLayout layout = ReadLayout(meta);
+  const auto& items = layout.types;
+  if (!layout.primary) return Codec::kNone;
   const auto primaryItem =
-      std::ranges::find_if(items, [&](const auto& item) { return item.first == *primary; });
+      std::ranges::find_if(items, [&](const auto& item) { return item.first == *layout.primary; });
   if (primaryItem == items.end()) return Codec::kNone;
   if (const Codec codec = CodecOfItem(primaryItem->second); codec != Codec::kNone) return codec;
   // A grid, an overlay or an identity-derived image: the images it is made of are coded items of
@@ -262,6 +461,330 @@ heif_reader SourceReaderFunctions() {
   return reader;
 }
 
+// The bytes of an item's data, read across its extents from the file or the 'idat' box.
+class ItemData {
+ public:
+  ItemData(const ByteSource& source, const ItemLayout& layout, const ItemLocation& location)
+      : source_(source), layout_(layout), location_(location) {}
+
+  // The item's data are in this file, in a way this reader knows (file offsets or 'idat').
+  bool Readable() const {
+    return location_.dataReference == 0 && location_.constructionMethod <= 1;
+  }
+
+  // The length of the data, its extents clipped to what is there.
+  std::uint64_t Size() const {
+    std::uint64_t size = 0;
+    for (const auto& extent : location_.extents) size += Clipped(extent).second;
+    return size;
+  }
+
+  // Copies out.size() bytes from `offset` on; false when they are not all there.
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    for (const auto& extent : location_.extents) {
+      const auto [start, length] = Clipped(extent);
+      if (out.empty()) return true;
+      if (offset >= length) {
+        offset -= length;
+        continue;
+      }
+      const auto count =
+          static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, out.size()));
+      if (!ReadWhole(start + offset, out.first(count))) return false;
+      out = out.subspan(count);
+      offset = 0;
+    }
+    return out.empty();
+  }
+
+ private:
+  std::uint64_t WholeSize() const {
+    return location_.constructionMethod == 1 ? layout_.idat.size() : source_.Size();
+  }
+  bool ReadWhole(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (location_.constructionMethod == 0) return source_.ReadAt(offset, out);
+    std::copy_n(layout_.idat.begin() + static_cast<std::ptrdiff_t>(offset), out.size(),
+                out.begin());
+    return true;
+  }
+  // The extent as far as the file or box holds it (length 0: to its end).
+  std::pair<std::uint64_t, std::uint64_t> Clipped(
+      const std::pair<std::uint64_t, std::uint64_t>& extent) const {
+    const std::uint64_t whole = WholeSize();
+    if (extent.first >= whole) return {whole, 0};
+    const std::uint64_t left = whole - extent.first;
+    return {extent.first, extent.second == 0 ? left : std::min(extent.second, left)};
+  }
+
+  const ByteSource& source_;
+  const ItemLayout& layout_;
+  const ItemLocation& location_;
+};
+
+// Reads the bits of a NAL unit's payload (its emulation-prevention bytes removed), most
+// significant first, remembering when a read ran past the end.
+class BitReader {
+ public:
+  explicit BitReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t Bits(int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i) {
+      if (position_ >= bytes_.size() * 8) {
+        failed_ = true;
+        return 0;
+      }
+      value = (value << 1) | ((bytes_[position_ / 8] >> (7 - position_ % 8)) & 1U);
+      ++position_;
+    }
+    return value;
+  }
+  // An unsigned Exp-Golomb code, ue(v).
+  std::uint64_t ExpGolomb() {
+    int zeros = 0;
+    while (!failed_ && Bits(1) == 0) {
+      if (++zeros > kMaxExpGolombZeros) failed_ = true;
+    }
+    return failed_ ? 0 : (std::uint64_t{1} << zeros) - 1 + Bits(zeros);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+  bool failed_ = false;
+};
+
+// The payload of a NAL unit: every 0x03 that follows two zero bytes (emulation prevention) taken
+// out.
+std::vector<std::uint8_t> Payload(std::span<const std::uint8_t> unit) {
+  std::vector<std::uint8_t> payload;
+  payload.reserve(unit.size());
+  int zeros = 0;
+  for (const std::uint8_t byte : unit) {
+    if (zeros >= 2 && byte == 3) {
+      zeros = 0;
+      continue;
+    }
+    payload.push_back(byte);
+    zeros = byte == 0 ? zeros + 1 : 0;
+  }
+  return payload;
+}
+
+using PictureSize = std::pair<std::uint64_t, std::uint64_t>;
+
+// The coded picture size of an HEVC sequence parameter set (its NAL unit, header included):
+// pic_width_in_luma_samples and pic_height_in_luma_samples; nothing when the unit ends first.
+std::optional<PictureSize> SequencePictureSize(std::span<const std::uint8_t> unit) {
+  const std::vector<std::uint8_t> payload = Payload(unit);
+  BitReader bits(payload);
+  bits.Bits(kNalHeaderBits);
+  bits.Bits(4);  // sps_video_parameter_set_id
+  const auto maxSubLayersMinus1 = static_cast<int>(bits.Bits(3));
+  bits.Bits(1);  // sps_temporal_id_nesting_flag
+  // profile_tier_level: the general profile and level, then which sub-layers carry their own.
+  bits.Bits(kProfileBits + kLevelBits);
+  std::array<bool, kMaxSubLayers> profilePresent{};
+  std::array<bool, kMaxSubLayers> levelPresent{};
+  for (int i = 0; i < maxSubLayersMinus1; ++i) {
+    profilePresent[static_cast<std::size_t>(i)] = bits.Bits(1) != 0;
+    levelPresent[static_cast<std::size_t>(i)] = bits.Bits(1) != 0;
+  }
+  if (maxSubLayersMinus1 > 0) bits.Bits(2 * (kMaxSubLayers - maxSubLayersMinus1));
+  for (int i = 0; i < maxSubLayersMinus1; ++i) {
+    if (profilePresent[static_cast<std::size_t>(i)]) bits.Bits(kProfileBits);
+    if (levelPresent[static_cast<std::size_t>(i)]) bits.Bits(kLevelBits);
+  }
+  bits.ExpGolomb();  // sps_seq_parameter_set_id
+  if (bits.ExpGolomb() == kChroma444) bits.Bits(1);  // separate_colour_plane_flag
+  const std::uint64_t width = bits.ExpGolomb();
+  const std::uint64_t height = bits.ExpGolomb();
+  if (bits.Failed()) return std::nullopt;
+  return PictureSize{width, height};
+}
+
+std::uint64_t RoundedUp(std::uint64_t value, std::uint64_t multiple) {
+  return (value + multiple - 1) / multiple * multiple;
+}
+
+// The refusal of a picture of `size` that an item's data claim (`what`: "coded stream", "grid"),
+// when it is beyond the limits or beyond `bound`, the item's own size padded to whole blocks.
+// The bound holds either way round: libheif's encoder gives a turned image's size turned (a
+// 23 × 31 grid turned a quarter says 31 × 23), which costs the same.
+std::optional<Failure> PictureBeyond(const PictureSize& size,
+                                     const std::optional<PictureSize>& bound, const char* what) {
+  constexpr std::uint64_t kLargestSide = std::uint64_t{1} << 32;
+  const bool withinLimits = size.first < kLargestSide && size.second < kLargestSide &&
+                            SizeWithinLimits(static_cast<std::int64_t>(size.first),
+                                             static_cast<std::int64_t>(size.second));
+  const auto fits = [&](std::uint64_t width, std::uint64_t height) {
+    return size.first <= width && size.second <= height;
+  };
+  if (withinLimits &&
+      (!bound || fits(bound->first, bound->second) || fits(bound->second, bound->first))) {
+    return std::nullopt;
+  }
+  return Refused("HEIF: its " + std::string(what) + " claims " + std::to_string(size.first) +
+                 " x " + std::to_string(size.second) + " pixels, beyond the size limits");
+}
+
+// The size an item's 'ispe' property gives, if it has one.
+std::optional<PictureSize> ItemSize(const ItemLayout& layout, std::span<const std::uint8_t> meta,
+                                    std::uint32_t id) {
+  for (const auto& [item, indices] : layout.associations) {
+    if (item != id) continue;
+    for (const std::size_t index : indices) {
+      if (index == 0 || index > layout.properties.size()) continue;
+      const Box& property = layout.properties[index - 1];
+      // Full-box header, then the width and the height in 32 bits each.
+      if (property.type == "ispe" && property.end - property.content >= 12) {
+        return PictureSize{ReadBig(meta, property.content + 4, 4),
+                           ReadBig(meta, property.content + 8, 4)};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// The 'hvcC' properties an item is decoded with.
+std::vector<Box> ItemConfigurations(const ItemLayout& layout, std::uint32_t id) {
+  std::vector<Box> configurations;
+  for (const auto& [item, indices] : layout.associations) {
+    if (item != id) continue;
+    for (const std::size_t index : indices) {
+      if (index == 0 || index > layout.properties.size()) continue;
+      if (layout.properties[index - 1].type == "hvcC") {
+        configurations.push_back(layout.properties[index - 1]);
+      }
+    }
+  }
+  return configurations;
+}
+
+// Checks the sequence parameter sets of an 'hvcC' property (its arrays of NAL units) and gives
+// the byte count of the length before each NAL unit of the item's data.
+std::optional<Failure> CheckConfiguration(std::span<const std::uint8_t> meta, const Box& box,
+                                          const std::optional<PictureSize>& bound,
+                                          std::size_t& lengthSize) {
+  const std::span<const std::uint8_t> content = meta.subspan(box.content, box.end - box.content);
+  const Failure damaged = Refused("HEIF: its decoder configuration does not read");
+  if (content.size() < kHvccArraysOffset + 1) return damaged;
+  lengthSize = (content[kHvccLengthSizeOffset] & 3U) + 1U;
+  FieldReader field(content, kHvccArraysOffset, content.size());
+  const std::uint64_t arrays = field.Next(1);
+  for (std::uint64_t a = 0; a < arrays && !field.Failed(); ++a) {
+    const std::uint64_t type = field.Next(1) & 0x3F;
+    const std::uint64_t units = field.Next(2);
+    for (std::uint64_t u = 0; u < units && !field.Failed(); ++u) {
+      const std::span<const std::uint8_t> unit =
+          field.Take(static_cast<std::size_t>(field.Next(2)));
+      if (field.Failed()) break;
+      if (type != kSequenceParameterSetType) continue;
+      const std::optional<PictureSize> size = SequencePictureSize(unit);
+      if (!size) return Refused("HEIF: a sequence parameter set ends before its picture size");
+      if (auto failure = PictureBeyond(*size, bound, "coded stream")) return failure;
+    }
+  }
+  if (field.Failed()) return damaged;
+  return std::nullopt;
+}
+
+// Checks the sequence parameter sets carried in an HEVC item's data, NAL units each after a
+// big-endian length of `lengthSize` bytes. A length past the data's end ends the walk: the decoder
+// stops there too.
+std::optional<Failure> CheckInBandUnits(const ItemData& data, std::size_t lengthSize,
+                                        const std::optional<PictureSize>& bound) {
+  const std::uint64_t size = data.Size();
+  std::array<std::uint8_t, 4> prefix{};
+  std::uint64_t units = 0;
+  for (std::uint64_t at = 0; size - at >= lengthSize + kNalHeaderBytes;) {
+    if (!data.ReadAt(at, std::span(prefix).first(lengthSize))) break;
+    const std::uint64_t length = ReadBig(prefix, 0, lengthSize);
+    at += lengthSize;
+    if (length > size - at) break;
+    if (++units > kMaxUnitsPerItem) {
+      return Refused("HEIF: an image's coded data are split into more than " +
+                     std::to_string(kMaxUnitsPerItem) + " units");
+    }
+    std::array<std::uint8_t, 1> first{};
+    if (length > 0 && data.ReadAt(at, first) &&
+        ((first[0] >> 1) & 0x3F) == kSequenceParameterSetType) {
+      std::vector<std::uint8_t> unit(
+          static_cast<std::size_t>(std::min<std::uint64_t>(length, kSequenceHeaderReadBytes)));
+      if (!data.ReadAt(at, unit)) break;
+      const std::optional<PictureSize> picture = SequencePictureSize(unit);
+      if (!picture) return Refused("HEIF: a sequence parameter set ends before its picture size");
+      if (auto failure = PictureBeyond(*picture, bound, "coded stream")) return failure;
+    }
+    at += length;
+  }
+  return std::nullopt;
+}
+
+// The output size in the data of a grid ('grid': version, flags, rows and columns − 1) or an
+// overlay ('iovl': version, flags, four 16-bit fill values), in 16 bits each or, when the flags'
+// lowest bit is set, 32; nothing when the data are too short, which the library refuses itself.
+std::optional<PictureSize> DerivedCanvas(const ItemData& data, std::string_view type) {
+  const std::size_t before = type == "grid" ? kGridHeaderBytes : kOverlayHeaderBytes;
+  std::array<std::uint8_t, kOverlayHeaderBytes + 8> header{};
+  if (!data.ReadAt(0, std::span(header).first(2))) return std::nullopt;
+  const std::size_t fieldBytes = (header[1] & 1U) != 0 ? 4 : 2;
+  const std::span<std::uint8_t> fields = std::span(header).first(before + 2 * fieldBytes);
+  if (!data.ReadAt(0, fields)) return std::nullopt;
+  return PictureSize{ReadBig(fields, before, fieldBytes),
+                     ReadBig(fields, before + fieldBytes, fieldBytes)};
+}
+
+// Refuses a file whose items would make the decoder allocate a picture larger than their sizes
+// ('ispe') say, found from the boxes before anything is decoded: the picture size of every
+// sequence parameter set an HEVC item is decoded with, those of its 'hvcC' property and those in
+// its data (beyond its size padded to whole coding blocks, kMaxCodingBlockSide), and the canvas
+// of every grid and overlay (beyond its size). An item without a size of its own is held to the
+// primary image's. The limits hold for all of them.
+std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
+  const std::optional<std::vector<std::uint8_t>> meta = MetaContent(source);
+  const Failure unread = Refused("HEIF: its item boxes do not read");
+  if (!meta) return unread;
+  const ItemLayout layout = ReadLayout(*meta);
+  if (!layout.complete) return unread;
+  const std::optional<PictureSize> primarySize =
+      layout.primary ? ItemSize(layout, *meta, *layout.primary) : std::nullopt;
+  for (const auto& [id, type] : layout.types) {
+    const bool coded = type == kHevcItem;
+    const bool derived = type == "grid" || type == "iovl";
+    if (!coded && !derived) continue;
+    std::optional<PictureSize> bound = ItemSize(layout, *meta, id);
+    if (!bound) bound = primarySize;
+    if (coded && bound) {
+      bound = PictureSize{RoundedUp(bound->first, kMaxCodingBlockSide),
+                          RoundedUp(bound->second, kMaxCodingBlockSide)};
+    }
+    std::size_t lengthSize = 0;
+    if (coded) {
+      for (const Box& configuration : ItemConfigurations(layout, id)) {
+        if (auto failure = CheckConfiguration(*meta, configuration, bound, lengthSize)) {
+          return failure;
+        }
+      }
+    }
+    const auto location = std::ranges::find_if(
+        layout.locations, [&](const ItemLocation& entry) { return entry.id == id; });
+    if (location == layout.locations.end()) continue;
+    const ItemData data(source, layout, *location);
+    if (!data.Readable()) continue;
+    if (coded && lengthSize > 0) {
+      if (auto failure = CheckInBandUnits(data, lengthSize, bound)) return failure;
+    } else if (derived) {
+      if (const auto canvas = DerivedCanvas(data, type)) {
+        if (auto failure = PictureBeyond(*canvas, bound, type == "grid" ? "grid" : "overlay")) {
+          return failure;
+        }
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 // A file's primary image, once its boxes are read and its size is found within the limits.
 struct Primary {
   std::unique_ptr<heif_context, ContextDeleter> context;
@@ -282,7 +805,7 @@ Failure LibraryRefused(const heif_error& error) {
 // size, as shown and as coded (libheif allocates the coded size before it turns or cuts), against
 // the limits. Refused for a file without a primary still image.
 template <typename Read>
-Result<Primary> OpenPrimary(Read&& read) {
+Result<Primary> OpenPrimary(const ByteSource& source, Read&& read) {
   if (!LibraryReady()) return Refused("HEIF: the library could not be set up");
   Primary primary;
   primary.context.reset(heif_context_alloc());
@@ -309,6 +832,7 @@ Result<Primary> OpenPrimary(Read&& read) {
   if ((codedWidth != 0 || codedHeight != 0) && !SizeWithinLimits(codedWidth, codedHeight)) {
     return RefusedSize("HEIF", codedWidth, codedHeight);
   }
+  if (std::optional<Failure> failure = CheckCodedSizes(source)) return std::move(*failure);
   return primary;
 }
 
@@ -329,37 +853,15 @@ Codec Sniff(std::span<const std::uint8_t> bytes) {
 }
 
 Codec PrimaryImageCodec(const ByteSource& source) {
-  std::array<std::uint8_t, kLargeBoxHeaderSize> header{};
-  for (std::uint64_t offset = 0; offset < source.Size();) {
-    const std::uint64_t left = source.Size() - offset;
-    const std::size_t available =
-        static_cast<std::size_t>(std::min<std::uint64_t>(left, header.size()));
-    if (!source.ReadAt(offset, std::span(header).first(available))) return Codec::kNone;
-    std::uint64_t size = ReadBig(header, 0, 4);
-    std::size_t headerSize = kBoxHeaderSize;
-    if (size == 1 && available >= kLargeBoxHeaderSize) {
-      size = ReadBig(header, kBoxHeaderSize, 8);
-      headerSize = kLargeBoxHeaderSize;
-    } else if (size == 0) {
-      size = left;
-    }
-    if (available < headerSize || size < headerSize || size > left) return Codec::kNone;
-    if (FourCc(header, 4) == "meta") {
-      if (size > kMaxMetaBoxBytes) return Codec::kNone;
-      std::vector<std::uint8_t> meta(static_cast<std::size_t>(size - headerSize));
-      if (!source.ReadAt(offset + headerSize, meta)) return Codec::kNone;
-      return CodecInMeta(meta);
-    }
-    offset += size;
-  }
-  return Codec::kNone;
+  const std::optional<std::vector<std::uint8_t>> meta = MetaContent(source);
+  return meta ? CodecInMeta(*meta) : Codec::kNone;
 }
 
 Result<std::pair<int, int>> ReadSize(const ByteSource& source) {
   if (source.Size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
   SourceCursor cursor{&source};
   const heif_reader reader = SourceReaderFunctions();
-  Result<Primary> primary = OpenPrimary([&](heif_context* context) {
+  Result<Primary> primary = OpenPrimary(source, [&](heif_context* context) {
     return heif_context_read_from_reader(context, &reader, &cursor, nullptr);
   });
   if (!primary) return primary.TakeFailure();
@@ -369,7 +871,8 @@ Result<std::pair<int, int>> ReadSize(const ByteSource& source) {
 Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOrientation,
                       PhotoMetadata* metadata) {
   if (bytes.size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
-  Result<Primary> primary = OpenPrimary([&](heif_context* context) {
+  const MemorySource source(bytes);
+  Result<Primary> primary = OpenPrimary(source, [&](heif_context* context) {
     return heif_context_read_from_memory_without_copy(context, bytes.data(), bytes.size(), nullptr);
   });
   if (!primary) return primary.TakeFailure();

@@ -89,6 +89,18 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
 std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks);
 
+// Where WithSequencePictureSize puts the sequence parameter set that claims another size: in the
+// 'hvcC' property instead of its own, or as a NAL unit before the data of the first item stored in
+// the 'mdat' box.
+enum class ParameterSetPlace { kConfiguration, kItemData };
+// An HEVC-coded HEIF file as libheif writes it (32-bit box sizes, 'iloc' of version 0 or 1) with a
+// sequence parameter set claiming a coded picture of width × height: the first one of its 'hvcC'
+// property, re-encoded. The boxes around the change grow with it and the item locations after it
+// move.
+std::vector<std::uint8_t> WithSequencePictureSize(std::vector<std::uint8_t> heif,
+                                                  std::uint32_t width, std::uint32_t height,
+                                                  ParameterSetPlace place);
+
 // The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
 // decompressed), as the library reads them; empty where absent. Throws std::runtime_error when
 // any PNG chunk's CRC is wrong.
