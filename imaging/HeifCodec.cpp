@@ -58,6 +58,11 @@ constexpr std::uint64_t kChroma444 = 3;
 // every sub-layer described); an Exp-Golomb code has at most 31 leading zeros in 32 bits.
 constexpr std::uint64_t kSequenceHeaderReadBytes = 256;
 constexpr int kMaxExpGolombZeros = 31;
+// An AV1 OBU starts with a byte whose bits 3..6 are its type, bit 2 flags an extension byte and
+// bit 1 a size after it, in LEB128 of at most 8 bytes. 'av1C' holds 4 bytes before its OBUs.
+constexpr std::uint64_t kSequenceHeaderObuType = 1;
+constexpr std::size_t kMaxLeb128Bytes = 8;
+constexpr std::size_t kAv1ConfigurationHeaderBytes = 4;
 // The bytes of a grid's data before its output size (version, flags, rows − 1, columns − 1), and
 // of an overlay's (version, flags, four 16-bit fill values).
 constexpr std::size_t kGridHeaderBytes = 4;
@@ -646,14 +651,15 @@ std::optional<PictureSize> ItemSize(const ItemLayout& layout, std::span<const st
   return std::nullopt;
 }
 
-// The 'hvcC' properties an item is decoded with.
-std::vector<Box> ItemConfigurations(const ItemLayout& layout, std::uint32_t id) {
+// The properties of `type` ('hvcC', 'av1C') an item is decoded with.
+std::vector<Box> ItemConfigurations(const ItemLayout& layout, std::uint32_t id,
+                                    std::string_view type) {
   std::vector<Box> configurations;
   for (const auto& [item, indices] : layout.associations) {
     if (item != id) continue;
     for (const std::size_t index : indices) {
       if (index == 0 || index > layout.properties.size()) continue;
-      if (layout.properties[index - 1].type == "hvcC") {
+      if (layout.properties[index - 1].type == type) {
         configurations.push_back(layout.properties[index - 1]);
       }
     }
@@ -721,6 +727,98 @@ std::optional<Failure> CheckInBandUnits(const ItemData& data, std::size_t length
   return std::nullopt;
 }
 
+// The largest frame an AV1 sequence header OBU (its payload) allows: max_frame_width_minus_1 + 1
+// and max_frame_height_minus_1 + 1, after the timing, decoder model and operating point fields;
+// nothing when the header ends first.
+std::optional<PictureSize> SequenceHeaderFrameSize(std::span<const std::uint8_t> payload) {
+  BitReader bits(payload);
+  bits.Bits(3 + 1);  // seq_profile, still_picture
+  if (bits.Bits(1) != 0) {  // reduced_still_picture_header
+    bits.Bits(5);  // seq_level_idx
+  } else {
+    bool decoderModel = false;
+    int bufferDelayBits = 0;
+    if (bits.Bits(1) != 0) {  // timing_info_present_flag
+      bits.Bits(32 + 32);  // num_units_in_display_tick, time_scale
+      if (bits.Bits(1) != 0) bits.ExpGolomb();  // num_ticks_per_picture_minus_1, uvlc()
+      decoderModel = bits.Bits(1) != 0;
+      if (decoderModel) {
+        bufferDelayBits = static_cast<int>(bits.Bits(5)) + 1;
+        bits.Bits(32 + 5 + 5);  // num_units_in_decoding_tick, two lengths
+      }
+    }
+    const bool displayDelay = bits.Bits(1) != 0;
+    const std::uint64_t operatingPoints = bits.Bits(5) + 1;
+    for (std::uint64_t i = 0; i < operatingPoints && !bits.Failed(); ++i) {
+      bits.Bits(12);                        // operating_point_idc
+      if (bits.Bits(5) > 7) bits.Bits(1);  // seq_level_idx, seq_tier
+      if (decoderModel && bits.Bits(1) != 0) bits.Bits(2 * bufferDelayBits + 1);
+      if (displayDelay && bits.Bits(1) != 0) bits.Bits(4);
+    }
+  }
+  const int widthBits = static_cast<int>(bits.Bits(4)) + 1;
+  const int heightBits = static_cast<int>(bits.Bits(4)) + 1;
+  const std::uint64_t width = bits.Bits(widthBits) + 1;
+  const std::uint64_t height = bits.Bits(heightBits) + 1;
+  if (bits.Failed()) return std::nullopt;
+  return PictureSize{width, height};
+}
+
+// Bytes in memory, read as an item's data are.
+struct MemoryData {
+  std::span<const std::uint8_t> bytes;
+  std::uint64_t Size() const { return bytes.size(); }
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (offset > bytes.size() || out.size() > bytes.size() - offset) return false;
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+    return true;
+  }
+};
+
+// Checks the sequence headers among AV1 OBUs (an 'av1C' property's or an item's data). An OBU
+// past the data's end ends the walk: the decoder stops there too.
+template <typename Data>
+std::optional<Failure> CheckObus(const Data& data, const std::optional<PictureSize>& bound) {
+  const std::uint64_t size = data.Size();
+  std::uint64_t units = 0;
+  for (std::uint64_t at = 0; at < size;) {
+    std::array<std::uint8_t, 2 + kMaxLeb128Bytes> header{};
+    const std::size_t available =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - at, header.size()));
+    if (!data.ReadAt(at, std::span(header).first(available))) break;
+    std::size_t used = (header[0] & 4U) != 0 ? 2 : 1;
+    std::optional<std::uint64_t> length;
+    if ((header[0] & 2U) == 0) {
+      if (used <= size - at) length = size - at - used;
+    } else {
+      std::uint64_t value = 0;
+      for (std::size_t i = 0; i < kMaxLeb128Bytes && used < available; ++i) {
+        const std::uint8_t byte = header[used++];
+        value |= std::uint64_t{byte & 0x7FU} << (7 * i);
+        if ((byte & 0x80U) == 0) {
+          length = value;
+          break;
+        }
+      }
+    }
+    if (!length || *length > size - at - used) break;
+    if (++units > kMaxUnitsPerItem) {
+      return Refused("HEIF: an image's coded data are split into more than " +
+                     std::to_string(kMaxUnitsPerItem) + " units");
+    }
+    if (((header[0] >> 3) & 0xFU) == kSequenceHeaderObuType) {
+      std::vector<std::uint8_t> payload(
+          static_cast<std::size_t>(std::min<std::uint64_t>(*length, kSequenceHeaderReadBytes)));
+      if (!data.ReadAt(at + used, payload)) break;
+      const std::optional<PictureSize> frame = SequenceHeaderFrameSize(payload);
+      if (!frame) return Refused("HEIF: a sequence header ends before its frame size");
+      if (auto failure = PictureBeyond(*frame, bound, "coded stream")) return failure;
+    }
+    at += used + *length;
+  }
+  return std::nullopt;
+}
+
 // The output size in the data of a grid ('grid': version, flags, rows and columns − 1) or an
 // overlay ('iovl': version, flags, four 16-bit fill values), in 16 bits each or, when the flags'
 // lowest bit is set, 32; nothing when the data are too short, which the library refuses itself.
@@ -738,8 +836,9 @@ std::optional<PictureSize> DerivedCanvas(const ItemData& data, std::string_view 
 // Refuses a file whose items would make the decoder allocate a picture larger than their sizes
 // ('ispe') say, found from the boxes before anything is decoded: the picture size of every
 // sequence parameter set an HEVC item is decoded with, those of its 'hvcC' property and those in
-// its data (beyond its size padded to whole coding blocks, kMaxCodingBlockSide), and the canvas
-// of every grid and overlay (beyond its size). An item without a size of its own is held to the
+// its data, and the largest frame of every AV1 sequence header, in its 'av1C' property or its
+// data (beyond its size padded to whole coding blocks, kMaxCodingBlockSide), and the canvas of
+// every grid and overlay (beyond its size). An item without a size of its own is held to the
 // primary image's. The limits hold for all of them.
 std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
   const std::optional<std::vector<std::uint8_t>> meta = MetaContent(source);
@@ -749,8 +848,12 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
   if (!layout.complete) return unread;
   const std::optional<PictureSize> primarySize =
       layout.primary ? ItemSize(layout, *meta, *layout.primary) : std::nullopt;
-  for (const auto& [id, type] : layout.types) {
-    const bool coded = type == kHevcItem;
+  for (const auto& item : layout.types) {
+    const std::uint32_t id = item.first;
+    const std::string_view type = item.second;
+    const bool hevc = type == kHevcItem;
+    const bool av1 = type == kAv1Item;
+    const bool coded = hevc || av1;
     const bool derived = type == "grid" || type == "iovl";
     if (!coded && !derived) continue;
     std::optional<PictureSize> bound = ItemSize(layout, *meta, id);
@@ -760,11 +863,19 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
                           RoundedUp(bound->second, kMaxCodingBlockSide)};
     }
     std::size_t lengthSize = 0;
-    if (coded) {
-      for (const Box& configuration : ItemConfigurations(layout, id)) {
+    for (const Box& configuration : ItemConfigurations(layout, id, hevc ? "hvcC" : "av1C")) {
+      if (hevc) {
         if (auto failure = CheckConfiguration(*meta, configuration, bound, lengthSize)) {
           return failure;
         }
+      } else if (av1) {
+        if (configuration.end - configuration.content < kAv1ConfigurationHeaderBytes) {
+          return Refused("HEIF: its decoder configuration does not read");
+        }
+        const MemoryData obus{std::span(*meta).subspan(
+            configuration.content + kAv1ConfigurationHeaderBytes,
+            configuration.end - configuration.content - kAv1ConfigurationHeaderBytes)};
+        if (auto failure = CheckObus(obus, bound)) return failure;
       }
     }
     const auto location = std::ranges::find_if(
@@ -772,8 +883,10 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
     if (location == layout.locations.end()) continue;
     const ItemData data(source, layout, *location);
     if (!data.Readable()) continue;
-    if (coded && lengthSize > 0) {
+    if (hevc && lengthSize > 0) {
       if (auto failure = CheckInBandUnits(data, lengthSize, bound)) return failure;
+    } else if (av1) {
+      if (auto failure = CheckObus(data, bound)) return failure;
     } else if (derived) {
       if (const auto canvas = DerivedCanvas(data, type)) {
         if (auto failure = PictureBeyond(*canvas, bound, type == "grid" ? "grid" : "overlay")) {

@@ -519,9 +519,11 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
     }
     return patched;
   };
-  // 259 × 67 in one coded picture of 264 × 72 (x265 pads to 8): 320 × 128 in whole 64-pixel
-  // coding blocks.
+  // 259 × 67 in one coded picture of 264 × 72 (x265 pads to 8; AV1 codes 259 × 67 in 9 and 7
+  // bits): 320 × 128 in whole 64-pixel coding blocks.
   const Bytes single = HeifFile(PhotoLike(259, 67), {}, folder.File("single.heic"));
+  ASSERT_TRUE(RunQuietly("avifenc " + SaveImageFile(PhotoLike(259, 67), folder.File("single.png")) +
+                         " " + folder.File("single.avif")));
   const auto stream = [](const Bytes& file, std::uint32_t width, std::uint32_t height,
                          ParameterSetPlace place = ParameterSetPlace::kConfiguration) {
     return WithSequencePictureSize(file, width, height, place);
@@ -543,6 +545,9 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
       {"HEIC parameter set in the data claims 70001 × 5",
        stream(single, 70001, 5, ParameterSetPlace::kItemData),
        "HEIF: its coded stream claims 70001 x 5 pixels, beyond the size limits"},
+      {"AVIF sequence header allows 512 × 66 frames, a block beyond 259 × 67",
+       WithAv1FrameSize(ReadFileBytes(folder.File("single.avif")), 512, 66),
+       "HEIF: its coded stream claims 512 x 66 pixels, beyond the size limits"},
       {"HEIC grid claims 9001 × 23", grid(9001, 23),
        "HEIF: its grid claims 9001 x 23 pixels, beyond the size limits"},
       {"HEIC of 10001 × 10000, 1 MP beyond the limit", coded(10001, 10000),

@@ -707,4 +707,34 @@ std::vector<std::uint8_t> WithSequencePictureSize(std::vector<std::uint8_t> heif
   throw std::runtime_error("the file has no sequence parameter set in its 'hvcC' property");
 }
 
+
+std::vector<std::uint8_t> WithAv1FrameSize(std::vector<std::uint8_t> avif, std::uint32_t width,
+                                           std::uint32_t height) {
+  const std::size_t mdat = FindBox(avif, 0, avif.size(), "mdat").value();
+  // OBUs with size fields: a header byte (type in bits 3..6), then the size in one LEB128 byte.
+  for (std::size_t at = mdat + 8; at + 2 <= avif.size(); at += 2U + avif.at(at + 1)) {
+    if (avif.at(at + 1) >= 0x80) break;
+    if (((avif.at(at) >> 3) & 0xF) != 1) continue;
+    // seq_profile, still_picture, reduced_still_picture_header = 1, seq_level_idx, then the
+    // widths in bits less one and the sizes less one.
+    const std::size_t start = (at + 2) * 8;
+    BitCursor in{avif, start + 3 + 1};
+    if (in.Bits(1) != 1) break;
+    in.Bits(5);
+    const auto widthBits = static_cast<int>(in.Bits(4)) + 1;
+    const auto heightBits = static_cast<int>(in.Bits(4)) + 1;
+    for (const auto& [value, bitCount] : {std::pair{width - 1, widthBits},
+                                          std::pair{height - 1, heightBits}}) {
+      if (value >> bitCount != 0) throw std::runtime_error("the size does not fit its bits");
+      for (int i = bitCount - 1; i >= 0; --i, ++in.position) {
+        const std::uint8_t mask = static_cast<std::uint8_t>(0x80U >> (in.position % 8));
+        std::uint8_t& byte = avif.at(in.position / 8);
+        byte = static_cast<std::uint8_t>(((value >> i) & 1U) != 0 ? byte | mask : byte & ~mask);
+      }
+    }
+    return avif;
+  }
+  throw std::runtime_error("no reduced sequence header at the start of the 'mdat' box");
+}
+
 }  // namespace testsupport

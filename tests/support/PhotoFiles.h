@@ -101,6 +101,12 @@ std::vector<std::uint8_t> WithSequencePictureSize(std::vector<std::uint8_t> heif
                                                   std::uint32_t width, std::uint32_t height,
                                                   ParameterSetPlace place);
 
+// An AV1-coded HEIF file as avifenc writes a still image (its sequence header OBU, of the reduced
+// form, at the start of the 'mdat' box's data) with that header's largest frame size set to
+// width × height, written in the bits the header gives them.
+std::vector<std::uint8_t> WithAv1FrameSize(std::vector<std::uint8_t> avif, std::uint32_t width,
+                                           std::uint32_t height);
+
 // The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
 // decompressed), as the library reads them; empty where absent. Throws std::runtime_error when
 // any PNG chunk's CRC is wrong.
