@@ -43,6 +43,8 @@ constexpr std::uint64_t kMaxUnitsPerItem = 4096;
 // of NAL unit arrays; each array is a type byte, a 16-bit count and units after 16-bit lengths.
 constexpr std::size_t kHvccLengthSizeOffset = 21;
 constexpr std::size_t kHvccArraysOffset = 22;
+// The byte count of the length before each NAL unit as libheif hands them to libde265.
+constexpr std::size_t kDecoderLengthSize = 4;
 // An HEVC NAL unit starts with a two-byte header whose bits 1..6 are its type.
 constexpr std::uint64_t kSequenceParameterSetType = 33;
 constexpr std::size_t kNalHeaderBytes = 2;
@@ -667,15 +669,18 @@ std::vector<Box> ItemConfigurations(const ItemLayout& layout, std::uint32_t id,
   return configurations;
 }
 
-// Checks the sequence parameter sets of an 'hvcC' property (its arrays of NAL units) and gives
-// the byte count of the length before each NAL unit of the item's data.
+// Checks the sequence parameter sets of an 'hvcC' property (its arrays of NAL units) and adds
+// the byte count it gives for the length before each NAL unit of the item's data.
 std::optional<Failure> CheckConfiguration(std::span<const std::uint8_t> meta, const Box& box,
                                           const std::optional<PictureSize>& bound,
-                                          std::size_t& lengthSize) {
+                                          std::vector<std::size_t>& lengthSizes) {
   const std::span<const std::uint8_t> content = meta.subspan(box.content, box.end - box.content);
   const Failure damaged = Refused("HEIF: its decoder configuration does not read");
   if (content.size() < kHvccArraysOffset + 1) return damaged;
-  lengthSize = (content[kHvccLengthSizeOffset] & 3U) + 1U;
+  const std::size_t lengthSize = (content[kHvccLengthSizeOffset] & 3U) + 1U;
+  if (std::ranges::find(lengthSizes, lengthSize) == lengthSizes.end()) {
+    lengthSizes.push_back(lengthSize);
+  }
   FieldReader field(content, kHvccArraysOffset, content.size());
   const std::uint64_t arrays = field.Next(1);
   for (std::uint64_t a = 0; a < arrays && !field.Failed(); ++a) {
@@ -862,10 +867,12 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
       bound = PictureSize{RoundedUp(bound->first, kMaxCodingBlockSide),
                           RoundedUp(bound->second, kMaxCodingBlockSide)};
     }
-    std::size_t lengthSize = 0;
+    // libheif hands the item's data to libde265 with 4-byte lengths whatever 'hvcC' says; the
+    // walk is made with every length either could use.
+    std::vector<std::size_t> lengthSizes = {kDecoderLengthSize};
     for (const Box& configuration : ItemConfigurations(layout, id, hevc ? "hvcC" : "av1C")) {
       if (hevc) {
-        if (auto failure = CheckConfiguration(*meta, configuration, bound, lengthSize)) {
+        if (auto failure = CheckConfiguration(*meta, configuration, bound, lengthSizes)) {
           return failure;
         }
       } else if (av1) {
@@ -883,8 +890,10 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
     if (location == layout.locations.end()) continue;
     const ItemData data(source, layout, *location);
     if (!data.Readable()) continue;
-    if (hevc && lengthSize > 0) {
-      if (auto failure = CheckInBandUnits(data, lengthSize, bound)) return failure;
+    if (hevc) {
+      for (const std::size_t lengthSize : lengthSizes) {
+        if (auto failure = CheckInBandUnits(data, lengthSize, bound)) return failure;
+      }
     } else if (av1) {
       if (auto failure = CheckObus(data, bound)) return failure;
     } else if (derived) {

@@ -545,6 +545,15 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
       {"HEIC parameter set in the data claims 70001 × 5",
        stream(single, 70001, 5, ParameterSetPlace::kItemData),
        "HEIF: its coded stream claims 70001 x 5 pixels, beyond the size limits"},
+      {"HEIC parameter set in the data behind 4-byte lengths, 'hvcC' saying 3",
+       [&] {
+         Bytes patched = stream(single, 70001, 5, ParameterSetPlace::kItemData);
+         // 'hvcC' content byte 21: lengthSizeMinusOne in its low two bits; libheif reads 4.
+         const std::size_t at = std::string(patched.begin(), patched.end()).find("hvcC") + 4 + 21;
+         patched[at] = static_cast<std::uint8_t>((patched[at] & ~3U) | 2U);
+         return patched;
+       }(),
+       "HEIF: its coded stream claims 70001 x 5 pixels, beyond the size limits"},
       {"AVIF sequence header allows 512 × 66 frames, a block beyond 259 × 67",
        WithAv1FrameSize(ReadFileBytes(folder.File("single.avif")), 512, 66),
        "HEIF: its coded stream claims 512 x 66 pixels, beyond the size limits"},
