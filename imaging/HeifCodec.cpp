@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "imaging/AlphaComposite.h"
@@ -35,10 +36,12 @@ constexpr std::string_view kXmpContentType = "application/rdf+xml";
 // picture covers whole coding blocks, at most 64 a side, so its size may pass the item's by
 // less than one.
 constexpr std::uint64_t kMaxCodingBlockSide = 64;
-// An 'iloc' box holds at most this many extents in all, an HEVC item's data this many NAL units
-// (a still picture is a handful: parameter sets, a few slices).
+// An 'iloc' box holds at most this many extents in all, and the coded items of a file at most
+// this many NAL units or OBUs, configurations included (a still picture or tile is a handful:
+// parameter sets, a few slices; a 100-megapixel grid has some 400 tiles). So the check's work
+// stays in proportion to what the file decodes to, however its items share data.
 constexpr std::size_t kMaxItemExtents = std::size_t{1} << 16;
-constexpr std::uint64_t kMaxUnitsPerItem = 4096;
+constexpr std::uint64_t kMaxUnitsPerFile = std::uint64_t{1} << 16;
 // The 'hvcC' property: lengthSizeMinusOne in the low two bits of the byte at 21, then the count
 // of NAL unit arrays; each array is a type byte, a 16-bit count and units after 16-bit lengths.
 constexpr std::size_t kHvccLengthSizeOffset = 21;
@@ -635,45 +638,44 @@ std::optional<Failure> PictureBeyond(const PictureSize& size,
                  " x " + std::to_string(size.second) + " pixels, beyond the size limits");
 }
 
-// The size an item's 'ispe' property gives, if it has one.
+// The properties of `type` an item is associated with, from its property indices.
+std::vector<Box> ItemProperties(const ItemLayout& layout, const std::vector<std::size_t>& indices,
+                                std::string_view type) {
+  std::vector<Box> properties;
+  for (const std::size_t index : indices) {
+    if (index == 0 || index > layout.properties.size()) continue;
+    const Box& property = layout.properties[index - 1];
+    if (property.type == type) properties.push_back(property);
+  }
+  return properties;
+}
+
+// The size an item's 'ispe' property gives (full-box header, then the width and the height in 32
+// bits each), if it has one.
 std::optional<PictureSize> ItemSize(const ItemLayout& layout, std::span<const std::uint8_t> meta,
-                                    std::uint32_t id) {
-  for (const auto& [item, indices] : layout.associations) {
-    if (item != id) continue;
-    for (const std::size_t index : indices) {
-      if (index == 0 || index > layout.properties.size()) continue;
-      const Box& property = layout.properties[index - 1];
-      // Full-box header, then the width and the height in 32 bits each.
-      if (property.type == "ispe" && property.end - property.content >= 12) {
-        return PictureSize{ReadBig(meta, property.content + 4, 4),
-                           ReadBig(meta, property.content + 8, 4)};
-      }
+                                    const std::vector<std::size_t>& indices) {
+  for (const Box& property : ItemProperties(layout, indices, "ispe")) {
+    if (property.end - property.content >= 12) {
+      return PictureSize{ReadBig(meta, property.content + 4, 4),
+                         ReadBig(meta, property.content + 8, 4)};
     }
   }
   return std::nullopt;
 }
 
-// The properties of `type` ('hvcC', 'av1C') an item is decoded with.
-std::vector<Box> ItemConfigurations(const ItemLayout& layout, std::uint32_t id,
-                                    std::string_view type) {
-  std::vector<Box> configurations;
-  for (const auto& [item, indices] : layout.associations) {
-    if (item != id) continue;
-    for (const std::size_t index : indices) {
-      if (index == 0 || index > layout.properties.size()) continue;
-      if (layout.properties[index - 1].type == type) {
-        configurations.push_back(layout.properties[index - 1]);
-      }
-    }
-  }
-  return configurations;
+// Counts a NAL unit or OBU against kMaxUnitsPerFile; the refusal once they are too many.
+std::optional<Failure> CountUnit(std::uint64_t& units) {
+  if (++units <= kMaxUnitsPerFile) return std::nullopt;
+  return Refused("HEIF: its images' coded data are split into more than " +
+                 std::to_string(kMaxUnitsPerFile) + " units");
 }
 
 // Checks the sequence parameter sets of an 'hvcC' property (its arrays of NAL units) and adds
 // the byte count it gives for the length before each NAL unit of the item's data.
 std::optional<Failure> CheckConfiguration(std::span<const std::uint8_t> meta, const Box& box,
                                           const std::optional<PictureSize>& bound,
-                                          std::vector<std::size_t>& lengthSizes) {
+                                          std::vector<std::size_t>& lengthSizes,
+                                          std::uint64_t& units) {
   const std::span<const std::uint8_t> content = meta.subspan(box.content, box.end - box.content);
   const Failure damaged = Refused("HEIF: its decoder configuration does not read");
   if (content.size() < kHvccArraysOffset + 1) return damaged;
@@ -685,11 +687,12 @@ std::optional<Failure> CheckConfiguration(std::span<const std::uint8_t> meta, co
   const std::uint64_t arrays = field.Next(1);
   for (std::uint64_t a = 0; a < arrays && !field.Failed(); ++a) {
     const std::uint64_t type = field.Next(1) & 0x3F;
-    const std::uint64_t units = field.Next(2);
-    for (std::uint64_t u = 0; u < units && !field.Failed(); ++u) {
+    const std::uint64_t count = field.Next(2);
+    for (std::uint64_t u = 0; u < count && !field.Failed(); ++u) {
       const std::span<const std::uint8_t> unit =
           field.Take(static_cast<std::size_t>(field.Next(2)));
       if (field.Failed()) break;
+      if (auto failure = CountUnit(units)) return failure;
       if (type != kSequenceParameterSetType) continue;
       const std::optional<PictureSize> size = SequencePictureSize(unit);
       if (!size) return Refused("HEIF: a sequence parameter set ends before its picture size");
@@ -704,19 +707,16 @@ std::optional<Failure> CheckConfiguration(std::span<const std::uint8_t> meta, co
 // big-endian length of `lengthSize` bytes. A length past the data's end ends the walk: the decoder
 // stops there too.
 std::optional<Failure> CheckInBandUnits(const ItemData& data, std::size_t lengthSize,
-                                        const std::optional<PictureSize>& bound) {
+                                        const std::optional<PictureSize>& bound,
+                                        std::uint64_t& units) {
   const std::uint64_t size = data.Size();
   std::array<std::uint8_t, 4> prefix{};
-  std::uint64_t units = 0;
   for (std::uint64_t at = 0; size - at >= lengthSize + kNalHeaderBytes;) {
     if (!data.ReadAt(at, std::span(prefix).first(lengthSize))) break;
     const std::uint64_t length = ReadBig(prefix, 0, lengthSize);
     at += lengthSize;
     if (length > size - at) break;
-    if (++units > kMaxUnitsPerItem) {
-      return Refused("HEIF: an image's coded data are split into more than " +
-                     std::to_string(kMaxUnitsPerItem) + " units");
-    }
+    if (auto failure = CountUnit(units)) return failure;
     std::array<std::uint8_t, 1> first{};
     if (length > 0 && data.ReadAt(at, first) &&
         ((first[0] >> 1) & 0x3F) == kSequenceParameterSetType) {
@@ -783,9 +783,9 @@ struct MemoryData {
 // Checks the sequence headers among AV1 OBUs (an 'av1C' property's or an item's data). An OBU
 // past the data's end ends the walk: the decoder stops there too.
 template <typename Data>
-std::optional<Failure> CheckObus(const Data& data, const std::optional<PictureSize>& bound) {
+std::optional<Failure> CheckObus(const Data& data, const std::optional<PictureSize>& bound,
+                                 std::uint64_t& units) {
   const std::uint64_t size = data.Size();
-  std::uint64_t units = 0;
   for (std::uint64_t at = 0; at < size;) {
     std::array<std::uint8_t, 2 + kMaxLeb128Bytes> header{};
     const std::size_t available =
@@ -807,10 +807,7 @@ std::optional<Failure> CheckObus(const Data& data, const std::optional<PictureSi
       }
     }
     if (!length || *length > size - at - used) break;
-    if (++units > kMaxUnitsPerItem) {
-      return Refused("HEIF: an image's coded data are split into more than " +
-                     std::to_string(kMaxUnitsPerItem) + " units");
-    }
+    if (auto failure = CountUnit(units)) return failure;
     if (((header[0] >> 3) & 0xFU) == kSequenceHeaderObuType) {
       std::vector<std::uint8_t> payload(
           static_cast<std::size_t>(std::min<std::uint64_t>(*length, kSequenceHeaderReadBytes)));
@@ -851,8 +848,24 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
   if (!meta) return unread;
   const ItemLayout layout = ReadLayout(*meta);
   if (!layout.complete) return unread;
+  // Each item's property indices and locations, looked up once.
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> propertiesOf;
+  for (const auto& [item, indices] : layout.associations) {
+    auto& all = propertiesOf[item];
+    all.insert(all.end(), indices.begin(), indices.end());
+  }
+  std::unordered_map<std::uint32_t, std::vector<const ItemLocation*>> locationsOf;
+  for (const ItemLocation& location : layout.locations) {
+    locationsOf[location.id].push_back(&location);
+  }
+  const std::vector<std::size_t> none;
+  const auto indicesOf = [&](std::uint32_t id) -> const std::vector<std::size_t>& {
+    const auto found = propertiesOf.find(id);
+    return found != propertiesOf.end() ? found->second : none;
+  };
   const std::optional<PictureSize> primarySize =
-      layout.primary ? ItemSize(layout, *meta, *layout.primary) : std::nullopt;
+      layout.primary ? ItemSize(layout, *meta, indicesOf(*layout.primary)) : std::nullopt;
+  std::uint64_t units = 0;
   for (const auto& item : layout.types) {
     const std::uint32_t id = item.first;
     const std::string_view type = item.second;
@@ -861,7 +874,8 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
     const bool coded = hevc || av1;
     const bool derived = type == "grid" || type == "iovl";
     if (!coded && !derived) continue;
-    std::optional<PictureSize> bound = ItemSize(layout, *meta, id);
+    const std::vector<std::size_t>& indices = indicesOf(id);
+    std::optional<PictureSize> bound = ItemSize(layout, *meta, indices);
     if (!bound) bound = primarySize;
     if (coded && bound) {
       bound = PictureSize{RoundedUp(bound->first, kMaxCodingBlockSide),
@@ -870,9 +884,9 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
     // libheif hands the item's data to libde265 with 4-byte lengths whatever 'hvcC' says; the
     // walk is made with every length either could use.
     std::vector<std::size_t> lengthSizes = {kDecoderLengthSize};
-    for (const Box& configuration : ItemConfigurations(layout, id, hevc ? "hvcC" : "av1C")) {
+    for (const Box& configuration : ItemProperties(layout, indices, hevc ? "hvcC" : "av1C")) {
       if (hevc) {
-        if (auto failure = CheckConfiguration(*meta, configuration, bound, lengthSizes)) {
+        if (auto failure = CheckConfiguration(*meta, configuration, bound, lengthSizes, units)) {
           return failure;
         }
       } else if (av1) {
@@ -882,24 +896,25 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
         const MemoryData obus{std::span(*meta).subspan(
             configuration.content + kAv1ConfigurationHeaderBytes,
             configuration.end - configuration.content - kAv1ConfigurationHeaderBytes)};
-        if (auto failure = CheckObus(obus, bound)) return failure;
+        if (auto failure = CheckObus(obus, bound, units)) return failure;
       }
     }
-    const auto location = std::ranges::find_if(
-        layout.locations, [&](const ItemLocation& entry) { return entry.id == id; });
-    if (location == layout.locations.end()) continue;
-    const ItemData data(source, layout, *location);
-    if (!data.Readable()) continue;
-    if (hevc) {
-      for (const std::size_t lengthSize : lengthSizes) {
-        if (auto failure = CheckInBandUnits(data, lengthSize, bound)) return failure;
-      }
-    } else if (av1) {
-      if (auto failure = CheckObus(data, bound)) return failure;
-    } else if (derived) {
-      if (const auto canvas = DerivedCanvas(data, type)) {
-        if (auto failure = PictureBeyond(*canvas, bound, type == "grid" ? "grid" : "overlay")) {
-          return failure;
+    const auto locations = locationsOf.find(id);
+    if (locations == locationsOf.end()) continue;
+    for (const ItemLocation* location : locations->second) {
+      const ItemData data(source, layout, *location);
+      if (!data.Readable()) continue;
+      if (hevc) {
+        for (const std::size_t lengthSize : lengthSizes) {
+          if (auto failure = CheckInBandUnits(data, lengthSize, bound, units)) return failure;
+        }
+      } else if (av1) {
+        if (auto failure = CheckObus(data, bound, units)) return failure;
+      } else if (derived) {
+        if (const auto canvas = DerivedCanvas(data, type)) {
+          if (auto failure = PictureBeyond(*canvas, bound, type == "grid" ? "grid" : "overlay")) {
+            return failure;
+          }
         }
       }
     }

@@ -554,6 +554,10 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
          return patched;
        }(),
        "HEIF: its coded stream claims 70001 x 5 pixels, beyond the size limits"},
+      // 65,537 empty NAL units (a 4-byte length of 0 each) before a tile's data: the walk that
+      // looks for parameter sets stops, so that items sharing data cannot make it endless.
+      {"HEIC tile data split into 65537 units", WithItemDataPrefix(heic, Bytes(4 * 65537, 0)),
+       "HEIF: its images' coded data are split into more than 65536 units"},
       {"AVIF sequence header allows 512 × 66 frames, a block beyond 259 × 67",
        WithAv1FrameSize(ReadFileBytes(folder.File("single.avif")), 512, 66),
        "HEIF: its coded stream claims 512 x 66 pixels, beyond the size limits"},

@@ -668,6 +668,16 @@ Bytes Spliced(Bytes heif, std::size_t at, std::size_t count, const Bytes& replac
 
 }  // namespace
 
+std::vector<std::uint8_t> WithItemDataPrefix(std::vector<std::uint8_t> heif,
+                                             const std::vector<std::uint8_t>& prefix) {
+  std::optional<std::uint64_t> first;
+  ForEachFileExtent(heif, [&](std::size_t, std::size_t, std::size_t, std::size_t,
+                              std::uint64_t start) {
+    if (!first) first = start;
+  });
+  return Spliced(std::move(heif), static_cast<std::size_t>(first.value()), 0, prefix);
+}
+
 std::vector<std::uint8_t> WithSequencePictureSize(std::vector<std::uint8_t> heif,
                                                   std::uint32_t width, std::uint32_t height,
                                                   ParameterSetPlace place) {
@@ -689,17 +699,12 @@ std::vector<std::uint8_t> WithSequencePictureSize(std::vector<std::uint8_t> heif
           PutBigAt(heif, at, resized.size(), 2);
           return Spliced(std::move(heif), at + 2, length, resized);
         }
-        std::optional<std::uint64_t> first;
-        ForEachFileExtent(heif, [&](std::size_t, std::size_t, std::size_t, std::size_t,
-                                    std::uint64_t start) {
-          if (!first) first = start;
-        });
         const std::size_t lengthBytes = (heif.at(hvcC + 8 + 21) & 3U) + 1U;
         Bytes unit;
         PutBytes(unit, static_cast<std::uint32_t>(resized.size()), static_cast<int>(lengthBytes),
                  true);
         unit.insert(unit.end(), resized.begin(), resized.end());
-        return Spliced(std::move(heif), static_cast<std::size_t>(first.value()), 0, unit);
+        return WithItemDataPrefix(std::move(heif), unit);
       }
       at += 2 + length;
     }

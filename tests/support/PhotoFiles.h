@@ -89,6 +89,11 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
 std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks);
 
+// An HEIF file as libheif writes it (32-bit box sizes, 'iloc' of version 0 or 1) with `prefix` put
+// before the data of the first item stored in the 'mdat' box: the boxes around it and that item
+// grow, the item locations after it move.
+std::vector<std::uint8_t> WithItemDataPrefix(std::vector<std::uint8_t> heif,
+                                             const std::vector<std::uint8_t>& prefix);
 // Where WithSequencePictureSize puts the sequence parameter set that claims another size: in the
 // 'hvcC' property instead of its own, or as a NAL unit before the data of the first item stored in
 // the 'mdat' box.
