@@ -471,64 +471,63 @@ heif_reader SourceReaderFunctions() {
   return reader;
 }
 
-// The bytes of an item's data, read across its extents from the file or the 'idat' box.
+// The bytes of an item's data, read across its extents from the file or the 'idat' box, each
+// clipped to what is there (an extent of length 0 runs to the end).
 class ItemData {
  public:
   ItemData(const ByteSource& source, const ItemLayout& layout, const ItemLocation& location)
-      : source_(source), layout_(layout), location_(location) {}
+      : source_(source), layout_(layout), location_(location) {
+    const std::uint64_t whole =
+        location.constructionMethod == 1 ? layout.idat.size() : source.Size();
+    for (const auto& [start, length] : location.extents) {
+      if (start >= whole) continue;
+      const std::uint64_t clipped = length == 0 ? whole - start : std::min(length, whole - start);
+      size_ += clipped;
+      pieces_.push_back({size_, start, clipped});
+    }
+  }
 
   // The item's data are in this file, in a way this reader knows (file offsets or 'idat').
   bool Readable() const {
     return location_.dataReference == 0 && location_.constructionMethod <= 1;
   }
 
-  // The length of the data, its extents clipped to what is there.
-  std::uint64_t Size() const {
-    std::uint64_t size = 0;
-    for (const auto& extent : location_.extents) size += Clipped(extent).second;
-    return size;
-  }
+  std::uint64_t Size() const { return size_; }
 
   // Copies out.size() bytes from `offset` on; false when they are not all there.
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-    for (const auto& extent : location_.extents) {
-      const auto [start, length] = Clipped(extent);
-      if (out.empty()) return true;
-      if (offset >= length) {
-        offset -= length;
-        continue;
-      }
+    auto piece = std::ranges::upper_bound(pieces_, offset, {}, &Piece::end);
+    for (; !out.empty() && piece != pieces_.end(); ++piece) {
+      const std::uint64_t within = offset - (piece->end - piece->length);
       const auto count =
-          static_cast<std::size_t>(std::min<std::uint64_t>(length - offset, out.size()));
-      if (!ReadWhole(start + offset, out.first(count))) return false;
+          static_cast<std::size_t>(std::min<std::uint64_t>(piece->length - within, out.size()));
+      if (!ReadWhole(piece->start + within, out.first(count))) return false;
       out = out.subspan(count);
-      offset = 0;
+      offset += count;
     }
     return out.empty();
   }
 
  private:
-  std::uint64_t WholeSize() const {
-    return location_.constructionMethod == 1 ? layout_.idat.size() : source_.Size();
-  }
+  // An extent as clipped: where it ends in the item's data, where it starts in the file or box.
+  struct Piece {
+    std::uint64_t end;
+    std::uint64_t start;
+    std::uint64_t length;
+  };
+
   bool ReadWhole(std::uint64_t offset, std::span<std::uint8_t> out) const {
     if (location_.constructionMethod == 0) return source_.ReadAt(offset, out);
     std::copy_n(layout_.idat.begin() + static_cast<std::ptrdiff_t>(offset), out.size(),
                 out.begin());
     return true;
   }
-  // The extent as far as the file or box holds it (length 0: to its end).
-  std::pair<std::uint64_t, std::uint64_t> Clipped(
-      const std::pair<std::uint64_t, std::uint64_t>& extent) const {
-    const std::uint64_t whole = WholeSize();
-    if (extent.first >= whole) return {whole, 0};
-    const std::uint64_t left = whole - extent.first;
-    return {extent.first, extent.second == 0 ? left : std::min(extent.second, left)};
-  }
 
   const ByteSource& source_;
   const ItemLayout& layout_;
   const ItemLocation& location_;
+  std::vector<Piece> pieces_;
+  std::uint64_t size_ = 0;
 };
 
 // Reads the bits of a NAL unit's payload (its emulation-prevention bytes removed), most
