@@ -533,7 +533,10 @@ Bytes ResizedSequenceParameterSet(const Bytes& unit, std::uint32_t width, std::u
   }
   BitCursor in{payload};
   std::vector<bool> bits;
-  const auto copy = [&](int count) { PutBits(bits, in.Bits(count), count); };
+  // Copied a bit at a time: the profile fields run to 96 bits.
+  const auto copy = [&](int count) {
+    for (int i = 0; i < count; ++i) PutBits(bits, in.Bits(1), 1);
+  };
   copy(16 + 4);  // NAL header, video parameter set id
   const auto subLayers = static_cast<int>(in.Bits(3));
   PutBits(bits, static_cast<std::uint64_t>(subLayers), 3);
