@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "imaging/AlphaComposite.h"
@@ -30,6 +31,47 @@ constexpr std::string_view kAv1Item = "av01";
 constexpr std::array kDerivedItems = {"grid"sv, "iovl"sv, "iden"sv};
 // The XMP packet is a 'mime' item of this content type.
 constexpr std::string_view kXmpContentType = "application/rdf+xml";
+
+// What the decoder allocates for an item is bounded from the boxes before it runs. A coded HEVC
+// picture covers whole coding blocks, at most 64 a side, so its size may pass the item's by
+// less than one.
+constexpr std::uint64_t kMaxCodingBlockSide = 64;
+// An 'iloc' box holds at most this many extents in all, and the coded items of a file at most
+// this many NAL units or OBUs, configurations included (a still picture or tile is a handful:
+// parameter sets, a few slices; a 100-megapixel grid has some 400 tiles). So the check's work
+// stays in proportion to what the file decodes to, however its items share data.
+constexpr std::size_t kMaxItemExtents = std::size_t{1} << 16;
+constexpr std::uint64_t kMaxUnitsPerFile = std::uint64_t{1} << 16;
+// The 'hvcC' property: lengthSizeMinusOne in the low two bits of the byte at 21, then the count
+// of NAL unit arrays; each array is a type byte, a 16-bit count and units after 16-bit lengths.
+constexpr std::size_t kHvccLengthSizeOffset = 21;
+constexpr std::size_t kHvccArraysOffset = 22;
+// The byte count of the length before each NAL unit as libheif hands them to libde265.
+constexpr std::size_t kDecoderLengthSize = 4;
+// An HEVC NAL unit starts with a two-byte header whose bits 1..6 are its type.
+constexpr std::uint64_t kSequenceParameterSetType = 33;
+constexpr std::size_t kNalHeaderBytes = 2;
+constexpr int kNalHeaderBits = 16;
+// A sequence parameter set's profile_tier_level: the general profile in 88 bits and its level in
+// 8; a sub-layer's the same. Sub-layers are at most 8 (sps_max_sub_layers_minus1 in 3 bits).
+constexpr int kProfileBits = 88;
+constexpr int kLevelBits = 8;
+constexpr int kMaxSubLayers = 8;
+// chroma_format_idc of 4:4:4, which a separate_colour_plane_flag follows.
+constexpr std::uint64_t kChroma444 = 3;
+// The picture size lies within the first bytes of a sequence parameter set (under 140 even with
+// every sub-layer described); an Exp-Golomb code has at most 31 leading zeros in 32 bits.
+constexpr std::uint64_t kSequenceHeaderReadBytes = 256;
+constexpr int kMaxExpGolombZeros = 31;
+// An AV1 OBU starts with a byte whose bits 3..6 are its type, bit 2 flags an extension byte and
+// bit 1 a size after it, in LEB128 of at most 8 bytes. 'av1C' holds 4 bytes before its OBUs.
+constexpr std::uint64_t kSequenceHeaderObuType = 1;
+constexpr std::size_t kMaxLeb128Bytes = 8;
+constexpr std::size_t kAv1ConfigurationHeaderBytes = 4;
+// The bytes of a grid's data before its output size (version, flags, rows − 1, columns − 1), and
+// of an overlay's (version, flags, four 16-bit fill values).
+constexpr std::size_t kGridHeaderBytes = 4;
+constexpr std::size_t kOverlayHeaderBytes = 10;
 
 std::uint64_t ReadBig(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t count) {
   std::uint64_t value = 0;
@@ -93,10 +135,144 @@ std::optional<std::pair<std::uint32_t, std::string_view>> ItemInfo(
   return std::pair{id, FourCc(bytes, box.content + 4 + idBytes + 2)};
 }
 
-// The codec of the primary item among the content of a 'meta' box.
-Codec CodecInMeta(std::span<const std::uint8_t> meta) {
+// The content of the file's top-level 'meta' box, after its header; nothing when there is none,
+// its header does not read or it is larger than kMaxMetaBoxBytes.
+std::optional<std::vector<std::uint8_t>> MetaContent(const ByteSource& source) {
+  std::array<std::uint8_t, kLargeBoxHeaderSize> header{};
+  for (std::uint64_t offset = 0; offset < source.Size();) {
+    const std::uint64_t left = source.Size() - offset;
+    const std::size_t available =
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, header.size()));
+    if (!source.ReadAt(offset, std::span(header).first(available))) return std::nullopt;
+    std::uint64_t size = ReadBig(header, 0, 4);
+    std::size_t headerSize = kBoxHeaderSize;
+    if (size == 1 && available >= kLargeBoxHeaderSize) {
+      size = ReadBig(header, kBoxHeaderSize, 8);
+      headerSize = kLargeBoxHeaderSize;
+    } else if (size == 0) {
+      size = left;
+    }
+    if (available < headerSize || size < headerSize || size > left) return std::nullopt;
+    if (FourCc(header, 4) == "meta") {
+      if (size > kMaxMetaBoxBytes) return std::nullopt;
+      std::vector<std::uint8_t> meta(static_cast<std::size_t>(size - headerSize));
+      if (!source.ReadAt(offset + headerSize, meta)) return std::nullopt;
+      return meta;
+    }
+    offset += size;
+  }
+  return std::nullopt;
+}
+
+// Reads big-endian fields one after another inside [at, end), remembering when one ran past it.
+class FieldReader {
+ public:
+  FieldReader(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t end)
+      : bytes_(bytes.first(end)), at_(at) {}
+  std::uint64_t Next(std::size_t count) {
+    if (failed_ || bytes_.size() - at_ < count) {
+      failed_ = true;
+      return 0;
+    }
+    const std::uint64_t value = ReadBig(bytes_, at_, count);
+    at_ += count;
+    return value;
+  }
+  // The next `count` bytes, or nothing when they run past the end.
+  std::span<const std::uint8_t> Take(std::size_t count) {
+    if (failed_ || bytes_.size() - at_ < count) {
+      failed_ = true;
+      return {};
+    }
+    at_ += count;
+    return bytes_.subspan(at_ - count, count);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t at_;
+  bool failed_ = false;
+};
+
+// Where an item's data lie: pieces of the file, or of the 'idat' box (construction method 1).
+// An extent of length 0 runs to the end of the file or of the box.
+struct ItemLocation {
+  std::uint32_t id = 0;
+  std::uint64_t constructionMethod = 0;
+  std::uint64_t dataReference = 0;  // 0: this file
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;  // offset, length
+};
+
+// What the 'meta' box says of its items. `complete` is false when its item locations or property
+// boxes do not read.
+struct ItemLayout {
   std::optional<std::uint32_t> primary;
-  std::vector<std::pair<std::uint32_t, std::string_view>> items;
+  std::vector<std::pair<std::uint32_t, std::string_view>> types;
+  std::vector<ItemLocation> locations;
+  std::span<const std::uint8_t> idat;
+  std::vector<Box> properties;  // in 'ipco' order; 'ipma' counts them from 1
+  std::vector<std::pair<std::uint32_t, std::vector<std::size_t>>> associations;
+  bool complete = true;
+};
+
+// The entries of an 'iloc' box of version 0, 1 or 2; false when they do not read.
+bool ReadLocations(std::span<const std::uint8_t> meta, const Box& box,
+                   std::vector<ItemLocation>& locations) {
+  FieldReader field(meta, box.content, box.end);
+  const std::uint64_t version = field.Next(1);
+  field.Next(3);
+  const std::uint64_t sizes = field.Next(1);
+  const std::uint64_t moreSizes = field.Next(1);
+  const std::size_t offsetSize = sizes >> 4;
+  const std::size_t lengthSize = sizes & 0xF;
+  const std::size_t baseOffsetSize = moreSizes >> 4;
+  const std::size_t indexSize = version >= 1 ? moreSizes & 0xF : 0;
+  const std::size_t idSize = version < 2 ? 2 : 4;
+  const std::uint64_t count = field.Next(idSize);
+  std::size_t extents = 0;
+  for (std::uint64_t i = 0; i < count && !field.Failed(); ++i) {
+    ItemLocation location;
+    location.id = static_cast<std::uint32_t>(field.Next(idSize));
+    if (version >= 1) location.constructionMethod = field.Next(2) & 0xF;
+    location.dataReference = field.Next(2);
+    const std::uint64_t base = field.Next(baseOffsetSize);
+    const std::uint64_t extentCount = field.Next(2);
+    for (std::uint64_t e = 0; e < extentCount && !field.Failed(); ++e) {
+      if (++extents > kMaxItemExtents) return false;
+      field.Next(indexSize);
+      const std::uint64_t offset = field.Next(offsetSize);
+      location.extents.emplace_back(base + offset, field.Next(lengthSize));
+    }
+    locations.push_back(std::move(location));
+  }
+  return !field.Failed();
+}
+
+// The entries of an 'ipma' box: each item's property indices, counted from 1.
+bool ReadAssociations(std::span<const std::uint8_t> meta, const Box& box, ItemLayout& layout) {
+  FieldReader field(meta, box.content, box.end);
+  const std::uint64_t version = field.Next(1);
+  const std::uint64_t flags = field.Next(3);
+  const std::uint64_t count = field.Next(4);
+  for (std::uint64_t i = 0; i < count && !field.Failed(); ++i) {
+    const auto id = static_cast<std::uint32_t>(field.Next(version < 1 ? 2 : 4));
+    const std::uint64_t associationCount = field.Next(1);
+    std::vector<std::size_t> indices;
+    for (std::uint64_t a = 0; a < associationCount && !field.Failed(); ++a) {
+      // The essential bit, then the index in 7 or 15 bits.
+      const bool wide = (flags & 1) != 0;
+      const std::uint64_t entry = field.Next(wide ? 2 : 1);
+      indices.push_back(static_cast<std::size_t>(entry & (wide ? 0x7FFF : 0x7F)));
+    }
+    layout.associations.emplace_back(id, std::move(indices));
+  }
+  return !field.Failed();
+}
+
+// The items of the content of a 'meta' box: the primary item, types, locations and properties.
+ItemLayout ReadLayout(std::span<const std::uint8_t> meta) {
+  ItemLayout layout;
   // The meta box is a full box: version and flags before its children.
   for (std::size_t offset = 4; offset < meta.size();) {
     const std::optional<Box> box = BoxAt(meta, offset);
@@ -105,7 +281,7 @@ Codec CodecInMeta(std::span<const std::uint8_t> meta) {
     if (box->type == "pitm" && box->end - box->content >= 6) {
       const std::size_t idBytes = meta[box->content] == 0 ? 2 : 4;
       if (box->end - box->content >= 4 + idBytes) {
-        primary = static_cast<std::uint32_t>(ReadBig(meta, box->content + 4, idBytes));
+        layout.primary = static_cast<std::uint32_t>(ReadBig(meta, box->content + 4, idBytes));
       }
     } else if (box->type == "iinf" && box->end - box->content >= 6) {
       const std::size_t countBytes = meta[box->content] == 0 ? 2 : 4;
@@ -114,13 +290,46 @@ Codec CodecInMeta(std::span<const std::uint8_t> meta) {
         if (!entry) break;
         at = entry->end;
         if (entry->type != "infe") continue;
-        if (const auto info = ItemInfo(meta, *entry)) items.push_back(*info);
+        if (const auto info = ItemInfo(meta, *entry)) layout.types.push_back(*info);
+      }
+    } else if (box->type == "iloc") {
+      layout.complete = ReadLocations(meta, *box, layout.locations) && layout.complete;
+    } else if (box->type == "idat") {
+      layout.idat = meta.subspan(box->content, box->end - box->content);
+    } else if (box->type == "iprp") {
+      for (std::size_t at = box->content; at < box->end;) {
+        const std::optional<Box> child = BoxAt(meta.first(box->end), at);
+        if (!child) {
+          layout.complete = false;
+          break;
+        }
+        at = child->end;
+        if (child->type == "ipma") {
+          layout.complete = ReadAssociations(meta, *child, layout) && layout.complete;
+        } else if (child->type == "ipco") {
+          for (std::size_t inner = child->content; inner < child->end;) {
+            const std::optional<Box> property = BoxAt(meta.first(child->end), inner);
+            if (!property) {
+              layout.complete = false;
+              break;
+            }
+            inner = property->end;
+            layout.properties.push_back(*property);
+          }
+        }
       }
     }
   }
-  if (!primary) return Codec::kNone;
+  return layout;
+}
+
+// The codec of the primary item among the content of a 'meta' box.
+Codec CodecInMeta(std::span<const std::uint8_t> meta) {
+  const ItemLayout layout = ReadLayout(meta);
+  const auto& items = layout.types;
+  if (!layout.primary) return Codec::kNone;
   const auto primaryItem =
-      std::ranges::find_if(items, [&](const auto& item) { return item.first == *primary; });
+      std::ranges::find_if(items, [&](const auto& item) { return item.first == *layout.primary; });
   if (primaryItem == items.end()) return Codec::kNone;
   if (const Codec codec = CodecOfItem(primaryItem->second); codec != Codec::kNone) return codec;
   // A grid, an overlay or an identity-derived image: the images it is made of are coded items of
@@ -262,6 +471,456 @@ heif_reader SourceReaderFunctions() {
   return reader;
 }
 
+// The bytes of an item's data, read across its extents from the file or the 'idat' box, each
+// clipped to what is there (an extent of length 0 runs to the end).
+class ItemData {
+ public:
+  ItemData(const ByteSource& source, const ItemLayout& layout, const ItemLocation& location)
+      : source_(source), layout_(layout), location_(location) {
+    const std::uint64_t whole =
+        location.constructionMethod == 1 ? layout.idat.size() : source.Size();
+    for (const auto& [start, length] : location.extents) {
+      if (start >= whole) continue;
+      const std::uint64_t clipped = length == 0 ? whole - start : std::min(length, whole - start);
+      size_ += clipped;
+      pieces_.push_back({size_, start, clipped});
+    }
+  }
+
+  // The item's data are in this file, in a way this reader knows (file offsets or 'idat').
+  bool Readable() const {
+    return location_.dataReference == 0 && location_.constructionMethod <= 1;
+  }
+
+  std::uint64_t Size() const { return size_; }
+
+  // Copies out.size() bytes from `offset` on; false when they are not all there.
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    auto piece = std::ranges::upper_bound(pieces_, offset, {}, &Piece::end);
+    for (; !out.empty() && piece != pieces_.end(); ++piece) {
+      const std::uint64_t within = offset - (piece->end - piece->length);
+      const auto count =
+          static_cast<std::size_t>(std::min<std::uint64_t>(piece->length - within, out.size()));
+      if (!ReadWhole(piece->start + within, out.first(count))) return false;
+      out = out.subspan(count);
+      offset += count;
+    }
+    return out.empty();
+  }
+
+ private:
+  // An extent as clipped: where it ends in the item's data, where it starts in the file or box.
+  struct Piece {
+    std::uint64_t end;
+    std::uint64_t start;
+    std::uint64_t length;
+  };
+
+  bool ReadWhole(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (location_.constructionMethod == 0) return source_.ReadAt(offset, out);
+    std::copy_n(layout_.idat.begin() + static_cast<std::ptrdiff_t>(offset), out.size(),
+                out.begin());
+    return true;
+  }
+
+  const ByteSource& source_;
+  const ItemLayout& layout_;
+  const ItemLocation& location_;
+  std::vector<Piece> pieces_;
+  std::uint64_t size_ = 0;
+};
+
+// Reads the bits of a NAL unit's payload (its emulation-prevention bytes removed), most
+// significant first, remembering when a read ran past the end.
+class BitReader {
+ public:
+  explicit BitReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t Bits(int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i) {
+      if (position_ >= bytes_.size() * 8) {
+        failed_ = true;
+        return 0;
+      }
+      value = (value << 1) | ((bytes_[position_ / 8] >> (7 - position_ % 8)) & 1U);
+      ++position_;
+    }
+    return value;
+  }
+  // An unsigned Exp-Golomb code, ue(v).
+  std::uint64_t ExpGolomb() {
+    int zeros = 0;
+    while (!failed_ && Bits(1) == 0) {
+      if (++zeros > kMaxExpGolombZeros) failed_ = true;
+    }
+    return failed_ ? 0 : (std::uint64_t{1} << zeros) - 1 + Bits(zeros);
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+  bool failed_ = false;
+};
+
+// The payload of a NAL unit: every 0x03 that follows two zero bytes (emulation prevention) taken
+// out.
+std::vector<std::uint8_t> Payload(std::span<const std::uint8_t> unit) {
+  std::vector<std::uint8_t> payload;
+  payload.reserve(unit.size());
+  int zeros = 0;
+  for (const std::uint8_t byte : unit) {
+    if (zeros >= 2 && byte == 3) {
+      zeros = 0;
+      continue;
+    }
+    payload.push_back(byte);
+    zeros = byte == 0 ? zeros + 1 : 0;
+  }
+  return payload;
+}
+
+using PictureSize = std::pair<std::uint64_t, std::uint64_t>;
+
+// The coded picture size of an HEVC sequence parameter set (its NAL unit, header included):
+// pic_width_in_luma_samples and pic_height_in_luma_samples; nothing when the unit ends first.
+std::optional<PictureSize> SequencePictureSize(std::span<const std::uint8_t> unit) {
+  const std::vector<std::uint8_t> payload = Payload(unit);
+  BitReader bits(payload);
+  bits.Bits(kNalHeaderBits);
+  bits.Bits(4);  // sps_video_parameter_set_id
+  const auto maxSubLayersMinus1 = static_cast<int>(bits.Bits(3));
+  bits.Bits(1);  // sps_temporal_id_nesting_flag
+  // profile_tier_level: the general profile and level, then which sub-layers carry their own.
+  bits.Bits(kProfileBits + kLevelBits);
+  std::array<bool, kMaxSubLayers> profilePresent{};
+  std::array<bool, kMaxSubLayers> levelPresent{};
+  for (int i = 0; i < maxSubLayersMinus1; ++i) {
+    profilePresent[static_cast<std::size_t>(i)] = bits.Bits(1) != 0;
+    levelPresent[static_cast<std::size_t>(i)] = bits.Bits(1) != 0;
+  }
+  if (maxSubLayersMinus1 > 0) bits.Bits(2 * (kMaxSubLayers - maxSubLayersMinus1));
+  for (int i = 0; i < maxSubLayersMinus1; ++i) {
+    if (profilePresent[static_cast<std::size_t>(i)]) bits.Bits(kProfileBits);
+    if (levelPresent[static_cast<std::size_t>(i)]) bits.Bits(kLevelBits);
+  }
+  bits.ExpGolomb();  // sps_seq_parameter_set_id
+  if (bits.ExpGolomb() == kChroma444) bits.Bits(1);  // separate_colour_plane_flag
+  const std::uint64_t width = bits.ExpGolomb();
+  const std::uint64_t height = bits.ExpGolomb();
+  if (bits.Failed()) return std::nullopt;
+  return PictureSize{width, height};
+}
+
+std::uint64_t RoundedUp(std::uint64_t value, std::uint64_t multiple) {
+  return (value + multiple - 1) / multiple * multiple;
+}
+
+// The refusal of a picture of `size` that an item's data claim (`what`: "coded stream", "grid"),
+// when it is beyond the limits or beyond `bound`, the item's own size padded to whole blocks.
+// The bound holds either way round: libheif's encoder gives a turned image's size turned (a
+// 23 × 31 grid turned a quarter says 31 × 23), which costs the same.
+std::optional<Failure> PictureBeyond(const PictureSize& size,
+                                     const std::optional<PictureSize>& bound, const char* what) {
+  constexpr std::uint64_t kLargestSide = std::uint64_t{1} << 32;
+  const bool withinLimits = size.first < kLargestSide && size.second < kLargestSide &&
+                            SizeWithinLimits(static_cast<std::int64_t>(size.first),
+                                             static_cast<std::int64_t>(size.second));
+  const auto fits = [&](std::uint64_t width, std::uint64_t height) {
+    return size.first <= width && size.second <= height;
+  };
+  if (withinLimits &&
+      (!bound || fits(bound->first, bound->second) || fits(bound->second, bound->first))) {
+    return std::nullopt;
+  }
+  return Refused("HEIF: its " + std::string(what) + " claims " + std::to_string(size.first) +
+                 " x " + std::to_string(size.second) + " pixels, beyond the size limits");
+}
+
+// The properties of `type` an item is associated with, from its property indices.
+std::vector<Box> ItemProperties(const ItemLayout& layout, const std::vector<std::size_t>& indices,
+                                std::string_view type) {
+  std::vector<Box> properties;
+  for (const std::size_t index : indices) {
+    if (index == 0 || index > layout.properties.size()) continue;
+    const Box& property = layout.properties[index - 1];
+    if (property.type == type) properties.push_back(property);
+  }
+  return properties;
+}
+
+// The size an item's 'ispe' property gives (full-box header, then the width and the height in 32
+// bits each), if it has one.
+std::optional<PictureSize> ItemSize(const ItemLayout& layout, std::span<const std::uint8_t> meta,
+                                    const std::vector<std::size_t>& indices) {
+  for (const Box& property : ItemProperties(layout, indices, "ispe")) {
+    if (property.end - property.content >= 12) {
+      return PictureSize{ReadBig(meta, property.content + 4, 4),
+                         ReadBig(meta, property.content + 8, 4)};
+    }
+  }
+  return std::nullopt;
+}
+
+// Counts a NAL unit or OBU against kMaxUnitsPerFile; the refusal once they are too many.
+std::optional<Failure> CountUnit(std::uint64_t& units) {
+  if (++units <= kMaxUnitsPerFile) return std::nullopt;
+  return Refused("HEIF: its images' coded data are split into more than " +
+                 std::to_string(kMaxUnitsPerFile) + " units");
+}
+
+// Checks the sequence parameter sets of an 'hvcC' property (its arrays of NAL units) and adds
+// the byte count it gives for the length before each NAL unit of the item's data.
+std::optional<Failure> CheckConfiguration(std::span<const std::uint8_t> meta, const Box& box,
+                                          const std::optional<PictureSize>& bound,
+                                          std::vector<std::size_t>& lengthSizes,
+                                          std::uint64_t& units) {
+  const std::span<const std::uint8_t> content = meta.subspan(box.content, box.end - box.content);
+  const Failure damaged = Refused("HEIF: its decoder configuration does not read");
+  if (content.size() < kHvccArraysOffset + 1) return damaged;
+  const std::size_t lengthSize = (content[kHvccLengthSizeOffset] & 3U) + 1U;
+  if (std::ranges::find(lengthSizes, lengthSize) == lengthSizes.end()) {
+    lengthSizes.push_back(lengthSize);
+  }
+  FieldReader field(content, kHvccArraysOffset, content.size());
+  const std::uint64_t arrays = field.Next(1);
+  for (std::uint64_t a = 0; a < arrays && !field.Failed(); ++a) {
+    const std::uint64_t type = field.Next(1) & 0x3F;
+    const std::uint64_t count = field.Next(2);
+    for (std::uint64_t u = 0; u < count && !field.Failed(); ++u) {
+      const std::span<const std::uint8_t> unit =
+          field.Take(static_cast<std::size_t>(field.Next(2)));
+      if (field.Failed()) break;
+      if (auto failure = CountUnit(units)) return failure;
+      if (type != kSequenceParameterSetType) continue;
+      const std::optional<PictureSize> size = SequencePictureSize(unit);
+      if (!size) return Refused("HEIF: a sequence parameter set ends before its picture size");
+      if (auto failure = PictureBeyond(*size, bound, "coded stream")) return failure;
+    }
+  }
+  if (field.Failed()) return damaged;
+  return std::nullopt;
+}
+
+// Checks the sequence parameter sets carried in an HEVC item's data, NAL units each after a
+// big-endian length of `lengthSize` bytes. A length past the data's end ends the walk: the decoder
+// stops there too.
+std::optional<Failure> CheckInBandUnits(const ItemData& data, std::size_t lengthSize,
+                                        const std::optional<PictureSize>& bound,
+                                        std::uint64_t& units) {
+  const std::uint64_t size = data.Size();
+  std::array<std::uint8_t, 4> prefix{};
+  for (std::uint64_t at = 0; size - at >= lengthSize + kNalHeaderBytes;) {
+    if (!data.ReadAt(at, std::span(prefix).first(lengthSize))) break;
+    const std::uint64_t length = ReadBig(prefix, 0, lengthSize);
+    at += lengthSize;
+    if (length > size - at) break;
+    if (auto failure = CountUnit(units)) return failure;
+    std::array<std::uint8_t, 1> first{};
+    if (length > 0 && data.ReadAt(at, first) &&
+        ((first[0] >> 1) & 0x3F) == kSequenceParameterSetType) {
+      std::vector<std::uint8_t> unit(
+          static_cast<std::size_t>(std::min<std::uint64_t>(length, kSequenceHeaderReadBytes)));
+      if (!data.ReadAt(at, unit)) break;
+      const std::optional<PictureSize> picture = SequencePictureSize(unit);
+      if (!picture) return Refused("HEIF: a sequence parameter set ends before its picture size");
+      if (auto failure = PictureBeyond(*picture, bound, "coded stream")) return failure;
+    }
+    at += length;
+  }
+  return std::nullopt;
+}
+
+// The largest frame an AV1 sequence header OBU (its payload) allows: max_frame_width_minus_1 + 1
+// and max_frame_height_minus_1 + 1, after the timing, decoder model and operating point fields;
+// nothing when the header ends first.
+std::optional<PictureSize> SequenceHeaderFrameSize(std::span<const std::uint8_t> payload) {
+  BitReader bits(payload);
+  bits.Bits(3 + 1);  // seq_profile, still_picture
+  if (bits.Bits(1) != 0) {  // reduced_still_picture_header
+    bits.Bits(5);  // seq_level_idx
+  } else {
+    bool decoderModel = false;
+    int bufferDelayBits = 0;
+    if (bits.Bits(1) != 0) {  // timing_info_present_flag
+      bits.Bits(32 + 32);  // num_units_in_display_tick, time_scale
+      if (bits.Bits(1) != 0) bits.ExpGolomb();  // num_ticks_per_picture_minus_1, uvlc()
+      decoderModel = bits.Bits(1) != 0;
+      if (decoderModel) {
+        bufferDelayBits = static_cast<int>(bits.Bits(5)) + 1;
+        bits.Bits(32 + 5 + 5);  // num_units_in_decoding_tick, two lengths
+      }
+    }
+    const bool displayDelay = bits.Bits(1) != 0;
+    const std::uint64_t operatingPoints = bits.Bits(5) + 1;
+    for (std::uint64_t i = 0; i < operatingPoints && !bits.Failed(); ++i) {
+      bits.Bits(12);                        // operating_point_idc
+      if (bits.Bits(5) > 7) bits.Bits(1);  // seq_level_idx, seq_tier
+      if (decoderModel && bits.Bits(1) != 0) bits.Bits(2 * bufferDelayBits + 1);
+      if (displayDelay && bits.Bits(1) != 0) bits.Bits(4);
+    }
+  }
+  const int widthBits = static_cast<int>(bits.Bits(4)) + 1;
+  const int heightBits = static_cast<int>(bits.Bits(4)) + 1;
+  const std::uint64_t width = bits.Bits(widthBits) + 1;
+  const std::uint64_t height = bits.Bits(heightBits) + 1;
+  if (bits.Failed()) return std::nullopt;
+  return PictureSize{width, height};
+}
+
+// Bytes in memory, read as an item's data are.
+struct MemoryData {
+  std::span<const std::uint8_t> bytes;
+  std::uint64_t Size() const { return bytes.size(); }
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (offset > bytes.size() || out.size() > bytes.size() - offset) return false;
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+    return true;
+  }
+};
+
+// Checks the sequence headers among AV1 OBUs (an 'av1C' property's or an item's data). An OBU
+// past the data's end ends the walk: the decoder stops there too.
+template <typename Data>
+std::optional<Failure> CheckObus(const Data& data, const std::optional<PictureSize>& bound,
+                                 std::uint64_t& units) {
+  const std::uint64_t size = data.Size();
+  for (std::uint64_t at = 0; at < size;) {
+    std::array<std::uint8_t, 2 + kMaxLeb128Bytes> header{};
+    const std::size_t available =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - at, header.size()));
+    if (!data.ReadAt(at, std::span(header).first(available))) break;
+    std::size_t used = (header[0] & 4U) != 0 ? 2 : 1;
+    std::optional<std::uint64_t> length;
+    if ((header[0] & 2U) == 0) {
+      if (used <= size - at) length = size - at - used;
+    } else {
+      std::uint64_t value = 0;
+      for (std::size_t i = 0; i < kMaxLeb128Bytes && used < available; ++i) {
+        const std::uint8_t byte = header[used++];
+        value |= std::uint64_t{byte & 0x7FU} << (7 * i);
+        if ((byte & 0x80U) == 0) {
+          length = value;
+          break;
+        }
+      }
+    }
+    if (!length || *length > size - at - used) break;
+    if (auto failure = CountUnit(units)) return failure;
+    if (((header[0] >> 3) & 0xFU) == kSequenceHeaderObuType) {
+      std::vector<std::uint8_t> payload(
+          static_cast<std::size_t>(std::min<std::uint64_t>(*length, kSequenceHeaderReadBytes)));
+      if (!data.ReadAt(at + used, payload)) break;
+      const std::optional<PictureSize> frame = SequenceHeaderFrameSize(payload);
+      if (!frame) return Refused("HEIF: a sequence header ends before its frame size");
+      if (auto failure = PictureBeyond(*frame, bound, "coded stream")) return failure;
+    }
+    at += used + *length;
+  }
+  return std::nullopt;
+}
+
+// The output size in the data of a grid ('grid': version, flags, rows and columns − 1) or an
+// overlay ('iovl': version, flags, four 16-bit fill values), in 16 bits each or, when the flags'
+// lowest bit is set, 32; nothing when the data are too short, which the library refuses itself.
+std::optional<PictureSize> DerivedCanvas(const ItemData& data, std::string_view type) {
+  const std::size_t before = type == "grid" ? kGridHeaderBytes : kOverlayHeaderBytes;
+  std::array<std::uint8_t, kOverlayHeaderBytes + 8> header{};
+  if (!data.ReadAt(0, std::span(header).first(2))) return std::nullopt;
+  const std::size_t fieldBytes = (header[1] & 1U) != 0 ? 4 : 2;
+  const std::span<std::uint8_t> fields = std::span(header).first(before + 2 * fieldBytes);
+  if (!data.ReadAt(0, fields)) return std::nullopt;
+  return PictureSize{ReadBig(fields, before, fieldBytes),
+                     ReadBig(fields, before + fieldBytes, fieldBytes)};
+}
+
+// Refuses a file whose items would make the decoder allocate a picture larger than their sizes
+// ('ispe') say, found from the boxes before anything is decoded: the picture size of every
+// sequence parameter set an HEVC item is decoded with, those of its 'hvcC' property and those in
+// its data, and the largest frame of every AV1 sequence header, in its 'av1C' property or its
+// data (beyond its size padded to whole coding blocks, kMaxCodingBlockSide), and the canvas of
+// every grid and overlay (beyond its size). An item without a size of its own is held to the
+// primary image's. The limits hold for all of them.
+std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
+  const std::optional<std::vector<std::uint8_t>> meta = MetaContent(source);
+  const Failure unread = Refused("HEIF: its item boxes do not read");
+  if (!meta) return unread;
+  const ItemLayout layout = ReadLayout(*meta);
+  if (!layout.complete) return unread;
+  // Each item's property indices and locations, looked up once.
+  std::unordered_map<std::uint32_t, std::vector<std::size_t>> propertiesOf;
+  for (const auto& [item, indices] : layout.associations) {
+    auto& all = propertiesOf[item];
+    all.insert(all.end(), indices.begin(), indices.end());
+  }
+  std::unordered_map<std::uint32_t, std::vector<const ItemLocation*>> locationsOf;
+  for (const ItemLocation& location : layout.locations) {
+    locationsOf[location.id].push_back(&location);
+  }
+  const std::vector<std::size_t> none;
+  const auto indicesOf = [&](std::uint32_t id) -> const std::vector<std::size_t>& {
+    const auto found = propertiesOf.find(id);
+    return found != propertiesOf.end() ? found->second : none;
+  };
+  const std::optional<PictureSize> primarySize =
+      layout.primary ? ItemSize(layout, *meta, indicesOf(*layout.primary)) : std::nullopt;
+  std::uint64_t units = 0;
+  for (const auto& item : layout.types) {
+    const std::uint32_t id = item.first;
+    const std::string_view type = item.second;
+    const bool hevc = type == kHevcItem;
+    const bool av1 = type == kAv1Item;
+    const bool coded = hevc || av1;
+    const bool derived = type == "grid" || type == "iovl";
+    if (!coded && !derived) continue;
+    const std::vector<std::size_t>& indices = indicesOf(id);
+    std::optional<PictureSize> bound = ItemSize(layout, *meta, indices);
+    if (!bound) bound = primarySize;
+    if (coded && bound) {
+      bound = PictureSize{RoundedUp(bound->first, kMaxCodingBlockSide),
+                          RoundedUp(bound->second, kMaxCodingBlockSide)};
+    }
+    // libheif hands the item's data to libde265 with 4-byte lengths whatever 'hvcC' says; the
+    // walk is made with every length either could use.
+    std::vector<std::size_t> lengthSizes = {kDecoderLengthSize};
+    for (const Box& configuration : ItemProperties(layout, indices, hevc ? "hvcC" : "av1C")) {
+      if (hevc) {
+        if (auto failure = CheckConfiguration(*meta, configuration, bound, lengthSizes, units)) {
+          return failure;
+        }
+      } else if (av1) {
+        if (configuration.end - configuration.content < kAv1ConfigurationHeaderBytes) {
+          return Refused("HEIF: its decoder configuration does not read");
+        }
+        const MemoryData obus{std::span(*meta).subspan(
+            configuration.content + kAv1ConfigurationHeaderBytes,
+            configuration.end - configuration.content - kAv1ConfigurationHeaderBytes)};
+        if (auto failure = CheckObus(obus, bound, units)) return failure;
+      }
+    }
+    const auto locations = locationsOf.find(id);
+    if (locations == locationsOf.end()) continue;
+    for (const ItemLocation* location : locations->second) {
+      const ItemData data(source, layout, *location);
+      if (!data.Readable()) continue;
+      if (hevc) {
+        for (const std::size_t lengthSize : lengthSizes) {
+          if (auto failure = CheckInBandUnits(data, lengthSize, bound, units)) return failure;
+        }
+      } else if (av1) {
+        if (auto failure = CheckObus(data, bound, units)) return failure;
+      } else if (derived) {
+        if (const auto canvas = DerivedCanvas(data, type)) {
+          if (auto failure = PictureBeyond(*canvas, bound, type == "grid" ? "grid" : "overlay")) {
+            return failure;
+          }
+        }
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 // A file's primary image, once its boxes are read and its size is found within the limits.
 struct Primary {
   std::unique_ptr<heif_context, ContextDeleter> context;
@@ -282,7 +941,7 @@ Failure LibraryRefused(const heif_error& error) {
 // size, as shown and as coded (libheif allocates the coded size before it turns or cuts), against
 // the limits. Refused for a file without a primary still image.
 template <typename Read>
-Result<Primary> OpenPrimary(Read&& read) {
+Result<Primary> OpenPrimary(const ByteSource& source, Read&& read) {
   if (!LibraryReady()) return Refused("HEIF: the library could not be set up");
   Primary primary;
   primary.context.reset(heif_context_alloc());
@@ -309,6 +968,7 @@ Result<Primary> OpenPrimary(Read&& read) {
   if ((codedWidth != 0 || codedHeight != 0) && !SizeWithinLimits(codedWidth, codedHeight)) {
     return RefusedSize("HEIF", codedWidth, codedHeight);
   }
+  if (std::optional<Failure> failure = CheckCodedSizes(source)) return std::move(*failure);
   return primary;
 }
 
@@ -329,37 +989,15 @@ Codec Sniff(std::span<const std::uint8_t> bytes) {
 }
 
 Codec PrimaryImageCodec(const ByteSource& source) {
-  std::array<std::uint8_t, kLargeBoxHeaderSize> header{};
-  for (std::uint64_t offset = 0; offset < source.Size();) {
-    const std::uint64_t left = source.Size() - offset;
-    const std::size_t available =
-        static_cast<std::size_t>(std::min<std::uint64_t>(left, header.size()));
-    if (!source.ReadAt(offset, std::span(header).first(available))) return Codec::kNone;
-    std::uint64_t size = ReadBig(header, 0, 4);
-    std::size_t headerSize = kBoxHeaderSize;
-    if (size == 1 && available >= kLargeBoxHeaderSize) {
-      size = ReadBig(header, kBoxHeaderSize, 8);
-      headerSize = kLargeBoxHeaderSize;
-    } else if (size == 0) {
-      size = left;
-    }
-    if (available < headerSize || size < headerSize || size > left) return Codec::kNone;
-    if (FourCc(header, 4) == "meta") {
-      if (size > kMaxMetaBoxBytes) return Codec::kNone;
-      std::vector<std::uint8_t> meta(static_cast<std::size_t>(size - headerSize));
-      if (!source.ReadAt(offset + headerSize, meta)) return Codec::kNone;
-      return CodecInMeta(meta);
-    }
-    offset += size;
-  }
-  return Codec::kNone;
+  const std::optional<std::vector<std::uint8_t>> meta = MetaContent(source);
+  return meta ? CodecInMeta(*meta) : Codec::kNone;
 }
 
 Result<std::pair<int, int>> ReadSize(const ByteSource& source) {
   if (source.Size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
   SourceCursor cursor{&source};
   const heif_reader reader = SourceReaderFunctions();
-  Result<Primary> primary = OpenPrimary([&](heif_context* context) {
+  Result<Primary> primary = OpenPrimary(source, [&](heif_context* context) {
     return heif_context_read_from_reader(context, &reader, &cursor, nullptr);
   });
   if (!primary) return primary.TakeFailure();
@@ -369,7 +1007,8 @@ Result<std::pair<int, int>> ReadSize(const ByteSource& source) {
 Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOrientation,
                       PhotoMetadata* metadata) {
   if (bytes.size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
-  Result<Primary> primary = OpenPrimary([&](heif_context* context) {
+  const MemorySource source(bytes);
+  Result<Primary> primary = OpenPrimary(source, [&](heif_context* context) {
     return heif_context_read_from_memory_without_copy(context, bytes.data(), bytes.size(), nullptr);
   });
   if (!primary) return primary.TakeFailure();

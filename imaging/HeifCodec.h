@@ -44,7 +44,8 @@ Codec PrimaryImageCodec(const ByteSource& source);
 
 // The width and height of the primary image as Decode gives it (turned and cut), from the boxes
 // alone; refused, with libheif's reason or the limit's, for a file without a primary still image,
-// one whose boxes do not read, or one beyond the size limits.
+// one whose boxes do not read, or one beyond the size limits, among them the pictures its coded
+// streams, grids and overlays claim, each held to its item's size.
 Result<std::pair<int, int>> ReadSize(const ByteSource& source);
 
 // Decodes the primary image into a 24-bit bitmap, turned by its rotation and mirror properties

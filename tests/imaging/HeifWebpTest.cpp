@@ -508,11 +508,61 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
     webp.resize(38);
     return webp;
   };
+  // The 37 × 23 HEIF is a grid of one 64 × 64 tile (libheif codes no smaller picture); its grid's
+  // output size ('idat': version, flags, rows − 1, columns − 1, width, height) made larger.
+  const auto grid = [&](std::uint16_t width, std::uint16_t height) {
+    Bytes patched = heic;
+    const std::size_t idat = heicText.find("idat");
+    for (const auto& [at, value] : {std::pair{idat + 8, width}, std::pair{idat + 10, height}}) {
+      patched[at] = static_cast<std::uint8_t>(value >> 8);
+      patched[at + 1] = static_cast<std::uint8_t>(value);
+    }
+    return patched;
+  };
+  // 259 × 67 in one coded picture of 264 × 72 (x265 pads to 8; AV1 codes 259 × 67 in 9 and 7
+  // bits): 320 × 128 in whole 64-pixel coding blocks.
+  const Bytes single = HeifFile(PhotoLike(259, 67), {}, folder.File("single.heic"));
+  ASSERT_TRUE(RunQuietly("avifenc " + SaveImageFile(PhotoLike(259, 67), folder.File("single.png")) +
+                         " " + folder.File("single.avif")));
+  const auto stream = [](const Bytes& file, std::uint32_t width, std::uint32_t height,
+                         ParameterSetPlace place = ParameterSetPlace::kConfiguration) {
+    return WithSequencePictureSize(file, width, height, place);
+  };
   const struct {
     const char* name;
     Bytes bytes;
     std::string reason;  // empty: libheif's own words
   } oversized[] = {
+      // Headers within the limits whose coded stream or grid would have the decoder allocate a
+      // far larger picture.
+      {"HEIC tile's parameter set claims 4001 × 23", stream(heic, 4001, 23),
+       "HEIF: its coded stream claims 4001 x 23 pixels, beyond the size limits"},
+      {"HEIC tile's parameter set in its data claims 129 × 65",
+       stream(heic, 129, 65, ParameterSetPlace::kItemData),
+       "HEIF: its coded stream claims 129 x 65 pixels, beyond the size limits"},
+      {"HEIC parameter set claims 321 × 72, a block beyond 259 × 67", stream(single, 321, 72),
+       "HEIF: its coded stream claims 321 x 72 pixels, beyond the size limits"},
+      {"HEIC parameter set in the data claims 70001 × 5",
+       stream(single, 70001, 5, ParameterSetPlace::kItemData),
+       "HEIF: its coded stream claims 70001 x 5 pixels, beyond the size limits"},
+      {"HEIC parameter set in the data behind 4-byte lengths, 'hvcC' saying 3",
+       [&] {
+         Bytes patched = stream(single, 70001, 5, ParameterSetPlace::kItemData);
+         // 'hvcC' content byte 21: lengthSizeMinusOne in its low two bits; libheif reads 4.
+         const std::size_t at = std::string(patched.begin(), patched.end()).find("hvcC") + 4 + 21;
+         patched[at] = static_cast<std::uint8_t>((patched[at] & ~3U) | 2U);
+         return patched;
+       }(),
+       "HEIF: its coded stream claims 70001 x 5 pixels, beyond the size limits"},
+      // 65,537 empty NAL units (a 4-byte length of 0 each) before a tile's data: the walk that
+      // looks for parameter sets stops, so that items sharing data cannot make it endless.
+      {"HEIC tile data split into 65537 units", WithItemDataPrefix(heic, Bytes(4 * 65537, 0)),
+       "HEIF: its images' coded data are split into more than 65536 units"},
+      {"AVIF sequence header allows 512 × 66 frames, a block beyond 259 × 67",
+       WithAv1FrameSize(ReadFileBytes(folder.File("single.avif")), 512, 66),
+       "HEIF: its coded stream claims 512 x 66 pixels, beyond the size limits"},
+      {"HEIC grid claims 9001 × 23", grid(9001, 23),
+       "HEIF: its grid claims 9001 x 23 pixels, beyond the size limits"},
       {"HEIC of 10001 × 10000, 1 MP beyond the limit", coded(10001, 10000),
        "HEIF: 10001 x 10000 pixels is outside the size limits"},
       {"HEIC 65536 wide", coded(65536, 23), ""},

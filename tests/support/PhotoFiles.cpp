@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 
 #include "imaging/JpegCodec.h"
@@ -472,6 +473,278 @@ int LargestDifference(const imaging::Bitmap& first, const imaging::Bitmap& secon
       first.pixels.begin(), first.pixels.end(), second.pixels.begin(), 0,
       [](int one, int other) { return std::max(one, other); },
       [](int one, int other) { return std::abs(one - other); });
+}
+
+
+namespace {
+
+std::uint64_t BigAt(const Bytes& bytes, std::size_t at, std::size_t count) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < count; ++i) value = (value << 8) | bytes.at(at + i);
+  return value;
+}
+
+void PutBigAt(Bytes& bytes, std::size_t at, std::uint64_t value, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * (count - 1 - i)));
+  }
+}
+
+// The bits of a NAL unit's payload, read and written most significant first.
+struct BitCursor {
+  const Bytes& bytes;
+  std::size_t position = 0;
+  std::uint64_t Bits(int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i, ++position) {
+      value = (value << 1) | ((bytes.at(position / 8) >> (7 - position % 8)) & 1U);
+    }
+    return value;
+  }
+  std::uint64_t ExpGolomb() {
+    int zeros = 0;
+    while (Bits(1) == 0) ++zeros;
+    return (std::uint64_t{1} << zeros) - 1 + Bits(zeros);
+  }
+};
+
+void PutBits(std::vector<bool>& bits, std::uint64_t value, int count) {
+  for (int i = count - 1; i >= 0; --i) bits.push_back(((value >> i) & 1U) != 0);
+}
+
+void PutExpGolomb(std::vector<bool>& bits, std::uint64_t value) {
+  int length = 0;
+  while ((value + 1) >> (length + 1) != 0) ++length;
+  PutBits(bits, 0, length);
+  PutBits(bits, value + 1, length + 1);
+}
+
+// An HEVC sequence parameter set (NAL header included) with its picture size replaced: the
+// fields before it copied, the size re-encoded, the rest copied up to the stop bit, and the
+// emulation-prevention bytes taken out and put back.
+Bytes ResizedSequenceParameterSet(const Bytes& unit, std::uint32_t width, std::uint32_t height) {
+  Bytes payload;
+  int zeros = 0;
+  for (const std::uint8_t byte : unit) {
+    if (zeros >= 2 && byte == 3) {
+      zeros = 0;
+      continue;
+    }
+    payload.push_back(byte);
+    zeros = byte == 0 ? zeros + 1 : 0;
+  }
+  BitCursor in{payload};
+  std::vector<bool> bits;
+  // Copied a bit at a time: the profile fields run to 96 bits.
+  const auto copy = [&](int count) {
+    for (int i = 0; i < count; ++i) PutBits(bits, in.Bits(1), 1);
+  };
+  copy(16 + 4);  // NAL header, video parameter set id
+  const auto subLayers = static_cast<int>(in.Bits(3));
+  PutBits(bits, static_cast<std::uint64_t>(subLayers), 3);
+  copy(1 + 96);  // temporal id nesting, general profile and level
+  std::vector<std::pair<bool, bool>> present;
+  for (int i = 0; i < subLayers; ++i) {
+    const bool profile = in.Bits(1) != 0;
+    const bool level = in.Bits(1) != 0;
+    PutBits(bits, profile ? 1 : 0, 1);
+    PutBits(bits, level ? 1 : 0, 1);
+    present.emplace_back(profile, level);
+  }
+  if (subLayers > 0) copy(2 * (8 - subLayers));
+  for (const auto& [profile, level] : present) copy((profile ? 88 : 0) + (level ? 8 : 0));
+  PutExpGolomb(bits, in.ExpGolomb());  // sequence parameter set id
+  const std::uint64_t chroma = in.ExpGolomb();
+  PutExpGolomb(bits, chroma);
+  if (chroma == 3) copy(1);
+  in.ExpGolomb();
+  in.ExpGolomb();
+  PutExpGolomb(bits, width);
+  PutExpGolomb(bits, height);
+  std::size_t stop = payload.size() * 8 - 1;
+  while (((payload.at(stop / 8) >> (7 - stop % 8)) & 1U) == 0) --stop;
+  while (in.position <= stop) copy(1);
+  while (bits.size() % 8 != 0) bits.push_back(false);
+  Bytes resized;
+  zeros = 0;
+  for (std::size_t at = 0; at < bits.size(); at += 8) {
+    std::uint8_t byte = 0;
+    for (std::size_t i = 0; i < 8; ++i) byte = static_cast<std::uint8_t>(byte << 1 | bits[at + i]);
+    if (zeros >= 2 && byte <= 3) {
+      resized.push_back(3);
+      zeros = 0;
+    }
+    resized.push_back(byte);
+    zeros = byte == 0 ? zeros + 1 : 0;
+  }
+  return resized;
+}
+
+// Grows by `delta` every box of [start, end) that holds the byte at `at`, and those inside it
+// among 'meta' (a full box), 'iprp' and 'ipco'.
+void GrowBoxesAround(Bytes& heif, std::size_t start, std::size_t end, std::size_t at,
+                     std::int64_t delta) {
+  for (std::size_t box = start; box + 8 <= end;) {
+    const std::size_t size = BigAt(heif, box, 4);
+    const std::string type(heif.begin() + std::ptrdiff_t(box + 4),
+                           heif.begin() + std::ptrdiff_t(box + 8));
+    if (box + 8 <= at && at < box + size) {
+      PutBigAt(heif, box, static_cast<std::uint64_t>(static_cast<std::int64_t>(size) + delta), 4);
+      if (type == "meta" || type == "iprp" || type == "ipco") {
+        GrowBoxesAround(heif, box + (type == "meta" ? 12 : 8), box + size, at, delta);
+      }
+    }
+    box += size;
+  }
+}
+
+// The position of the first box of `type` among [start, end) and inside 'meta' and 'iprp'.
+std::optional<std::size_t> FindBox(const Bytes& heif, std::size_t start, std::size_t end,
+                                   const std::string& type) {
+  for (std::size_t box = start; box + 8 <= end;) {
+    const std::size_t size = BigAt(heif, box, 4);
+    const std::string found(heif.begin() + std::ptrdiff_t(box + 4),
+                            heif.begin() + std::ptrdiff_t(box + 8));
+    if (found == type) return box;
+    if (found == "meta" || found == "iprp" || found == "ipco") {
+      if (auto inner = FindBox(heif, box + (found == "meta" ? 12 : 8), box + size, type)) {
+        return inner;
+      }
+    }
+    box += size;
+  }
+  return std::nullopt;
+}
+
+// Calls `extent(offsetAt, offsetSize, lengthAt, lengthSize, start)` for every extent 'iloc' puts
+// in the file (construction method 0), `start` its position.
+template <typename Visit>
+void ForEachFileExtent(const Bytes& heif, Visit&& extent) {
+  const std::size_t iloc = FindBox(heif, 0, heif.size(), "iloc").value();
+  const std::uint64_t version = heif.at(iloc + 8);
+  const std::size_t offsetSize = heif.at(iloc + 12) >> 4;
+  const std::size_t lengthSize = heif.at(iloc + 12) & 0xF;
+  const std::size_t baseSize = heif.at(iloc + 13) >> 4;
+  const std::size_t indexSize = version >= 1 ? heif.at(iloc + 13) & 0xF : 0;
+  std::size_t at = iloc + 16;
+  const std::uint64_t items = BigAt(heif, iloc + 14, 2);
+  for (std::uint64_t item = 0; item < items; ++item) {
+    at += 2;  // item id
+    std::uint64_t method = 0;
+    if (version >= 1) {
+      method = BigAt(heif, at, 2) & 0xF;
+      at += 2;
+    }
+    at += 2;  // data reference index
+    const std::uint64_t base = BigAt(heif, at, baseSize);
+    at += baseSize;
+    const std::uint64_t extents = BigAt(heif, at, 2);
+    at += 2;
+    for (std::uint64_t e = 0; e < extents; ++e) {
+      at += indexSize;
+      const std::uint64_t start = base + BigAt(heif, at, offsetSize);
+      if (method == 0) extent(at, offsetSize, at + offsetSize, lengthSize, start);
+      at += offsetSize + lengthSize;
+    }
+  }
+}
+
+// The file with `count` bytes at `at` replaced by `replacement`: the boxes around them grow, file
+// extents after them move, and one that holds them grows.
+Bytes Spliced(Bytes heif, std::size_t at, std::size_t count, const Bytes& replacement) {
+  const std::int64_t delta = std::int64_t(replacement.size()) - std::int64_t(count);
+  const Bytes original = heif;
+  GrowBoxesAround(heif, 0, heif.size(), at, delta);
+  ForEachFileExtent(original, [&](std::size_t offsetAt, std::size_t offsetSize,
+                                  std::size_t lengthAt, std::size_t lengthSize,
+                                  std::uint64_t start) {
+    const std::uint64_t length = BigAt(original, lengthAt, lengthSize);
+    if (start > at) {
+      PutBigAt(heif, offsetAt, BigAt(original, offsetAt, offsetSize) + std::uint64_t(delta),
+               offsetSize);
+    } else if (at < start + length) {
+      PutBigAt(heif, lengthAt, length + std::uint64_t(delta), lengthSize);
+    }
+  });
+  heif.erase(heif.begin() + std::ptrdiff_t(at), heif.begin() + std::ptrdiff_t(at + count));
+  heif.insert(heif.begin() + std::ptrdiff_t(at), replacement.begin(), replacement.end());
+  return heif;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WithItemDataPrefix(std::vector<std::uint8_t> heif,
+                                             const std::vector<std::uint8_t>& prefix) {
+  std::optional<std::uint64_t> first;
+  ForEachFileExtent(heif, [&](std::size_t, std::size_t, std::size_t, std::size_t,
+                              std::uint64_t start) {
+    if (!first) first = start;
+  });
+  return Spliced(std::move(heif), static_cast<std::size_t>(first.value()), 0, prefix);
+}
+
+std::vector<std::uint8_t> WithSequencePictureSize(std::vector<std::uint8_t> heif,
+                                                  std::uint32_t width, std::uint32_t height,
+                                                  ParameterSetPlace place) {
+  const std::size_t hvcC = FindBox(heif, 0, heif.size(), "hvcC").value();
+  // The NAL unit arrays after the 23 bytes of header and count: type, count, length-prefixed units.
+  std::size_t at = hvcC + 8 + 23;
+  for (std::uint64_t arrays = heif.at(hvcC + 8 + 22); arrays > 0; --arrays) {
+    const bool parameterSet = (heif.at(at) & 0x3F) == 33;
+    std::uint64_t units = BigAt(heif, at + 1, 2);
+    at += 3;
+    for (; units > 0; --units) {
+      const std::size_t length = BigAt(heif, at, 2);
+      if (parameterSet) {
+        const Bytes resized = ResizedSequenceParameterSet(
+            Bytes(heif.begin() + std::ptrdiff_t(at + 2),
+                  heif.begin() + std::ptrdiff_t(at + 2 + length)),
+            width, height);
+        if (place == ParameterSetPlace::kConfiguration) {
+          PutBigAt(heif, at, resized.size(), 2);
+          return Spliced(std::move(heif), at + 2, length, resized);
+        }
+        const std::size_t lengthBytes = (heif.at(hvcC + 8 + 21) & 3U) + 1U;
+        Bytes unit;
+        PutBytes(unit, static_cast<std::uint32_t>(resized.size()), static_cast<int>(lengthBytes),
+                 true);
+        unit.insert(unit.end(), resized.begin(), resized.end());
+        return WithItemDataPrefix(std::move(heif), unit);
+      }
+      at += 2 + length;
+    }
+  }
+  throw std::runtime_error("the file has no sequence parameter set in its 'hvcC' property");
+}
+
+
+std::vector<std::uint8_t> WithAv1FrameSize(std::vector<std::uint8_t> avif, std::uint32_t width,
+                                           std::uint32_t height) {
+  const std::size_t mdat = FindBox(avif, 0, avif.size(), "mdat").value();
+  // OBUs with size fields: a header byte (type in bits 3..6), then the size in one LEB128 byte.
+  for (std::size_t at = mdat + 8; at + 2 <= avif.size(); at += 2U + avif.at(at + 1)) {
+    if (avif.at(at + 1) >= 0x80) break;
+    if (((avif.at(at) >> 3) & 0xF) != 1) continue;
+    // seq_profile, still_picture, reduced_still_picture_header = 1, seq_level_idx, then the
+    // widths in bits less one and the sizes less one.
+    const std::size_t start = (at + 2) * 8;
+    BitCursor in{avif, start + 3 + 1};
+    if (in.Bits(1) != 1) break;
+    in.Bits(5);
+    const auto widthBits = static_cast<int>(in.Bits(4)) + 1;
+    const auto heightBits = static_cast<int>(in.Bits(4)) + 1;
+    for (const auto& [value, bitCount] : {std::pair{width - 1, widthBits},
+                                          std::pair{height - 1, heightBits}}) {
+      if (value >> bitCount != 0) throw std::runtime_error("the size does not fit its bits");
+      for (int i = bitCount - 1; i >= 0; --i, ++in.position) {
+        const std::uint8_t mask = static_cast<std::uint8_t>(0x80U >> (in.position % 8));
+        std::uint8_t& byte = avif.at(in.position / 8);
+        byte = static_cast<std::uint8_t>(((value >> i) & 1U) != 0 ? byte | mask : byte & ~mask);
+      }
+    }
+    return avif;
+  }
+  throw std::runtime_error("no reduced sequence header at the start of the 'mdat' box");
 }
 
 }  // namespace testsupport

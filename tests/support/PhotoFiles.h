@@ -91,6 +91,29 @@ std::vector<std::uint8_t> WithSegments(std::vector<std::uint8_t> jpeg,
 std::vector<std::uint8_t> WithChunks(std::vector<std::uint8_t> png,
                                      const std::vector<Piece>& chunks);
 
+// An HEIF file as libheif writes it (32-bit box sizes, 'iloc' of version 0 or 1) with `prefix` put
+// before the data of the first item stored in the 'mdat' box: the boxes around it and that item
+// grow, the item locations after it move.
+std::vector<std::uint8_t> WithItemDataPrefix(std::vector<std::uint8_t> heif,
+                                             const std::vector<std::uint8_t>& prefix);
+// Where WithSequencePictureSize puts the sequence parameter set that claims another size: in the
+// 'hvcC' property instead of its own, or as a NAL unit before the data of the first item stored in
+// the 'mdat' box.
+enum class ParameterSetPlace { kConfiguration, kItemData };
+// An HEVC-coded HEIF file as libheif writes it (32-bit box sizes, 'iloc' of version 0 or 1) with a
+// sequence parameter set claiming a coded picture of width × height: the first one of its 'hvcC'
+// property, re-encoded. The boxes around the change grow with it and the item locations after it
+// move.
+std::vector<std::uint8_t> WithSequencePictureSize(std::vector<std::uint8_t> heif,
+                                                  std::uint32_t width, std::uint32_t height,
+                                                  ParameterSetPlace place);
+
+// An AV1-coded HEIF file as avifenc writes a still image (its sequence header OBU, of the reduced
+// form, at the start of the 'mdat' box's data) with that header's largest frame size set to
+// width × height, written in the bits the header gives them.
+std::vector<std::uint8_t> WithAv1FrameSize(std::vector<std::uint8_t> avif, std::uint32_t width,
+                                           std::uint32_t height);
+
 // The EXIF, XMP and profile a JPEG or PNG file carries (the profile reassembled or
 // decompressed), as the library reads them; empty where absent. Throws std::runtime_error when
 // any PNG chunk's CRC is wrong.
