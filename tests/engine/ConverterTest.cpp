@@ -214,6 +214,14 @@ TEST_F(ConverterTest, AnEditThatFailsWritesNothingAndSaysWhy) {
               (format == 1 ? std::pair(1, 20000) : std::pair(0, 0)));
     EXPECT_EQ(testsupport::FileExists(output), format == 1);
   }
+  // The run's next file, whose turn fits, is written in every format, table art too.
+  const std::string small = SaveImage(testsupport::PhotoLike(7, 5), "small.png");
+  for (const int format : {0, 1, 2, 3}) {
+    SCOPED_TRACE(format);
+    EXPECT_TRUE(ConvertAs(format, imaging::kFileKindPng, small,
+                          folder.File("small" + std::to_string(format)))
+                    .written);
+  }
 }
 
 TEST_F(ConverterTest, WhatCannotBeConvertedIsReportedByItsKind) {
