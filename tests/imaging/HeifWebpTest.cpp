@@ -1,7 +1,10 @@
 // HEIC, AVIF and WebP files as phones, cameras and browsers write them: made at test time by the
 // libraries' own encoders and tools, and decoded as those tools decode them.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <libheif/heif.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -585,6 +588,54 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
       EXPECT_EQ(decoded.Reason(), row.reason);
     }
   }
+}
+
+// The decoders' own reasons for what is wrong, where no header check before them would catch it.
+TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
+  SKIP_WITHOUT(std::string("cwebp"));
+  const std::string png = SaveImageFile(PhotoLike(97, 61), folder.File("photo.png"));
+  ASSERT_TRUE(RunQuietly("cwebp -q 80 " + png + " -o " + folder.File("photo.webp")));
+  const Bytes webp = ReadFileBytes(folder.File("photo.webp"));
+  ASSERT_EQ(std::string(webp.begin() + 12, webp.begin() + 16), "VP8 ") << "a simple lossy file";
+  // Its frame cut after its ten header bytes, its first partition (whose length the frame tag's
+  // upper 19 bits give) and two bytes of the next, the RIFF and chunk sizes made to agree: every
+  // chunk is whole, the bitstream is not.
+  constexpr std::size_t kFrameStart = 20;
+  const std::uint32_t firstPartition =
+      (std::uint32_t{webp[kFrameStart]} | std::uint32_t{webp[kFrameStart + 1]} << 8 |
+       std::uint32_t{webp[kFrameStart + 2]} << 16) >> 5;
+  const std::uint32_t frameBytes = (10 + firstPartition + 2 + 1) / 2 * 2;
+  ASSERT_LT(kFrameStart + frameBytes, webp.size());
+  Bytes cut(webp.begin(), webp.begin() + std::ptrdiff_t(kFrameStart + frameBytes));
+  Bytes sizes;
+  PutBytes(sizes, frameBytes + 12);
+  PutBytes(sizes, frameBytes);
+  std::copy_n(sizes.begin(), 4, cut.begin() + 4);
+  std::copy_n(sizes.begin() + 4, 4, cut.begin() + 16);
+  // A RIFF size that cannot even hold "WEBP" and a chunk header.
+  Bytes damaged = webp;
+  std::copy_n(std::array<std::uint8_t, 4>{4, 0, 0, 0}.begin(), 4, damaged.begin() + 4);
+  const std::pair<Bytes, std::string> rows[] = {
+      {cut, "WebP: data ends in the middle of the image"},
+      {damaged, "WebP: the file's headers do not read"},
+  };
+  for (const auto& [bytes, reason] : rows) {
+    SCOPED_TRACE(reason);
+    EXPECT_EQ(webp::Decode(bytes).Reason(), reason);
+  }
+  // A HEIF of 2 GiB, a sparse file mapped without being read: refused by its size alone.
+  const std::string huge = folder.File("huge.heic");
+  WriteFileBytes(huge, HeifFile(PhotoLike(37, 23), {}, folder.File("small.heic")));
+  const int descriptor = open(huge.c_str(), O_RDWR);
+  ASSERT_GE(descriptor, 0);
+  constexpr std::size_t kHugeBytes = std::size_t{2} << 30;
+  ASSERT_EQ(ftruncate(descriptor, static_cast<off_t>(kHugeBytes)), 0);
+  void* mapped = mmap(nullptr, kHugeBytes, PROT_READ, MAP_PRIVATE, descriptor, 0);
+  close(descriptor);
+  ASSERT_NE(mapped, MAP_FAILED);
+  EXPECT_EQ(heif::Decode(std::span(static_cast<const std::uint8_t*>(mapped), kHugeBytes)).Reason(),
+            "the file is larger than 1 GiB");
+  munmap(mapped, kHugeBytes);
 }
 
 }  // namespace
