@@ -228,6 +228,9 @@ TEST(ColorTransformTest, MatrixShapersConvertEveryColourOfADenseCubeAsLittleCmsD
        GammaProfile({{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}}, 2.2)},
       {"Rec. 2020 primaries, gamma 2.4",
        GammaProfile({{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}}, 2.4)},
+      // Within half a step of sRGB's gamut everywhere: only the tone curve differs.
+      {"sRGB primaries, gamma 2.6",
+       GammaProfile({{0.640, 0.330, 1.0}, {0.300, 0.600, 1.0}, {0.150, 0.060, 1.0}}, 2.6)},
       {"near-sRGB primaries, gamma 1.8",
        GammaProfile({{0.640, 0.330, 1.0}, {0.290, 0.600, 1.0}, {0.150, 0.060, 1.0}}, 1.8)},
       {"ProPhoto-like primaries, gamma 1.8",

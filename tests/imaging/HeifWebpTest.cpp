@@ -593,10 +593,13 @@ TEST_F(HeifWebpTest, DamagedAndOversizedFilesAreRefused) {
 // The decoders' own reasons for what is wrong, where no header check before them would catch it.
 TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
   SKIP_WITHOUT(std::string("cwebp"));
-  const std::string png = SaveImageFile(PhotoLike(97, 61), folder.File("photo.png"));
-  ASSERT_TRUE(RunQuietly("cwebp -q 80 " + png + " -o " + folder.File("photo.webp")));
+  const std::string png = SaveImageFile(PhotoLike(601, 403), folder.File("photo.png"));
+  ASSERT_TRUE(RunQuietly("cwebp -q 100 " + png + " -o " + folder.File("photo.webp")));
   const Bytes webp = ReadFileBytes(folder.File("photo.webp"));
   ASSERT_EQ(std::string(webp.begin() + 12, webp.begin() + 16), "VP8 ") << "a simple lossy file";
+  // Whole, it is longer than the leading bytes its size is read from, and is taken.
+  ASSERT_GT(webp.size(), webp::kHeaderProbeBytes);
+  EXPECT_EQ(ProbeFileKind(folder.File("photo.webp"), 0), kFileKindWebp);
   // Its frame cut after its ten header bytes, its first partition (whose length the frame tag's
   // upper 19 bits give) and two bytes of the next, the RIFF and chunk sizes made to agree: every
   // chunk is whole, the bitstream is not.
