@@ -487,10 +487,10 @@ class ItemData {
     }
   }
 
-  // The item's data are in this file, in a way this reader knows (file offsets or 'idat').
-  bool Readable() const {
-    return location_.dataReference == 0 && location_.constructionMethod <= 1;
-  }
+  // The item's data are in a way this reader knows: file offsets or 'idat'. Its data reference is
+  // not looked at, as libheif does not look at it: the decoder reads this file whatever it says,
+  // and so the check must.
+  bool Readable() const { return location_.constructionMethod <= 1; }
 
   std::uint64_t Size() const { return size_; }
 
@@ -822,7 +822,7 @@ std::optional<Failure> CheckObus(const Data& data, const std::optional<PictureSi
 
 // The output size in the data of a grid ('grid': version, flags, rows and columns − 1) or an
 // overlay ('iovl': version, flags, four 16-bit fill values), in 16 bits each or, when the flags'
-// lowest bit is set, 32; nothing when the data are too short, which the library refuses itself.
+// lowest bit is set, 32; nothing when the data are too short.
 std::optional<PictureSize> DerivedCanvas(const ItemData& data, std::string_view type) {
   const std::size_t before = type == "grid" ? kGridHeaderBytes : kOverlayHeaderBytes;
   std::array<std::uint8_t, kOverlayHeaderBytes + 8> header{};
@@ -910,10 +910,13 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
       } else if (av1) {
         if (auto failure = CheckObus(data, bound, units)) return failure;
       } else if (derived) {
-        if (const auto canvas = DerivedCanvas(data, type)) {
-          if (auto failure = PictureBeyond(*canvas, bound, type == "grid" ? "grid" : "overlay")) {
-            return failure;
-          }
+        // Data this reader cannot find where the boxes put them are refused: libheif may still
+        // find a canvas there (it has read an 'idat' past its base offset), which would go
+        // unchecked.
+        const auto canvas = DerivedCanvas(data, type);
+        if (!canvas) return Refused("HEIF: the data of its derived image do not read");
+        if (auto failure = PictureBeyond(*canvas, bound, type == "grid" ? "grid" : "overlay")) {
+          return failure;
         }
       }
     }

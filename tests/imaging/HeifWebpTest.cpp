@@ -639,6 +639,14 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
   EXPECT_EQ(heif::Decode(std::span(static_cast<const std::uint8_t*>(mapped), kHugeBytes)).Reason(),
             "the file is larger than 1 GiB");
   munmap(mapped, kHugeBytes);
+  // Fuzzer findings whose grids claim canvases their boxes do not allow, one of them in 'idat'
+  // data past its base offset, with a data reference that means nothing there: refused from the
+  // boxes, before libheif would allocate the canvas.
+  for (const char* name : {"grid-canvas-larger-than-ispe.heic", "grid-data-past-its-idat.heic"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ProbeFileKind("../fuzz/regressions/fuzz_heif_webp/" + std::string(name), 0),
+              kFileKindUnknown);
+  }
 }
 
 }  // namespace
