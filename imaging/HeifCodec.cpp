@@ -200,7 +200,6 @@ class FieldReader {
 struct ItemLocation {
   std::uint32_t id = 0;
   std::uint64_t constructionMethod = 0;
-  std::uint64_t dataReference = 0;  // 0: this file
   std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;  // offset, length
 };
 
@@ -235,7 +234,8 @@ bool ReadLocations(std::span<const std::uint8_t> meta, const Box& box,
     ItemLocation location;
     location.id = static_cast<std::uint32_t>(field.Next(idSize));
     if (version >= 1) location.constructionMethod = field.Next(2) & 0xF;
-    location.dataReference = field.Next(2);
+    // The data reference index: libheif reads this file whatever it says, and so does this reader.
+    field.Next(2);
     const std::uint64_t base = field.Next(baseOffsetSize);
     const std::uint64_t extentCount = field.Next(2);
     for (std::uint64_t e = 0; e < extentCount && !field.Failed(); ++e) {
@@ -487,9 +487,7 @@ class ItemData {
     }
   }
 
-  // The item's data are in a way this reader knows: file offsets or 'idat'. Its data reference is
-  // not looked at, as libheif does not look at it: the decoder reads this file whatever it says,
-  // and so the check must.
+  // The item's data are in a way this reader knows: file offsets or 'idat'.
   bool Readable() const { return location_.constructionMethod <= 1; }
 
   std::uint64_t Size() const { return size_; }
