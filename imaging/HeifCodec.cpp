@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "imaging/AlphaComposite.h"
+#include "imaging/Av1Decoder.h"
 #include "imaging/Limits.h"
 
 namespace imaging::heif {
@@ -341,10 +342,13 @@ Codec CodecInMeta(std::span<const std::uint8_t> meta) {
   return Codec::kNone;
 }
 
-// libheif is set up once for the process (its plugins, if any, are loaded then) and never shut
-// down, so no decode waits on its set-up lock afterwards.
+// libheif is set up once for the process (its plugins, if any, are loaded then, and the AV1
+// decoder that keeps to the calling thread is added) and never shut down, so no decode waits on
+// its set-up lock afterwards.
 bool LibraryReady() {
-  static const bool ready = heif_init(nullptr).code == heif_error_Ok;
+  static const bool ready =
+      heif_init(nullptr).code == heif_error_Ok &&
+      heif_register_decoder_plugin(&OneThreadAv1Decoder()).code == heif_error_Ok;
   return ready;
 }
 
