@@ -105,8 +105,8 @@ struct DataReference {
 
 // Hands dav1d the whole coded stream and takes the first picture it shows. Each round gives it what
 // it has not taken yet; once all is given, one more round asks it to finish what it holds, and a
-// stream that shows no picture by then has none.
-// The stream stays in the decoder's buffer, which outlives dav1d's context, so dav1d reads it there.
+// stream that shows no picture by then has none. dav1d reads the stream where it is, in the
+// decoder's buffer, which outlives dav1d's context.
 heif_error TakePicture(Decoder& decoder, Dav1dPicture& picture) {
   if (decoder.data.empty()) return DecoderError("its AV1 data are empty");
   DataReference pending;
@@ -167,11 +167,12 @@ heif_error DecodeImage(void* opaque, heif_image** result) {
   // Primaries, transfer and matrix as the sequence header gives them; a value libheif does not
   // know leaves the profile's default.
   if (heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc(); nclx != nullptr) {
-    heif_nclx_color_profile_set_color_primaries(nclx, static_cast<std::uint16_t>(picture.seq_hdr->pri));
+    heif_nclx_color_profile_set_color_primaries(nclx,
+                                                static_cast<std::uint16_t>(picture.seq_hdr->pri));
     heif_nclx_color_profile_set_transfer_characteristics(
         nclx, static_cast<std::uint16_t>(picture.seq_hdr->trc));
-    heif_nclx_color_profile_set_matrix_coefficients(nclx,
-                                                    static_cast<std::uint16_t>(picture.seq_hdr->mtrx));
+    heif_nclx_color_profile_set_matrix_coefficients(
+        nclx, static_cast<std::uint16_t>(picture.seq_hdr->mtrx));
     nclx->full_range_flag = picture.seq_hdr->color_range != 0 ? 1 : 0;
     heif_image_set_nclx_color_profile(image, nclx);
     heif_nclx_color_profile_free(nclx);
@@ -196,7 +197,8 @@ heif_error DecodeImage(void* opaque, heif_image** result) {
     std::uint8_t* target = heif_image_get_plane(image, channels[plane], &targetStride);
     const auto* source = static_cast<const std::uint8_t*>(picture.data[plane]);
     const std::ptrdiff_t sourceStride = picture.stride[plane > 0 ? 1 : 0];
-    const auto rowBytes = static_cast<std::size_t>(planeWidth) * static_cast<std::size_t>(bytesPerSample);
+    const auto rowBytes =
+        static_cast<std::size_t>(planeWidth) * static_cast<std::size_t>(bytesPerSample);
     for (int row = 0; row < planeHeight; ++row) {
       std::memcpy(target + static_cast<std::ptrdiff_t>(row) * targetStride,
                   source + row * sourceStride, rowBytes);
@@ -207,8 +209,8 @@ heif_error DecodeImage(void* opaque, heif_image** result) {
 }
 
 constexpr heif_decoder_plugin kPlugin{
-    kPluginApiVersion, Name,        nullptr,    nullptr,           SupportsFormat, NewDecoder,
-    FreeDecoder,       PushData,    DecodeImage, SetStrictDecoding, "dav1d-one-thread"};
+    kPluginApiVersion, Name,     nullptr,     nullptr,           SupportsFormat,    NewDecoder,
+    FreeDecoder,       PushData, DecodeImage, SetStrictDecoding, "dav1d-one-thread"};
 
 }  // namespace
 

@@ -12,9 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
-
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <functional>
 #include <memory>
