@@ -104,9 +104,10 @@ struct DataReference {
 };
 
 // Hands dav1d the whole coded stream and takes the first picture it shows. Each round gives it what
-// it has not taken yet; once all is given, one more round asks it to finish what it holds, and a
-// stream that shows no picture by then has none. dav1d reads the stream where it is, in the
-// decoder's buffer, which outlives dav1d's context.
+// it has not taken yet and asks for a picture. A round that neither takes data nor gives a picture
+// happens once all is given (the next asks dav1d to finish what it holds) or when dav1d will take
+// no more; a second such round ends the decode: the stream shows no picture. dav1d reads the
+// stream where it is, in the decoder's buffer, which outlives dav1d's context.
 heif_error TakePicture(Decoder& decoder, Dav1dPicture& picture) {
   if (decoder.data.empty()) return DecoderError("its AV1 data are empty");
   DataReference pending;
@@ -116,7 +117,8 @@ heif_error TakePicture(Decoder& decoder, Dav1dPicture& picture) {
       wrapped < 0) {
     return Dav1dError(wrapped);
   }
-  bool finishing = false;
+  std::size_t unsent = pending.data.sz;
+  bool stalled = false;
   for (;;) {
     if (pending.data.sz > 0) {
       const int sent = dav1d_send_data(decoder.context, &pending.data);
@@ -125,10 +127,11 @@ heif_error TakePicture(Decoder& decoder, Dav1dPicture& picture) {
     const int got = dav1d_get_picture(decoder.context, &picture);
     if (got == 0) return Success();
     if (got != DAV1D_ERR(EAGAIN)) return Dav1dError(got);
-    if (pending.data.sz == 0) {
-      if (finishing) return DecoderError("its AV1 data hold no picture");
-      finishing = true;
+    if (pending.data.sz == unsent) {
+      if (stalled) return DecoderError("its AV1 data hold no picture");
+      stalled = true;
     }
+    unsent = pending.data.sz;
   }
 }
 
