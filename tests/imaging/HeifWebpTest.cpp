@@ -186,6 +186,15 @@ TEST_F(HeifWebpTest, DecodesAsTheLibrariesOwnToolsDo) {
   // Three tiles of 86 × 66: a grid's tiles are at least 64 pixels a side and even in 4:2:0.
   SaveImageFile(PhotoLike(258, 66), folder.File("wide.png"));
   WriteFileBytes(folder.File("translucent.png"), TranslucentPng());
+  // Red in the last row and the last column, which 4:2:0 gives chroma samples of their own (the
+  // sides are odd), blue elsewhere.
+  SaveImageFile(Painted(37, 23,
+                        [](int x, int y) {
+                          return x == 36 || y == 22 ? Rgb{255, 0, 0} : Rgb{0, 0, 255};
+                        }),
+                folder.File("edges.png"));
+  // More pixels than a side may have (65,535): the pixel limit is not the side's.
+  SaveImageFile(PhotoLike(301, 223), folder.File("large.png"));
   struct Row {
     std::string name, input, encode, decode;
     std::int32_t kind;
@@ -207,8 +216,9 @@ TEST_F(HeifWebpTest, DecodesAsTheLibrariesOwnToolsDo) {
       // sides.
       {"deep444.avif", "photo.png", "avifenc -s 10 -d 10 -y 444 {in} {out}",
        "heif-convert {out} {ref}", 11, false, {37, 23}, 1},
-      {"photo422.avif", "photo.png", "avifenc -s 10 -y 422 {in} {out}", "heif-convert {out} {ref}",
-       11},
+      {"large422.avif", "large.png", "avifenc -s 10 -y 422 {in} {out}", "heif-convert {out} {ref}",
+       11, false, {301, 223}},
+      {"edges.avif", "edges.png", "avifenc -s 10 {in} {out}", "heif-convert {out} {ref}", 11},
       {"grey.avif", "photo.png", "avifenc -s 10 -y 400 {in} {out}", "heif-convert {out} {ref}",
        11},
       // A tiled grid, as phones write their photos, decoded whole.
