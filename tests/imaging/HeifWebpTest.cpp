@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <libheif/heif.h>
+#include <libheif/heif_plugin.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/mman.h>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <tuple>
 
+#include "imaging/Av1Decoder.h"
 #include "imaging/ByteSource.h"
 #include "imaging/FileKind.h"
 #include "imaging/HandleTable.h"
@@ -347,6 +349,55 @@ TEST_F(HeifWebpTest, EveryHeifOrientationIsUprightAndTurnedOnce) {
     const std::string kept = Converted(input, "kept.png", {.autoOrient = false});
     EXPECT_EQ(Shape(Loaded(kept, {.autoOrient = false})), Shape(stored));
     EXPECT_EQ(ExifOrientation(MetadataOfFile(kept).exif), orientation);
+  }
+}
+
+// The AV1 decoder's own planes, through its plugin interface: each sample layout gives the planes
+// libheif expects, the chroma sized from odd sides rounded up, at the coded depth.
+TEST_F(HeifWebpTest, TheAv1DecoderGivesEachLayoutItsPlanes) {
+  SKIP_WITHOUT("avifenc");
+  const std::string png = SaveImageFile(PhotoLike(37, 23), folder.File("photo.png"));
+  struct Row {
+    std::string layout;
+    int depth;
+    std::pair<int, int> chroma;  // {0, 0}: no chroma planes
+  };
+  const Row rows[] = {
+      {"420", 8, {19, 12}}, {"422", 10, {19, 23}}, {"444", 8, {37, 23}}, {"400", 10, {0, 0}}};
+  const heif_decoder_plugin& plugin = heif::OneThreadAv1Decoder();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.layout + " at " + std::to_string(row.depth) + " bits");
+    const std::string avif = folder.File("layout" + row.layout + ".avif");
+    ASSERT_TRUE(RunQuietly("avifenc -s 10 -y " + row.layout + " -d " + std::to_string(row.depth) +
+                           " " + png + " " + avif));
+    // The one image's AV1 data fill the 'mdat' box (a 32-bit size, then the type).
+    const Bytes file = ReadFileBytes(avif);
+    const std::size_t box = std::string(file.begin(), file.end()).find("mdat") - 4;
+    const std::size_t boxSize = std::size_t{file[box]} << 24 | std::size_t{file[box + 1]} << 16 |
+                                std::size_t{file[box + 2]} << 8 | std::size_t{file[box + 3]};
+    ASSERT_LE(box + boxSize, file.size());
+    const Bytes av1(file.begin() + std::ptrdiff_t(box + 8),
+                    file.begin() + std::ptrdiff_t(box + boxSize));
+    void* decoder = nullptr;
+    ASSERT_EQ(plugin.new_decoder(&decoder).code, heif_error_Ok);
+    ASSERT_EQ(plugin.push_data(decoder, av1.data(), av1.size()).code, heif_error_Ok);
+    heif_image* image = nullptr;
+    const heif_error decoded = plugin.decode_image(decoder, &image);
+    plugin.free_decoder(decoder);
+    ASSERT_EQ(decoded.code, heif_error_Ok) << decoded.message;
+    EXPECT_EQ(heif_image_get_width(image, heif_channel_Y), 37);
+    EXPECT_EQ(heif_image_get_height(image, heif_channel_Y), 23);
+    EXPECT_EQ(heif_image_get_bits_per_pixel_range(image, heif_channel_Y), row.depth);
+    for (const heif_channel channel : {heif_channel_Cb, heif_channel_Cr}) {
+      EXPECT_EQ(heif_image_has_channel(image, channel) != 0, row.chroma.first > 0);
+      if (heif_image_has_channel(image, channel) != 0) {
+        EXPECT_EQ(std::pair(heif_image_get_width(image, channel),
+                            heif_image_get_height(image, channel)),
+                  row.chroma);
+        EXPECT_EQ(heif_image_get_bits_per_pixel_range(image, channel), row.depth);
+      }
+    }
+    heif_image_release(image);
   }
 }
 
