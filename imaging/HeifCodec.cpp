@@ -214,7 +214,14 @@ struct ItemLayout {
   std::vector<Box> properties;  // in 'ipco' order; 'ipma' counts them from 1
   std::vector<std::pair<std::uint32_t, std::vector<std::size_t>>> associations;
   bool complete = true;
+  // A box of which the 'meta' box may hold one, found twice: libheif reads the first, this reader
+  // would read another, so what it checks is not what is decoded.
+  std::optional<std::string_view> repeated;
 };
+
+// The boxes a 'meta' box holds at most one of, and the one an 'iprp' box holds.
+constexpr std::array kSingleMetaBoxes = {"pitm"sv, "iinf"sv, "iloc"sv, "idat"sv, "iprp"sv};
+constexpr std::string_view kPropertyContainer = "ipco";
 
 // The entries of an 'iloc' box of version 0, 1 or 2; false when they do not read.
 bool ReadLocations(std::span<const std::uint8_t> meta, const Box& box,
@@ -274,11 +281,23 @@ bool ReadAssociations(std::span<const std::uint8_t> meta, const Box& box, ItemLa
 // The items of the content of a 'meta' box: the primary item, types, locations and properties.
 ItemLayout ReadLayout(std::span<const std::uint8_t> meta) {
   ItemLayout layout;
+  std::vector<std::string_view> seen;
+  const auto once = [&](std::string_view type) {
+    if (std::ranges::find(seen, type) != seen.end()) {
+      if (!layout.repeated) layout.repeated = type;
+    } else {
+      seen.push_back(type);
+    }
+  };
   // The meta box is a full box: version and flags before its children.
   for (std::size_t offset = 4; offset < meta.size();) {
     const std::optional<Box> box = BoxAt(meta, offset);
     if (!box) break;
     offset = box->end;
+    if (const auto single = std::ranges::find(kSingleMetaBoxes, box->type);
+        single != kSingleMetaBoxes.end()) {
+      once(*single);
+    }
     if (box->type == "pitm" && box->end - box->content >= 6) {
       const std::size_t idBytes = meta[box->content] == 0 ? 2 : 4;
       if (box->end - box->content >= 4 + idBytes) {
@@ -305,6 +324,7 @@ ItemLayout ReadLayout(std::span<const std::uint8_t> meta) {
           break;
         }
         at = child->end;
+        if (child->type == kPropertyContainer) once(kPropertyContainer);
         if (child->type == "ipma") {
           layout.complete = ReadAssociations(meta, *child, layout) && layout.complete;
         } else if (child->type == "ipco") {
@@ -849,6 +869,10 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
   if (!meta) return unread;
   const ItemLayout layout = ReadLayout(*meta);
   if (!layout.complete) return unread;
+  if (layout.repeated) {
+    return Refused("HEIF: its 'meta' box holds more than one '" + std::string(*layout.repeated) +
+                   "'");
+  }
   // Each item's property indices and locations, looked up once.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> propertiesOf;
   for (const auto& [item, indices] : layout.associations) {

@@ -802,6 +802,41 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
     EXPECT_EQ(ProbeFileKind("../fuzz/regressions/fuzz_heif_webp/" + std::string(name), 0),
               kFileKindUnknown);
   }
+  // A box the 'meta' box holds one of, twice: libheif reads the first, so the check refuses the
+  // file rather than check another. A fuzzer's grid of 7 x 5 in a second 'idat' hid one of 26982 x
+  // 14402 in the first, which libheif allocated (9 GB, a minute).
+  const std::string twoIdat =
+      "../fuzz/regressions/fuzz_heif_webp/grid-in-the-first-of-two-idat.heic";
+  EXPECT_EQ(ProbeFileKind(twoIdat, 0), kFileKindUnknown);
+  EXPECT_EQ(heif::Decode(ReadFileBytes(twoIdat)).Reason(),
+            "HEIF: its 'meta' box holds more than one 'idat'");
+  // The others, each repeated right after itself in a whole HEIC, the boxes around it grown to
+  // hold the copy ('ipco' sits in 'iprp').
+  const Bytes heic = HeifFile(PhotoLike(37, 23), {}, folder.File("whole.heic"));
+  const std::string heicText(heic.begin(), heic.end());
+  const auto sizeAt = [&](std::size_t at) {
+    return std::size_t{heic[at]} << 24 | std::size_t{heic[at + 1]} << 16 |
+           std::size_t{heic[at + 2]} << 8 | std::size_t{heic[at + 3]};
+  };
+  for (const std::string type : {"pitm", "iinf", "iloc", "iprp", "ipco"}) {
+    SCOPED_TRACE(type);
+    const std::size_t box = heicText.find(type, heicText.find("meta")) - 4;
+    const std::size_t boxSize = sizeAt(box);
+    Bytes repeated = heic;
+    repeated.insert(repeated.begin() + std::ptrdiff_t(box + boxSize),
+                    heic.begin() + std::ptrdiff_t(box),
+                    heic.begin() + std::ptrdiff_t(box + boxSize));
+    std::vector<std::string> holders = {"meta"};
+    if (type == "ipco") holders.push_back("iprp");
+    for (const std::string& holder : holders) {
+      const std::size_t at = heicText.find(holder) - 4;
+      Bytes size;
+      PutBytes(size, static_cast<std::uint32_t>(sizeAt(at) + boxSize), 4, true);
+      std::copy(size.begin(), size.end(), repeated.begin() + std::ptrdiff_t(at));
+    }
+    EXPECT_EQ(heif::Decode(repeated).Reason(),
+              "HEIF: its 'meta' box holds more than one '" + type + "'");
+  }
 }
 
 }  // namespace
