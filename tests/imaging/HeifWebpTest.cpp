@@ -102,6 +102,66 @@ Bitmap BigF() {
   });
 }
 
+// A big-endian number of `count` bytes at `at`.
+std::uint32_t BigAt(const Bytes& bytes, std::size_t at, int count = 4) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < count; ++i) value = value << 8 | bytes[at + std::size_t(i)];
+  return value;
+}
+
+// The HEIF (written by libheif: one 'ipco', an 'ipma' of version 0 with 1-byte associations) with
+// its primary image's size ('ispe') made `coded`, and a clean aperture ('clap', centred) cutting
+// it to `shown`: the property added to 'ipco' and associated with the primary, the boxes that
+// hold them grown to match.
+Bytes WithCleanAperture(Bytes heif, std::pair<std::uint32_t, std::uint32_t> coded,
+                        std::pair<std::uint32_t, std::uint32_t> shown) {
+  const std::string text(heif.begin(), heif.end());
+  const auto boxAt = [&](const char* type) { return text.find(type) - 4; };
+  const auto grow = [&](std::size_t box, std::uint32_t by) {
+    Bytes size;
+    PutBytes(size, BigAt(heif, box) + by, 4, true);
+    std::copy(size.begin(), size.end(), heif.begin() + std::ptrdiff_t(box));
+  };
+  const std::uint32_t primary = BigAt(heif, boxAt("pitm") + 12, 2);
+  // The properties in 'ipco', counted from 1, and where each starts.
+  const std::size_t ipco = boxAt("ipco");
+  std::vector<std::size_t> properties;
+  for (std::size_t at = ipco + 8; at < ipco + BigAt(heif, ipco); at += BigAt(heif, at)) {
+    properties.push_back(at);
+  }
+  // The primary's entry in 'ipma': item id, count, one byte per association (the essential bit
+  // and the property's index).
+  const std::size_t ipma = boxAt("ipma");
+  std::size_t entry = ipma + 16;
+  while (BigAt(heif, entry, 2) != primary) entry += 3 + std::size_t{heif[entry + 2]};
+  const std::size_t count = heif[entry + 2];
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t property = properties[(heif[entry + 3 + i] & 0x7Fu) - 1];
+    if (text.compare(property + 4, 4, "ispe") == 0) {
+      Bytes size;
+      PutBytes(size, coded.first, 4, true);
+      PutBytes(size, coded.second, 4, true);
+      std::copy(size.begin(), size.end(), heif.begin() + std::ptrdiff_t(property + 12));
+    }
+  }
+  // 'clap': width, height, horizontal and vertical offsets, each a numerator and a denominator.
+  Bytes clap;
+  for (const std::uint32_t value : {40u, 0u, shown.first, 1u, shown.second, 1u, 0u, 1u, 0u, 1u}) {
+    PutBytes(clap, value, 4, true);
+  }
+  std::copy_n("clap", 4, clap.begin() + 4);
+  // From the end of the file backwards, so the offsets found stay right.
+  heif.insert(heif.begin() + std::ptrdiff_t(entry + 3 + count),
+              static_cast<std::uint8_t>(0x80 | (properties.size() + 1)));
+  heif[entry + 2] = static_cast<std::uint8_t>(count + 1);
+  grow(ipma, 1);
+  heif.insert(heif.begin() + std::ptrdiff_t(ipco + BigAt(heif, ipco)), clap.begin(), clap.end());
+  grow(ipco, 40);
+  grow(boxAt("iprp"), 41);
+  grow(boxAt("meta"), 41);
+  return heif;
+}
+
 struct HeifParts {
   int orientation = 1;  // written as irot and imir properties
   Bytes exif = {};      // TIFF structure
@@ -802,6 +862,12 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
     EXPECT_EQ(ProbeFileKind("../fuzz/regressions/fuzz_heif_webp/" + std::string(name), 0),
               kFileKindUnknown);
   }
+  // A coded size beyond the limits, shown cut by a clean aperture to one within them: refused by
+  // the coded size, which is what libheif allocates.
+  const Bytes apertured = WithCleanAperture(
+      HeifFile(PhotoLike(37, 23), {}, folder.File("apertured.heic")), {20001, 5001}, {37, 23});
+  EXPECT_EQ(heif::Decode(apertured).Reason(),
+            "HEIF: 20001 x 5001 pixels is outside the size limits");
   // A box the 'meta' box holds one of, twice: libheif reads the first, so the check refuses the
   // file rather than check another. A fuzzer's grid of 7 x 5 in a second 'idat' hid one of 26982 x
   // 14402 in the first, which libheif allocated (9 GB, a minute).
