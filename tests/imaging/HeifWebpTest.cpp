@@ -433,8 +433,7 @@ TEST_F(HeifWebpTest, TheAv1DecoderGivesEachLayoutItsPlanes) {
     // The one image's AV1 data fill the 'mdat' box (a 32-bit size, then the type).
     const Bytes file = ReadFileBytes(avif);
     const std::size_t box = std::string(file.begin(), file.end()).find("mdat") - 4;
-    const std::size_t boxSize = std::size_t{file[box]} << 24 | std::size_t{file[box + 1]} << 16 |
-                                std::size_t{file[box + 2]} << 8 | std::size_t{file[box + 3]};
+    const std::size_t boxSize = BigAt(file, box);
     ASSERT_LE(box + boxSize, file.size());
     const Bytes av1(file.begin() + std::ptrdiff_t(box + 8),
                     file.begin() + std::ptrdiff_t(box + boxSize));
@@ -880,14 +879,10 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
   // hold the copy ('ipco' sits in 'iprp').
   const Bytes heic = HeifFile(PhotoLike(37, 23), {}, folder.File("whole.heic"));
   const std::string heicText(heic.begin(), heic.end());
-  const auto sizeAt = [&](std::size_t at) {
-    return std::size_t{heic[at]} << 24 | std::size_t{heic[at + 1]} << 16 |
-           std::size_t{heic[at + 2]} << 8 | std::size_t{heic[at + 3]};
-  };
   for (const std::string type : {"pitm", "iinf", "iloc", "iprp", "ipco"}) {
     SCOPED_TRACE(type);
     const std::size_t box = heicText.find(type, heicText.find("meta")) - 4;
-    const std::size_t boxSize = sizeAt(box);
+    const std::size_t boxSize = BigAt(heic, box);
     Bytes repeated = heic;
     repeated.insert(repeated.begin() + std::ptrdiff_t(box + boxSize),
                     heic.begin() + std::ptrdiff_t(box),
@@ -897,7 +892,7 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
     for (const std::string& holder : holders) {
       const std::size_t at = heicText.find(holder) - 4;
       Bytes size;
-      PutBytes(size, static_cast<std::uint32_t>(sizeAt(at) + boxSize), 4, true);
+      PutBytes(size, BigAt(heic, at) + static_cast<std::uint32_t>(boxSize), 4, true);
       std::copy(size.begin(), size.end(), repeated.begin() + std::ptrdiff_t(at));
     }
     EXPECT_EQ(heif::Decode(repeated).Reason(),
