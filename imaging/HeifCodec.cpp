@@ -235,6 +235,14 @@ bool ReadLocations(std::span<const std::uint8_t> meta, const Box& box,
   const std::size_t lengthSize = sizes & 0xF;
   const std::size_t baseOffsetSize = moreSizes >> 4;
   const std::size_t indexSize = version >= 1 ? moreSizes & 0xF : 0;
+  // Field sizes are 0, 4 or 8 bytes. libheif reads a field of any other size as absent and, in
+  // version 1, leaves the extent index unread, so such a box would read differently here and
+  // there: it is not taken, nor a version beyond 2.
+  const auto takenSize = [](std::size_t size) { return size == 0 || size == 4 || size == 8; };
+  if (version > 2 || !takenSize(offsetSize) || !takenSize(lengthSize) ||
+      !takenSize(baseOffsetSize) || !takenSize(indexSize) || (version == 1 && indexSize != 0)) {
+    return false;
+  }
   const std::size_t idSize = version < 2 ? 2 : 4;
   const std::uint64_t count = field.Next(idSize);
   std::size_t extents = 0;

@@ -867,6 +867,22 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
       HeifFile(PhotoLike(37, 23), {}, folder.File("apertured.heic")), {20001, 5001}, {37, 23});
   EXPECT_EQ(heif::Decode(apertured).Reason(),
             "HEIF: 20001 x 5001 pixels is outside the size limits");
+  // Item locations libheif reads otherwise than the format has them. A fuzzer's file with 2-byte
+  // offsets, which libheif reads as absent: it found a grid of 26980 x 24948 where this reader
+  // found none. And libheif's own version 1 box (4-byte sizes) given an extent index of 4 bytes,
+  // which libheif leaves unread in version 1, so the two would read different extents.
+  EXPECT_EQ(heif::Decode(ReadFileBytes(
+                             "../fuzz/regressions/fuzz_heif_webp/iloc-offsets-of-two-bytes.heic"))
+                .Reason(),
+            "HEIF: its item boxes do not read");
+  {
+    Bytes indexed = HeifFile(PhotoLike(37, 23), {}, folder.File("located.heic"));
+    const std::size_t iloc = std::string(indexed.begin(), indexed.end()).find("iloc");
+    ASSERT_EQ(BigAt(indexed, iloc + 4), 0x01000000u) << "version 1";
+    ASSERT_EQ(BigAt(indexed, iloc + 8, 2), 0x4440u) << "4-byte offsets, lengths and bases";
+    indexed[iloc + 9] = 0x44;
+    EXPECT_EQ(heif::Decode(indexed).Reason(), "HEIF: its item boxes do not read");
+  }
   // A box the 'meta' box holds one of, twice: libheif reads the first, so the check refuses the
   // file rather than check another. A fuzzer's grid of 7 x 5 in a second 'idat' hid one of 26982 x
   // 14402 in the first, which libheif allocated (9 GB, a minute).
