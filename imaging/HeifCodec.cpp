@@ -137,14 +137,17 @@ std::optional<std::pair<std::uint32_t, std::string_view>> ItemInfo(
 }
 
 // The content of the file's top-level 'meta' box, after its header; nothing when there is none,
-// its header does not read or it is larger than kMaxMetaBoxBytes.
+// its header does not read, it is larger than kMaxMetaBoxBytes or the file has a second one (which
+// of two libheif reads is not this reader's to guess). The boxes after the first 'meta' are looked
+// through as far as their headers read.
 std::optional<std::vector<std::uint8_t>> MetaContent(const ByteSource& source) {
+  std::optional<std::vector<std::uint8_t>> found;
   std::array<std::uint8_t, kLargeBoxHeaderSize> header{};
   for (std::uint64_t offset = 0; offset < source.Size();) {
     const std::uint64_t left = source.Size() - offset;
     const std::size_t available =
         static_cast<std::size_t>(std::min<std::uint64_t>(left, header.size()));
-    if (!source.ReadAt(offset, std::span(header).first(available))) return std::nullopt;
+    if (!source.ReadAt(offset, std::span(header).first(available))) return found;
     std::uint64_t size = ReadBig(header, 0, 4);
     std::size_t headerSize = kBoxHeaderSize;
     if (size == 1 && available >= kLargeBoxHeaderSize) {
@@ -153,16 +156,16 @@ std::optional<std::vector<std::uint8_t>> MetaContent(const ByteSource& source) {
     } else if (size == 0) {
       size = left;
     }
-    if (available < headerSize || size < headerSize || size > left) return std::nullopt;
+    if (available < headerSize || size < headerSize || size > left) return found;
     if (FourCc(header, 4) == "meta") {
-      if (size > kMaxMetaBoxBytes) return std::nullopt;
+      if (found || size > kMaxMetaBoxBytes) return std::nullopt;
       std::vector<std::uint8_t> meta(static_cast<std::size_t>(size - headerSize));
       if (!source.ReadAt(offset + headerSize, meta)) return std::nullopt;
-      return meta;
+      found = std::move(meta);
     }
     offset += size;
   }
-  return std::nullopt;
+  return found;
 }
 
 // Reads big-endian fields one after another inside [at, end), remembering when one ran past it.

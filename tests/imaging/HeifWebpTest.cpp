@@ -883,6 +883,10 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
     indexed[iloc + 9] = 0x44;
     EXPECT_EQ(heif::Decode(indexed).Reason(), "HEIF: its item boxes do not read");
   }
+  // A fuzzer's file with two top-level 'meta' boxes, an AVIF's and then a grid's, of which libheif
+  // read the second (784 MB, 9 s) and the check the first.
+  const std::string twoMeta = "../fuzz/regressions/fuzz_heif_webp/two-meta-boxes.avif";
+  EXPECT_EQ(heif::Decode(ReadFileBytes(twoMeta)).Reason(), "HEIF: its item boxes do not read");
   // A box the 'meta' box holds one of, twice: libheif reads the first, so the check refuses the
   // file rather than check another. A fuzzer's grid of 7 x 5 in a second 'idat' hid one of 26982 x
   // 14402 in the first, which libheif allocated (9 GB, a minute).
