@@ -216,6 +216,8 @@ struct ItemLayout {
   std::span<const std::uint8_t> idat;
   std::vector<Box> properties;  // in 'ipco' order; 'ipma' counts them from 1
   std::vector<std::pair<std::uint32_t, std::vector<std::size_t>>> associations;
+  // The items each derived image is made of ('dimg' references in 'iref'): from, to.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> derivedFrom;
   bool complete = true;
   // A box of which the 'meta' box may hold one, found twice: libheif reads the first, this reader
   // would read another, so what it checks is not what is decoded.
@@ -327,6 +329,28 @@ ItemLayout ReadLayout(std::span<const std::uint8_t> meta) {
       layout.complete = ReadLocations(meta, *box, layout.locations) && layout.complete;
     } else if (box->type == "idat") {
       layout.idat = meta.subspan(box->content, box->end - box->content);
+    } else if (box->type == "iref") {
+      // A full box; each reference a box of its type: from, a 16-bit count, the items it names
+      // (ids of 16 bits in version 0, 32 in version 1).
+      FieldReader field(meta, box->content, box->end);
+      const std::size_t idSize = field.Next(1) == 0 ? 2 : 4;
+      field.Next(3);
+      for (std::size_t at = box->content + 4; at < box->end && !field.Failed();) {
+        const std::optional<Box> reference = BoxAt(meta.first(box->end), at);
+        if (!reference) {
+          layout.complete = false;
+          break;
+        }
+        at = reference->end;
+        if (reference->type != "dimg") continue;
+        FieldReader entry(meta, reference->content, reference->end);
+        const auto from = static_cast<std::uint32_t>(entry.Next(idSize));
+        const std::uint64_t count = entry.Next(2);
+        for (std::uint64_t i = 0; i < count && !entry.Failed(); ++i) {
+          layout.derivedFrom.emplace_back(from, static_cast<std::uint32_t>(entry.Next(idSize)));
+        }
+        if (entry.Failed()) layout.complete = false;
+      }
     } else if (box->type == "iprp") {
       for (std::size_t at = box->content; at < box->end;) {
         const std::optional<Box> child = BoxAt(meta.first(box->end), at);
@@ -883,6 +907,16 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
   if (layout.repeated) {
     return Refused("HEIF: its 'meta' box holds more than one '" + std::string(*layout.repeated) +
                    "'");
+  }
+  // A derived image is made of images: libheif stops the process on one that names an item that
+  // is none (an assertion kept in its release builds).
+  for (const auto& [from, to] : layout.derivedFrom) {
+    const auto item =
+        std::ranges::find_if(layout.types, [&](const auto& type) { return type.first == to; });
+    if (item == layout.types.end() ||
+        (CodecOfItem(item->second) == Codec::kNone && !OneOf(item->second, kDerivedItems))) {
+      return Refused("HEIF: a derived image is made of an item that is no image");
+    }
   }
   // Each item's property indices and locations, looked up once.
   std::unordered_map<std::uint32_t, std::vector<std::size_t>> propertiesOf;

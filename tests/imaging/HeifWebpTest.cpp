@@ -887,6 +887,12 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
   // read the second (784 MB, 9 s) and the check the first.
   const std::string twoMeta = "../fuzz/regressions/fuzz_heif_webp/two-meta-boxes.avif";
   EXPECT_EQ(heif::Decode(ReadFileBytes(twoMeta)).Reason(), "HEIF: its item boxes do not read");
+  // A fuzzer's 'iden' image derived from an item that is no image: libheif's assertion stopped the
+  // whole process.
+  EXPECT_EQ(
+      heif::Decode(ReadFileBytes("../fuzz/regressions/fuzz_heif_webp/iden-of-no-image.heic"))
+          .Reason(),
+      "HEIF: a derived image is made of an item that is no image");
   // A box the 'meta' box holds one of, twice: libheif reads the first, so the check refuses the
   // file rather than check another. A fuzzer's grid of 7 x 5 in a second 'idat' hid one of 26982 x
   // 14402 in the first, which libheif allocated (9 GB, a minute).
