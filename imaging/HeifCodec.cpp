@@ -910,9 +910,10 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
   }
   // A derived image is made of images: libheif stops the process on one that names an item that
   // is none (an assertion kept in its release builds).
-  for (const auto& [from, to] : layout.derivedFrom) {
+  for (const auto& reference : layout.derivedFrom) {
+    const std::uint32_t to = reference.second;
     const auto item =
-        std::ranges::find_if(layout.types, [&](const auto& type) { return type.first == to; });
+        std::ranges::find_if(layout.types, [to](const auto& type) { return type.first == to; });
     if (item == layout.types.end() ||
         (CodecOfItem(item->second) == Codec::kNone && !OneOf(item->second, kDerivedItems))) {
       return Refused("HEIF: a derived image is made of an item that is no image");
