@@ -893,6 +893,17 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
       heif::Decode(ReadFileBytes("../fuzz/regressions/fuzz_heif_webp/iden-of-no-image.heic"))
           .Reason(),
       "HEIF: a derived image is made of an item that is no image");
+  // A derived image may be made of derived images: libheif's grid, its tile retyped 'iden', passes
+  // the check (libheif then refuses the 'iden' that names nothing, in its own words).
+  {
+    Bytes retyped = HeifFile(PhotoLike(37, 23), {}, folder.File("retyped.heic"));
+    const std::size_t tile = std::string(retyped.begin(), retyped.end()).find("hvc1");
+    ASSERT_NE(tile, std::string::npos);
+    std::copy_n("iden", 4, retyped.begin() + std::ptrdiff_t(tile));
+    const std::string reason = heif::Decode(retyped).Reason();
+    EXPECT_TRUE(reason.starts_with("HEIF: ")) << reason;
+    EXPECT_NE(reason, "HEIF: a derived image is made of an item that is no image");
+  }
   // A box the 'meta' box holds one of, twice: libheif reads the first, so the check refuses the
   // file rather than check another. A fuzzer's grid of 7 x 5 in a second 'idat' hid one of 26982 x
   // 14402 in the first, which libheif allocated (9 GB, a minute).
