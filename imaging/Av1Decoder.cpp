@@ -14,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "imaging/HeifLibrary.h"
 #include "imaging/Limits.h"
 
 namespace imaging::heif {
@@ -137,6 +138,9 @@ heif_error TakePicture(Decoder& decoder, Dav1dPicture& picture) {
 
 heif_error DecodeImage(void* opaque, heif_image** result) {
   auto& decoder = *static_cast<Decoder*>(opaque);
+  const Result<const Library*>& loaded = LoadedLibrary();
+  if (!loaded) return DecoderError("libheif is not loaded");
+  const Library& heif = **loaded;
   PictureReference taken;
   if (const heif_error error = TakePicture(decoder, taken.picture); error.code != heif_error_Ok) {
     return error;
@@ -163,22 +167,22 @@ heif_error DecodeImage(void* opaque, heif_image** result) {
   const int width = picture.p.w;
   const int height = picture.p.h;
   heif_image* image = nullptr;
-  if (const heif_error error = heif_image_create(width, height, colorspace, chroma, &image);
+  if (const heif_error error = heif.image_create(width, height, colorspace, chroma, &image);
       error.code != heif_error_Ok) {
     return error;
   }
   // Primaries, transfer and matrix as the sequence header gives them; a value libheif does not
   // know leaves the profile's default.
-  if (heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc(); nclx != nullptr) {
-    heif_nclx_color_profile_set_color_primaries(nclx,
+  if (heif_color_profile_nclx* nclx = heif.nclx_color_profile_alloc(); nclx != nullptr) {
+    heif.nclx_color_profile_set_color_primaries(nclx,
                                                 static_cast<std::uint16_t>(picture.seq_hdr->pri));
-    heif_nclx_color_profile_set_transfer_characteristics(
+    heif.nclx_color_profile_set_transfer_characteristics(
         nclx, static_cast<std::uint16_t>(picture.seq_hdr->trc));
-    heif_nclx_color_profile_set_matrix_coefficients(
+    heif.nclx_color_profile_set_matrix_coefficients(
         nclx, static_cast<std::uint16_t>(picture.seq_hdr->mtrx));
     nclx->full_range_flag = picture.seq_hdr->color_range != 0 ? 1 : 0;
-    heif_image_set_nclx_color_profile(image, nclx);
-    heif_nclx_color_profile_free(nclx);
+    heif.image_set_nclx_color_profile(image, nclx);
+    heif.nclx_color_profile_free(nclx);
   }
   // Chroma planes are half as wide for 4:2:0 and 4:2:2 and half as high for 4:2:0, an odd side
   // rounded up; dav1d gives every chroma plane the second stride.
@@ -191,13 +195,13 @@ heif_error DecodeImage(void* opaque, heif_image** result) {
     const int planeWidth = plane > 0 && halfWidth ? (width + 1) / 2 : width;
     const int planeHeight = plane > 0 && halfHeight ? (height + 1) / 2 : height;
     if (const heif_error error =
-            heif_image_add_plane(image, channels[plane], planeWidth, planeHeight, picture.p.bpc);
+            heif.image_add_plane(image, channels[plane], planeWidth, planeHeight, picture.p.bpc);
         error.code != heif_error_Ok) {
-      heif_image_release(image);
+      heif.image_release(image);
       return error;
     }
     int targetStride = 0;
-    std::uint8_t* target = heif_image_get_plane(image, channels[plane], &targetStride);
+    std::uint8_t* target = heif.image_get_plane(image, channels[plane], &targetStride);
     const auto* source = static_cast<const std::uint8_t*>(picture.data[plane]);
     const std::ptrdiff_t sourceStride = picture.stride[plane > 0 ? 1 : 0];
     const auto rowBytes =

@@ -16,6 +16,7 @@
 
 #include "imaging/AlphaComposite.h"
 #include "imaging/Av1Decoder.h"
+#include "imaging/HeifLibrary.h"
 #include "imaging/Limits.h"
 
 namespace imaging::heif {
@@ -397,27 +398,37 @@ Codec CodecInMeta(std::span<const std::uint8_t> meta) {
   return Codec::kNone;
 }
 
-// libheif is set up once for the process (its plugins, if any, are loaded then, and the AV1
-// decoder that keeps to the calling thread is added) and never shut down, so no decode waits on
+// libheif is loaded and set up once for the process (its plugins, if any, are loaded then, and the
+// AV1 decoder that keeps to the calling thread is added) and never shut down, so no decode waits on
 // its set-up lock afterwards.
-bool LibraryReady() {
-  static const bool ready =
-      heif_init(nullptr).code == heif_error_Ok &&
-      heif_register_decoder_plugin(&OneThreadAv1Decoder()).code == heif_error_Ok;
+const Result<const Library*>& ReadyLibrary() {
+  static const Result<const Library*> ready = []() -> Result<const Library*> {
+    Result<const Library*> loaded = LoadedLibrary();
+    if (!loaded) return loaded;
+    const Library& heif = **loaded;
+    if (heif.init(nullptr).code != heif_error_Ok ||
+        heif.register_decoder_plugin(&OneThreadAv1Decoder()).code != heif_error_Ok) {
+      return Refused("HEIF: the library could not be set up");
+    }
+    return loaded;
+  }();
   return ready;
 }
 
+// The library's functions, for code that runs on what a ready library gave.
+const Library& Heif() { return **ReadyLibrary(); }
+
 struct ContextDeleter {
-  void operator()(heif_context* context) const { heif_context_free(context); }
+  void operator()(heif_context* context) const { Heif().context_free(context); }
 };
 struct HandleDeleter {
-  void operator()(const heif_image_handle* handle) const { heif_image_handle_release(handle); }
+  void operator()(const heif_image_handle* handle) const { Heif().image_handle_release(handle); }
 };
 struct ImageDeleter {
-  void operator()(const heif_image* image) const { heif_image_release(image); }
+  void operator()(const heif_image* image) const { Heif().image_release(image); }
 };
 struct OptionsDeleter {
-  void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
+  void operator()(heif_decoding_options* options) const { Heif().decoding_options_free(options); }
 };
 using HandlePointer = std::unique_ptr<const heif_image_handle, HandleDeleter>;
 
@@ -427,14 +438,16 @@ void ReadMetadata(const heif_image_handle* handle, PhotoMetadata& metadata) {
   // The size an item claims is checked before anything is allocated for it.
   const auto block = [&](heif_item_id id) {
     std::vector<std::uint8_t> data;
-    const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
+    const std::size_t size = Heif().image_handle_get_metadata_size(handle, id);
     if (size == 0 || size > kMaxMetadataItemBytes) return data;
     data.resize(size);
-    if (heif_image_handle_get_metadata(handle, id, data.data()).code != heif_error_Ok) data.clear();
+    if (Heif().image_handle_get_metadata(handle, id, data.data()).code != heif_error_Ok) {
+      data.clear();
+    }
     return data;
   };
   heif_item_id id = 0;
-  if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) == 1) {
+  if (Heif().image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) == 1) {
     const std::vector<std::uint8_t> exif = block(id);
     if (exif.size() >= kExifOffsetSize) {
       const std::uint64_t start = kExifOffsetSize + ReadBig(exif, 0, kExifOffsetSize);
@@ -442,23 +455,23 @@ void ReadMetadata(const heif_image_handle* handle, PhotoMetadata& metadata) {
         metadata.exif.assign(exif.begin() + static_cast<long>(start), exif.end());
     }
   }
-  const int count = heif_image_handle_get_number_of_metadata_blocks(handle, "mime");
+  const int count = Heif().image_handle_get_number_of_metadata_blocks(handle, "mime");
   std::vector<heif_item_id> ids(static_cast<std::size_t>(std::max(count, 0)));
-  const int listed = heif_image_handle_get_list_of_metadata_block_IDs(handle, "mime", ids.data(),
-                                                                      static_cast<int>(ids.size()));
+  const int listed = Heif().image_handle_get_list_of_metadata_block_IDs(
+      handle, "mime", ids.data(), static_cast<int>(ids.size()));
   for (int i = 0; i < listed; ++i) {
     const char* type =
-        heif_image_handle_get_metadata_content_type(handle, ids[static_cast<std::size_t>(i)]);
+        Heif().image_handle_get_metadata_content_type(handle, ids[static_cast<std::size_t>(i)]);
     if (type != nullptr && kXmpContentType == type) {
       metadata.xmp = block(ids[static_cast<std::size_t>(i)]);
       break;
     }
   }
   // An nclx box describes colour by numbers; only an embedded profile travels.
-  const std::size_t profileBytes = heif_image_handle_get_raw_color_profile_size(handle);
+  const std::size_t profileBytes = Heif().image_handle_get_raw_color_profile_size(handle);
   if (profileBytes > 0 && profileBytes <= kMaxProfileBytes) {
     metadata.icc.resize(profileBytes);
-    if (heif_image_handle_get_raw_color_profile(handle, metadata.icc.data()).code !=
+    if (Heif().image_handle_get_raw_color_profile(handle, metadata.icc.data()).code !=
         heif_error_Ok) {
       metadata.icc.clear();
     }
@@ -1017,26 +1030,27 @@ Failure LibraryRefused(const heif_error& error) {
 // the limits. Refused for a file without a primary still image.
 template <typename Read>
 Result<Primary> OpenPrimary(const ByteSource& source, Read&& read) {
-  if (!LibraryReady()) return Refused("HEIF: the library could not be set up");
+  if (const Result<const Library*>& ready = ReadyLibrary(); !ready) return Refused(ready.Reason());
   Primary primary;
-  primary.context.reset(heif_context_alloc());
+  primary.context.reset(Heif().context_alloc());
   if (primary.context == nullptr) return Refused(kOutOfMemory);
-  heif_context_set_maximum_image_size_limit(primary.context.get(), kLibraryMaxSide);
+  Heif().context_set_maximum_image_size_limit(primary.context.get(), kLibraryMaxSide);
   // Tiles are decoded on the calling thread: a batch already runs one decode per core.
-  heif_context_set_max_decoding_threads(primary.context.get(), 0);
+  Heif().context_set_max_decoding_threads(primary.context.get(), 0);
   if (const heif_error error = read(primary.context.get()); error.code != heif_error_Ok) {
     return LibraryRefused(error);
   }
   heif_image_handle* handle = nullptr;
-  if (const heif_error error = heif_context_get_primary_image_handle(primary.context.get(), &handle);
+  if (const heif_error error =
+          Heif().context_get_primary_image_handle(primary.context.get(), &handle);
       error.code != heif_error_Ok) {
     return LibraryRefused(error);
   }
   primary.handle.reset(handle);
-  primary.width = heif_image_handle_get_width(handle);
-  primary.height = heif_image_handle_get_height(handle);
-  const int codedWidth = heif_image_handle_get_ispe_width(handle);
-  const int codedHeight = heif_image_handle_get_ispe_height(handle);
+  primary.width = Heif().image_handle_get_width(handle);
+  primary.height = Heif().image_handle_get_height(handle);
+  const int codedWidth = Heif().image_handle_get_ispe_width(handle);
+  const int codedHeight = Heif().image_handle_get_ispe_height(handle);
   if (!SizeWithinLimits(primary.width, primary.height)) {
     return RefusedSize("HEIF", primary.width, primary.height);
   }
@@ -1073,7 +1087,7 @@ Result<std::pair<int, int>> ReadSize(const ByteSource& source) {
   SourceCursor cursor{&source};
   const heif_reader reader = SourceReaderFunctions();
   Result<Primary> primary = OpenPrimary(source, [&](heif_context* context) {
-    return heif_context_read_from_reader(context, &reader, &cursor, nullptr);
+    return Heif().context_read_from_reader(context, &reader, &cursor, nullptr);
   });
   if (!primary) return primary.TakeFailure();
   return std::pair{primary->width, primary->height};
@@ -1084,32 +1098,33 @@ Result<Bitmap> Decode(std::span<const std::uint8_t> bytes, bool storedOrientatio
   if (bytes.size() > kMaxImageFileBytes) return Refused(kFileTooLargeReason);
   const MemorySource source(bytes);
   Result<Primary> primary = OpenPrimary(source, [&](heif_context* context) {
-    return heif_context_read_from_memory_without_copy(context, bytes.data(), bytes.size(), nullptr);
+    return Heif().context_read_from_memory_without_copy(context, bytes.data(), bytes.size(),
+                                                        nullptr);
   });
   if (!primary) return primary.TakeFailure();
   const heif_image_handle* handle = primary->handle.get();
-  const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle) > 8;
-  const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+  const bool deep = Heif().image_handle_get_luma_bits_per_pixel(handle) > 8;
+  const bool alpha = Heif().image_handle_has_alpha_channel(handle) != 0;
   const heif_chroma chroma =
       deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
            : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
   const std::unique_ptr<heif_decoding_options, OptionsDeleter> options(
-      heif_decoding_options_alloc());
+      Heif().decoding_options_alloc());
   if (options == nullptr) return Refused(kOutOfMemory);
   options->ignore_transformations = storedOrientation ? 1 : 0;
   heif_image* decoded = nullptr;
   if (const heif_error error =
-          heif_decode_image(handle, &decoded, heif_colorspace_RGB, chroma, options.get());
+          Heif().decode_image(handle, &decoded, heif_colorspace_RGB, chroma, options.get());
       error.code != heif_error_Ok) {
     return LibraryRefused(error);
   }
   const std::unique_ptr<const heif_image, ImageDeleter> image(decoded);
-  const int bits = heif_image_get_bits_per_pixel_range(decoded, heif_channel_interleaved);
+  const int bits = Heif().image_get_bits_per_pixel_range(decoded, heif_channel_interleaved);
   int stride = 0;
   const std::uint8_t* plane =
-      heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
-  const int width = heif_image_get_width(decoded, heif_channel_interleaved);
-  const int height = heif_image_get_height(decoded, heif_channel_interleaved);
+      Heif().image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+  const int width = Heif().image_get_width(decoded, heif_channel_interleaved);
+  const int height = Heif().image_get_height(decoded, heif_channel_interleaved);
   const int sampleBytes = bits > 8 ? 2 : 1;
   // The image decoded must be the one whose size was checked.
   const bool sizeAsTold =

@@ -25,10 +25,12 @@ class CliTest : public ::testing::Test {
     testsupport::SaveImageFile(testsupport::PhotoLike(8, 8), folder.File("c.png"));
   }
 
-  // Runs the binary in the folder with the arguments as the shell splits them: its exit status,
-  // with its standard output kept in `printed` and its standard error in `errors`.
-  int Cli(const std::string& arguments) {
-    const std::string command = "cd '" + folder.Path() + "' && ./tessellarion-cli " + arguments;
+  // Runs the binary in the folder with the arguments as the shell splits them, and the variables
+  // of `environment` ("NAME=value ...") set: its exit status, with its standard output kept in
+  // `printed` and its standard error in `errors`.
+  int Cli(const std::string& arguments, const std::string& environment = "") {
+    const std::string command =
+        "cd '" + folder.Path() + "' && " + environment + " ./tessellarion-cli " + arguments;
     const int result =
         testsupport::SystemWithinLimit(command + " 2>errors.txt >output.txt </dev/null");
     errors = testsupport::ReadFileText(folder.File("errors.txt"));
@@ -357,6 +359,30 @@ TEST_F(CliTest, PhonePhotosAndWebPicturesConvertInOneBatch) {
   EXPECT_EQ(
       testsupport::FolderEntries(folder.File("out")),
       (Names{"browser.jpg", "browser.png", "phone.jpg", "phone.png", "saved.jpg", "saved.png"}));
+}
+
+// Without a working libheif, one that does not load or one that lacks the functions the codec
+// calls, a HEIC is refused when it is added and the other files convert as before.
+TEST_F(CliTest, OtherKindsConvertWithoutAWorkingHeifLibrary) {
+  if (std::system("command -v heif-enc >/dev/null") != 0) {
+    GTEST_SKIP() << "heif-enc is not installed (scripts/install-deps installs it)";
+  }
+  testsupport::SaveImageFile(testsupport::PhotoLike(37, 23), folder.File("photo.png"));
+  ASSERT_EQ(
+      std::system(
+          ("cd '" + folder.Path() + "' && heif-enc -o phone.heic photo.png >/dev/null").c_str()),
+      0);
+  std::filesystem::create_directory(folder.File("not-elf"));
+  testsupport::WriteFileText(folder.File("not-elf/libheif.so.1"), "not a shared library\n");
+  for (const std::string& libraries :
+       {folder.File("not-elf"), std::string(TESSELLARION_HEIF_STAND_IN_DIR)}) {
+    SCOPED_TRACE(libraries);
+    std::filesystem::remove_all(folder.File("out"));
+    std::filesystem::create_directory(folder.File("out"));
+    EXPECT_EQ(Cli("-o out -f png phone.heic a.jpg", "LD_LIBRARY_PATH='" + libraries + "'"), 0);
+    EXPECT_EQ(errors, "Tessellarion: このファイルは変換できません!!\nTessellarion: 変換完了！！\n");
+    EXPECT_EQ(testsupport::FolderEntries(folder.File("out")), (Names{"a.png"}));
+  }
 }
 
 }  // namespace
