@@ -138,9 +138,9 @@ heif_error TakePicture(Decoder& decoder, Dav1dPicture& picture) {
 
 heif_error DecodeImage(void* opaque, heif_image** result) {
   auto& decoder = *static_cast<Decoder*>(opaque);
-  const Result<const Library*>& loaded = LoadedLibrary();
+  const Result<Library>& loaded = LoadedLibrary();
   if (!loaded) return DecoderError("libheif is not loaded");
-  const Library& heif = **loaded;
+  const Library& heif = *loaded;
   PictureReference taken;
   if (const heif_error error = TakePicture(decoder, taken.picture); error.code != heif_error_Ok) {
     return error;

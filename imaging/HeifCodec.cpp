@@ -403,14 +403,14 @@ Codec CodecInMeta(std::span<const std::uint8_t> meta) {
 // its set-up lock afterwards.
 const Result<const Library*>& ReadyLibrary() {
   static const Result<const Library*> ready = []() -> Result<const Library*> {
-    Result<const Library*> loaded = LoadedLibrary();
-    if (!loaded) return loaded;
-    const Library& heif = **loaded;
+    const Result<Library>& loaded = LoadedLibrary();
+    if (!loaded) return Refused(loaded.Reason());
+    const Library& heif = *loaded;
     if (heif.init(nullptr).code != heif_error_Ok ||
         heif.register_decoder_plugin(&OneThreadAv1Decoder()).code != heif_error_Ok) {
       return Refused("HEIF: the library could not be set up");
     }
-    return loaded;
+    return &heif;
   }();
   return ready;
 }

@@ -62,9 +62,12 @@ struct Library {
 #undef IMAGING_HEIF_MEMBER
 };
 
-// Loads the library the first time it is asked for, from any thread, and keeps it for the rest of
-// the process. Refused, with the loader's reason, when the library is missing or lacks one of the
-// functions; every later call gives the same answer.
-const Result<const Library*>& LoadedLibrary();
+// Loads the shared library `file` and resolves every function. Refused, with the loader's reason,
+// when it does not load or lacks one of the functions (it is closed again then).
+Result<Library> LoadLibrary(const char* file);
+
+// The library of kLibraryFile, loaded the first time it is asked for, from any thread, and kept
+// for the rest of the process; every later call gives the same answer.
+const Result<Library>& LoadedLibrary();
 
 }  // namespace imaging::heif
