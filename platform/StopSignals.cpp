@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/TemporaryFiles.h"
@@ -33,6 +36,84 @@ extern "C" void OnStopSignal(int signalNumber) {
 
 }  // namespace
 
+// The thread that runs the work of each wait, one piece at a time; each piece's end is one byte
+// on a pipe, which the waiting thread watches beside the signal's.
+class StopSignals::Worker {
+ public:
+  // Null when the pipe or the thread cannot be made.
+  static std::unique_ptr<Worker> Start() {
+    auto worker = std::unique_ptr<Worker>(new Worker);
+    if (pipe2(worker->ended_, O_CLOEXEC) != 0) return nullptr;
+    try {
+      worker->thread_ = std::thread([raw = worker.get()] { raw->Serve(); });
+    } catch (const std::system_error&) {
+      return nullptr;
+    }
+    return worker;
+  }
+
+  ~Worker() {
+    if (thread_.joinable()) {
+      {
+        const std::lock_guard<std::mutex> hold(lock_);
+        quit_ = true;
+      }
+      wake_.notify_one();
+      thread_.join();
+    }
+    for (const int descriptor : ended_) {
+      if (descriptor >= 0) close(descriptor);
+    }
+  }
+
+  // Hands `work` over; its end makes EndDescriptor() readable, and TakeEnd() reads that. False,
+  // with nothing handed over, while earlier work is running: a wait inside that work.
+  bool Run(const std::function<void()>& work) {
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      if (busy_) return false;
+      busy_ = true;
+      work_ = &work;
+    }
+    wake_.notify_one();
+    return true;
+  }
+  int EndDescriptor() const { return ended_[0]; }
+  void TakeEnd() {
+    unsigned char byte = 0;
+    while (read(ended_[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    const std::lock_guard<std::mutex> hold(lock_);
+    busy_ = false;
+  }
+
+ private:
+  Worker() = default;
+
+  void Serve() {
+    std::unique_lock<std::mutex> hold(lock_);
+    while (true) {
+      wake_.wait(hold, [this] { return quit_ || work_ != nullptr; });
+      if (quit_) return;
+      const std::function<void()>* work = work_;
+      work_ = nullptr;
+      hold.unlock();
+      (*work)();
+      const unsigned char byte = 0;
+      [[maybe_unused]] const ssize_t written = write(ended_[1], &byte, 1);
+      hold.lock();
+    }
+  }
+
+  int ended_[2] = {-1, -1};
+  std::mutex lock_;
+  std::condition_variable wake_;
+  const std::function<void()>* work_ = nullptr;
+  bool busy_ = false;  // from Run to TakeEnd
+  bool quit_ = false;
+  std::thread thread_;
+};
+
 StopSignals::StopSignals(std::initializer_list<int> signalNumbers)
     : handledSignals_(signalNumbers) {
   receivedSignal.store(0);
@@ -47,6 +128,7 @@ StopSignals::StopSignals(std::initializer_list<int> signalNumbers)
 }
 
 StopSignals::~StopSignals() {
+  worker_.reset();
   for (const int signalNumber : handledSignals_) std::signal(signalNumber, SIG_DFL);
   for (int& descriptor : signalPipe) {
     if (descriptor >= 0) close(descriptor);
@@ -60,20 +142,16 @@ int StopSignals::ReadDescriptor() const { return signalPipe[0]; }
 
 void StopSignals::Await(const std::function<void()>& work,
                         const std::function<void()>& onStop) const {
-  int ended[2] = {-1, -1};
-  if (Received() != 0 || signalPipe[0] < 0 || pipe2(ended, O_CLOEXEC) != 0) {
+  if (worker_ == nullptr && Received() == 0 && signalPipe[0] >= 0) worker_ = Worker::Start();
+  // Without the worker, after the signal, or inside work the worker runs, the work runs here.
+  if (Received() != 0 || signalPipe[0] < 0 || worker_ == nullptr || !worker_->Run(work)) {
     if (Received() != 0 && onStop) onStop();
     work();
     return;
   }
-  std::thread worker([&work, &ended] {
-    work();
-    const unsigned char byte = 0;
-    [[maybe_unused]] const ssize_t written = write(ended[1], &byte, 1);
-  });
   bool stopped = false;
   while (true) {
-    pollfd watched[] = {{ended[0], POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+    pollfd watched[] = {{worker_->EndDescriptor(), POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
     // After the stop only the end of the work is waited for: the signal's byte stays readable.
     if (poll(watched, stopped ? 1 : 2, -1) < 0) continue;  // interrupted by a signal
     if (watched[0].revents != 0) break;
@@ -82,9 +160,7 @@ void StopSignals::Await(const std::function<void()>& work,
       if (onStop) onStop();
     }
   }
-  worker.join();
-  close(ended[0]);
-  close(ended[1]);
+  worker_->TakeEnd();
 }
 
 }  // namespace platform

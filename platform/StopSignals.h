@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -27,11 +28,15 @@ class StopSignals {
 
   // Runs `work` on another thread while this one waits for its end or for the first signal.
   // When that signal comes, or has come before, `onStop` runs on this thread, once per call, and
-  // the wait goes on until `work` has ended.
+  // the wait goes on until `work` has ended. The other thread is made at the first call and serves
+  // every later one: a batch waits once per file.
   void Await(const std::function<void()>& work, const std::function<void()>& onStop) const;
 
  private:
+  class Worker;
+
   std::vector<int> handledSignals_;
+  mutable std::unique_ptr<Worker> worker_;
 };
 
 }  // namespace platform
