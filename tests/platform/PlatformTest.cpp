@@ -172,35 +172,44 @@ TEST(WorkingFoldersTest, BesideTheProgramWhenWritableThereElseTheUsersFolders) {
 // does not reuse as it may a finished thread's std::thread::id); a wait inside that work runs
 // where it is; after the stop signal, the work of a wait runs here once its `onStop` has.
 TEST(StopSignalsTest, WaitsRunTheirWorkOnOneOtherThread) {
-  const platform::StopSignals signals({SIGUSR1});
-  std::vector<pid_t> ranOn;
-  int stops = 0;
-  const auto onStop = [&stops] { ++stops; };
-  for (int wait = 0; wait < 3; ++wait) {
-    signals.Await([&] { ranOn.push_back(gettid()); }, onStop);
-  }
-  pid_t outer = 0;
-  pid_t inner = 0;
-  signals.Await(
-      [&] {
-        outer = gettid();
-        signals.Await([&] { inner = gettid(); }, onStop);
-      },
-      onStop);
-  ASSERT_EQ(ranOn.size(), 3u);
-  EXPECT_NE(ranOn[0], gettid());
-  EXPECT_EQ(ranOn[1], ranOn[0]);
-  EXPECT_EQ(ranOn[2], ranOn[0]);
-  EXPECT_EQ(outer, ranOn[0]);
-  EXPECT_EQ(inner, ranOn[0]);
-  EXPECT_EQ(stops, 0);
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator{});
+  };
+  const auto openBefore = openDescriptors();
+  {
+    const platform::StopSignals signals({SIGUSR1});
+    std::vector<pid_t> ranOn;
+    int stops = 0;
+    const auto onStop = [&stops] { ++stops; };
+    for (int wait = 0; wait < 3; ++wait) {
+      signals.Await([&] { ranOn.push_back(gettid()); }, onStop);
+    }
+    pid_t outer = 0;
+    pid_t inner = 0;
+    signals.Await(
+        [&] {
+          outer = gettid();
+          signals.Await([&] { inner = gettid(); }, onStop);
+        },
+        onStop);
+    ASSERT_EQ(ranOn.size(), 3u);
+    EXPECT_NE(ranOn[0], gettid());
+    EXPECT_EQ(ranOn[1], ranOn[0]);
+    EXPECT_EQ(ranOn[2], ranOn[0]);
+    EXPECT_EQ(outer, ranOn[0]);
+    EXPECT_EQ(inner, ranOn[0]);
+    EXPECT_EQ(stops, 0);
 
-  ASSERT_EQ(std::raise(SIGUSR1), 0);
-  EXPECT_EQ(signals.Received(), SIGUSR1);
-  pid_t afterStop = 0;
-  signals.Await([&] { afterStop = gettid(); }, onStop);
-  EXPECT_EQ(afterStop, gettid());
-  EXPECT_EQ(stops, 1);
+    ASSERT_EQ(std::raise(SIGUSR1), 0);
+    EXPECT_EQ(signals.Received(), SIGUSR1);
+    pid_t afterStop = 0;
+    signals.Await([&] { afterStop = gettid(); }, onStop);
+    EXPECT_EQ(afterStop, gettid());
+    EXPECT_EQ(stops, 1);
+  }
+  // The helper thread and its pipe go with the object.
+  EXPECT_EQ(openDescriptors(), openBefore);
 }
 
 }  // namespace
