@@ -380,19 +380,25 @@ ItemLayout ReadLayout(std::span<const std::uint8_t> meta) {
   return layout;
 }
 
+// The type of the item `id` ("hvc1", "grid"); nothing when no 'infe' describes it.
+std::optional<std::string_view> ItemType(const ItemLayout& layout, std::uint32_t id) {
+  const auto item =
+      std::ranges::find_if(layout.types, [id](const auto& type) { return type.first == id; });
+  if (item == layout.types.end()) return std::nullopt;
+  return item->second;
+}
+
 // The codec of the primary item among the content of a 'meta' box.
 Codec CodecInMeta(std::span<const std::uint8_t> meta) {
   const ItemLayout layout = ReadLayout(meta);
-  const auto& items = layout.types;
   if (!layout.primary) return Codec::kNone;
-  const auto primaryItem =
-      std::ranges::find_if(items, [&](const auto& item) { return item.first == *layout.primary; });
-  if (primaryItem == items.end()) return Codec::kNone;
-  if (const Codec codec = CodecOfItem(primaryItem->second); codec != Codec::kNone) return codec;
+  const std::optional<std::string_view> primaryType = ItemType(layout, *layout.primary);
+  if (!primaryType) return Codec::kNone;
+  if (const Codec codec = CodecOfItem(*primaryType); codec != Codec::kNone) return codec;
   // A grid, an overlay or an identity-derived image: the images it is made of are coded items of
   // the same file.
-  if (!OneOf(primaryItem->second, kDerivedItems)) return Codec::kNone;
-  for (const auto& item : items) {
+  if (!OneOf(*primaryType, kDerivedItems)) return Codec::kNone;
+  for (const auto& item : layout.types) {
     if (const Codec codec = CodecOfItem(item.second); codec != Codec::kNone) return codec;
   }
   return Codec::kNone;
@@ -924,11 +930,8 @@ std::optional<Failure> CheckCodedSizes(const ByteSource& source) {
   // A derived image is made of images: libheif stops the process on one that names an item that
   // is none (an assertion kept in its release builds).
   for (const auto& reference : layout.derivedFrom) {
-    const std::uint32_t to = reference.second;
-    const auto item =
-        std::ranges::find_if(layout.types, [to](const auto& type) { return type.first == to; });
-    if (item == layout.types.end() ||
-        (CodecOfItem(item->second) == Codec::kNone && !OneOf(item->second, kDerivedItems))) {
+    const std::optional<std::string_view> type = ItemType(layout, reference.second);
+    if (!type || (CodecOfItem(*type) == Codec::kNone && !OneOf(*type, kDerivedItems))) {
       return Refused("HEIF: a derived image is made of an item that is no image");
     }
   }
