@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "platform/AtomicFile.h"
@@ -201,7 +204,21 @@ TEST(StopSignalsTest, WaitsRunTheirWorkOnOneOtherThread) {
     EXPECT_EQ(inner, ranOn[0]);
     EXPECT_EQ(stops, 0);
 
-    ASSERT_EQ(std::raise(SIGUSR1), 0);
+    // A signal that comes while the work runs has the waiting thread run `onStop` at once, not
+    // when the work ends: the work here waits for it (up to ten seconds).
+    std::atomic<bool> stopSeen{false};
+    bool workSawTheStop = false;
+    signals.Await(
+        [&] {
+          ASSERT_EQ(std::raise(SIGUSR1), 0);
+          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+          while (!stopSeen && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+          workSawTheStop = stopSeen;
+        },
+        [&] { stopSeen = true; });
+    EXPECT_TRUE(workSawTheStop);
     EXPECT_EQ(signals.Received(), SIGUSR1);
     pid_t afterStop = 0;
     signals.Await([&] { afterStop = gettid(); }, onStop);
