@@ -932,6 +932,16 @@ TEST_F(HeifWebpTest, EachRefusalNamesWhatIsWrong) {
   // read the second (784 MB, 9 s) and the check the first.
   const std::string twoMeta = "../fuzz/regressions/fuzz_heif_webp/two-meta-boxes.avif";
   EXPECT_EQ(heif::Decode(ReadFileBytes(twoMeta)).Reason(), "HEIF: its item boxes do not read");
+  {
+    // A whole HEIC with a copy of its own 'meta' box appended: the second box alone would pass
+    // every check, so only the count of 'meta' boxes refuses it.
+    Bytes doubled = HeifFile(PhotoLike(37, 23), {}, folder.File("doubled.heic"));
+    const std::size_t meta = std::string(doubled.begin(), doubled.end()).find("meta") - 4;
+    const Bytes copy(doubled.begin() + static_cast<long>(meta),
+                     doubled.begin() + static_cast<long>(meta + BigAt(doubled, meta)));
+    doubled.insert(doubled.end(), copy.begin(), copy.end());
+    EXPECT_EQ(heif::Decode(doubled).Reason(), "HEIF: its item boxes do not read");
+  }
   // A fuzzer's 'iden' image derived from an item that is no image: libheif's assertion stopped the
   // whole process.
   EXPECT_EQ(
